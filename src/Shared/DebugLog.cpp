@@ -1,0 +1,52 @@
+#include "Shared/DebugLog.h"
+#include <cstdio>
+#include <cstdlib>
+#include <typeinfo>
+#if defined(__GNUG__)
+#include <cxxabi.h>
+#include <memory>
+#endif
+
+namespace {
+TDebugSink& Sink()
+{
+    static TDebugSink sink;
+    return sink;
+}
+}
+
+void SetDebugSink(TDebugSink sink) { Sink() = std::move(sink); }
+
+void DebugOutput(const QString& text)
+{
+    if (Sink())
+        Sink()(text);
+    else
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+QString ExceptionClassName(const std::exception& e)
+{
+    const char* raw = typeid(e).name();
+#if defined(__GNUG__)
+    int status = 0;
+    std::unique_ptr<char, void (*)(void*)> demangled(
+        abi::__cxa_demangle(raw, nullptr, nullptr, &status), std::free);
+    if (status == 0 && demangled)
+        return QString::fromLatin1(demangled.get());
+#endif
+    QString name = QString::fromLatin1(raw);
+    if (name.startsWith("class "))
+        name = name.mid(6);
+    return name;
+}
+
+void ReportException(const std::exception& e, const QString& location)
+{
+    try {
+        DebugOutput("Class=" + ExceptionClassName(e) + ", Message=" + QString::fromLocal8Bit(e.what()) +
+                    ", Location=" + location);
+    } catch (...) {
+        // Reporting must never raise into the caller's error path.
+    }
+}

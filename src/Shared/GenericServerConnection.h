@@ -1,0 +1,70 @@
+#pragma once
+// The byte pipe between a conversation and the alert server. The conversation
+// fills the proxy settings, hooks the four events, calls Connect and then uses
+// Send, ReadAll and Close. Everything runs on the GUI thread.
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+class TGenericServerConnection;
+
+using TConnectionEvent = std::function<void(TGenericServerConnection* sender)>;
+using TConnectionTextEvent = std::function<void(TGenericServerConnection* sender, const QString& text)>;
+
+class TGenericServerConnection {
+public:
+    TGenericServerConnection() = default;
+    TGenericServerConnection(const TGenericServerConnection&) = delete;
+    TGenericServerConnection& operator=(const TGenericServerConnection&) = delete;
+    virtual ~TGenericServerConnection() = default;
+
+    // Settings, written by the owner before Connect.
+    QString SocksServer;
+    QString SocksPort;     // decimal digits
+    QString SocksUsercode; // empty: no authentication
+    QString SocksPassword;
+    QString SocksLevel;    // "4" or "5"; empty: no SOCKS
+    QString ProxyUsername;
+    QString ProxyPassword;
+    QString Proxy;         // HTTP proxy host; empty: none
+    qint32 ProxyPort = 0;
+    qint32 SendTimeout = 0; // milliseconds a POST may stay unanswered (tunnel only)
+
+    // Events; each is raised only when set.
+    TConnectionEvent OnSessionClosed;
+    TConnectionEvent OnSessionConnected;
+    TConnectionEvent OnDataAvailable;
+    TConnectionTextEvent OnDebugText;
+
+    // Why Connect failed; set only by a failed Connect.
+    QString ErrorText;
+
+    // True: the attempt is under way (OnSessionConnected or OnSessionClosed follow).
+    // False: it failed at once; ErrorText is set and OnSessionClosed was raised.
+    virtual bool Connect() = 0;
+    virtual void Send(const QByteArray& data) = 0;
+    virtual void Close() = 0;
+    virtual QByteArray ReadAll() = 0;
+
+protected:
+    void RaiseSessionClosed()
+    {
+        if (OnSessionClosed)
+            OnSessionClosed(this);
+    }
+    void RaiseSessionConnected()
+    {
+        if (OnSessionConnected)
+            OnSessionConnected(this);
+    }
+    void RaiseDataAvailable()
+    {
+        if (OnDataAvailable)
+            OnDataAvailable(this);
+    }
+    void RaiseDebugText(const QString& text)
+    {
+        if (OnDebugText)
+            OnDebugText(this, text);
+    }
+};

@@ -1,0 +1,83 @@
+#pragma once
+// One conversation with the alert server over one server connection: the
+// plain preamble, a compressed stream each way, the table of requests waiting
+// for responses and the deferred, batched sending. Used once: after it has
+// closed, its owner destroys it and makes a new one.
+//
+// PUBLIC INTERFACE (other units code against this; the implementation may add
+// private members but keeps these names and signatures).
+#include "Shared/GenericServerConnection.h"
+#include "Shared/WireMessages.h"
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+#include <functional>
+#include <memory>
+
+class TWakeMeSoon;
+
+// Success, the response text (empty for an error response), the message sent.
+using TResponseCallback =
+    std::function<void(bool success, const QByteArray& response, const TMessageToServer& message)>;
+
+struct TRequestHandle {
+    qint32 Id = 0;
+    qint64 Serial = 0;
+};
+
+struct TPendingRequest {
+    TMessageToServer Message; // empty marks a free slot
+    qint64 Serial = 0;
+    TResponseCallback Callback;
+    bool Persistent = false;
+};
+
+class TTalkWithServer {
+public:
+    enum TState : quint8 { NotConnected = 0, Connected = 2, Closed = 3 };
+
+    TTalkWithServer();
+    ~TTalkWithServer();
+    TTalkWithServer(const TTalkWithServer&) = delete;
+    TTalkWithServer& operator=(const TTalkWithServer&) = delete;
+
+    std::function<void()> OnConnected;
+    std::function<void()> OnDisconnected;
+    TResponseCallback OnResponse;
+    std::function<void(const QString& text)> OnDebugText;
+
+    // Connection settings, set by the owner before Connect.
+    QString SocksUsercode;
+    QString SocksPassword;
+    QString SocksServer;
+    qint32 SocksLevel = 0; // only 4 or 5 switch SOCKS on
+    qint32 SocksPort = 0;
+    QString ProxyUsername;
+    QString ProxyPassword;
+    QString Proxy;
+    qint32 ProxyPort = 0;
+    qint32 SendTimeout = 0;
+    qint32 UseHttpTunnel = 0; // non-zero selects the HTTP tunnel
+    QString HttpTunnelUrl;
+    QString ServerAddress; // host, a colon and the port
+
+    // Builds the server connection the conversation will use. Defaults to a TCP
+    // connection or an HTTP tunnel as the settings ask; tests replace it with a
+    // scripted double. Called once, from Connect.
+    using TConnectionFactory = std::function<std::unique_ptr<TGenericServerConnection>(TTalkWithServer& talk)>;
+    TConnectionFactory ConnectionFactory;
+
+    void Connect();
+    TRequestHandle SendMessage(const TMessageToServer& message, bool persistent, TResponseCallback callback);
+    void CancelResponse(const TRequestHandle& handle);
+
+    TState State() const;
+    const QString& ErrorText() const;
+    TGenericServerConnection* Connection() const;
+    // Number of slots in the request table (for tests and diagnostics).
+    int RequestTableLength() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

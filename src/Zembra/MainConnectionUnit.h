@@ -1,0 +1,51 @@
+#pragma once
+// The one session manager of the process: credentials, server address,
+// categories, alert receivers; creates conversations, logs in, subscribes,
+// pings, resets a silent conversation, reconnects after every loss and obeys
+// the server's STOP. Widget-free.
+//
+// PUBLIC INTERFACE (other units code against this; the implementation may add
+// private members but keeps these names and signatures).
+#include "Shared/TalkWithServer.h"
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <memory>
+
+// Receives the payload of every frame answering "listen_for_alerts", unchanged.
+using TAlertCallback = std::function<void(const QByteArray& data)>;
+
+class TMainConnection {
+public:
+    TMainConnection();
+    ~TMainConnection();
+    TMainConnection(const TMainConnection&) = delete;
+    TMainConnection& operator=(const TMainConnection&) = delete;
+
+    void AddCategory(const QByteArray& category);
+    void RegisterAlertCallback(TAlertCallback callback);
+    void SetUserName(const QByteArray& userName);
+    void SetPassword(const QByteArray& password);
+    void ResetConnection();
+
+    const QString& Status() const;
+    std::function<void()> OnStatusChange;
+
+    // The response handler of the alert subscription; the fake data form calls
+    // it directly with success true, an alert text and an empty message.
+    void DeliverAlerts(bool success, const QByteArray& response, const TMessageToServer& message);
+    TRequestHandle SendRequest(const TMessageToServer& message, TResponseCallback callback);
+
+    // Read-only views for the window and for tests.
+    const QString& ServerAddress() const;
+    bool Stopped() const;
+    const QByteArray& SessionId() const;
+    TTalkWithServer* Conversation() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+// The process-wide accessor: creates the object on first use; it is never destroyed.
+TMainConnection& MainConnection();

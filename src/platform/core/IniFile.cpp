@@ -1,0 +1,68 @@
+#include "platform/core/IniFile.h"
+#include <QFile>
+
+TIniFile::TIniFile(const QString& fileName) : m_fileName(fileName)
+{
+    QFile file(fileName);
+    if (file.open(QIODevice::ReadOnly))
+        Parse(file.readAll());
+}
+
+TIniFile TIniFile::FromText(const QByteArray& text)
+{
+    TIniFile ini;
+    ini.Parse(text);
+    return ini;
+}
+
+void TIniFile::Parse(const QByteArray& text)
+{
+    QByteArray body = text;
+    if (body.startsWith("\xEF\xBB\xBF")) // a UTF-8 mark written by some editors
+        body.remove(0, 3);
+    QHash<QByteArray, QByteArray>* current = nullptr;
+    for (QByteArray line : body.split('\n')) {
+        line = line.trimmed(); // also drops the CR of CR LF endings
+        if (line.isEmpty() || line.startsWith(';'))
+            continue;
+        if (line.startsWith('[')) {
+            const int close = line.indexOf(']');
+            const QByteArray name = line.mid(1, close < 0 ? -1 : close - 1).trimmed().toLower();
+            current = &m_sections[name];
+            continue;
+        }
+        const int eq = line.indexOf('=');
+        if (!current || eq <= 0)
+            continue;
+        const QByteArray key = line.left(eq).trimmed().toLower();
+        if (key.isEmpty() || current->contains(key))
+            continue;
+        QByteArray value = line.mid(eq + 1).trimmed();
+        // Windows strips one pair of matching quotes around a value.
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+            value = value.mid(1, value.size() - 2);
+        current->insert(key, value);
+    }
+}
+
+QByteArray TIniFile::ReadString(const QByteArray& section, const QByteArray& key,
+                                const QByteArray& defaultValue) const
+{
+    const auto s = m_sections.constFind(section.trimmed().toLower());
+    if (s == m_sections.cend())
+        return defaultValue;
+    const auto v = s->constFind(key.trimmed().toLower());
+    return v == s->cend() ? defaultValue : *v;
+}
+
+int TIniFile::ReadInteger(const QByteArray& section, const QByteArray& key, int defaultValue) const
+{
+    bool ok = false;
+    const int value = ReadString(section, key).toInt(&ok, 10);
+    return ok ? value : defaultValue;
+}
+
+bool TIniFile::SectionExists(const QByteArray& section) const
+{
+    return m_sections.contains(section.trimmed().toLower());
+}

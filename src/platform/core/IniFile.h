@@ -1,0 +1,39 @@
+#pragma once
+// A read-only INI file with the Windows rules: "[section]" lines and
+// "key=value" lines, section and key names compared without regard to letter
+// case, names and values trimmed of surrounding blanks, the first of two equal
+// keys in a section wins, a section named twice is one section, lines that are
+// neither (comments, blank lines) are skipped, no inline comments, no line
+// continuations. A missing or unreadable file is an empty one. The file is
+// read once, when the object is made; later changes are not seen.
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+class TIniFile {
+public:
+    // Reads the file by the given name (relative names from the current directory).
+    explicit TIniFile(const QString& fileName);
+    // Parses INI text already in memory.
+    static TIniFile FromText(const QByteArray& text);
+
+    // The value as 8-bit text; the default when the section or key is missing.
+    QByteArray ReadString(const QByteArray& section, const QByteArray& key,
+                          const QByteArray& defaultValue = QByteArray()) const;
+    // The value read as a decimal integer (a leading sign allowed); the default
+    // when missing or not a number.
+    int ReadInteger(const QByteArray& section, const QByteArray& key, int defaultValue) const;
+    bool SectionExists(const QByteArray& section) const;
+    const QString& FileName() const { return m_fileName; }
+
+private:
+    TIniFile() = default;
+    void Parse(const QByteArray& text);
+
+    QString m_fileName;
+    // lower-cased section -> lower-cased key -> value
+    QHash<QByteArray, QHash<QByteArray, QByteArray>> m_sections;
+};
+
+// The configuration file's name, looked up in the current directory.
+inline constexpr char ConfigFileName[] = "Braxo.ini";

@@ -1,0 +1,12 @@
+// Test main for the session code: a QCoreApplication, no widgets.
+#include "TestEnvironment.h"
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    TestEnvironment::Install();
+    return RUN_ALL_TESTS();
+}

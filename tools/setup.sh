@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what the build needs on Debian 12 (only what is missing), then
+# configures and builds. Usage: tools/setup.sh [release|asan]   (default: release)
+# Idempotent: a second run installs nothing and rebuilds only what changed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+flavour="${1:-release}"
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev
+          zlib1g-dev libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick
+          fonts-dejavu-core)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+case "$flavour" in
+    release) dir=build; opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVISK_SANITIZE=OFF) ;;
+    asan)    dir=build-asan; opts=(-DCMAKE_BUILD_TYPE=Debug -DTAVISK_SANITIZE=ON) ;;
+    *) echo "setup: unknown flavour '$flavour' (release or asan)" >&2; exit 2 ;;
+esac
+if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S . -B "$dir" -G Ninja "${opts[@]}" >/dev/null
+fi
+cmake --build "$dir" -j "$(nproc)"
