@@ -1,12 +1,61 @@
 #!/usr/bin/env bash
-# Builds the client and the reference alert server, starts the server on
-# 127.0.0.1:9339 and the client with the sample configuration.
+# Runs the client against the reference alert server with the sample
+# configuration (examples/Braxo.ini: one window per list style).
+#
+# With a display: starts the server on 127.0.0.1:9339 and the client; log in
+# with any user name and password. Without a display (or with DEMO_HEADLESS=1)
+# it runs both under Xvfb, logs in by typing into the main window, lets the
+# alerts flow for DEMO_SECONDS (default 12) and saves a screenshot of the whole
+# screen to DEMO_SHOT (default demo-screenshot.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 tools/setup.sh release
-if [ ! -x build/tavisk-alerts ] || [ ! -x build/tavisk-alert-server ]; then
-    echo "run-demo: the client is not built yet" >&2
-    exit 1
+
+workdir=$(mktemp -d)
+cp examples/Braxo.ini "$workdir/"
+server_pid=""
+cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+    rm -rf "$workdir"
+}
+trap cleanup EXIT
+
+"$root/build/tavisk-alert-server" --port 9339 --rate "${DEMO_RATE:-3}" >"$workdir/server.log" 2>&1 &
+server_pid=$!
+for _ in $(seq 50); do grep -q "listening on" "$workdir/server.log" && break; sleep 0.1; done
+grep -q "listening on" "$workdir/server.log" || { cat "$workdir/server.log" >&2; exit 1; }
+
+if [ -n "${DISPLAY:-}" ] && [ "${DEMO_HEADLESS:-0}" != 1 ]; then
+    cd "$workdir" && "$root/build/tavisk-alerts"
+    exit 0
 fi
-echo "run-demo: the demo is not wired up yet" >&2
-exit 1
+
+shot="${DEMO_SHOT:-$root/demo-screenshot.png}"
+cat >"$workdir/headless.sh" <<'INNER'
+#!/usr/bin/env bash
+set -euo pipefail
+client="$1"; shot="$2"; seconds="$3"
+export XDG_RUNTIME_DIR="$(mktemp -d)"
+export XDG_CONFIG_HOME="$PWD/config"   # keep the demo away from the user's own settings
+"$client" & client_pid=$!
+win=""
+for _ in $(seq 100); do
+    win=$(xdotool search --name '^Trading Alerts|Tavisk Alerts 1' 2>/dev/null | head -n1 || true)
+    [ -n "$win" ] && break
+    sleep 0.1
+done
+[ -n "$win" ] || { echo "run-demo: main window did not appear" >&2; kill $client_pid; exit 1; }
+sleep 1
+xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus "$win" 2>/dev/null || true
+# The user name field has the focus at start; Tab moves to the password; Enter presses Login.
+xdotool type --delay 20 "demo"; xdotool key Tab; xdotool type --delay 20 "secret"; xdotool key Return
+sleep "$seconds"
+import -window root "$shot"
+echo "run-demo: screenshot saved to $shot"
+kill $client_pid 2>/dev/null || true
+wait $client_pid 2>/dev/null || true
+INNER
+chmod +x "$workdir/headless.sh"
+cd "$workdir"
+xvfb-run -a -s "-screen 0 1600x1000x24" "$workdir/headless.sh" "$root/build/tavisk-alerts" "$shot" "${DEMO_SECONDS:-12}"
