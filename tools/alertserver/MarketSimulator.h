@@ -1,0 +1,90 @@
+#pragma once
+// A synthetic market: a few dozen symbols whose prices, volumes and trade
+// counts take random walks, and the alert composers that turn it into the
+// fields each list style needs. Everything is driven by one seeded generator
+// per composer, so a seed repeats a category's alerts exactly.
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QRandomGenerator>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+namespace AlertServer {
+
+using AlertFields = QList<QPair<QByteArray, QByteArray>>;
+
+enum class ListStyle { Strike, Bollinger, Symbol, PointsList, SimpleList, Ferrik, Dravel, Quent };
+
+std::optional<ListStyle> ParseListStyle(const QString& name);
+QString ListStyleName(ListStyle style);
+QStringList ListStyleNames();
+
+struct Quote {
+    QByteArray Symbol;
+    double PrevClose = 0;
+    double Last = 0;
+    double High = 0;
+    double Low = 0;
+    double OpenHigh = 0;
+    double OpenLow = 0;
+    qint64 Volume = 0;
+    int Count = 0;
+    double SmaDivergence = 0;
+    double BandDistance = 0;
+    double Strength = 0;
+    double UpTrend = 0;
+    double VolRate = 1;
+};
+
+class Market {
+public:
+    explicit Market(quint32 seed);
+    void Step();
+    int SymbolCount() const { return static_cast<int>(Quotes.size()); }
+    const Quote& At(int index) const { return Quotes[static_cast<size_t>(index)]; }
+    const Quote& PickOne();
+    double Uniform(double low, double high);
+    int Between(int low, int highInclusive);
+    bool Chance(double probability);
+    // Market time of day "HH:MM:SS"; it advances a few seconds per call so
+    // that seeded runs do not depend on the wall clock.
+    QByteArray NextTime();
+    QByteArray RandomTicker();
+
+private:
+    void StepQuote(Quote& quote);
+    QRandomGenerator Random;
+    std::vector<Quote> Quotes;
+    int SecondsOfDay = 9 * 3600 + 30 * 60;
+};
+
+QByteArray FormatNumber(double value, int decimals = 2);
+
+class AlertComposer {
+public:
+    AlertComposer(ListStyle style, quint32 seed);
+    ListStyle Style() const { return StyleOfList; }
+    AlertFields NextAlert();
+
+private:
+    AlertFields StrikeAlert();
+    AlertFields BollingerAlert();
+    AlertFields SymbolAlert();
+    AlertFields PointsListAlert();
+    AlertFields SimpleListAlert();
+    AlertFields FerrikAlert();
+    AlertFields DravelAlert();
+    AlertFields QuentAlert();
+    void AppendQuentRow(AlertFields& fields, int row, const Quote& quote);
+    std::vector<int> RankedSymbols(int count, bool byStrength);
+
+    ListStyle StyleOfList;
+    Market Prices;
+    QList<QByteArray> BandSymbols;
+    int QuentRowCount = 30;
+};
+
+} // namespace AlertServer

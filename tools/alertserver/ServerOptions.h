@@ -1,0 +1,59 @@
+#pragma once
+// Command line, category file and user file of the alert server.
+#include "MarketSimulator.h"
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+#include <optional>
+
+namespace AlertServer {
+
+// How a planned drop cuts the connection.
+enum class DropStyle { Now, MidBurst, MidFrame };
+std::optional<DropStyle> ParseDropStyle(const QString& name);
+
+// Switches that can be flipped at start and at run time.
+struct FaultSwitches {
+    bool StallPings = false;
+    int SlowMs = 0;
+    QString RefuseReason;          // non-empty: every login is answered STOP with it
+    bool DropBeforePreamble = false;
+    int FailPosts = 0;             // tunnel: the next N POSTs get status 500
+    int SlowPostsMs = 0;           // tunnel: delay before a POST is handled
+};
+
+struct CategorySpec {
+    QString Name;
+    ListStyle Style = ListStyle::Strike;
+    double Rate = 2.0;
+};
+
+struct ServerOptions {
+    QHostAddress Host = QHostAddress(QHostAddress::LocalHost);
+    quint16 Port = 9339;
+    std::optional<quint16> HttpPort;
+    double Rate = 2.0;
+    std::optional<quint32> Seed;
+    int DurationMs = 0;
+    QString LogFile;
+    QString Password;
+    std::optional<QHash<QByteArray, QByteArray>> Users; // set: only these may log in
+    QList<CategorySpec> Categories;
+    FaultSwitches Faults;
+    int DropAfterMs = 0;
+    int DropEveryMs = 0;
+    int DropJitterMs = 0;
+    DropStyle DropHow = DropStyle::Now;
+    int CorruptAfterMs = 0;
+};
+
+// nullopt with Error set on bad options; Error empty and nullopt for --help.
+std::optional<ServerOptions> ParseOptions(const QStringList& arguments, QString& error, QString& helpText);
+QList<CategorySpec> DefaultCategories(double rate);
+// One category a line: "name style [rate]"; "#" starts a comment.
+std::optional<QList<CategorySpec>> ParseCategories(const QString& text, double defaultRate, QString& error);
+// One user a line: "name:password"; "#" starts a comment.
+std::optional<QHash<QByteArray, QByteArray>> ParseUsers(const QByteArray& text, QString& error);
+
+} // namespace AlertServer
