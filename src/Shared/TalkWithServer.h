@@ -13,8 +13,20 @@
 #include <QVector>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 
 class TWakeMeSoon;
+
+// Raised inside the receive path and caught there; their names and messages
+// reach the debug log and the conversation's ErrorText.
+class EZlibError : public std::runtime_error {
+public:
+    explicit EZlibError(int code); // zlib's own text for the code
+};
+class EInvalidFrame : public std::runtime_error {
+public:
+    explicit EInvalidFrame(qint32 length);
+};
 
 // Success, the response text (empty for an error response), the message sent.
 using TResponseCallback =
@@ -78,6 +90,8 @@ public:
     int RequestTableLength() const;
 
 private:
+    // Outlives this object when it is destroyed from inside one of its own
+    // handlers, until that handler has returned.
     struct Impl;
     std::unique_ptr<Impl> d;
 };

@@ -1,0 +1,20 @@
+#pragma once
+// Makes the server connection a conversation asks for: a TCP connection to
+// the server address, or the HTTP tunnel when the conversation's settings
+// select it.
+#include "Shared/GenericServerConnection.h"
+#include <QString>
+#include <memory>
+
+class TTalkWithServer;
+
+struct TServerAddress {
+    QString Host;
+    QString Port;
+};
+
+// Cuts "host:port" at the first colon; without a colon the whole text is the
+// host and the port is "8888".
+TServerAddress SplitServerAddress(const QString& address);
+
+std::unique_ptr<TGenericServerConnection> CreateServerConnection(const TTalkWithServer& talk);

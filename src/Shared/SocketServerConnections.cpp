@@ -1,0 +1,188 @@
+#include "Shared/SocketServerConnections.h"
+#include "Shared/Assertions.h"
+#include "Shared/DebugLog.h"
+#include "Shared/GuardedCall.h"
+#include <QTcpSocket>
+
+namespace {
+constexpr const char* AssertUnit = "SocketServerConnections";
+constexpr int ConnectTwiceLine = 102;
+constexpr int SendBeforeOpenLine = 199;
+constexpr qsizetype FirstReadSize = 4096;
+}
+
+TSocketServerConnection::TSocketServerConnection(const QString& address, const QString& port)
+    : Address(address), Port(port)
+{
+}
+
+// The owner hears that the session has gone before the object goes. The
+// socket is deleted later when this runs inside one of its own signals.
+TSocketServerConnection::~TSocketServerConnection()
+{
+    *m_alive = false;
+    if (m_state != Closed)
+        GuardedCall("TSocketServerConnection.Destroy", [this] { RaiseSessionClosed(); });
+    if (!m_socket)
+        return;
+    UnhookSocket();
+    m_socket->abort();
+    if (m_socketSignalDepth > 0)
+        m_socket->deleteLater();
+    else
+        delete m_socket;
+}
+
+bool TSocketServerConnection::Connect()
+{
+    TAV_ASSERT(m_socket == nullptr, AssertUnit, ConnectTwiceLine);
+    m_socket = new QTcpSocket;
+    try {
+        if (Address.isEmpty())
+            throw ESocketException("no server address");
+        const quint16 port = NumericPort();
+        if (SocksRequested()) {
+            CopySocksSettings();
+            // SOCKS: the negotiation with m_socks belongs here. Until it exists a
+            // SOCKS request fails instead of silently going direct.
+            throw ESocketException("SOCKS " + m_socks.Level.toStdString() + " proxy not available");
+        }
+        HookSocket();
+        m_socket->connectToHost(Address, port);
+    } catch (const std::exception& e) {
+        ErrorText = "TSocketServerConnection.Connect, " + ExceptionClassName(e) + ", " + QString::fromUtf8(e.what());
+        RaiseSessionClosed();
+        return false;
+    }
+    return true;
+}
+
+quint16 TSocketServerConnection::NumericPort() const
+{
+    bool ok = false;
+    const uint port = Port.toUInt(&ok);
+    if (!ok || port > 65535)
+        throw ESocketException("invalid port \"" + Port.toStdString() + "\"");
+    return static_cast<quint16>(port);
+}
+
+bool TSocketServerConnection::SocksRequested() const
+{
+    return !SocksServer.isEmpty() && !SocksPort.isEmpty() && !SocksLevel.isEmpty();
+}
+
+void TSocketServerConnection::CopySocksSettings()
+{
+    m_socks.Server = SocksServer;
+    m_socks.Port = SocksPort;
+    m_socks.Usercode = SocksUsercode;
+    m_socks.Password = SocksPassword;
+    m_socks.Level = SocksLevel;
+    m_socks.UsercodeAuthentication = !SocksUsercode.isEmpty();
+}
+
+// Runs a socket signal's handler: no exception may leave a Qt signal, and the
+// owner may destroy this object from the event it receives.
+template <typename Handler>
+void TSocketServerConnection::FromSocket(const QString& location, Handler&& handler)
+{
+    const std::shared_ptr<bool> alive = m_alive;
+    ++m_socketSignalDepth;
+    GuardedCall(location, handler);
+    if (*alive)
+        --m_socketSignalDepth;
+}
+
+void TSocketServerConnection::HookSocket()
+{
+    m_hooks = std::make_unique<QObject>();
+    QObject* hooks = m_hooks.get();
+    QObject::connect(m_socket, &QTcpSocket::connected, hooks, [this] {
+        FromSocket("TSocketServerConnection.WSocket1SessionConnected", [this] { WSocket1SessionConnected(); });
+    });
+    QObject::connect(m_socket, &QTcpSocket::readyRead, hooks, [this] {
+        FromSocket("TSocketServerConnection.WSocket1DataAvailable", [this] { WSocket1DataAvailable(); });
+    });
+    // Qt has no single "session closed" signal: a failed lookup or connect and
+    // the end of an open session all end in the unconnected state.
+    const auto ended = [this] {
+        FromSocket("TSocketServerConnection.WSocket1SessionClosed", [this] { WSocket1SessionClosed(); });
+    };
+    QObject::connect(m_socket, &QTcpSocket::disconnected, hooks, ended);
+    QObject::connect(m_socket, &QTcpSocket::errorOccurred, hooks, [this, ended] {
+        if (m_socket->state() == QAbstractSocket::UnconnectedState)
+            ended();
+    });
+    QObject::connect(m_socket, &QTcpSocket::stateChanged, hooks, [ended](QAbstractSocket::SocketState state) {
+        if (state == QAbstractSocket::UnconnectedState)
+            ended();
+    });
+}
+
+void TSocketServerConnection::UnhookSocket()
+{
+    if (!m_hooks)
+        return;
+    QObject::disconnect(m_socket, nullptr, m_hooks.get(), nullptr);
+    if (m_socketSignalDepth > 0)
+        m_hooks.release()->deleteLater();
+    else
+        m_hooks.reset();
+}
+
+void TSocketServerConnection::WSocket1SessionConnected()
+{
+    if (m_state != NotConnected)
+        return;
+    m_state = Connected;
+    RaiseSessionConnected();
+}
+
+// Reached once per session whichever of Qt's end reports comes first.
+void TSocketServerConnection::WSocket1SessionClosed()
+{
+    if (m_state == Closed)
+        return;
+    if (m_state == NotConnected && m_socket->error() == QAbstractSocket::HostNotFoundError)
+        ErrorText = "DNS error";
+    m_state = Closed;
+    RaiseSessionClosed();
+}
+
+void TSocketServerConnection::WSocket1DataAvailable() { RaiseDataAvailable(); }
+
+void TSocketServerConnection::Send(const QByteArray& data)
+{
+    TAV_ASSERT(m_state != NotConnected, AssertUnit, SendBeforeOpenLine);
+    if (m_state == Connected)
+        m_socket->write(data);
+}
+
+void TSocketServerConnection::Close()
+{
+    if (m_socket && m_state != Closed)
+        m_socket->close();
+}
+
+qint64 TSocketServerConnection::BytesWaiting() const
+{
+    return m_socket && m_socket->isReadable() ? m_socket->bytesAvailable() : 0;
+}
+
+QByteArray TSocketServerConnection::ReadAll()
+{
+    if (!m_socket || !m_socket->isReadable())
+        return {};
+    QByteArray buffer(FirstReadSize, Qt::Uninitialized);
+    qsizetype used = 0;
+    for (;;) {
+        if (used == buffer.size())
+            buffer.resize(buffer.size() * 2);
+        const qint64 count = m_socket->read(buffer.data() + used, buffer.size() - used);
+        if (count <= 0)
+            break;
+        used += count;
+    }
+    buffer.truncate(used);
+    return buffer;
+}

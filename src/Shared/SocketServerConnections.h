@@ -1,0 +1,67 @@
+#pragma once
+// The TCP server connection: one QTcpSocket, a three-state machine, a precise
+// text for immediate connect failures and a read loop that drains everything
+// the socket holds. The name lookup is asynchronous, so a GUI never freezes on
+// it: an unresolvable host ends the session later with ErrorText "DNS error".
+#include "Shared/GenericServerConnection.h"
+#include <QString>
+#include <memory>
+#include <stdexcept>
+
+class QTcpSocket;
+
+// Raised (and caught) inside Connect when the socket cannot even start.
+class ESocketException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The SOCKS settings handed to the socket when all of server, port and level are given.
+struct TSocksSettings {
+    QString Server;
+    QString Port;
+    QString Usercode;
+    QString Password;
+    QString Level;
+    bool UsercodeAuthentication = false;
+};
+
+class TSocketServerConnection : public TGenericServerConnection {
+public:
+    enum TState : quint8 { NotConnected = 0, Connected = 1, Closed = 2 };
+
+    TSocketServerConnection(const QString& address, const QString& port);
+    ~TSocketServerConnection() override;
+
+    bool Connect() override;
+    void Send(const QByteArray& data) override;
+    void Close() override;
+    QByteArray ReadAll() override;
+
+    const QString Address;
+    const QString Port;
+
+    TState State() const { return m_state; }
+    // Received bytes that ReadAll would return now.
+    qint64 BytesWaiting() const;
+    const TSocksSettings& SocketSocks() const { return m_socks; }
+
+private:
+    void WSocket1SessionConnected();
+    void WSocket1SessionClosed();
+    void WSocket1DataAvailable();
+    void HookSocket();
+    void UnhookSocket();
+    bool SocksRequested() const;
+    void CopySocksSettings();
+    quint16 NumericPort() const;
+    template <typename Handler>
+    void FromSocket(const QString& location, Handler&& handler);
+
+    QTcpSocket* m_socket = nullptr; // owned; created by Connect
+    TState m_state = NotConnected;
+    TSocksSettings m_socks;
+    std::unique_ptr<class QObject> m_hooks; // receiver of the socket's signals
+    int m_socketSignalDepth = 0;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};

@@ -1,0 +1,554 @@
+#include "Shared/TalkWithServer.h"
+#include "Shared/Assertions.h"
+#include "Shared/DebugLog.h"
+#include "Shared/GuardedCall.h"
+#include "Shared/ServerConnectionFactory.h"
+#include "Shared/WakeMeSoon.h"
+#include <QTimer>
+#include <QtEndian>
+#include <algorithm>
+#include <stdexcept>
+#include <zlib.h>
+
+namespace {
+constexpr const char* AssertUnit = "Shared/TalkWithServer";
+constexpr int ConnectLine = 555;
+constexpr qsizetype ZlibPieceSize = 4096;
+constexpr qsizetype EarlySendSize = 5000;
+constexpr qsizetype FrameHeaderSize = 8;
+// No answer of this server comes near this; a larger length can only be
+// corrupt input, and waiting for it would buffer without bound.
+constexpr qint32 MaxFrameLength = 64 * 1024 * 1024;
+
+// Shared by every conversation of the process.
+qint64 g_serialCounter = 0;
+
+QByteArray Int32Bytes(qint32 value)
+{
+    char bytes[4];
+    qToLittleEndian(value, bytes);
+    return QByteArray(bytes, 4);
+}
+
+QString DescribeForLog(const TMessageToServer& message)
+{
+    return QString::fromUtf8(DescribeMessage(message));
+}
+
+// Runs bytes through a zlib stream in pieces of at most 4096 output bytes.
+template <typename Step>
+void PumpZlib(z_stream& stream, const QByteArray& input, QByteArray& output, Step step)
+{
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
+    stream.avail_in = static_cast<uInt>(input.size());
+    char piece[ZlibPieceSize];
+    for (;;) {
+        stream.next_out = reinterpret_cast<Bytef*>(piece);
+        stream.avail_out = static_cast<uInt>(ZlibPieceSize);
+        const int result = step();
+        output.append(piece, ZlibPieceSize - stream.avail_out);
+        if (result == Z_STREAM_END || result == Z_BUF_ERROR)
+            break;
+        if (result != Z_OK)
+            throw EZlibError(result);
+        if (stream.avail_out != 0 && stream.avail_in == 0)
+            break;
+    }
+    stream.next_in = nullptr;
+    stream.avail_in = 0;
+}
+
+class TCompressor {
+public:
+    TCompressor()
+    {
+        const int result = deflateInit2(&m_stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, MAX_WBITS, 8,
+                                        Z_DEFAULT_STRATEGY);
+        if (result != Z_OK)
+            throw EZlibError(result);
+    }
+    ~TCompressor() { deflateEnd(&m_stream); }
+    TCompressor(const TCompressor&) = delete;
+    TCompressor& operator=(const TCompressor&) = delete;
+
+    void Write(const QByteArray& input, int flush, QByteArray& output)
+    {
+        PumpZlib(m_stream, input, output, [&] { return deflate(&m_stream, flush); });
+    }
+
+private:
+    z_stream m_stream{};
+};
+
+class TDecompressor {
+public:
+    TDecompressor()
+    {
+        const int result = inflateInit(&m_stream);
+        if (result != Z_OK)
+            throw EZlibError(result);
+    }
+    ~TDecompressor() { inflateEnd(&m_stream); }
+    TDecompressor(const TDecompressor&) = delete;
+    TDecompressor& operator=(const TDecompressor&) = delete;
+
+    // After its first error (or the end of the server's stream) it ignores
+    // everything it is given.
+    void Write(const QByteArray& input, QByteArray& output)
+    {
+        if (m_stopped || input.isEmpty())
+            return;
+        try {
+            PumpZlib(m_stream, input, output, [&] {
+                const int result = inflate(&m_stream, Z_SYNC_FLUSH);
+                if (result == Z_STREAM_END)
+                    m_stopped = true;
+                // This protocol has no preset dictionary.
+                if (result == Z_NEED_DICT)
+                    return Z_DATA_ERROR;
+                return result;
+            });
+        } catch (...) {
+            m_stopped = true;
+            throw;
+        }
+    }
+    void Stop() { m_stopped = true; }
+
+private:
+    z_stream m_stream{};
+    bool m_stopped = false;
+};
+}
+
+EZlibError::EZlibError(int code) : std::runtime_error(zError(code)) {}
+
+EInvalidFrame::EInvalidFrame(qint32 length) : std::runtime_error("invalid frame length " + std::to_string(length)) {}
+
+struct TTalkWithServer::Impl {
+    explicit Impl(TTalkWithServer* owner);
+    ~Impl();
+
+    // Counts the conversation's handlers on the stack; while one runs, the
+    // owner's destruction only detaches and the rest waits for the last one
+    // to return (see Detach).
+    class HandlerScope {
+    public:
+        explicit HandlerScope(Impl& d) : m_d(d) { ++m_d.handlerDepth; }
+        ~HandlerScope() { m_d.LeaveHandler(); }
+        HandlerScope(const HandlerScope&) = delete;
+        HandlerScope& operator=(const HandlerScope&) = delete;
+
+    private:
+        Impl& m_d;
+    };
+
+    void LeaveHandler();
+    void PostDisposal();
+    bool Detach();
+
+    void Connect();
+    void HookConnection();
+    void CopySettings();
+    TRequestHandle SendMessage(const TMessageToServer& message, bool persistent, const TResponseCallback& callback);
+    qint32 ReserveSlot(const TMessageToServer& message, bool persistent, const TResponseCallback& callback);
+    void CancelResponse(const TRequestHandle& handle);
+
+    void SendRaw(const QByteArray& bytes);
+    void SendCompressed(const QByteArray& chunk);
+    void SendInteger(qint32 value) { SendCompressed(Int32Bytes(value)); }
+    void SendString(const QByteArray& text);
+    void FlushOutput();
+
+    void ConnectionConnected(TGenericServerConnection* sender);
+    void ConnectionClosed();
+    void ServerConnectionDataAvailable(TGenericServerConnection* sender);
+    void CutFrames(TGenericServerConnection* sender);
+    void RejectInput(TGenericServerConnection* sender, const std::exception& e);
+    void SendGoodResponse(qint32 id, const QByteArray& payload);
+    void SendErrorResponse(const TMessageToServer& message, bool persistent, const TResponseCallback& callback);
+    void RaiseOwnerEvent(std::function<void()> TTalkWithServer::*event, const QString& location);
+
+    TTalkWithServer* owner; // none once the owner has been destroyed
+    std::unique_ptr<TGenericServerConnection> connection;
+    std::unique_ptr<TWakeMeSoon> wakeUp;
+    QByteArray pendingOutput;
+    TDecompressor decompressor;
+    QByteArray received; // inflated bytes; frames are cut from receivedPos on
+    qsizetype receivedPos = 0;
+    TCompressor compressor;
+    QByteArray keptChunk;
+    QByteArray compressedOutput;
+    TState state = NotConnected;
+    QString errorText;
+    QVector<TPendingRequest> requests;
+    int handlerDepth = 0;
+    bool orphaned = false;
+    bool disposalPosted = false;
+};
+
+TTalkWithServer::Impl::Impl(TTalkWithServer* owner)
+    : owner(owner), wakeUp(std::make_unique<TWakeMeSoon>()), errorText("Unable to connect to server.")
+{
+    wakeUp->OnWakeUp = [this] { FlushOutput(); };
+    SendRaw(QByteArray(Preamble));
+}
+
+TTalkWithServer::Impl::~Impl()
+{
+    if (connection) {
+        connection->OnSessionClosed = nullptr;
+        connection->OnSessionConnected = nullptr;
+        connection->OnDataAvailable = nullptr;
+        connection->OnDebugText = nullptr;
+    }
+    connection.reset();
+    wakeUp.reset();
+}
+
+void TTalkWithServer::Impl::LeaveHandler()
+{
+    if (--handlerDepth == 0 && orphaned)
+        PostDisposal();
+}
+
+// The last handler may still be inside the connection's or the wake-up's own
+// event code, so the object goes on a later turn of the loop, and only if no
+// handler has been entered again meanwhile.
+void TTalkWithServer::Impl::PostDisposal()
+{
+    if (disposalPosted)
+        return;
+    disposalPosted = true;
+    QTimer::singleShot(0, [this] {
+        disposalPosted = false;
+        if (handlerDepth == 0)
+            delete this;
+    });
+}
+
+// Called by the owner's destructor. Returns true when a handler is running
+// and this object must outlive the owner until it returns.
+bool TTalkWithServer::Impl::Detach()
+{
+    if (state != Closed)
+        ConnectionClosed();
+    owner = nullptr;
+    if (handlerDepth == 0)
+        return false;
+    orphaned = true;
+    if (connection)
+        connection->Close();
+    return true;
+}
+
+void TTalkWithServer::Impl::Connect()
+{
+    HandlerScope scope(*this);
+    TAV_ASSERT(state == NotConnected && !connection && owner, AssertUnit, ConnectLine);
+    connection = owner->ConnectionFactory ? owner->ConnectionFactory(*owner) : CreateServerConnection(*owner);
+    TAV_ASSERT(connection != nullptr, AssertUnit, ConnectLine);
+    HookConnection();
+    CopySettings();
+    errorText.clear();
+    if (connection->Connect()) {
+        // A pipe that already closed during Connect keeps the reason it gave.
+        if (state == NotConnected || (state == Closed && errorText.isEmpty()))
+            errorText = "Error in server connection.";
+    } else {
+        errorText = connection->ErrorText;
+    }
+}
+
+void TTalkWithServer::Impl::HookConnection()
+{
+    connection->OnSessionClosed = [this](TGenericServerConnection*) { ConnectionClosed(); };
+    connection->OnSessionConnected = [this](TGenericServerConnection* sender) { ConnectionConnected(sender); };
+    connection->OnDataAvailable = [this](TGenericServerConnection* sender) { ServerConnectionDataAvailable(sender); };
+    connection->OnDebugText = [this](TGenericServerConnection*, const QString& text) {
+        HandlerScope scope(*this);
+        if (!owner || !owner->OnDebugText)
+            return;
+        auto handler = owner->OnDebugText;
+        GuardedCall(QStringLiteral("TTalkWithServer.OnDebugText"), [&] { handler(text); });
+    };
+}
+
+void TTalkWithServer::Impl::CopySettings()
+{
+    if (owner->SocksLevel == 4 || owner->SocksLevel == 5) {
+        connection->SocksServer = owner->SocksServer;
+        connection->SocksPort = QString::number(owner->SocksPort);
+        connection->SocksUsercode = owner->SocksUsercode;
+        connection->SocksPassword = owner->SocksPassword;
+        connection->SocksLevel = QString::number(owner->SocksLevel);
+    }
+    connection->ProxyUsername = owner->ProxyUsername;
+    connection->ProxyPassword = owner->ProxyPassword;
+    connection->Proxy = owner->Proxy;
+    connection->ProxyPort = owner->ProxyPort;
+    connection->SendTimeout = owner->SendTimeout;
+}
+
+TRequestHandle TTalkWithServer::Impl::SendMessage(const TMessageToServer& message, bool persistent,
+                                                  const TResponseCallback& callback)
+{
+    HandlerScope scope(*this);
+    if (state == Closed || IsEmptyMessage(message)) {
+        if (callback)
+            SendErrorResponse(message, persistent, callback);
+        return {};
+    }
+    TRequestHandle handle;
+    if (callback) {
+        handle.Id = ReserveSlot(message, persistent, callback);
+        handle.Serial = g_serialCounter++;
+        requests[handle.Id - 1].Serial = handle.Serial;
+        SendString("message_id");
+        SendString(QByteArray::number(handle.Id));
+    }
+    for (const TMessageField& field : message) {
+        if (field.Key.isEmpty())
+            continue;
+        SendString(field.Key);
+        SendString(field.Value);
+    }
+    SendInteger(0);
+    return handle;
+}
+
+// Takes the free slot with the highest index; the table only grows, doubling
+// with a minimum of 8. Returns the message id (slot index + 1).
+qint32 TTalkWithServer::Impl::ReserveSlot(const TMessageToServer& message, bool persistent,
+                                          const TResponseCallback& callback)
+{
+    qsizetype slot = requests.size() - 1;
+    while (slot >= 0 && !requests[slot].Message.isEmpty())
+        --slot;
+    if (slot < 0) {
+        slot = requests.size();
+        requests.resize(std::max<qsizetype>(8, 2 * slot));
+    }
+    TPendingRequest& request = requests[slot];
+    request.Message = message;
+    request.Callback = callback;
+    request.Persistent = persistent;
+    return static_cast<qint32>(slot + 1);
+}
+
+void TTalkWithServer::Impl::CancelResponse(const TRequestHandle& handle)
+{
+    if (handle.Id < 1 || handle.Id > requests.size())
+        return;
+    TPendingRequest& request = requests[handle.Id - 1];
+    if (request.Serial == handle.Serial)
+        request.Callback = nullptr;
+}
+
+void TTalkWithServer::Impl::SendRaw(const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    switch (state) {
+    case NotConnected:
+        pendingOutput += bytes;
+        break;
+    case Connected:
+        connection->Send(bytes);
+        break;
+    case Closed:
+        break;
+    }
+}
+
+// The most recent chunk is kept back so that the wake-up can deflate it with
+// the sync flush that ends the burst.
+void TTalkWithServer::Impl::SendCompressed(const QByteArray& chunk)
+{
+    if (!chunk.isEmpty()) {
+        if (!keptChunk.isEmpty())
+            compressor.Write(keptChunk, Z_NO_FLUSH, compressedOutput);
+        keptChunk = chunk;
+    }
+    if (compressedOutput.size() >= EarlySendSize) {
+        QByteArray out;
+        out.swap(compressedOutput);
+        SendRaw(out);
+    }
+    wakeUp->RequestWakeUp();
+}
+
+void TTalkWithServer::Impl::SendString(const QByteArray& text)
+{
+    SendInteger(static_cast<qint32>(text.size()));
+    SendCompressed(text);
+}
+
+void TTalkWithServer::Impl::FlushOutput()
+{
+    HandlerScope scope(*this);
+    if (!keptChunk.isEmpty()) {
+        QByteArray chunk;
+        chunk.swap(keptChunk);
+        compressor.Write(chunk, Z_SYNC_FLUSH, compressedOutput);
+    }
+    QByteArray out;
+    out.swap(compressedOutput);
+    SendRaw(out);
+}
+
+void TTalkWithServer::Impl::RaiseOwnerEvent(std::function<void()> TTalkWithServer::*event, const QString& location)
+{
+    if (!owner || !(owner->*event))
+        return;
+    auto handler = owner->*event;
+    GuardedCall(location, handler);
+}
+
+void TTalkWithServer::Impl::ConnectionConnected(TGenericServerConnection* sender)
+{
+    HandlerScope scope(*this);
+    // A late report must not bring a closed conversation back.
+    if (state != NotConnected)
+        return;
+    errorText = "Unexpected disconnect from server.";
+    state = Connected;
+    QByteArray out;
+    out.swap(pendingOutput);
+    if (!out.isEmpty())
+        sender->Send(out);
+    RaiseOwnerEvent(&TTalkWithServer::OnConnected, "TTalkWithServer.OnConnected");
+}
+
+// Raised by the connection (possibly more than once) and by destruction; only
+// the first call has anything to do.
+void TTalkWithServer::Impl::ConnectionClosed()
+{
+    HandlerScope scope(*this);
+    if (state == Closed)
+        return;
+    // A pipe that ended before it ever opened may say why (e.g. "DNS error").
+    if (state == NotConnected && connection && !connection->ErrorText.isEmpty())
+        errorText = connection->ErrorText;
+    state = Closed;
+    pendingOutput.clear();
+    compressedOutput.clear();
+    keptChunk.clear();
+    RaiseOwnerEvent(&TTalkWithServer::OnDisconnected, "TTalkWithServer.OnDisconnected");
+    QVector<TPendingRequest> waiting;
+    waiting.swap(requests);
+    for (const TPendingRequest& request : std::as_const(waiting))
+        if (request.Callback)
+            SendErrorResponse(request.Message, request.Persistent, request.Callback);
+}
+
+void TTalkWithServer::Impl::ServerConnectionDataAvailable(TGenericServerConnection* sender)
+{
+    HandlerScope scope(*this);
+    try {
+        const QByteArray bytes = sender->ReadAll();
+        decompressor.Write(bytes, received);
+    } catch (const std::exception& e) {
+        RejectInput(sender, e);
+    } catch (...) {
+        RejectInput(sender, std::runtime_error("unknown error"));
+    }
+    CutFrames(sender);
+}
+
+// Corrupt input ends the conversation: nothing more is decoded, frames still
+// buffered are dropped, and the close fails every waiting request.
+void TTalkWithServer::Impl::RejectInput(TGenericServerConnection* sender, const std::exception& e)
+{
+    decompressor.Stop();
+    received.clear();
+    receivedPos = 0;
+    errorText = "Invalid data from server: " + QString::fromLocal8Bit(e.what());
+    ReportException(e, "TalkWithServer, TTalkWithServer.ServerConnectionDataAvailable");
+    sender->Close();
+}
+
+// Each frame is consumed before its callback runs, so a callback that lets
+// another data event in (a nested event loop) never sees a frame twice.
+void TTalkWithServer::Impl::CutFrames(TGenericServerConnection* sender)
+{
+    while (received.size() - receivedPos >= FrameHeaderSize) {
+        const char* header = received.constData() + receivedPos;
+        const qint32 id = qFromLittleEndian<qint32>(header);
+        const qint32 length = qFromLittleEndian<qint32>(header + 4);
+        if (length < 0 || length > MaxFrameLength) {
+            RejectInput(sender, EInvalidFrame(length));
+            return;
+        }
+        if (received.size() - receivedPos - FrameHeaderSize < length)
+            break;
+        const QByteArray payload = received.mid(receivedPos + FrameHeaderSize, length);
+        receivedPos += FrameHeaderSize + length;
+        SendGoodResponse(id, payload);
+    }
+    received.remove(0, receivedPos);
+    receivedPos = 0;
+}
+
+void TTalkWithServer::Impl::SendGoodResponse(qint32 id, const QByteArray& payload)
+{
+    if (id < 1 || id > requests.size())
+        return;
+    TPendingRequest& slot = requests[id - 1];
+    const TResponseCallback callback = slot.Callback;
+    const TMessageToServer message = slot.Message;
+    if (!slot.Persistent)
+        slot = TPendingRequest{};
+    if (!callback)
+        return;
+    const auto location = [&] { return "TTalkWithServer.SendGoodResponse, " + DescribeForLog(message); };
+    GuardedCall(location, [&] {
+        if (owner && owner->OnResponse) {
+            auto observer = owner->OnResponse;
+            observer(true, payload, message);
+        }
+        callback(true, payload, message);
+    });
+}
+
+void TTalkWithServer::Impl::SendErrorResponse(const TMessageToServer& message, bool persistent,
+                                              const TResponseCallback& callback)
+{
+    const auto location = [&] { return "TTalkWithServer.SendErrorResponse, " + DescribeForLog(message); };
+    GuardedCall(location, [&] {
+        if (!persistent && owner && owner->OnResponse) {
+            auto observer = owner->OnResponse;
+            observer(false, QByteArray(), message);
+        }
+        callback(false, QByteArray(), message);
+    });
+}
+
+TTalkWithServer::TTalkWithServer() : d(std::make_unique<Impl>(this)) {}
+
+// Every waiting callback gets its error response first. When this runs from
+// inside one of the conversation's own handlers, the internals outlive this
+// object until that handler has returned; nothing reaches the owner any more.
+TTalkWithServer::~TTalkWithServer()
+{
+    if (d->Detach())
+        (void)d.release();
+}
+
+void TTalkWithServer::Connect() { d->Connect(); }
+
+TRequestHandle TTalkWithServer::SendMessage(const TMessageToServer& message, bool persistent,
+                                            TResponseCallback callback)
+{
+    return d->SendMessage(message, persistent, callback);
+}
+
+void TTalkWithServer::CancelResponse(const TRequestHandle& handle) { d->CancelResponse(handle); }
+
+TTalkWithServer::TState TTalkWithServer::State() const { return d->state; }
+
+const QString& TTalkWithServer::ErrorText() const { return d->errorText; }
+
+TGenericServerConnection* TTalkWithServer::Connection() const { return d->connection.get(); }
+
+int TTalkWithServer::RequestTableLength() const { return static_cast<int>(d->requests.size()); }
