@@ -8,6 +8,7 @@
 // private members but keeps these names and signatures).
 #include "Shared/TalkWithServer.h"
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -41,6 +42,18 @@ public:
     bool Stopped() const;
     const QByteArray& SessionId() const;
     TTalkWithServer* Conversation() const;
+
+    // Test hooks. The connection every new conversation will use; the local
+    // clock that schedules pings and stamps the status; the counter rate (0
+    // means no high-resolution counter, so no pings); stopping the 500 ms timer
+    // so that a test drives Tick itself.
+    void SetConnectionFactory(TTalkWithServer::TConnectionFactory factory);
+    void SetClock(std::function<QDateTime()> clock);
+    void SetCounterRate(qint64 rate);
+    qint64 CounterRate() const;
+    void StopTimer();
+    void Tick();
+    int MissedTicks() const;
 
 private:
     struct Impl;

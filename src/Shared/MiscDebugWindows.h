@@ -1,0 +1,37 @@
+#pragma once
+// The window behind the process-wide diagnostic log. Every logged line shows
+// it again, so an unexpected error caught and survived is never silent. Lines
+// are batched for a quarter of a second so a burst costs one memo update.
+#include <QString>
+#include <QWidget>
+
+class QPlainTextEdit;
+class QTimer;
+
+class TMiscDebugWindow : public QWidget {
+public:
+    explicit TMiscDebugWindow(QWidget* owner = nullptr);
+
+    void AddLine(const QString& text);
+
+    QPlainTextEdit* const Memo1;
+    QTimer* const Timer1;
+    bool FlushPending() const { return m_flushPending; }
+    const QString& PendingText() const { return m_pendingText; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Timer1Timer();
+
+    bool m_flushPending = false;
+    QString m_pendingText;
+};
+
+// The log's own window, created on first use with no owner and kept until the
+// process ends.
+TMiscDebugWindow& DebugLogWindow();
+
+// Sends every DebugOutput line to DebugLogWindow(). Called once at start-up.
+void InstallDebugLogWindow();

@@ -1,0 +1,446 @@
+#include "Zembra/MainConnectionUnit.h"
+#include "Shared/GuardedCall.h"
+#include "Shared/WakeMeSoon.h"
+#include "Shared/WireMessages.h"
+#include "platform/core/IniFile.h"
+#include <QElapsedTimer>
+#include <QLocale>
+#include <QTimer>
+#include <algorithm>
+#include <deque>
+#include <vector>
+
+namespace {
+
+constexpr int TimerIntervalMs = 500;
+constexpr qint64 PingIntervalMs = 4500;
+constexpr int WatchdogTicks = 24; // a reset on the 25th tick without an answered ping
+// The bundled reference server listens here, so the client works out of the box.
+constexpr char BuiltInServerAddress[] = "127.0.0.1:9339";
+
+// Ticks per second of the high-resolution counter behind QElapsedTimer; 0 when
+// the platform offers none. QElapsedTimer reports nanoseconds on every clock.
+qint64 PerformanceCounterFrequency()
+{
+    return QElapsedTimer::isMonotonic() ? 1'000'000'000 : 0;
+}
+
+QString ReadServerAddress()
+{
+    const QByteArray address =
+        TIniFile(ConfigFileName).ReadString("Connection", "address", BuiltInServerAddress).trimmed();
+    // "address=" with nothing after it would make every attempt fail at once.
+    return QString::fromLatin1(address.isEmpty() ? QByteArray(BuiltInServerAddress) : address);
+}
+
+// Lines end at CR LF, LF or CR; a final line break adds no empty line.
+QList<QByteArray> SplitLines(const QByteArray& text)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    const qsizetype size = text.size();
+    while (start < size) {
+        qsizetype end = start;
+        while (end < size && text[end] != '\r' && text[end] != '\n')
+            ++end;
+        lines.append(text.mid(start, end - start));
+        if (end < size && text[end] == '\r' && end + 1 < size && text[end + 1] == '\n')
+            ++end;
+        start = end + 1;
+    }
+    return lines;
+}
+
+TMessageToServer PingMessage() { return BuildMessage({"command", "ping", "response", '1'}); }
+
+} // namespace
+
+struct TMainConnection::Impl {
+    explicit Impl(TMainConnection& owner);
+    ~Impl();
+
+    TMainConnection& Owner;
+    QByteArray UserName;
+    QByteArray Password;
+    QString ServerAddress;
+    bool Stopped = false;
+    QByteArray SessionId;
+    std::unique_ptr<QTimer> Timer;
+    int MissedTicks = 0;
+    QList<QByteArray> Categories; // sorted, each once
+    std::unique_ptr<TTalkWithServer> Conversation;
+    std::unique_ptr<TWakeMeSoon> WakeUp;
+    qint64 CounterRate = 0;
+    TRequestHandle LastPing;
+    QDateTime NextPingTime;
+    // A deque: a callback that registers another one during delivery must not
+    // move the callbacks being called.
+    std::deque<TAlertCallback> AlertCallbacks;
+    QString Status;
+
+    std::function<QDateTime()> Clock = [] { return QDateTime::currentDateTime(); };
+    TTalkWithServer::TConnectionFactory ConnectionFactory;
+    // How many of our response handlers are on the stack. A conversation is
+    // never destroyed while one runs (its data handler is below it); it waits
+    // in Retired until the stack is clear.
+    int HandlersRunning = 0;
+    std::vector<std::unique_ptr<TTalkWithServer>> Retired;
+
+    bool CredentialsPresent() const { return !UserName.isEmpty() && !Password.isEmpty(); }
+    void SetCredential(QByteArray& stored, const QByteArray& text);
+    void SetStatus(const QString& text);
+    void ResetConnection();
+    void Disconnect();
+    void ConnectNow();
+    void CreateConversation();
+    void StartSession();
+    void Tick();
+    void TimerTick();
+    void PingIfDue();
+    void PingResponse(bool success);
+    void FirstPingResponse(bool success);
+    void LoginResponse(bool success, const QByteArray& response);
+    void AddCategory(const QByteArray& category);
+
+    TResponseCallback Guarded(TResponseCallback callback);
+    TResponseCallback SessionHandler(std::function<void(bool, const QByteArray&, const TMessageToServer&)> handler);
+    void RetireConversation(std::unique_ptr<TTalkWithServer> conversation);
+    void DestroyRetiredIfIdle();
+};
+
+TMainConnection::Impl::Impl(TMainConnection& owner) : Owner(owner)
+{
+    WakeUp = std::make_unique<TWakeMeSoon>();
+    WakeUp->OnWakeUp = [this] { ConnectNow(); };
+    Timer = std::make_unique<QTimer>();
+    Timer->setInterval(TimerIntervalMs);
+    QObject::connect(Timer.get(), &QTimer::timeout, Timer.get(), [this] { TimerTick(); });
+    Timer->start();
+    CounterRate = PerformanceCounterFrequency() / 500;
+    ServerAddress = ReadServerAddress();
+}
+
+TMainConnection::Impl::~Impl()
+{
+    // The conversations' farewell error responses reach our handlers, which
+    // still need every member; so they go first.
+    Timer.reset();
+    while (Conversation || !Retired.empty()) {
+        if (Conversation) {
+            Conversation->OnDisconnected = nullptr;
+            Conversation->OnResponse = nullptr;
+            Retired.push_back(std::move(Conversation));
+        }
+        auto batch = std::move(Retired);
+        Retired.clear();
+        batch.clear();
+    }
+}
+
+// Every callback we hand a conversation runs inside its data handler (or its
+// refusal inside SendMessage); counting them keeps destruction out of there.
+TResponseCallback TMainConnection::Impl::Guarded(TResponseCallback callback)
+{
+    if (!callback)
+        return {};
+    return [this, callback = std::move(callback)](bool success, const QByteArray& response,
+                                                   const TMessageToServer& message) {
+        ++HandlersRunning;
+        struct Leave {
+            int& depth;
+            ~Leave() { --depth; }
+        } leave{HandlersRunning};
+        callback(success, response, message);
+    };
+}
+
+// The session's own handlers (login, alerts, pings) listen only to the current
+// conversation: one waiting to be destroyed may still hear from its socket.
+TResponseCallback TMainConnection::Impl::SessionHandler(
+    std::function<void(bool, const QByteArray&, const TMessageToServer&)> handler)
+{
+    TTalkWithServer* const from = Conversation.get();
+    return [this, from, handler = std::move(handler)](bool success, const QByteArray& response,
+                                                      const TMessageToServer& message) {
+        if (from == Conversation.get())
+            handler(success, response, message);
+    };
+}
+
+void TMainConnection::Impl::RetireConversation(std::unique_ptr<TTalkWithServer> conversation)
+{
+    Retired.push_back(std::move(conversation));
+    DestroyRetiredIfIdle();
+}
+
+void TMainConnection::Impl::DestroyRetiredIfIdle()
+{
+    // Destroying one conversation fails its waiting requests; their callbacks
+    // may retire another, which this loop then picks up.
+    while (HandlersRunning == 0 && !Retired.empty()) {
+        auto batch = std::move(Retired);
+        Retired.clear();
+        batch.clear();
+    }
+}
+
+void TMainConnection::Impl::SetStatus(const QString& text)
+{
+    if (text == Status)
+        return;
+    Status = text;
+    if (!Owner.OnStatusChange)
+        return;
+    try {
+        Owner.OnStatusChange();
+    } catch (...) {
+        // A faulty status display must not disturb the session.
+    }
+}
+
+void TMainConnection::Impl::SetCredential(QByteArray& stored, const QByteArray& text)
+{
+    if (text == stored && !Stopped)
+        return;
+    stored = text;
+    ResetConnection();
+}
+
+void TMainConnection::Impl::ResetConnection()
+{
+    MissedTicks = 0;
+    Disconnect();
+    WakeUp->RequestWakeUp();
+    Stopped = false;
+    SessionId.clear();
+    SetStatus(QString());
+}
+
+void TMainConnection::Impl::Disconnect()
+{
+    if (!Conversation)
+        return;
+    // Taken out first: the status handler may call back into us.
+    std::unique_ptr<TTalkWithServer> conversation = std::move(Conversation);
+    SetStatus("Disconnected.");
+    conversation->OnDisconnected = nullptr;
+    conversation->OnResponse = nullptr;
+    RetireConversation(std::move(conversation));
+}
+
+void TMainConnection::Impl::ConnectNow()
+{
+    DestroyRetiredIfIdle();
+    if (!Conversation)
+        CreateConversation();
+    // A conversation already dialling is still NotConnected; a second Connect
+    // would be a programming error, so only the first one is made.
+    if (Conversation->State() == TTalkWithServer::NotConnected && !Conversation->Connection())
+        Conversation->Connect();
+}
+
+void TMainConnection::Impl::CreateConversation()
+{
+    NextPingTime = Clock().addMSecs(PingIntervalMs);
+    // A fresh attempt gets the watchdog's full 12.5 s, whatever its predecessor used up.
+    MissedTicks = 0;
+    Conversation = std::make_unique<TTalkWithServer>();
+    Conversation->OnDisconnected = [] {};
+    Conversation->OnResponse = [](bool, const QByteArray&, const TMessageToServer&) {};
+    Conversation->OnDebugText = [](const QString&) {};
+    Conversation->ServerAddress = ServerAddress;
+    if (ConnectionFactory)
+        Conversation->ConnectionFactory = ConnectionFactory;
+    StartSession();
+}
+
+void TMainConnection::Impl::StartSession()
+{
+    if (!CredentialsPresent() || Stopped)
+        return;
+    TTalkWithServer& talk = *Conversation;
+    talk.SendMessage(BuildMessage({"command", "login", "username", UserName, "password", Password,
+                                   "session_id", SessionId}),
+                     true, Guarded(SessionHandler([this](bool success, const QByteArray& response, const TMessageToServer&) {
+                         LoginResponse(success, response);
+                     })));
+    talk.SendMessage(BuildMessage({"command", "listen_for_alerts"}), true,
+                     Guarded(SessionHandler([this](bool success, const QByteArray& response, const TMessageToServer& message) {
+                         Owner.DeliverAlerts(success, response, message);
+                     })));
+    for (const QByteArray& category : Categories)
+        talk.SendMessage(BuildMessage({"command", "add_alert_category", "category", category}), false, {});
+    talk.SendMessage(PingMessage(), false,
+                     Guarded(SessionHandler([this](bool success, const QByteArray&, const TMessageToServer&) {
+                         FirstPingResponse(success);
+                     })));
+}
+
+void TMainConnection::Impl::TimerTick()
+{
+    GuardedCall(QStringLiteral("MainConnectionUnit, TMainConnection.Tick"), [this] { Tick(); });
+}
+
+void TMainConnection::Impl::Tick()
+{
+    DestroyRetiredIfIdle();
+    if (Conversation && Conversation->State() == TTalkWithServer::Closed) {
+        RetireConversation(std::move(Conversation));
+        if (CredentialsPresent() && !Stopped)
+            WakeUp->RequestWakeUp();
+    }
+    if (Stopped || !CredentialsPresent())
+        return;
+    PingIfDue();
+    if (++MissedTicks > WatchdogTicks) {
+        MissedTicks = 0;
+        Disconnect();
+        WakeUp->RequestWakeUp();
+    }
+}
+
+void TMainConnection::Impl::PingIfDue()
+{
+    if (!Conversation || CounterRate <= 0)
+        return;
+    const QDateTime now = Clock();
+    if (NextPingTime > now.addMSecs(PingIntervalMs)) {
+        // The clock was set back: without this, pings would pause until it
+        // caught up and the watchdog would tear down a healthy session.
+        NextPingTime = now.addMSecs(PingIntervalMs);
+    }
+    if (!(now > NextPingTime))
+        return;
+    Conversation->CancelResponse(LastPing);
+    LastPing = Owner.SendRequest(PingMessage(), SessionHandler([this](bool success, const QByteArray&,
+                                                                      const TMessageToServer&) {
+                                     PingResponse(success);
+                                 }));
+    NextPingTime = now.addMSecs(PingIntervalMs);
+}
+
+void TMainConnection::Impl::PingResponse(bool success)
+{
+    if (!success)
+        return;
+    MissedTicks = 0;
+    SetStatus("Working:  " + QLocale::system().toString(Clock().time(), QLocale::LongFormat));
+}
+
+void TMainConnection::Impl::FirstPingResponse(bool success)
+{
+    if (success)
+        SetStatus("Connected!");
+}
+
+void TMainConnection::Impl::LoginResponse(bool success, const QByteArray& response)
+{
+    if (!success)
+        return;
+    try {
+        const QList<QByteArray> lines = SplitLines(response);
+        if (lines.isEmpty())
+            return;
+        if (lines[0] == "STOP") {
+            Stopped = true;
+            if (lines.size() > 1)
+                SetStatus(QString::fromLocal8Bit(lines[1]));
+        } else if (lines[0] == "SESSION ID") {
+            if (lines.size() > 1)
+                SessionId = lines[1];
+        }
+    } catch (...) {
+        // A malformed login answer changes nothing.
+    }
+}
+
+void TMainConnection::Impl::AddCategory(const QByteArray& category)
+{
+    if (category.isEmpty())
+        return;
+    const auto at = std::lower_bound(Categories.begin(), Categories.end(), category);
+    if (at != Categories.end() && *at == category)
+        return;
+    Categories.insert(at, category);
+}
+
+// ---------------------------------------------------------------------------
+
+TMainConnection::TMainConnection() : d(std::make_unique<Impl>(*this)) {}
+
+TMainConnection::~TMainConnection() = default;
+
+void TMainConnection::AddCategory(const QByteArray& category) { d->AddCategory(category); }
+
+void TMainConnection::RegisterAlertCallback(TAlertCallback callback)
+{
+    d->AlertCallbacks.push_back(std::move(callback));
+}
+
+void TMainConnection::SetUserName(const QByteArray& userName) { d->SetCredential(d->UserName, userName); }
+
+void TMainConnection::SetPassword(const QByteArray& password) { d->SetCredential(d->Password, password); }
+
+void TMainConnection::ResetConnection() { d->ResetConnection(); }
+
+const QString& TMainConnection::Status() const { return d->Status; }
+
+void TMainConnection::DeliverAlerts(bool success, const QByteArray& response, const TMessageToServer&)
+{
+    if (!success)
+        return;
+    // Callbacks registered during this delivery wait for the next alert.
+    const std::size_t count = d->AlertCallbacks.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const TAlertCallback& callback = d->AlertCallbacks[i];
+        if (!callback)
+            continue;
+        try {
+            callback(response);
+        } catch (...) {
+            // One faulty receiver must not keep the alert from the others.
+        }
+    }
+}
+
+TRequestHandle TMainConnection::SendRequest(const TMessageToServer& message, TResponseCallback callback)
+{
+    if (!d->Conversation) {
+        d->CreateConversation();
+        d->WakeUp->RequestWakeUp();
+    }
+    return d->Conversation->SendMessage(message, false, d->Guarded(std::move(callback)));
+}
+
+const QString& TMainConnection::ServerAddress() const { return d->ServerAddress; }
+
+bool TMainConnection::Stopped() const { return d->Stopped; }
+
+const QByteArray& TMainConnection::SessionId() const { return d->SessionId; }
+
+TTalkWithServer* TMainConnection::Conversation() const { return d->Conversation.get(); }
+
+void TMainConnection::SetConnectionFactory(TTalkWithServer::TConnectionFactory factory)
+{
+    d->ConnectionFactory = std::move(factory);
+}
+
+void TMainConnection::SetClock(std::function<QDateTime()> clock) { d->Clock = std::move(clock); }
+
+void TMainConnection::SetCounterRate(qint64 rate) { d->CounterRate = rate; }
+
+qint64 TMainConnection::CounterRate() const { return d->CounterRate; }
+
+void TMainConnection::StopTimer() { d->Timer->stop(); }
+
+void TMainConnection::Tick() { d->Tick(); }
+
+int TMainConnection::MissedTicks() const { return d->MissedTicks; }
+
+TMainConnection& MainConnection()
+{
+    // Deliberately never destroyed: alert windows and the shell use it up to
+    // the very end of the process.
+    static TMainConnection* const instance = new TMainConnection();
+    return *instance;
+}

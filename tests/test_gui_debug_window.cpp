@@ -1,0 +1,112 @@
+#include "Shared/DebugLog.h"
+#include "Shared/MiscDebugWindows.h"
+#include "TestEnvironment.h"
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+using TestEnvironment::WaitFor;
+
+namespace {
+
+QString MemoText(const TMiscDebugWindow& window) { return window.Memo1->toPlainText(); }
+
+bool LogWindowExists()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->windowTitle() == "Velmora Debug Window")
+            return true;
+    return false;
+}
+
+} // namespace
+
+class EFeedBroken : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+TEST(DebugWindow, LinesWaitForTheTimerAndABurstArrivesInOneStep)
+{
+    TMiscDebugWindow window;
+    EXPECT_EQ(window.windowTitle(), "Velmora Debug Window");
+    EXPECT_EQ(window.Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_FALSE(window.Timer1->isActive());
+
+    window.AddLine("first");
+    window.AddLine("second");
+    window.AddLine("third");
+    // Nothing reaches the memo until the event loop delivers the timer.
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.FlushPending());
+    EXPECT_TRUE(window.Timer1->isActive());
+    EXPECT_EQ(window.Timer1->interval(), 250);
+    EXPECT_EQ(window.PendingText(), "first\r\nsecond\r\nthird");
+    EXPECT_TRUE(MemoText(window).isEmpty());
+
+    ASSERT_TRUE(WaitFor([&] { return !MemoText(window).isEmpty(); }));
+    EXPECT_EQ(MemoText(window), "first\nsecond\nthird");
+    EXPECT_EQ(window.Memo1->blockCount(), 3);
+    EXPECT_FALSE(window.FlushPending());
+    EXPECT_FALSE(window.Timer1->isActive());
+    EXPECT_TRUE(window.PendingText().isEmpty());
+
+    // The next line re-arms the timer and lands below the earlier ones.
+    window.AddLine("fourth");
+    EXPECT_TRUE(window.Timer1->isActive());
+    ASSERT_TRUE(WaitFor([&] { return window.Memo1->blockCount() == 4; }));
+    EXPECT_EQ(MemoText(window), "first\nsecond\nthird\nfourth");
+}
+
+TEST(DebugWindow, ALineWithItsOwnLineBreaksBecomesSeveralMemoLines)
+{
+    TMiscDebugWindow window;
+    window.AddLine("one\r\ntwo");
+    ASSERT_TRUE(WaitFor([&] { return !window.FlushPending(); }));
+    EXPECT_EQ(MemoText(window), "one\ntwo");
+}
+
+TEST(DebugWindow, ClosingHidesAndMinimisesAndTheNextLineBringsItBack)
+{
+    TMiscDebugWindow window;
+    window.AddLine("before close");
+    ASSERT_TRUE(WaitFor([&] { return !window.FlushPending(); }));
+
+    EXPECT_TRUE(window.close());
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(window.windowState() & Qt::WindowMinimized);
+
+    window.AddLine("after close");
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.windowState() & Qt::WindowMinimized);
+    ASSERT_TRUE(WaitFor([&] { return !window.FlushPending(); }));
+    EXPECT_EQ(MemoText(window), "before close\nafter close");
+}
+
+// The process-wide log: made by the first line, then reused for every later one.
+TEST(DebugWindow, TheLogWindowIsMadeOnFirstUseAndReportsExceptionsExactly)
+{
+    InstallDebugLogWindow();
+    EXPECT_FALSE(LogWindowExists());
+
+    DebugOutput("plain line");
+    ASSERT_TRUE(LogWindowExists());
+    TMiscDebugWindow& log = DebugLogWindow();
+    EXPECT_TRUE(log.isVisible());
+    EXPECT_EQ(log.parent(), nullptr);
+
+    try {
+        throw EFeedBroken("socket said no");
+    } catch (const std::exception& e) {
+        ReportException(e, "TTalkWithServer.SendGoodResponse, (\"command\" --> \"ping\")");
+    }
+    ASSERT_TRUE(WaitFor([&] { return log.Memo1->blockCount() == 2; }));
+    EXPECT_EQ(MemoText(log), "plain line\n"
+                             "Class=EFeedBroken, Message=socket said no, "
+                             "Location=TTalkWithServer.SendGoodResponse, (\"command\" --> \"ping\")");
+    EXPECT_EQ(&DebugLogWindow(), &log);
+    SetDebugSink(nullptr);
+}
