@@ -1,0 +1,98 @@
+// The cost of one alert in an alert window as its list grows: a window that
+// already shows N rows receives one more alert (parse, row update, hand-off
+// to the grid). The cost must not grow with N.
+//
+//   cmake -S . -B build-rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVISK_BENCH=ON
+//   cmake --build build-rel --target bench_alert_window
+//   build-rel/bench/bench_alert_window
+#include "Zembra/AlertWindowUnit.h"
+#include "Zembra/NewestFirstList.h"
+#include "platform/core/IniFile.h"
+
+#include <QVector>
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+const QByteArray FerrikAlert = "ferrik\r\ntime=09%3A31&symbol=MSFT&change=-1.25&count=12&volume=34567&bb=2.5&rank=0.5&rv=3";
+const QByteArray DravelAlert = "dravel\r\ntime=09%3A31&symbol=MSFT&last=10&prev_close=8&count=3&volume=100";
+const QByteArray StrikeAlert = "strike\r\nsymbol=MSFT&last=10.5&prev_close=10&sma_divergence=0.12&time=09%3A31%3A02";
+
+// A window that already shows `rows` rows. Windows live until the process
+// ends, as in the program.
+TAlertForm* WindowWithRows(const QByteArray& section, const QByteArray& alert, int rows)
+{
+    auto* window = new TAlertForm();
+    window->LoadSettings(TIniFile::FromText("[w]\n" + section), "w");
+    for (int i = 0; i < rows; ++i)
+        window->HandleAlert(alert);
+    return window;
+}
+
+// A fixed number of alerts per run, so that a growing list stays near its
+// starting size: N to N + AlertsPerRun rows.
+constexpr int AlertsPerRun = 5000;
+
+void RunAlerts(benchmark::State& state, const QByteArray& section, const QByteArray& alert)
+{
+    TAlertForm* window = WindowWithRows(section, alert, int(state.range(0)));
+    for (auto _ : state)
+        window->HandleAlert(alert);
+    state.SetItemsProcessed(state.iterations());
+    state.counters["rows_after"] = window->Grid()->EntryCount();
+}
+
+void BM_FerrikAlert(benchmark::State& state)
+{
+    RunAlerts(state, "subscription=ferrik\ndisplay=ferrik-simplelist\n", FerrikAlert);
+}
+void BM_DravelAlert(benchmark::State& state)
+{
+    RunAlerts(state, "subscription=dravel\ndisplay=dravel-simplelist\n", DravelAlert);
+}
+// Bounded at 1000 rows: the 100,000 alerts of the fill leave 1000.
+void BM_StrikeAlert(benchmark::State& state)
+{
+    RunAlerts(state, "subscription=strike\n", StrikeAlert);
+}
+
+// The two ways of keeping a newest-first list whose earlier value a grid
+// still holds: an implicitly shared array that must insert at its front (kept
+// at N rows), and the append-only newest-first list (growing from N rows).
+void BM_SharedArrayPrepend(benchmark::State& state)
+{
+    QVector<TFerrikEntry> rows(state.range(0));
+    QVector<TFerrikEntry> heldByGrid;
+    TFerrikEntry row;
+    row.symbol = "MSFT";
+    for (auto _ : state) {
+        rows.prepend(row);
+        rows.removeLast();
+        heldByGrid = rows;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+void BM_NewestFirstListPush(benchmark::State& state)
+{
+    TNewestFirstList<TFerrikEntry> rows;
+    TFerrikEntry row;
+    row.symbol = "MSFT";
+    for (qsizetype i = 0; i < state.range(0); ++i)
+        rows.PushFront(row);
+    TNewestFirstList<TFerrikEntry> heldByGrid;
+    for (auto _ : state) {
+        rows.PushFront(row);
+        heldByGrid = rows;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+} // namespace
+
+BENCHMARK(BM_FerrikAlert)->Arg(1000)->Arg(100000)->Arg(1000000)->Iterations(AlertsPerRun)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DravelAlert)->Arg(1000)->Arg(100000)->Iterations(AlertsPerRun)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StrikeAlert)->Arg(1000)->Arg(100000)->Iterations(AlertsPerRun)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SharedArrayPrepend)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_NewestFirstListPush)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);

@@ -1,0 +1,616 @@
+#include "Zembra/QuentGridFull.h"
+#include "Shared/Assertions.h"
+#include "Shared/ColorTools.h"
+#include "Shared/DebugLog.h"
+#include "platform/gui/PriceSpikeSound.h"
+#include "platform/gui/SymbolLink.h"
+#include <QEvent>
+#include <QPainter>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUnit = "QuentGridFull";
+constexpr qint64 kResortIntervalMs = 30 * 1000;
+constexpr int kNamedMissing = 5;
+constexpr double kSpikeThreshold = 7;
+
+constexpr TColor kFrozenHeader = 0x00F8FE20;
+constexpr TColor kMissingHeader = 0x00C0C0FF;
+constexpr TColor kPlainHeader = 0x00D8E9EC;
+constexpr TColor kPureBlue = 0x00FF0000;
+constexpr TColor kNewHighPie = 0x0000FF00;
+constexpr TColor kNewLowPie = 0x000066FF;
+
+// How a kind shows its measure: a number through its format, a pie, a count.
+enum class TKindShape { Symbol, Number, Pie, Count };
+
+struct TKindInfo {
+    const char* Header;
+    const char* Sample; // nullptr: the column keeps its width
+    TKindShape Shape;
+    double TQuentTopListEntry::*Number; // Number and Pie shapes
+    const char* Format;                 // Number and Pie shapes
+    qint32 TQuentTopListEntry::*Count;  // Count shape
+};
+
+using E = TQuentTopListEntry;
+constexpr TKindShape kNumber = TKindShape::Number;
+
+// Indexed by column kind.
+constexpr TKindInfo kKinds[] = {
+    {"Symbol", "XXXXX", TKindShape::Symbol, nullptr, nullptr, nullptr},
+    {"PrSpk", "99.9", kNumber, &E::priceSpike, "%.1f", nullptr},
+    {"IPR", "99.9", kNumber, &E::volRate, "%.1f", nullptr},
+    {"TRang", "99.9", kNumber, &E::todaysRange, "%.1f", nullptr},
+    {"ORang", "99.9", kNumber, &E::openingRange, "%.1f", nullptr},
+    {"Strnth", "-99.9", kNumber, &E::strength, "%.1f", nullptr},
+    {"Up Tr", "-99.9", kNumber, &E::upTrend, "%.1f", nullptr},
+    {"Nr Hi", "99.9", kNumber, &E::nearHigh, "%.1f", nullptr},
+    // A pie's text serves screen readers only.
+    {"H", nullptr, TKindShape::Pie, &E::newHigh, "%.0f%%", nullptr},
+    {"Nr Lo", "99.9", kNumber, &E::nearLow, "%.1f", nullptr},
+    {"L", nullptr, TKindShape::Pie, &E::newLow, "%.0f%%", nullptr},
+    {"Last", "999.9", kNumber, &E::last, "%f", nullptr},
+    {"%Chg", "-1.93", kNumber, &E::change, "%.1f", nullptr},
+    {"Volume", "100,000,000", TKindShape::Count, nullptr, nullptr, &E::volume},
+    {"#", "100", TKindShape::Count, nullptr, nullptr, &E::count},
+};
+constexpr int kKindCount = int(std::size(kKinds));
+
+bool KnownKind(int kind) { return kind >= 0 && kind < kKindCount; }
+
+bool IsPieKind(int kind) { return KnownKind(kind) && kKinds[kind].Shape == TKindShape::Pie; }
+
+qint64 MonotonicMilliseconds()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool IsBlank(QChar c) { return c.unicode() >= 1 && c.unicode() <= ' '; }
+
+// One item in double quotes starting at pos; a doubled quote stands for one.
+// An unterminated item runs to the end of the text.
+QString TakeQuotedItem(const QString& text, qsizetype& pos)
+{
+    QString item;
+    ++pos;
+    while (pos < text.size()) {
+        const QChar c = text[pos++];
+        if (c != u'"') {
+            item += c;
+        } else if (pos < text.size() && text[pos] == u'"') {
+            item += c;
+            ++pos;
+        } else {
+            break;
+        }
+    }
+    return item;
+}
+
+// Comma-separated text: items separated by commas or blanks; an empty item
+// between two commas, or after a final comma, counts.
+QStringList SplitCommaText(const QString& text)
+{
+    QStringList items;
+    qsizetype pos = 0;
+    const auto skipBlanks = [&] {
+        while (pos < text.size() && IsBlank(text[pos]))
+            ++pos;
+    };
+    skipBlanks();
+    while (pos < text.size()) {
+        if (text[pos] == u'"') {
+            items << TakeQuotedItem(text, pos);
+        } else {
+            const qsizetype start = pos;
+            while (pos < text.size() && !IsBlank(text[pos]) && text[pos] != u',')
+                ++pos;
+            items << text.mid(start, pos - start);
+        }
+        skipBlanks();
+        if (pos < text.size() && text[pos] == u',') {
+            if (pos + 1 == text.size())
+                items << QString();
+            ++pos;
+            skipBlanks();
+        }
+    }
+    return items;
+}
+
+int KindFromItem(const QString& item)
+{
+    bool ok = false;
+    const int kind = item.trimmed().toInt(&ok, 10);
+    return ok ? kind : qkSymbol;
+}
+
+TCellContent EntryContent(int kind, const TQuentTopListEntry& e)
+{
+    if (!KnownKind(kind))
+        return TCellContent::None();
+    const TKindInfo& info = kKinds[kind];
+    switch (info.Shape) {
+    case TKindShape::Symbol:
+        return TCellContent::FromBytes(e.symbol);
+    case TKindShape::Number:
+        return TCellContent::FromFixed(info.Format, e.*info.Number);
+    case TKindShape::Pie:
+        return e.*info.Number > 0 ? TCellContent::FromFixed(info.Format, std::min(e.*info.Number, 1.0) * 100)
+                                  : TCellContent::None();
+    case TKindShape::Count:
+        return TCellContent::FromCount(e.*info.Count);
+    }
+    return TCellContent::None();
+}
+
+// The largest square centred in the rectangle (right and bottom exclusive).
+QRect MakeSquare(const QRect& r)
+{
+    int left = r.left();
+    int top = r.top();
+    int right = r.left() + r.width();
+    int bottom = r.top() + r.height();
+    const int d = r.height() - r.width();
+    if (d > 0) {
+        top += d / 2;
+        bottom -= (d + 1) / 2;
+    } else if (d < 0) {
+        left += -d / 2;
+        right -= (-d + 1) / 2;
+    }
+    return QRect(left, top, right - left, bottom - top);
+}
+
+// A hard-edged pie covering the fraction x of the disc, counter-clockwise
+// from twelve o'clock; a full disc from 1 on, nothing for 0, NaN or a square
+// under 7 pixels.
+void DrawPie(QPainter& painter, const QRect& area, bool newHigh, double x)
+{
+    if (std::isnan(x) || x <= 0)
+        return;
+    const QRect square = MakeSquare(area);
+    if (square.height() < 7)
+        return;
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ToQColor(newHigh ? kNewHighPie : kNewLowPie));
+    if (x >= 1) {
+        painter.drawEllipse(square);
+        return;
+    }
+    constexpr int kTwelveOClock = 90 * 16;
+    painter.drawPie(square, kTwelveOClock, int(std::lround(x * 360 * 16)));
+}
+
+quint32 ScaleByte(double intensity)
+{
+    // Ties go to the even neighbour, as in the rest of the colour arithmetic.
+    return quint32(std::clamp(std::nearbyint(intensity), 0.0, 255.0));
+}
+
+// Restores the snapshot of an enclosing paint when a paint ends.
+class TPaintScope {
+public:
+    TPaintScope(TQuentTopListEntries& snapshot, int& depth, const TQuentTopListEntries& current)
+        : m_snapshot(snapshot), m_depth(depth), m_outer(std::exchange(snapshot, current))
+    {
+        ++m_depth;
+    }
+    ~TPaintScope()
+    {
+        --m_depth;
+        m_snapshot = std::move(m_outer);
+    }
+    TPaintScope(const TPaintScope&) = delete;
+    TPaintScope& operator=(const TPaintScope&) = delete;
+
+private:
+    TQuentTopListEntries& m_snapshot;
+    int& m_depth;
+    TQuentTopListEntries m_outer;
+};
+
+QWidget* RequireOwner(QWidget* owner)
+{
+    TAV_ASSERT(owner != nullptr, kUnit, 798);
+    return owner;
+}
+
+} // namespace
+
+TQuentTopListEntry::TQuentTopListEntry()
+{
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    priceSpike = volRate = todaysRange = openingRange = strength = upTrend = nan;
+    nearHigh = nearLow = newHigh = newLow = last = change = nan;
+    volume = 0;
+    count = 0;
+}
+
+QVector<int> ParseQuentColumns(const QString& text)
+{
+    const QStringList items = SplitCommaText(text.trimmed());
+    QVector<int> kinds;
+    if (items.isEmpty()) {
+        for (int kind = qkSymbol; kind <= qkNewLow; ++kind)
+            kinds << kind;
+        return kinds;
+    }
+    for (const QString& item : items)
+        kinds << KindFromItem(item);
+    return kinds;
+}
+
+QString QuentColumnHeader(int kind) { return KnownKind(kind) ? QString::fromLatin1(kKinds[kind].Header) : QString(); }
+
+TColor VolumeRateColor(double v)
+{
+    if (std::isnan(v))
+        return clBlack;
+    if (v <= 0.5)
+        return kPureBlue;
+    if (v < 1)
+        return ScaleByte((1 - v) * 2 * 255) << 16;
+    if (v < 3.5)
+        return ScaleByte((v - 1) / 2.5 * 255);
+    return clRed;
+}
+
+// ---- Construction and layout
+
+TQuentTopListFullGrid::TQuentTopListFullGrid(QWidget* owner)
+    : TListGridOf<TQuentTopListEntry>(RequireOwner(owner), {}, 1), m_clock(MonotonicMilliseconds)
+{
+    SetTextColor(clWhite);
+    // Rows past the bottom are reached with the keyboard; no scroll bars.
+    SetVerticalScrollBarAllowed(false);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    SetRowSelect(true);
+    SetDefaultRowHeight(MeasureRowHeight());
+    Layout();
+}
+
+TQuentTopListFullGrid::~TQuentTopListFullGrid() = default;
+
+void TQuentTopListFullGrid::SetClock(TQuentClock clock) { m_clock = clock ? std::move(clock) : MonotonicMilliseconds; }
+
+void TQuentTopListFullGrid::SetColumns(const QString& text)
+{
+    m_columnKinds = ParseQuentColumns(text);
+    Layout();
+}
+
+void TQuentTopListFullGrid::Layout()
+{
+    if (m_columnKinds.isEmpty())
+        m_columnKinds = {qkSymbol};
+    SetColCount(int(m_columnKinds.size()));
+    for (int column = 0; column < m_columnKinds.size(); ++column) {
+        const int kind = m_columnKinds[column];
+        if (IsPieKind(kind))
+            SetColWidth(column, DefaultRowHeight());
+        else if (KnownKind(kind) && kKinds[kind].Sample)
+            SetColumnWidth(column, QString::fromLatin1(kKinds[kind].Sample));
+    }
+    InvalidateGrid();
+}
+
+void TQuentTopListFullGrid::FontChanged()
+{
+    SetDefaultRowHeight(MeasureRowHeight());
+    Layout();
+}
+
+int TQuentTopListFullGrid::KindOf(int column) const
+{
+    return column >= 0 && column < m_columnKinds.size() ? m_columnKinds[column] : -1;
+}
+
+// ---- New lists and the re-sort rule
+
+void TQuentTopListFullGrid::SetEntries(const TQuentTopListEntries& entries)
+{
+    m_pending = entries;
+    m_havePending = true;
+    if (SameSymbols())
+        ShowPending(); // nothing moves, so the re-sort clock is left alone
+    else if (SortDue())
+        SortNow();
+    else
+        UpdateInPlace();
+}
+
+bool TQuentTopListFullGrid::SameSymbols() const
+{
+    if (m_pending.size() != m_entries.size())
+        return false;
+    for (qsizetype i = 0; i < m_pending.size(); ++i)
+        if (m_pending[i].symbol != m_entries[i].symbol)
+            return false;
+    return true;
+}
+
+bool TQuentTopListFullGrid::SortDue() const
+{
+    if (!m_havePending || m_frozen)
+        return false;
+    if (m_ignoreSortTimer || !m_lastSortTime)
+        return true;
+    return m_clock() > *m_lastSortTime + kResortIntervalMs;
+}
+
+void TQuentTopListFullGrid::CheckSort()
+{
+    if (SortDue())
+        SortNow();
+}
+
+void TQuentTopListFullGrid::SortNow()
+{
+    if (!m_havePending)
+        return;
+    ShowPending();
+    m_lastSortTime = m_clock();
+}
+
+void TQuentTopListFullGrid::SetFrozen(bool frozen)
+{
+    if (frozen == m_frozen)
+        return;
+    m_frozen = frozen;
+    InvalidateGrid(); // the header colour tells the state
+    m_lastSortTime.reset();
+    CheckSort();
+}
+
+void TQuentTopListFullGrid::ShowPending()
+{
+    TAV_ASSERT(m_havePending, kUnit, 692);
+    m_havePending = false;
+    m_missingCount = 0;
+    m_missingText.clear();
+    const int oldRow = Row();
+    const int oldTopRow = TopRow();
+    // Resizing moves the current cell; that move must not reach external linking.
+    m_selectEnabled = false;
+    TListGridOf<TQuentTopListEntry>::SetEntries(m_pending);
+    KeepOrRemoveSelection(oldRow, oldTopRow);
+    m_selectEnabled = true;
+}
+
+void TQuentTopListFullGrid::KeepOrRemoveSelection(int oldRow, int oldTopRow)
+{
+    const int index = oldRow - FixedRows();
+    const bool onEntry = oldRow >= FixedRows() && index < m_entries.size();
+    if (onEntry && m_entries[index].symbol == m_selectedSymbol) {
+        if (Row() != oldRow)
+            SetRow(oldRow);
+        if (TopRow() != oldTopRow)
+            SetTopRow(oldTopRow);
+        return;
+    }
+    // The selected symbol moved or left: a frame on another symbol would
+    // claim a link that was never made.
+    m_selectedSymbol.clear();
+    if (Row() >= 0)
+        SetRow(-1);
+    SetTopRow(FixedRows());
+}
+
+void TQuentTopListFullGrid::UpdateInPlace()
+{
+    m_missingCount = 0;
+    m_missingText.clear();
+
+    // Built once per list: the shown symbols, letter case ignored, each with
+    // its first row.
+    std::vector<std::pair<QByteArray, int>> index;
+    index.reserve(size_t(m_entries.size()));
+    for (int row = 0; row < m_entries.size(); ++row)
+        index.emplace_back(m_entries[row].symbol.toLower(), row);
+    std::stable_sort(index.begin(), index.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    index.erase(std::unique(index.begin(), index.end(),
+                            [](const auto& a, const auto& b) { return a.first == b.first; }),
+                index.end());
+
+    for (const TQuentTopListEntry& entry : std::as_const(m_pending)) {
+        const QByteArray key = entry.symbol.toLower();
+        const auto found = std::lower_bound(index.begin(), index.end(), key,
+                                            [](const auto& item, const QByteArray& k) { return item.first < k; });
+        if (found != index.end() && found->first == key)
+            m_entries[found->second] = entry;
+        else
+            NoteMissing(entry.symbol);
+    }
+    if (m_missingCount > kNamedMissing)
+        m_missingText += QStringLiteral(" and %1 more").arg(m_missingCount - kNamedMissing);
+    InvalidateGrid();
+}
+
+void TQuentTopListFullGrid::NoteMissing(const QByteArray& symbol)
+{
+    ++m_missingCount;
+    if (m_missingCount == 1)
+        m_missingText = QString::fromUtf8(symbol);
+    else if (m_missingCount <= kNamedMissing)
+        m_missingText += QStringLiteral(", ") + QString::fromUtf8(symbol);
+}
+
+// ---- Painting
+
+bool TQuentTopListFullGrid::viewportEvent(QEvent* event)
+{
+    if (event->type() != QEvent::Paint)
+        return TListGridOf<TQuentTopListEntry>::viewportEvent(event);
+    TPaintScope scope(m_paintSnapshot, m_paintDepth, m_entries);
+    return TListGridOf<TQuentTopListEntry>::viewportEvent(event);
+}
+
+const TQuentTopListEntries& TQuentTopListFullGrid::PaintedEntries() const
+{
+    return m_paintDepth > 0 ? m_paintSnapshot : m_entries;
+}
+
+void TQuentTopListFullGrid::DrawCell(int column, int row, const QRect& rect, TGridDrawState state)
+{
+    const TQuentTopListEntries& entries = PaintedEntries();
+    const int index = row - FixedRows();
+    const TQuentTopListEntry* entry = index >= 0 && index < entries.size() ? &entries[index] : nullptr;
+    const int kind = KindOf(column);
+    // A "-" row repeats the column headers inside the list.
+    const bool headerLike = state.Fixed || (entry && entry->symbol == "-");
+    TCanvas& canvas = Canvas();
+
+    if (entry && kind == qkPriceSpike && !(entry->priceSpike >= kSpikeThreshold))
+        ResetSpike(entry->symbol);
+    const TCellColors colors = CellColors(kind, entry, headerLike);
+    const QRect inner = PaintCellFrame(canvas, rect, colors, headerLike, Ctl3D());
+    if (headerLike) {
+        DrawCentered(canvas, inner, FitText(canvas, inner, QuentColumnHeader(kind)));
+        return;
+    }
+    if (!entry)
+        return;
+    if (kind == qkNewHigh)
+        DrawPieCell(canvas, m_newHighPie, colors.Background, true, entry->newHigh, inner);
+    else if (kind == qkNewLow)
+        DrawPieCell(canvas, m_newLowPie, colors.Background, false, entry->newLow, inner);
+    else
+        DrawContent(canvas, inner, EntryContent(kind, *entry), kind == qkSymbol ? TCellAlign::Left : TCellAlign::Right);
+    // With whole-row selection this marks the selected row at its symbol.
+    if (kind == qkSymbol && state.Selected)
+        canvas.FrameRect(rect, colors.Text);
+}
+
+TColor TQuentTopListFullGrid::HeaderColor() const
+{
+    if (m_frozen)
+        return kFrozenHeader;
+    if (m_missingCount > 0)
+        return kMissingHeader;
+    return kPlainHeader;
+}
+
+TCellColors TQuentTopListFullGrid::CellColors(int kind, const TQuentTopListEntry* entry, bool headerLike)
+{
+    if (headerLike)
+        return {HeaderColor(), clBlack};
+    if (kind == qkSymbol || kind == qkVolRate)
+        return {VolumeRateColor(entry ? entry->volRate : std::nan("")), clWhite};
+    if (kind == qkPriceSpike && entry && entry->priceSpike >= kSpikeThreshold) {
+        NoteSpike(entry->symbol);
+        return {clYellow, clBlack};
+    }
+    return {Color(), TextColor()};
+}
+
+void TQuentTopListFullGrid::ResetSpike(const QByteArray& symbol) { m_spikedSymbols.removeOne(symbol); }
+
+void TQuentTopListFullGrid::NoteSpike(const QByteArray& symbol)
+{
+    if (m_spikedSymbols.contains(symbol))
+        return;
+    m_spikedSymbols << symbol;
+    // The sound may wait and run the event loop; that must not happen inside
+    // a paint, so it plays once this paint has returned to the loop.
+    ++m_spikeSoundsDue;
+    if (m_spikeSoundQueued)
+        return;
+    m_spikeSoundQueued = true;
+    QMetaObject::invokeMethod(this, [this] { PlayDueSpikeSounds(); }, Qt::QueuedConnection);
+}
+
+void TQuentTopListFullGrid::PlayDueSpikeSounds()
+{
+    // A spike painted while a sound waits queues a call of its own.
+    m_spikeSoundQueued = false;
+    while (m_spikeSoundsDue > 0) {
+        --m_spikeSoundsDue;
+        try {
+            PlayPriceSpikeSound();
+        } catch (const std::exception& e) {
+            ReportException(e, QStringLiteral("TQuentTopListFullGrid.PlayDueSpikeSounds"));
+        } catch (...) {
+            DebugOutput(QStringLiteral("TQuentTopListFullGrid.PlayDueSpikeSounds: unknown exception"));
+        }
+    }
+}
+
+void TQuentTopListFullGrid::DrawPieCell(TCanvas& canvas, TPieBitmaps& bitmaps, TColor background, bool newHigh,
+                                        double x, const QRect& inner)
+{
+    if (!canvas.Painter() || inner.isEmpty())
+        return;
+    // Drawn hard-edged at three times the size, then box-filtered down: smooth edges.
+    const QSize largeSize(3 * inner.width(), 3 * inner.height());
+    if (bitmaps.Large.size() != largeSize)
+        bitmaps.Large = QImage(largeSize, QImage::Format_RGB888);
+    bitmaps.Large.fill(ToQColor(background));
+    {
+        QPainter painter(&bitmaps.Large);
+        DrawPie(painter, bitmaps.Large.rect(), newHigh, x);
+    }
+    ShrinkBitmap(bitmaps.Large, bitmaps.Small, 3, 3);
+    canvas.Painter()->drawImage(inner.topLeft(), bitmaps.Small);
+}
+
+// ---- Texts for screen readers
+
+QString TQuentTopListFullGrid::ColumnTitle(int column) const { return QuentColumnHeader(KindOf(column)); }
+
+TCellContent TQuentTopListFullGrid::DataCell(int column, int index) const
+{
+    return EntryContent(KindOf(column), m_entries.at(index));
+}
+
+QString TQuentTopListFullGrid::CellText(int column, int row) const
+{
+    const int index = row - FixedRows();
+    if (index >= 0 && index < m_entries.size() && m_entries[index].symbol == "-")
+        return ColumnTitle(column);
+    return TListGridOf<TQuentTopListEntry>::CellText(column, row);
+}
+
+// ---- Selection
+
+void TQuentTopListFullGrid::MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, const QPoint&)
+{
+    // Here a symbol is linked when the selection reaches it, not on release.
+}
+
+void TQuentTopListFullGrid::SelectCell(int column, int row) { GridSelectCell(column, row); }
+
+void TQuentTopListFullGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    TListGridOf<TQuentTopListEntry>::currentChanged(current, previous);
+    // Without scroll bars the keyboard is the way to rows past the bottom:
+    // the view follows the selected row.
+    if (current.isValid() && isVisible())
+        scrollTo(current);
+}
+
+void TQuentTopListFullGrid::GridSelectCell(int, int row)
+{
+    if (!m_selectEnabled)
+        return;
+    try {
+        const int index = row - FixedRows();
+        const QByteArray symbol = index >= 0 && index < m_entries.size() ? m_entries[index].symbol : QByteArray();
+        if (symbol.isEmpty() || symbol == "-" || symbol == m_selectedSymbol)
+            return;
+        m_selectedSymbol = symbol;
+        LinkSymbol(symbol);
+    } catch (...) {
+        // The connector's failures must not disturb the list; the selection stands.
+    }
+}

@@ -1,0 +1,39 @@
+#pragma once
+// The strike grid, the default list: one row per alert, newest first and
+// drawn inverted, with one configurable extra column.
+#include "grids/ListGridFamily.h"
+#include "Zembra/NewestFirstList.h"
+#include <limits>
+
+struct TVantorEntry {
+    QByteArray symbol;
+    double last = std::numeric_limits<double>::quiet_NaN();
+    double prevClose = std::numeric_limits<double>::quiet_NaN();
+    double extra = std::numeric_limits<double>::quiet_NaN();
+    QByteArray time;
+};
+// Newest first, as the alert window keeps them.
+using TVantorEntries = TNewestFirstList<TVantorEntry>;
+
+class TVantorGrid : public TListGridOf<TVantorEntry, TVantorEntries> {
+public:
+    explicit TVantorGrid(QWidget* owner);
+
+    // The header of the extra column; empty shows "Divrg".
+    const QString& ExtraColumnName() const { return m_extraColumnName; }
+    void SetExtraColumnName(const QString& name);
+    // "I" (exactly) shows the extra value as an integer, anything else with two decimals.
+    const QString& ExtraColumnFormat() const { return m_extraColumnFormat; }
+    void SetExtraColumnFormat(const QString& format);
+
+protected:
+    QString ColumnTitle(int column) const override;
+    TCellContent DataCell(int column, int index) const override;
+    TCellColors AdjustColors(int column, int row, int index, TCellColors colors) const override;
+
+private:
+    TCellContent ExtraCell(double extra) const;
+
+    QString m_extraColumnName;
+    QString m_extraColumnFormat;
+};

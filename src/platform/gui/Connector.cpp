@@ -1,0 +1,201 @@
+#include "platform/gui/Connector.h"
+#include "platform/core/SettingsStore.h"
+#include <QButtonGroup>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+
+bool IsControlCharacter(QChar c)
+{
+    const auto category = c.category();
+    return c.unicode() < 0x20 || c.unicode() == 0x7F || category == QChar::Other_Control ||
+           category == QChar::Other_Format || category == QChar::Separator_Line ||
+           category == QChar::Separator_Paragraph;
+}
+
+bool StartDetached(const QString& program, const QStringList& arguments)
+{
+    // An argument list, not a command line: no shell ever sees the symbol.
+    return QProcess::startDetached(program, arguments);
+}
+
+QString ChooseProgramFile(QWidget* parent, const QString& current)
+{
+    const QString start = current.isEmpty() ? QString() : QFileInfo(current).absolutePath();
+    return QFileDialog::getOpenFileName(parent, QObject::tr("Program to start with the symbol"), start);
+}
+
+} // namespace
+
+QString SymbolProblem(const QString& symbol)
+{
+    if (symbol.isEmpty())
+        return QObject::tr("There is no symbol to link.");
+    if (symbol.startsWith('-'))
+        return QObject::tr("The symbol \"%1\" was not linked: it starts with \"-\" and could be taken for an option.")
+            .arg(symbol);
+    for (QChar c : symbol) {
+        if (IsControlCharacter(c))
+            return QObject::tr("The symbol was not linked: it contains control characters.");
+        if (c == '/' || c == '\\')
+            return QObject::tr("The symbol \"%1\" was not linked: it contains a path separator.").arg(symbol);
+    }
+    return QString();
+}
+
+TBuiltInConnector::TBuiltInConnector(QWidget* parent)
+    : QWidget(parent), ProgramStarter(StartDetached), ProgramChooser(ChooseProgramFile)
+{
+    BuildView();
+    LoadSetup();
+    ShowSetupState();
+}
+
+void TBuiltInConnector::BuildView()
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(tr("When you click a symbol in an alert window:"), this));
+
+    m_modeGroup = new QButtonGroup(this);
+    auto addMode = [&](TLinkMode mode, const QString& caption) {
+        auto* button = new QRadioButton(caption, this);
+        button->setObjectName(QStringLiteral("LinkMode%1").arg(int(mode)));
+        m_modeGroup->addButton(button, mode);
+        layout->addWidget(button);
+    };
+    addMode(NoLink, tr("Do nothing (no link is set up)"));
+    addMode(CopyToClipboard, tr("Copy the symbol to the clipboard"));
+    addMode(StartProgram, tr("Start this program with the symbol as its argument:"));
+
+    auto* programRow = new QHBoxLayout;
+    m_programEdit = new QLineEdit(this);
+    m_programEdit->setObjectName(QStringLiteral("ProgramEdit"));
+    m_browseButton = new QPushButton(tr("Browse..."), this);
+    programRow->addWidget(m_programEdit);
+    programRow->addWidget(m_browseButton);
+    layout->addLayout(programRow);
+
+    m_outcomeLabel = new QLabel(this);
+    m_outcomeLabel->setObjectName(QStringLiteral("OutcomeLabel"));
+    m_outcomeLabel->setWordWrap(true);
+    m_outcomeLabel->setTextFormat(Qt::PlainText);
+    layout->addWidget(m_outcomeLabel);
+    layout->addStretch(1);
+
+    connect(m_modeGroup, &QButtonGroup::idClicked, this, &TBuiltInConnector::ModeButtonClick);
+    connect(m_programEdit, &QLineEdit::editingFinished, this, &TBuiltInConnector::ProgramEditChanged);
+    connect(m_browseButton, &QPushButton::clicked, this, &TBuiltInConnector::BrowseButtonClick);
+}
+
+void TBuiltInConnector::LoadSetup()
+{
+    TSettingsStore store;
+    const int mode = store.ReadInteger(SettingsSection, QStringLiteral("Mode"), NoLink);
+    m_mode = (mode == CopyToClipboard || mode == StartProgram) ? TLinkMode(mode) : NoLink;
+    m_programEdit->setText(store.ReadString(SettingsSection, QStringLiteral("Program"), QString()));
+}
+
+void TBuiltInConnector::SaveSetup() const
+{
+    TSettingsStore store;
+    store.WriteInteger(SettingsSection, QStringLiteral("Mode"), m_mode);
+    store.WriteString(SettingsSection, QStringLiteral("Program"), Program());
+}
+
+void TBuiltInConnector::ShowSetupState()
+{
+    if (auto* button = m_modeGroup->button(m_mode))
+        button->setChecked(true);
+    const bool programMode = m_mode == StartProgram;
+    m_programEdit->setEnabled(programMode);
+    m_browseButton->setEnabled(programMode);
+}
+
+QString TBuiltInConnector::Program() const { return m_programEdit->text().trimmed(); }
+
+void TBuiltInConnector::SetMode(TLinkMode mode)
+{
+    m_mode = mode;
+    ShowSetupState();
+    SaveSetup();
+}
+
+void TBuiltInConnector::SetProgram(const QString& program)
+{
+    m_programEdit->setText(program);
+    SaveSetup();
+}
+
+void TBuiltInConnector::ModeButtonClick(int id)
+{
+    SetMode(TLinkMode(id));
+}
+
+void TBuiltInConnector::ProgramEditChanged() { SaveSetup(); }
+
+void TBuiltInConnector::BrowseButtonClick()
+{
+    const QString chosen = ProgramChooser ? ProgramChooser(this, Program()) : QString();
+    if (!chosen.isEmpty())
+        SetProgram(chosen);
+}
+
+void TBuiltInConnector::ShowOutcome(const QString& text) { m_outcomeLabel->setText(text); }
+
+void TBuiltInConnector::SetSymbol(const QString& symbol) { m_symbol = symbol; }
+
+qint32 TBuiltInConnector::LinkState() const
+{
+    switch (m_mode) {
+    case CopyToClipboard:
+        return 1;
+    case StartProgram:
+        return Program().isEmpty() ? 0 : 1;
+    default:
+        return 0;
+    }
+}
+
+void TBuiltInConnector::ApplySymbol()
+{
+    if (LinkState() == 0) {
+        ShowOutcome(tr("No link is set up yet: choose what a click on a symbol should do."));
+        return;
+    }
+    const QString problem = SymbolProblem(m_symbol);
+    if (!problem.isEmpty()) {
+        ShowOutcome(problem);
+        throw EConnectorError(problem.toStdString());
+    }
+    if (m_mode == CopyToClipboard)
+        CopySymbol();
+    else
+        StartProgramWithSymbol();
+}
+
+void TBuiltInConnector::CopySymbol()
+{
+    QGuiApplication::clipboard()->setText(m_symbol);
+    ShowOutcome(tr("Copied %1 to the clipboard.").arg(m_symbol));
+}
+
+void TBuiltInConnector::StartProgramWithSymbol()
+{
+    const QString program = Program();
+    if (!ProgramStarter || !ProgramStarter(program, {m_symbol})) {
+        const QString problem = tr("The program \"%1\" could not be started for the symbol %2.").arg(program, m_symbol);
+        ShowOutcome(problem);
+        throw EConnectorError(problem.toStdString());
+    }
+    ShowOutcome(tr("Started %1 for %2.").arg(QFileInfo(program).fileName(), m_symbol));
+}

@@ -1,0 +1,73 @@
+#include "platform/gui/Sound.h"
+#include <QApplication>
+#include <QEventLoop>
+#include <QAudioDevice>
+#include <QFileInfo>
+#include <QMediaDevices>
+#include <QSoundEffect>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+// Runs a local event loop until the condition holds or the time is up.
+// The condition is re-checked whenever one of the effect's signals fires.
+template <typename Condition>
+void WaitWhile(QSoundEffect& effect, Condition stillWaiting, int timeoutMs)
+{
+    if (!stillWaiting())
+        return;
+    QEventLoop loop;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
+    auto check = [&] {
+        if (!stillWaiting())
+            loop.quit();
+    };
+    QObject::connect(&effect, &QSoundEffect::statusChanged, &loop, check);
+    QObject::connect(&effect, &QSoundEffect::playingChanged, &loop, check);
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
+    guard.start(timeoutMs);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+} // namespace
+
+void TQtSoundPlayer::PlayWaveSync(const QString& fileName)
+{
+    // Without a file or an output device nothing can sound: return at once
+    // rather than wait for a backend that will never start.
+    if (!QFileInfo(fileName).isFile() || QMediaDevices::defaultAudioOutput().isNull())
+        return;
+    QSoundEffect effect;
+    effect.setSource(QUrl::fromLocalFile(QFileInfo(fileName).absoluteFilePath()));
+    WaitWhile(effect, [&] {
+        const auto status = effect.status();
+        return status == QSoundEffect::Loading || status == QSoundEffect::Null;
+    }, LoadTimeoutMs);
+    if (effect.status() != QSoundEffect::Ready)
+        return;
+    bool started = false;
+    auto noteStart = [&] {
+        if (effect.isPlaying())
+            started = true;
+        return effect.status() != QSoundEffect::Error;
+    };
+    effect.play();
+    // The backend may report playing only on a later turn of the loop; a
+    // short sound may start and end before we look again, so the start is
+    // noted whenever the effect reports.
+    WaitWhile(effect, [&] { return noteStart() && !started; }, LoadTimeoutMs);
+    if (!started)
+        return;
+    WaitWhile(effect, [&] { return noteStart() && effect.isPlaying(); }, PlayTimeoutMs);
+}
+
+void TQtSoundPlayer::DefaultBeep() { QApplication::beep(); }
+
+TSoundPlayer& DefaultSoundPlayer()
+{
+    static TQtSoundPlayer player;
+    return player;
+}

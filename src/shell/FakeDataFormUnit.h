@@ -1,0 +1,44 @@
+#pragma once
+// A test window that injects hand-written alerts into the path the server's
+// alerts take, and holds the delay the main window waits before the
+// price-spike sound. The start-up form is shown only when "Braxo.ini" asks
+// for debugging; "Duplicate" opens copies.
+#include <QWidget>
+
+class QLineEdit;
+class QPushButton;
+
+class TFakeDataForm : public QWidget {
+    Q_OBJECT
+public:
+    // The start-up form: visible exactly when "debug" of section "General" is "1".
+    explicit TFakeDataForm(QWidget* parent = nullptr);
+    ~TFakeDataForm() override;
+
+    // The delay field as an integer; empty or not a number gives 0.
+    int SoundDelay() const;
+
+    void SendButtonClick();
+    // Opens a copy with the same subscription and data (not the delay) and
+    // returns it; it is freed when closed.
+    TFakeDataForm* DuplicateButtonClick();
+
+    QLineEdit* SubscriptionEdit = nullptr;
+    QLineEdit* DataEdit = nullptr;
+    QPushButton* SendButton = nullptr;
+    QPushButton* DuplicateButton = nullptr;
+    QLineEdit* SoundDelayEdit = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    enum class TRole : quint8 { StartUp, Copy };
+    TFakeDataForm(TRole role, QWidget* parent);
+    void BuildForm();
+    void FormCreate();
+
+    // The start-up form only hides when closed: the main window keeps reading
+    // its delay. Copies are freed.
+    TRole m_role;
+};

@@ -1,0 +1,552 @@
+#include "shell/MainFormUnit.h"
+#include "Zembra/MainConnectionUnit.h"
+#include "platform/core/IniFile.h"
+#include "platform/core/SettingsStore.h"
+#include "platform/gui/ErrorReport.h"
+#include "platform/gui/Sound.h"
+#include "shell/ExternalLinkingWindowUnit.h"
+#include "shell/VantorExcludeFormUnit.h"
+#include "Zembra/AlertWindowUnit.h"
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <clocale>
+
+namespace {
+
+constexpr char Version[] = " 1.1.29";
+constexpr char DesignCaption[] = "Trading Alerts";
+const QString MainSection = QStringLiteral("Main");
+
+// The client size of the window in its design, and the page size that gives.
+constexpr int DesignClientWidth = 314;
+constexpr int DesignClientHeight = 271;
+constexpr int DesignPageWidth = 306;
+constexpr int DesignPageHeight = 243;
+
+// Masks the password with "~" for every character. Password echo keeps the
+// text out of the clipboard and off the screen; only the mask differs from
+// the platform's.
+class TTildeMaskStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '~';
+        if (hint == SH_LineEdit_PasswordMaskDelay)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+// The design's font. Where it is not installed, a narrow sans-serif face of
+// about the same width stands in, so that the captions fit the design bounds.
+QFont DesignFont()
+{
+    const QString family = QStringLiteral("MS Sans Serif");
+    if (QFont::substitutes(family).isEmpty())
+        QFont::insertSubstitutions(family, {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
+                                            QStringLiteral("Arial"), QStringLiteral("Helvetica"),
+                                            QStringLiteral("DejaVu Sans Condensed")});
+    return QFont(family, 8);
+}
+
+QLineEdit* NewPasswordEdit(QWidget* parent)
+{
+    auto* edit = new QLineEdit(parent);
+    auto* style = new TTildeMaskStyle;
+    style->setParent(edit);
+    edit->setStyle(style);
+    edit->setEchoMode(QLineEdit::Password);
+    return edit;
+}
+
+QLabel* NewLabel(const QString& caption, QWidget* page, int left, int top)
+{
+    auto* label = new QLabel(caption, page);
+    label->adjustSize();
+    label->move(left, top);
+    return label;
+}
+
+template <typename Control>
+Control* Place(Control* control, int left, int top, int width, int height)
+{
+    control->setGeometry(left, top, width, height);
+    return control;
+}
+
+QString ChooseSoundFile(QWidget* parent, const QString& directory, const QString& preselected)
+{
+    QFileDialog dialog(parent, QStringLiteral("Select Sound"), directory, QStringLiteral("Wav files (*.wav)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (!preselected.isEmpty())
+        dialog.selectFile(preselected);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+// The screen holding the largest part of the frame, else the nearest one.
+QScreen* ScreenOf(const QRect& frame)
+{
+    QScreen* best = nullptr;
+    qint64 bestArea = 0;
+    qint64 bestDistance = std::numeric_limits<qint64>::max();
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect common = screen->geometry().intersected(frame);
+        const qint64 area = common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+        const QPoint offset = screen->geometry().center() - frame.center();
+        const qint64 distance = qint64(offset.x()) * offset.x() + qint64(offset.y()) * offset.y();
+        if (area > bestArea || (bestArea == 0 && area == 0 && distance < bestDistance)) {
+            best = screen;
+            bestArea = area;
+            bestDistance = distance;
+        }
+    }
+    return best ? best : QGuiApplication::primaryScreen();
+}
+
+// One axis of the monitor rule: past the far edge moves back inside; a start
+// before the near edge (as it was before that correction) wins.
+int FitAxis(int start, int length, int monitorStart, int monitorLength)
+{
+    int fitted = start;
+    if (start + length > monitorStart + monitorLength)
+        fitted = monitorStart + monitorLength - length;
+    if (start < monitorStart)
+        fitted = monitorStart;
+    return fitted;
+}
+
+} // namespace
+
+TMainForm::TMainForm(QWidget* parent)
+    : QWidget(parent), SoundFileChooser(ChooseSoundFile), m_soundPlayer(&DefaultSoundPlayer())
+{
+    BuildForm();
+    ConnectHandlers();
+    FormCreate();
+}
+
+TMainForm::~TMainForm()
+{
+    // The main connection outlives every window: it must not call back here.
+    MainConnection().OnStatusChange = nullptr;
+}
+
+void TMainForm::SetSoundPlayer(TSoundPlayer* player) { m_soundPlayer = player ? player : &DefaultSoundPlayer(); }
+
+// ---------------------------------------------------------------------------
+// The form design
+
+void TMainForm::BuildForm()
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QString::fromLatin1(DesignCaption));
+    setFont(DesignFont());
+    move(226, 197);
+    resize(DesignClientWidth, DesignClientHeight);
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->addTab(BuildConnectionPage(), QStringLiteral("Connection"));
+    PageControl1->addTab(BuildWindowsPage(), QStringLiteral("Windows"));
+    PageControl1->setCurrentIndex(0);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(PageControl1);
+
+    UsernameEdit->setFocus();
+}
+
+QWidget* TMainForm::BuildConnectionPage()
+{
+    auto* page = new QWidget;
+    NewLabel(QStringLiteral("Status:"), page, 8, 8);
+    StatusLabel = Place(new QLabel(page), 48, 8, DesignPageWidth - 56, 16);
+    StatusLabel->setTextFormat(Qt::PlainText);
+    NewLabel(QStringLiteral("Username:"), page, 8, 48);
+    UsernameEdit = Place(new QLineEdit(page), 8, 64, 121, 21);
+    NewLabel(QStringLiteral("Password:"), page, 144, 48);
+    PasswordEdit = Place(NewPasswordEdit(page), 144, 64, 121, 21);
+    LoginButton = Place(new QPushButton(QStringLiteral("Login"), page), 24, 96, 75, 25);
+    LoginButton->setDefault(true);
+    ResetConnectionButton = Place(new QPushButton(QStringLiteral("Reset Connection"), page), 120, 96, 121, 25);
+    QWidget::setTabOrder(UsernameEdit, PasswordEdit);
+    QWidget::setTabOrder(PasswordEdit, LoginButton);
+    QWidget::setTabOrder(LoginButton, ResetConnectionButton);
+    return page;
+}
+
+QWidget* TMainForm::BuildWindowsPage()
+{
+    auto* page = new QWidget;
+    NewLabel(QStringLiteral("Double click on a window's name to make it visible."), page, 8, 8);
+    AlertWindowsListBox = Place(new QListWidget(page), 8, 24, 296, 138);
+    AlertWindowsListBox->setSelectionMode(QAbstractItemView::SingleSelection);
+    ConfigureExternalLinkingButton =
+        Place(new QPushButton(QStringLiteral("Configure External Linking"), page), 8, 175, 137, 25);
+    SetFontButton = Place(new QPushButton(QStringLiteral("Font"), page), 152, 175, 33, 25);
+    VantorExcludeButton = Place(new QPushButton(QStringLiteral("Vantor Exclude"), page), 192, 175, 105, 25);
+    VantorExcludeButton->hide();
+    PriceSpikeSoundCheckBox =
+        Place(new QCheckBox(QStringLiteral("Enable Price Spike Audible Signal"), page), 8, 206, 185, 25);
+    SetupSoundButton = Place(new QPushButton(QStringLiteral("Select Sound"), page), 208, 206, 89, 25);
+    SetupSoundButton->setEnabled(false);
+    page->installEventFilter(this);
+    return page;
+}
+
+void TMainForm::ConnectHandlers()
+{
+    auto handle = [this](QAbstractButton* button, void (TMainForm::*handler)()) {
+        connect(button, &QAbstractButton::clicked, this, [this, handler] { RunReportingErrors([&] { (this->*handler)(); }); });
+    };
+    handle(LoginButton, &TMainForm::LoginButtonClick);
+    handle(ResetConnectionButton, &TMainForm::ResetConnectionButtonClick);
+    handle(ConfigureExternalLinkingButton, &TMainForm::ConfigureExternalLinkingButtonClick);
+    handle(SetFontButton, &TMainForm::SetFontButtonClick);
+    handle(VantorExcludeButton, &TMainForm::VantorButtonClick);
+    handle(PriceSpikeSoundCheckBox, &TMainForm::PriceSpikeSoundCheckBoxClick);
+    handle(SetupSoundButton, &TMainForm::SetupSoundButtonClick);
+    connect(AlertWindowsListBox, &QListWidget::itemDoubleClicked, this,
+            [this] { RunReportingErrors([this] { AlertWindowsListBoxDblClick(); }); });
+    // Login is the default button: Enter in either edit presses it.
+    connect(UsernameEdit, &QLineEdit::returnPressed, LoginButton, &QPushButton::click);
+    connect(PasswordEdit, &QLineEdit::returnPressed, LoginButton, &QPushButton::click);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Resize && AlertWindowsListBox && watched == AlertWindowsListBox->parentWidget())
+        FollowWindowsPageSize();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TMainForm::FollowWindowsPageSize()
+{
+    const QWidget* page = AlertWindowsListBox->parentWidget();
+    const int grownWidth = page->width() - DesignPageWidth;
+    const int grownHeight = page->height() - DesignPageHeight;
+    AlertWindowsListBox->resize(std::max(0, 296 + grownWidth), std::max(0, 138 + grownHeight));
+    for (QWidget* bottomLeft : {static_cast<QWidget*>(ConfigureExternalLinkingButton),
+                                static_cast<QWidget*>(SetFontButton), static_cast<QWidget*>(VantorExcludeButton)})
+        bottomLeft->move(bottomLeft->x(), 175 + grownHeight);
+    PriceSpikeSoundCheckBox->move(PriceSpikeSoundCheckBox->x(), 206 + grownHeight);
+    SetupSoundButton->move(SetupSoundButton->x(), 206 + grownHeight);
+}
+
+// ---------------------------------------------------------------------------
+// Creation and destruction
+
+void TMainForm::FormCreate()
+{
+    // Numbers are read and written with a point whatever the user's regional
+    // settings; Qt's own number conversions always use one.
+    std::setlocale(LC_NUMERIC, "C");
+    m_ini = std::make_unique<TIniFile>(QString::fromLatin1(ConfigFileName));
+    MainConnection().OnStatusChange = [this] { UpdateStatusLabel(); };
+    UpdateStatusLabel();
+    m_settings = std::make_unique<TSettingsStore>();
+    ReadMainSettings();
+    LoadTitle();
+    CreateAlertWindows();
+    ShowSoundControls();
+    PlaceMainWindow();
+    RestoreAlertWindowPlacements();
+}
+
+void TMainForm::ReadMainSettings()
+{
+    UsernameEdit->setText(m_settings->ReadString(MainSection, QStringLiteral("User"), QString()));
+    const QString fontName = m_settings->ReadString(MainSection, QStringLiteral("FontName"), font().family());
+    const int fontSize = m_settings->ReadInteger(MainSection, QStringLiteral("FontSize"), font().pointSize());
+    m_alertFont = QFont(fontName, fontSize > 0 ? fontSize : font().pointSize());
+    m_soundFileName = m_settings->ReadString(MainSection, QStringLiteral("SoundFileName"), QString());
+    PriceSpikeSoundCheckBox->setChecked(m_settings->ReadBool(MainSection, QStringLiteral("EnableSound"), false));
+    PriceSpikeSoundCheckBoxClick();
+}
+
+void TMainForm::ShowSoundControls()
+{
+    const bool soundOffered = m_ini->ReadString("General", "sound", "0") == "1";
+    PriceSpikeSoundCheckBox->setVisible(soundOffered);
+    SetupSoundButton->setVisible(soundOffered);
+}
+
+void TMainForm::PlaceMainWindow()
+{
+    move(m_settings->ReadInteger(MainSection, QStringLiteral("Left"), x()),
+         m_settings->ReadInteger(MainSection, QStringLiteral("Top"), y()));
+    MoveOntoMonitor(this);
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    RunReportingErrors([this] { FormDestroy(); });
+    QWidget::closeEvent(event);
+    emit Closed();
+}
+
+void TMainForm::FormDestroy()
+{
+    if (m_destroyed)
+        return;
+    m_destroyed = true;
+    SaveAlertWindowPlacements();
+    SaveMainSettings();
+    m_settings->Flush();
+}
+
+void TMainForm::SaveMainSettings()
+{
+    m_settings->WriteString(MainSection, QStringLiteral("User"), UsernameEdit->text());
+    m_settings->WriteString(MainSection, QStringLiteral("FontName"), m_alertFont.family());
+    m_settings->WriteInteger(MainSection, QStringLiteral("FontSize"), m_alertFont.pointSize());
+    m_settings->WriteInteger(MainSection, QStringLiteral("Left"), x());
+    m_settings->WriteInteger(MainSection, QStringLiteral("Top"), y());
+    m_settings->WriteString(MainSection, QStringLiteral("SoundFileName"), m_soundFileName);
+    m_settings->WriteBool(MainSection, QStringLiteral("EnableSound"), PriceSpikeSoundCheckBox->isChecked());
+}
+
+QRect TMainForm::FitOnMonitor(const QRect& frame, const QRect& monitor)
+{
+    const int left = FitAxis(frame.left(), frame.width(), monitor.left(), monitor.width());
+    const int top = FitAxis(frame.top(), frame.height(), monitor.top(), monitor.height());
+    return QRect(QPoint(left, top), frame.size());
+}
+
+void TMainForm::MoveOntoMonitor(QWidget* window)
+{
+    const QRect frame = window->frameGeometry();
+    const QScreen* screen = ScreenOf(frame);
+    if (!screen)
+        return;
+    const QRect fitted = FitOnMonitor(frame, screen->geometry());
+    if (fitted.topLeft() != frame.topLeft())
+        window->move(fitted.topLeft());
+}
+
+// ---------------------------------------------------------------------------
+// Connection page
+
+void TMainForm::UpdateStatusLabel() { StatusLabel->setText(MainConnection().Status()); }
+
+void TMainForm::LoadTitle()
+{
+    const QByteArray title = m_ini->ReadString("General", "title", windowTitle().toLocal8Bit());
+    const QString caption = QString::fromLocal8Bit(title) + QString::fromLatin1(Version);
+    // The taskbar shows each window's own title here, so the main window's
+    // caption is the application's title. Qt's application display name is
+    // left alone: set, it would be appended to every other window's title.
+    setWindowTitle(caption);
+}
+
+std::pair<QByteArray, QByteArray> TMainForm::LoginCredentials() const
+{
+    const QByteArray prefix = m_ini->ReadString("General", "prefix");
+    const QByteArray userName = prefix + UsernameEdit->text().toLocal8Bit();
+    QByteArray password = PasswordEdit->text().toLocal8Bit();
+    if (m_ini->ReadString("General", "preprocess password") == "1")
+        password = QCryptographicHash::hash(password, QCryptographicHash::Md5).toHex();
+    return {userName, password};
+}
+
+void TMainForm::LoginButtonClick()
+{
+    const auto [userName, password] = LoginCredentials();
+    MainConnection().SetUserName(userName);
+    MainConnection().SetPassword(password);
+}
+
+void TMainForm::ResetConnectionButtonClick() { MainConnection().ResetConnection(); }
+
+void TMainForm::ConfigureExternalLinkingButtonClick()
+{
+    if (m_linkingWindow)
+        m_linkingWindow->ShowLinkingWindow();
+}
+
+// ---------------------------------------------------------------------------
+// Price-spike sound
+
+void TMainForm::PriceSpikeSoundCheckBoxClick() { SetupSoundButton->setEnabled(PriceSpikeSoundCheckBox->isChecked()); }
+
+void TMainForm::SetupSoundButtonClick()
+{
+    QString directory = QDir::currentPath();
+    QString preselected;
+    if (!m_soundFileName.isEmpty()) {
+        const QFileInfo current(m_soundFileName);
+        directory = current.absolutePath();
+        preselected = current.fileName();
+    }
+    const QString chosen = SoundFileChooser ? SoundFileChooser(this, directory, preselected) : QString();
+    if (!chosen.isEmpty())
+        m_soundFileName = chosen;
+    PlaySoundFileOrBeep();
+}
+
+void TMainForm::PlayPriceSpikeSound()
+{
+    // The check box's own visibility, not the page's: the sound plays while
+    // the "Windows" page is not the one showing.
+    if (PriceSpikeSoundCheckBox->isHidden() || !PriceSpikeSoundCheckBox->isChecked())
+        return;
+    const int delay = SoundDelaySource ? SoundDelaySource() : 0;
+    if (delay > 0)
+        Delay(static_cast<quint32>(delay));
+    PlaySoundFileOrBeep();
+}
+
+void TMainForm::PlaySoundFileOrBeep()
+{
+    if (!m_soundFileName.isEmpty())
+        m_soundPlayer->PlayWaveSync(m_soundFileName);
+    else
+        m_soundPlayer->DefaultBeep();
+}
+
+quint32 TMainForm::MonotonicTick()
+{
+    QElapsedTimer clock;
+    clock.start();
+    return static_cast<quint32>(clock.msecsSinceReference());
+}
+
+quint32 TMainForm::Tick() const { return TickSource ? TickSource() : MonotonicTick(); }
+
+void TMainForm::Delay(quint32 milliseconds)
+{
+    const quint32 start = Tick();
+    QTimer wake;
+    wake.setSingleShot(true);
+    for (;;) {
+        // Unsigned 32-bit difference: right across the tick count's wrap.
+        const quint32 elapsed = Tick() - start;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (elapsed >= milliseconds)
+            return;
+        // Rest in the event loop until something happens or a little time
+        // has passed, instead of spinning.
+        wake.start(static_cast<int>(std::min<quint32>(milliseconds - elapsed, 10)));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The alert windows' duties: creating them, listing them, their placements,
+// their font and the exclude list. Each duty has exactly one method here.
+
+void TMainForm::CreateAlertWindows()
+{
+    // Not a number, or negative: no windows at all.
+    const int count = std::max(0, m_ini->ReadInteger("General", "window count", 0));
+    for (int i = 0; i < count; ++i) {
+        // No owner: the window lives until the process ends.
+        auto* window = new TAlertForm();
+        window->setFont(m_alertFont);
+        window->LoadSettings(*m_ini, "Alert Window " + QByteArray::number(i));
+        m_alertWindows.append(window);
+        AlertWindowsListBox->addItem(window->windowTitle());
+        MainConnection().AddCategory(window->Subscription());
+    }
+    VantorExcludeButton->setVisible(m_ini->ReadString("General", "exclude list", "0") == "1");
+}
+
+void TMainForm::RestoreAlertWindowPlacements()
+{
+    for (TAlertForm* window : std::as_const(m_alertWindows)) {
+        const QString section = QStringLiteral("Window:") + QString::fromUtf8(window->WindowKey());
+        const QRect current = window->geometry();
+        const int width = m_settings->ReadInteger(section, QStringLiteral("Width"), current.width());
+        const int height = m_settings->ReadInteger(section, QStringLiteral("Height"), current.height());
+        const int left = m_settings->ReadInteger(section, QStringLiteral("Left"), current.left());
+        const int top = m_settings->ReadInteger(section, QStringLiteral("Top"), current.top());
+        const bool visible = m_settings->ReadBool(section, QStringLiteral("Visible"), window->isVisible());
+        const int currentState = window->isMinimized() ? 1 : (window->isMaximized() ? 2 : 0);
+        const int state = m_settings->ReadInteger(section, QStringLiteral("State"), currentState);
+        // The normal bounds first, so that a minimised or maximised window
+        // returns to them when restored.
+        window->setGeometry(left, top, width, height);
+        MoveOntoMonitor(window);
+        window->setVisible(visible);
+        const Qt::WindowStates others = window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
+        window->setWindowState(state == 1   ? others | Qt::WindowMinimized
+                               : state == 2 ? others | Qt::WindowMaximized
+                                            : others);
+    }
+}
+
+void TMainForm::SaveAlertWindowPlacements()
+{
+    for (const TAlertForm* window : std::as_const(m_alertWindows)) {
+        const QString section = QStringLiteral("Window:") + QString::fromUtf8(window->WindowKey());
+        // The bounds the window returns to when restored.
+        QRect normal = window->normalGeometry();
+        if (!normal.isValid())
+            normal = window->geometry();
+        m_settings->WriteInteger(section, QStringLiteral("Width"), normal.width());
+        m_settings->WriteInteger(section, QStringLiteral("Height"), normal.height());
+        m_settings->WriteInteger(section, QStringLiteral("Left"), normal.left());
+        m_settings->WriteInteger(section, QStringLiteral("Top"), normal.top());
+        m_settings->WriteInteger(section, QStringLiteral("State"),
+                                 window->isMinimized() ? 1 : (window->isMaximized() ? 2 : 0));
+        m_settings->WriteBool(section, QStringLiteral("Visible"), window->isVisible());
+    }
+}
+
+void TMainForm::SetFontButtonClick()
+{
+    bool confirmed = false;
+    const QFont chosen = QFontDialog::getFont(&confirmed, m_alertFont, this);
+    if (!confirmed)
+        return;
+    // The main window keeps its own font; every alert window gets this one.
+    m_alertFont = chosen;
+    for (TAlertForm* window : std::as_const(m_alertWindows))
+        window->setFont(m_alertFont);
+}
+
+void TMainForm::AlertWindowsListBoxDblClick()
+{
+    const QList<QListWidgetItem*> selected = AlertWindowsListBox->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const int index = AlertWindowsListBox->row(selected.first());
+    if (index < 0 || index >= m_alertWindows.size())
+        return;
+    TAlertForm* window = m_alertWindows.at(index);
+    if (window->isMinimized())
+        window->setWindowState(window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void TMainForm::VantorButtonClick()
+{
+    TVantorExcludeForm* form = VantorExcludeForm();
+    // Start-up makes the one dialog; a main window without it makes its own.
+    if (!form)
+        form = new TVantorExcludeForm(this);
+    form->EditExcludeList();
+}

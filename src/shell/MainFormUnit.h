@@ -1,0 +1,135 @@
+#pragma once
+// The main window, "Trading Alerts": takes the user name and password and
+// hands them to the main connection, shows the connection status, and offers
+// external linking, the alert font, the exclude list and the price-spike
+// sound. It reads its settings at creation and saves them when it closes.
+#include <QByteArray>
+#include <QFont>
+#include <QVector>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <utility>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTabWidget;
+class TAlertForm;
+class TExternalLinkingWindow;
+class TIniFile;
+class TSettingsStore;
+class TSoundPlayer;
+
+class TMainForm : public QWidget {
+    Q_OBJECT
+public:
+    // Builds the window and runs FormCreate (which creates the alert windows).
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // --- Wiring by start-up: the forms created after this one ---------------
+    void SetLinkingWindow(TExternalLinkingWindow* window) { m_linkingWindow = window; }
+    // The price-spike delay in milliseconds (the first fake data form's field).
+    std::function<int()> SoundDelaySource;
+
+    // --- Replaceable platform pieces (tests put fakes here) -----------------
+    void SetSoundPlayer(TSoundPlayer* player);
+    // Runs the "Select Sound" file dialog starting in the directory with the
+    // file preselected (may be empty); returns the chosen path, or empty when
+    // the user cancelled.
+    using TSoundFileChooser =
+        std::function<QString(QWidget* parent, const QString& directory, const QString& preselected)>;
+    TSoundFileChooser SoundFileChooser;
+    // The 32-bit millisecond tick count that Delay measures with.
+    std::function<quint32()> TickSource;
+
+    // --- Event handlers and operations --------------------------------------
+    void LoginButtonClick();
+    void ResetConnectionButtonClick();
+    void ConfigureExternalLinkingButtonClick();
+    void PriceSpikeSoundCheckBoxClick();
+    void SetupSoundButtonClick();
+    void SetFontButtonClick();
+    void AlertWindowsListBoxDblClick();
+    void VantorButtonClick();
+    void UpdateStatusLabel();
+    void LoadTitle();
+    void PlayPriceSpikeSound();
+    void Delay(quint32 milliseconds);
+    // Saves the alert windows' placements and the "Main" settings; runs once,
+    // when the window closes.
+    void FormDestroy();
+
+    // The user name and password a Login hands to the main connection.
+    std::pair<QByteArray, QByteArray> LoginCredentials() const;
+    const QString& SoundFileName() const { return m_soundFileName; }
+    // The font of every alert window.
+    const QFont& AlertFont() const { return m_alertFont; }
+
+    // Moves a window so that it lies fully on its monitor, keeping its size.
+    static void MoveOntoMonitor(QWidget* window);
+    // The same rule on rectangles: where the window's frame goes.
+    static QRect FitOnMonitor(const QRect& frame, const QRect& monitor);
+    // The system's millisecond tick count, from a monotonic clock; wraps at 2^32.
+    static quint32 MonotonicTick();
+
+    // --- Components ----------------------------------------------------------
+    QTabWidget* PageControl1 = nullptr;
+    // "Connection" page
+    QLabel* StatusLabel = nullptr;
+    QLineEdit* UsernameEdit = nullptr;
+    QLineEdit* PasswordEdit = nullptr;
+    QPushButton* LoginButton = nullptr;
+    QPushButton* ResetConnectionButton = nullptr;
+    // "Windows" page
+    QListWidget* AlertWindowsListBox = nullptr;
+    QPushButton* ConfigureExternalLinkingButton = nullptr;
+    QPushButton* SetFontButton = nullptr;
+    QPushButton* VantorExcludeButton = nullptr;
+    QCheckBox* PriceSpikeSoundCheckBox = nullptr;
+    QPushButton* SetupSoundButton = nullptr;
+
+signals:
+    // The window was closed: the program ends.
+    void Closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildForm();
+    QWidget* BuildConnectionPage();
+    QWidget* BuildWindowsPage();
+    void ConnectHandlers();
+    // Keeps the "Windows" page's bottom row on the bottom edge and lets the
+    // list box grow with the page.
+    void FollowWindowsPageSize();
+
+    void FormCreate();
+    void ReadMainSettings();
+    void ShowSoundControls();
+    void PlaceMainWindow();
+    void SaveMainSettings();
+    void PlaySoundFileOrBeep();
+    quint32 Tick() const;
+
+    // --- The alert windows' duties -------------------------------------------
+    // Each of these is the one place where its duty lives.
+    void CreateAlertWindows();
+    void RestoreAlertWindowPlacements();
+    void SaveAlertWindowPlacements();
+
+    std::unique_ptr<TIniFile> m_ini;
+    std::unique_ptr<TSettingsStore> m_settings;
+    // In creation order; entry i is line i of AlertWindowsListBox.
+    QVector<TAlertForm*> m_alertWindows;
+    QFont m_alertFont;
+    QString m_soundFileName;
+    TExternalLinkingWindow* m_linkingWindow = nullptr;
+    TSoundPlayer* m_soundPlayer = nullptr;
+    bool m_destroyed = false;
+};

@@ -1,0 +1,32 @@
+#pragma once
+// The "Vantor Exclude" dialog: one symbol per line, edited against the
+// process-wide exclude list that strike windows read for every alert.
+#include <QByteArray>
+#include <QDialog>
+#include <QList>
+
+class QPlainTextEdit;
+class QPushButton;
+
+class TVantorExcludeForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TVantorExcludeForm(QWidget* parent = nullptr);
+    ~TVantorExcludeForm() override;
+
+    // Shows the dialog modally. "Update" replaces the exclude list with the
+    // memo's non-empty lines; either way the memo then shows the list as it
+    // stands, so Cancel throws the edits away.
+    void EditExcludeList();
+
+    // The memo's lines, unchanged (no trimming).
+    QList<QByteArray> MemoLines() const;
+    void SetMemoLines(const QList<QByteArray>& lines);
+
+    QPlainTextEdit* SymbolsMemo;
+    QPushButton* OKButton;
+    QPushButton* CancelButton;
+};
+
+// The one dialog of the process, made by the start-up code; nullptr before.
+TVantorExcludeForm* VantorExcludeForm();

@@ -1,0 +1,47 @@
+// Tavisk Alerts: the alert client's start-up. The forms are created in a
+// fixed order (the main window first, so that the alert windows exist before
+// the other forms), the hooks through which the grids reach the linking
+// window and the price-spike sound are installed, and one event loop runs
+// until the main window closes.
+#include "Shared/MiscDebugWindows.h"
+#include "Zembra/ExcludeList.h"
+#include "platform/gui/PriceSpikeSound.h"
+#include "platform/gui/SymbolLink.h"
+#include "shell/ExternalLinkingWindowUnit.h"
+#include "shell/FakeDataFormUnit.h"
+#include "shell/MainFormUnit.h"
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    // The exclude list exists, empty, before anything else.
+    ExcludeList().Clear();
+
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Velmora"));
+    QApplication::setApplicationName(QStringLiteral("Tavisk Alerts"));
+    // Alert windows and the other forms are windows of their own: only the
+    // main window's closing ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    InstallDebugLogWindow();
+
+    TMainForm mainForm;
+    TExternalLinkingWindow linkingWindow;
+    TMiscDebugWindow debugWindow; // stays hidden: the log writes to its own window
+    TFakeDataForm fakeDataForm;
+    // The exclude list form is created here, after the fake data form.
+
+    mainForm.SetLinkingWindow(&linkingWindow);
+    mainForm.SoundDelaySource = [&fakeDataForm] { return fakeDataForm.SoundDelay(); };
+    SetSymbolLinkHandler([&linkingWindow](const QByteArray& symbol) { linkingWindow.LinkSymbol(symbol); });
+    SetPriceSpikeSoundHandler([&mainForm] { mainForm.PlayPriceSpikeSound(); });
+    QObject::connect(&mainForm, &TMainForm::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+
+    mainForm.show();
+    const int result = QApplication::exec();
+
+    // The forms go with this scope; nothing may reach them afterwards.
+    SetSymbolLinkHandler(nullptr);
+    SetPriceSpikeSoundHandler(nullptr);
+    return result;
+}

@@ -1,0 +1,285 @@
+// External linking: the window's order of calls to its connector, when it
+// shows itself, and the built-in connector's links and its refusal of
+// symbols that another program could misread.
+#include "TestEnvironment.h"
+#include "platform/core/SettingsStore.h"
+#include "platform/gui/Connector.h"
+#include "shell/ExternalLinkingWindowUnit.h"
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStringList>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+// A connector that writes down every call the window makes.
+class TRecordingConnector : public TConnector {
+public:
+    explicit TRecordingConnector(QStringList& calls) : m_calls(calls) {}
+    void SetSymbol(const QString& symbol) override { m_calls << "Symbol=" + symbol; }
+    void ApplySymbol() override
+    {
+        m_calls << "ApplySymbol";
+        if (FailApply)
+            throw EConnectorError("link failed");
+    }
+    qint32 LinkState() const override
+    {
+        m_calls << "LinkState";
+        return State;
+    }
+    QWidget* View() override { return &m_view; }
+
+    qint32 State = 0;
+    bool FailApply = false;
+
+private:
+    QStringList& m_calls;
+    QWidget m_view;
+};
+
+class LinkingWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto owned = std::make_unique<TRecordingConnector>(calls);
+        connector = owned.get();
+        window = std::make_unique<TExternalLinkingWindow>(std::move(owned));
+    }
+    QStringList calls;
+    TRecordingConnector* connector = nullptr;
+    std::unique_ptr<TExternalLinkingWindow> window;
+};
+
+TEST_F(LinkingWindowTest, DesignAndClosingOnlyHides)
+{
+    EXPECT_EQ(window->windowTitle(), "External Linking Window");
+    EXPECT_EQ(window->size(), QSize(443, 440));
+    EXPECT_TRUE(window->isHidden());
+    window->ShowLinkingWindow();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isHidden());
+    // The connector's view fills the window.
+    EXPECT_EQ(connector->View()->parentWidget(), window.get());
+}
+
+TEST_F(LinkingWindowTest, LinkSymbolSetsAppliesThenReadsTheState)
+{
+    connector->State = 1;
+    window->LinkSymbol("IBM");
+    window->LinkSymbol("IBM");
+    // The client keeps no state between clicks: each one goes through in full.
+    EXPECT_EQ(calls, (QStringList{"Symbol=IBM", "ApplySymbol", "LinkState", "Symbol=IBM", "ApplySymbol", "LinkState"}));
+    // A link is set up: the window stays as it was.
+    EXPECT_TRUE(window->isHidden());
+}
+
+TEST_F(LinkingWindowTest, NoLinkShowsTheWindowAndRestoresItWhenMinimised)
+{
+    connector->State = 0;
+    window->LinkSymbol("AAPL");
+    EXPECT_TRUE(window->isVisible());
+
+    window->showMinimized();
+    ASSERT_TRUE(window->isMinimized());
+    window->LinkSymbol("AAPL");
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(LinkingWindowTest, AFailureIsRaisedAndTheWindowLeftAlone)
+{
+    connector->FailApply = true;
+    EXPECT_THROW(window->LinkSymbol("MSFT"), EConnectorError);
+    EXPECT_EQ(calls, (QStringList{"Symbol=MSFT", "ApplySymbol"}));
+    EXPECT_TRUE(window->isHidden());
+}
+
+TEST_F(LinkingWindowTest, EightBitSymbolsArriveConvertedThroughTheLocalCodePage)
+{
+    connector->State = 1;
+    const QString symbol = QString::fromUtf8("NESN\xC3\x89");
+    window->LinkSymbol(symbol.toLocal8Bit());
+    EXPECT_EQ(calls.first(), "Symbol=" + symbol);
+}
+
+TEST(LinkingWindowWithoutConnectorTest, ForwardingDoesNothing)
+{
+    TExternalLinkingWindow window(std::unique_ptr<TConnector>{});
+    EXPECT_NO_THROW(window.LinkSymbol("IBM"));
+    EXPECT_TRUE(window.isHidden());
+    window.ShowLinkingWindow();
+    EXPECT_TRUE(window.isVisible());
+}
+
+// ---------------------------------------------------------------------------
+// The built-in connector
+
+class BuiltInConnectorTest : public ::testing::Test {
+protected:
+    void SetUp() override { TestEnvironment::ClearSettings(); }
+    void TearDown() override { TestEnvironment::ClearSettings(); }
+
+    // A connector whose program start is recorded instead of run.
+    std::unique_ptr<TBuiltInConnector> RecordingConnector()
+    {
+        auto connector = std::make_unique<TBuiltInConnector>();
+        connector->ProgramStarter = [this](const QString& program, const QStringList& arguments) {
+            started << QStringList{program} + arguments;
+            return startSucceeds;
+        };
+        return connector;
+    }
+
+    QList<QStringList> started;
+    bool startSucceeds = true;
+};
+
+TEST_F(BuiltInConnectorTest, TheFirstClickOpensTheWindowForSetUp)
+{
+    TExternalLinkingWindow window;
+    auto* connector = dynamic_cast<TBuiltInConnector*>(window.Connector());
+    ASSERT_NE(connector, nullptr);
+    EXPECT_EQ(connector->LinkState(), 0);
+    window.LinkSymbol("IBM");
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.findChild<QRadioButton*>("LinkMode0")->isChecked());
+}
+
+TEST_F(BuiltInConnectorTest, StartsTheProgramWithTheSymbolAsItsOnlyArgument)
+{
+    auto connector = RecordingConnector();
+    connector->SetMode(TBuiltInConnector::StartProgram);
+    // A program mode without a program is no link yet.
+    EXPECT_EQ(connector->LinkState(), 0);
+    connector->SetProgram("/opt/charts/bin/chart");
+    EXPECT_EQ(connector->LinkState(), 1);
+
+    for (const char* symbol : {"IBM", "BRK.B", "A;B", "$(rm x)", "X Y", "*"}) {
+        connector->SetSymbol(symbol);
+        connector->ApplySymbol();
+    }
+    ASSERT_EQ(started.size(), 6);
+    EXPECT_EQ(started[0], (QStringList{"/opt/charts/bin/chart", "IBM"}));
+    EXPECT_EQ(started[3], (QStringList{"/opt/charts/bin/chart", "$(rm x)"}));
+    EXPECT_EQ(started[4], (QStringList{"/opt/charts/bin/chart", "X Y"}));
+}
+
+TEST_F(BuiltInConnectorTest, RefusesSymbolsAnotherProgramCouldMisread)
+{
+    auto connector = RecordingConnector();
+    connector->SetMode(TBuiltInConnector::StartProgram);
+    connector->SetProgram("/opt/charts/bin/chart");
+    for (const QString& symbol : {QString("-rf"), QString("--help"), QString("../etc"), QString("a\\b"),
+                                  QString("A\nB"), QString("A\tB"), QString("A") + QChar(0x7F), QString(""),
+                                  QString("A") + QChar(0x202E)}) {
+        connector->SetSymbol(symbol);
+        EXPECT_THROW(connector->ApplySymbol(), EConnectorError) << symbol.toStdString();
+    }
+    EXPECT_TRUE(started.isEmpty());
+
+    connector->SetSymbol("-X");
+    try {
+        connector->ApplySymbol();
+        ADD_FAILURE() << "no error";
+    } catch (const EConnectorError& e) {
+        EXPECT_NE(std::string(e.what()).find("starts with \"-\""), std::string::npos) << e.what();
+    }
+    // The reason is also shown in the window.
+    EXPECT_TRUE(connector->findChild<QLabel*>("OutcomeLabel")->text().contains("-X"));
+}
+
+TEST_F(BuiltInConnectorTest, AProgramThatDoesNotStartIsAnError)
+{
+    auto connector = RecordingConnector();
+    startSucceeds = false;
+    connector->SetMode(TBuiltInConnector::StartProgram);
+    connector->SetProgram("/missing/program");
+    connector->SetSymbol("IBM");
+    EXPECT_THROW(connector->ApplySymbol(), EConnectorError);
+}
+
+TEST_F(BuiltInConnectorTest, NoShellEverSeesTheSymbol)
+{
+    // A real program that writes its arguments, one per line, to a file.
+    const QString dir = TestEnvironment::WorkDir();
+    const QString script = QDir(dir).filePath("echo-args.sh");
+    const QString output = QDir(dir).filePath("args.txt");
+    const QString marker = QDir(dir).filePath("pwned");
+    {
+        QFile file(script);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + output + ".tmp'\nmv '" +
+                    output + ".tmp' '" + output + "'\n").toUtf8());
+        file.close();
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    }
+    QDir::setCurrent(dir);
+    TBuiltInConnector connector;
+    connector.SetMode(TBuiltInConnector::StartProgram);
+    connector.SetProgram(script);
+    connector.SetSymbol("A;touch pwned`touch pwned`$(touch pwned)");
+    connector.ApplySymbol();
+
+    ASSERT_TRUE(TestEnvironment::WaitFor([&] { return QFile::exists(output); }, std::chrono::seconds(20)));
+    QFile result(output);
+    ASSERT_TRUE(result.open(QIODevice::ReadOnly));
+    EXPECT_EQ(result.readAll(), QByteArray("A;touch pwned`touch pwned`$(touch pwned)\n"));
+    EXPECT_FALSE(QFile::exists(marker));
+}
+
+TEST_F(BuiltInConnectorTest, CopiesTheSymbolToTheClipboard)
+{
+    auto connector = RecordingConnector();
+    connector->findChild<QRadioButton*>("LinkMode1")->click();
+    EXPECT_EQ(connector->Mode(), TBuiltInConnector::CopyToClipboard);
+    EXPECT_EQ(connector->LinkState(), 1);
+    connector->SetSymbol("GOOG");
+    connector->ApplySymbol();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "GOOG");
+    EXPECT_TRUE(started.isEmpty());
+}
+
+TEST_F(BuiltInConnectorTest, TheSetUpIsRemembered)
+{
+    {
+        auto connector = RecordingConnector();
+        connector->SetMode(TBuiltInConnector::StartProgram);
+        connector->SetProgram("/opt/charts/bin/chart");
+    }
+    TBuiltInConnector again;
+    EXPECT_EQ(again.Mode(), TBuiltInConnector::StartProgram);
+    EXPECT_EQ(again.Program(), "/opt/charts/bin/chart");
+    EXPECT_EQ(again.LinkState(), 1);
+    EXPECT_TRUE(again.findChild<QRadioButton*>("LinkMode2")->isChecked());
+
+    // An unknown stored mode is no link.
+    TSettingsStore().WriteInteger(TBuiltInConnector::SettingsSection, "Mode", 7);
+    EXPECT_EQ(TBuiltInConnector().LinkState(), 0);
+}
+
+TEST_F(BuiltInConnectorTest, BrowsingSetsTheProgramAndCancelKeepsIt)
+{
+    auto connector = RecordingConnector();
+    connector->findChild<QRadioButton*>("LinkMode2")->click();
+    QString answer = "/usr/local/bin/quotes";
+    connector->ProgramChooser = [&](QWidget*, const QString&) { return answer; };
+    auto* browse = connector->findChild<QPushButton*>();
+    ASSERT_NE(browse, nullptr);
+    browse->click();
+    EXPECT_EQ(connector->Program(), "/usr/local/bin/quotes");
+    answer.clear();
+    browse->click();
+    EXPECT_EQ(connector->Program(), "/usr/local/bin/quotes");
+}
+
+} // namespace

@@ -1,0 +1,605 @@
+// The application shell: the main window's login, title, settings, sound
+// controls, price-spike sound and delay; the fake data form; the top-level
+// error report.
+#include "GuiFakeSound.h"
+#include "LocalMainConnection.h"
+#include "TestEnvironment.h"
+#include "Zembra/MainConnectionUnit.h"
+#include "platform/core/SettingsStore.h"
+#include "platform/gui/ErrorReport.h"
+#include "shell/FakeDataFormUnit.h"
+#include "shell/MainFormUnit.h"
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+// Every alert text the main connection delivered, in order.
+QList<QByteArray>& DeliveredAlerts()
+{
+    static QList<QByteArray> alerts;
+    static bool registered = false;
+    if (!registered) {
+        registered = true;
+        MainConnection().RegisterAlertCallback([](const QByteArray& data) { alerts << data; });
+    }
+    return alerts;
+}
+
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UseLocalMainConnection();
+        TestEnvironment::ClearSettings();
+        TestEnvironment::RemoveIni();
+    }
+    void TearDown() override
+    {
+        TestEnvironment::ClearSettings();
+        TestEnvironment::RemoveIni();
+    }
+
+    std::unique_ptr<TMainForm> NewMainForm(const QByteArray& ini = QByteArray())
+    {
+        if (!ini.isEmpty())
+            TestEnvironment::WriteIni(ini);
+        auto form = std::make_unique<TMainForm>();
+        form->SetSoundPlayer(&sound);
+        return form;
+    }
+
+    static void Store(const QString& path, const QVariant& value)
+    {
+        QSettings raw(SettingsOrganization, SettingsApplication);
+        raw.setValue(path, value);
+    }
+
+    TFakeSoundPlayer sound;
+};
+
+// ---------------------------------------------------------------------------
+// Login
+
+using MainFormLoginTest = ShellTest;
+
+TEST_F(MainFormLoginTest, EnterInEitherEditPressesLogin)
+{
+    auto form = NewMainForm();
+    QSignalSpy pressed(form->LoginButton, &QPushButton::clicked);
+    QTest::keyClick(form->UsernameEdit, Qt::Key_Return);
+    EXPECT_EQ(pressed.count(), 1);
+    QTest::keyClick(form->PasswordEdit, Qt::Key_Return);
+    QTest::keyClick(form->PasswordEdit, Qt::Key_Enter);
+    EXPECT_EQ(pressed.count(), 3);
+    // The other button is not pressed by Enter.
+    QSignalSpy reset(form->ResetConnectionButton, &QPushButton::clicked);
+    QTest::keyClick(form->UsernameEdit, Qt::Key_Return);
+    EXPECT_EQ(reset.count(), 0);
+}
+
+TEST_F(MainFormLoginTest, PrefixAndDigestFollowTheConfiguration)
+{
+    auto form = NewMainForm("[General]\nprefix=px_\npreprocess password=1\n");
+    form->UsernameEdit->setText("bob");
+    form->PasswordEdit->setText("");
+    // Even an empty password goes as 32 lower-case hexadecimal digits.
+    EXPECT_EQ(form->LoginCredentials(), std::make_pair(QByteArray("px_bob"),
+                                                       QByteArray("d41d8cd98f00b204e9800998ecf8427e")));
+    form->PasswordEdit->setText("Secret");
+    EXPECT_EQ(form->LoginCredentials().second, QByteArray("1e6947ac7fb3a9529a9726eb692c8cc5"));
+
+    // Only exactly "1" asks for the digest; no prefix means the name as typed.
+    form = NewMainForm("[General]\npreprocess password=yes\n");
+    form->UsernameEdit->setText("bob");
+    form->PasswordEdit->setText("Secret");
+    EXPECT_EQ(form->LoginCredentials(), std::make_pair(QByteArray("bob"), QByteArray("Secret")));
+}
+
+TEST_F(MainFormLoginTest, TheConfigurationIsReadOnceAtStart)
+{
+    auto form = NewMainForm("[General]\nprefix=first_\n");
+    TestEnvironment::WriteIni("[General]\nprefix=second_\n");
+    form->UsernameEdit->setText("bob");
+    EXPECT_EQ(form->LoginCredentials().first, QByteArray("first_bob"));
+}
+
+TEST_F(MainFormLoginTest, PasswordShowsTildesAndIsNeverStored)
+{
+    auto form = NewMainForm();
+    form->show();
+    QTest::keyClicks(form->PasswordEdit, "hunter2");
+    EXPECT_EQ(form->PasswordEdit->text(), "hunter2");
+    EXPECT_EQ(form->PasswordEdit->displayText(), "~~~~~~~");
+    form->UsernameEdit->setText("alice");
+    form->close();
+
+    QSettings raw(SettingsOrganization, SettingsApplication);
+    ASSERT_FALSE(raw.allKeys().isEmpty());
+    for (const QString& key : raw.allKeys()) {
+        EXPECT_FALSE(key.contains("password", Qt::CaseInsensitive)) << key.toStdString();
+        EXPECT_FALSE(raw.value(key).toString().contains("hunter2")) << key.toStdString();
+    }
+}
+
+TEST_F(MainFormLoginTest, StatusLabelFollowsTheMainConnection)
+{
+    auto form = NewMainForm();
+    EXPECT_EQ(form->StatusLabel->text(), MainConnection().Status());
+    MainConnection().ResetConnection();
+    EXPECT_EQ(form->StatusLabel->text(), MainConnection().Status());
+    ASSERT_TRUE(MainConnection().OnStatusChange);
+    form.reset();
+    // A closed main window is no longer called back.
+    EXPECT_FALSE(MainConnection().OnStatusChange);
+}
+
+// ---------------------------------------------------------------------------
+// Title, design and placement
+
+using MainFormDesignTest = ShellTest;
+
+TEST_F(MainFormDesignTest, TitleComesFromTheConfigurationWithTheVersion)
+{
+    auto form = NewMainForm("[General]\ntitle=Desk Two\n");
+    EXPECT_EQ(form->windowTitle(), "Desk Two 1.1.29");
+    TestEnvironment::RemoveIni();
+    form = NewMainForm();
+    EXPECT_EQ(form->windowTitle(), "Trading Alerts 1.1.29");
+}
+
+TEST_F(MainFormDesignTest, StartsOnTheConnectionPageWithTheDesignedControls)
+{
+    auto form = NewMainForm();
+    EXPECT_EQ(form->PageControl1->count(), 2);
+    EXPECT_EQ(form->PageControl1->tabText(0), "Connection");
+    EXPECT_EQ(form->PageControl1->tabText(1), "Windows");
+    EXPECT_EQ(form->PageControl1->currentIndex(), 0);
+    EXPECT_EQ(form->UsernameEdit->geometry(), QRect(8, 64, 121, 21));
+    EXPECT_EQ(form->ResetConnectionButton->text(), "Reset Connection");
+    EXPECT_EQ(form->ConfigureExternalLinkingButton->text(), "Configure External Linking");
+    EXPECT_EQ(form->AlertWindowsListBox->selectionMode(), QAbstractItemView::SingleSelection);
+    // Without a configuration the exclude and sound controls are hidden.
+    EXPECT_TRUE(form->VantorExcludeButton->isHidden());
+    EXPECT_TRUE(form->PriceSpikeSoundCheckBox->isHidden());
+    EXPECT_TRUE(form->SetupSoundButton->isHidden());
+    EXPECT_FALSE(form->SetupSoundButton->isEnabled());
+
+    form = NewMainForm("[General]\nexclude list=1\n");
+    EXPECT_FALSE(form->VantorExcludeButton->isHidden());
+}
+
+TEST_F(MainFormDesignTest, BottomRowFollowsTheBottomEdgeAndTheListGrows)
+{
+    auto form = NewMainForm("[General]\nsound=1\n");
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->PageControl1->setCurrentIndex(1);
+    QWidget* page = form->AlertWindowsListBox->parentWidget();
+    const QSize pageBefore = page->size();
+    const QRect listBefore = form->AlertWindowsListBox->geometry();
+    const QRect fontBefore = form->SetFontButton->geometry();
+    const QRect checkBefore = form->PriceSpikeSoundCheckBox->geometry();
+
+    form->resize(form->width() + 60, form->height() + 40);
+    ASSERT_TRUE(TestEnvironment::WaitFor([&] { return page->size() != pageBefore; }));
+    const QSize grown = page->size() - pageBefore;
+    EXPECT_EQ(form->AlertWindowsListBox->geometry(),
+              QRect(listBefore.topLeft(), listBefore.size() + grown));
+    EXPECT_EQ(form->SetFontButton->geometry(), fontBefore.translated(0, grown.height()));
+    EXPECT_EQ(form->PriceSpikeSoundCheckBox->geometry(), checkBefore.translated(0, grown.height()));
+}
+
+TEST_F(MainFormDesignTest, MonitorRuleKeepsTheSizeAndLetsTheNearEdgeWin)
+{
+    const QRect monitor(0, 0, 1000, 800);
+    // Inside: unchanged.
+    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(10, 20, 300, 200), monitor), QRect(10, 20, 300, 200));
+    // Past the right and bottom edges: moved back inside.
+    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(900, 700, 300, 200), monitor), QRect(700, 600, 300, 200));
+    // Before the left and top edges: moved to them.
+    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(-50, -10, 300, 200), monitor), QRect(0, 0, 300, 200));
+    // Wider than the monitor and starting before it: the left edge wins.
+    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(-50, 0, 1200, 200), monitor), QRect(0, 0, 1200, 200));
+    // Wider than the monitor but starting on it: aligned to the right edge.
+    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(10, 0, 1200, 200), monitor), QRect(-200, 0, 1200, 200));
+    // A second monitor to the right has its own edges.
+    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(1900, 10, 300, 200), QRect(1000, 0, 1000, 800)),
+              QRect(1700, 10, 300, 200));
+}
+
+TEST_F(MainFormDesignTest, StoredPositionIsMovedOntoTheMonitor)
+{
+    Store("Main/Left", 100000);
+    Store("Main/Top", -500);
+    auto form = NewMainForm();
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(form->frameGeometry().right(), screen.right());
+    EXPECT_EQ(form->frameGeometry().top(), screen.top());
+}
+
+// ---------------------------------------------------------------------------
+// Settings
+
+using MainFormSettingsTest = ShellTest;
+
+TEST_F(MainFormSettingsTest, ClosingSavesTheMainSettingsAndTheNextStartReadsThem)
+{
+    const QByteArray ini = "[General]\nsound=1\n";
+    auto form = NewMainForm(ini);
+    form->UsernameEdit->setText("alice");
+    form->PriceSpikeSoundCheckBox->click();
+    form->SoundFileChooser = [](QWidget*, const QString&, const QString&) { return QString("/sounds/spike.wav"); };
+    form->SetupSoundButtonClick();
+    form->move(40, 50);
+    QSignalSpy closed(form.get(), &TMainForm::Closed);
+    form->show();
+    form->close();
+    EXPECT_EQ(closed.count(), 1);
+    const QFont alertFont = form->AlertFont();
+    form.reset();
+
+    form = NewMainForm(ini);
+    EXPECT_EQ(form->UsernameEdit->text(), "alice");
+    EXPECT_EQ(form->SoundFileName(), "/sounds/spike.wav");
+    EXPECT_TRUE(form->PriceSpikeSoundCheckBox->isChecked());
+    EXPECT_TRUE(form->SetupSoundButton->isEnabled());
+    EXPECT_EQ(form->pos(), QPoint(40, 50));
+    EXPECT_EQ(form->AlertFont().family(), alertFont.family());
+    EXPECT_EQ(form->AlertFont().pointSize(), alertFont.pointSize());
+    QSettings raw(SettingsOrganization, SettingsApplication);
+    EXPECT_EQ(raw.value("Main/EnableSound").toString(), "1");
+}
+
+TEST_F(MainFormSettingsTest, StoredFontIsTheAlertFontNotTheWindows)
+{
+    Store("Main/FontName", "Courier New");
+    Store("Main/FontSize", 14);
+    auto form = NewMainForm();
+    EXPECT_EQ(form->AlertFont().family(), "Courier New");
+    EXPECT_EQ(form->AlertFont().pointSize(), 14);
+    EXPECT_NE(form->font().pointSize(), 14);
+}
+
+TEST_F(MainFormSettingsTest, ValuesOfTheWrongFormFallBackToTheDefaults)
+{
+    Store("Main/FontSize", "big");
+    Store("Main/Left", "left");
+    Store("Main/Top", "12.5");
+    Store("Main/EnableSound", "maybe");
+    auto form = NewMainForm("[General]\nsound=1\n");
+    EXPECT_EQ(form->AlertFont().pointSize(), form->font().pointSize());
+    EXPECT_EQ(form->AlertFont().family(), form->font().family());
+    EXPECT_EQ(form->pos(), QPoint(226, 197));
+    EXPECT_FALSE(form->PriceSpikeSoundCheckBox->isChecked());
+    EXPECT_FALSE(form->SetupSoundButton->isEnabled());
+}
+
+// ---------------------------------------------------------------------------
+// Price-spike sound
+
+class PriceSpikeSoundTest : public ShellTest {
+protected:
+    std::unique_ptr<TMainForm> SoundForm(const QByteArray& ini, bool enabled)
+    {
+        Store("Main/EnableSound", enabled ? "1" : "0");
+        auto form = NewMainForm(ini);
+        form->TickSource = [this] {
+            ++tickReads;
+            return tick += 20;
+        };
+        return form;
+    }
+    quint32 tick = 0;
+    int tickReads = 0;
+};
+
+TEST_F(PriceSpikeSoundTest, SilentUnlessTheConfigurationOffersSound)
+{
+    for (const QByteArray& ini : {QByteArray(), QByteArray("[General]\nsound=0\n"), QByteArray("[General]\nsound=yes\n")}) {
+        auto form = SoundForm(ini, true);
+        EXPECT_TRUE(form->PriceSpikeSoundCheckBox->isHidden());
+        EXPECT_TRUE(form->SetupSoundButton->isHidden());
+        form->SoundDelaySource = [] { return 100; };
+        form->PlayPriceSpikeSound();
+    }
+    EXPECT_EQ(sound.Beeps, 0);
+    EXPECT_TRUE(sound.Played.isEmpty());
+    EXPECT_EQ(tickReads, 0);
+}
+
+TEST_F(PriceSpikeSoundTest, PlaysOnlyWhileChecked)
+{
+    auto form = SoundForm("[General]\nsound=1\n", true);
+    ASSERT_FALSE(form->PriceSpikeSoundCheckBox->isHidden());
+    // Not on the page that shows: the check box's own state still counts.
+    ASSERT_EQ(form->PageControl1->currentIndex(), 0);
+    EXPECT_TRUE(form->PriceSpikeSoundCheckBox->isChecked());
+    EXPECT_TRUE(form->SetupSoundButton->isEnabled());
+    form->PlayPriceSpikeSound();
+    EXPECT_EQ(sound.Beeps, 1);
+
+    form->PriceSpikeSoundCheckBox->click();
+    EXPECT_FALSE(form->SetupSoundButton->isEnabled());
+    form->PlayPriceSpikeSound();
+    EXPECT_EQ(sound.Beeps, 1);
+}
+
+TEST_F(PriceSpikeSoundTest, WaitsTheFakeDataDelayBeforePlaying)
+{
+    auto form = SoundForm("[General]\nsound=1\n", true);
+    form->SoundFileChooser = [](QWidget*, const QString&, const QString&) { return QString("/s/spike.wav"); };
+    form->SetupSoundButtonClick();
+    sound.Played.clear();
+    TFakeDataForm fakeData;
+    form->SoundDelaySource = [&fakeData] { return fakeData.SoundDelay(); };
+
+    int readsWhenPlayed = -1;
+    sound.DuringPlay = [&] { readsWhenPlayed = tickReads; };
+    fakeData.SoundDelayEdit->setText("100");
+    form->PlayPriceSpikeSound();
+    EXPECT_EQ(sound.Played, QStringList{"/s/spike.wav"});
+    // Start plus five reads of 20 ms each: the delay ran to its end first.
+    EXPECT_EQ(readsWhenPlayed, 6);
+
+    // A non-number, 0 or a negative number plays at once.
+    for (const char* delay : {"soon", "0", "-40", ""}) {
+        tickReads = 0;
+        fakeData.SoundDelayEdit->setText(delay);
+        form->PlayPriceSpikeSound();
+        EXPECT_EQ(tickReads, 0) << delay;
+    }
+    EXPECT_EQ(sound.Played.size(), 5);
+}
+
+TEST_F(PriceSpikeSoundTest, CancelledSelectSoundKeepsTheFileAndStillPlaysIt)
+{
+    auto form = SoundForm("[General]\nsound=1\n", true);
+    QString askedDirectory, askedFile;
+    QString answer;
+    form->SoundFileChooser = [&](QWidget*, const QString& directory, const QString& preselected) {
+        askedDirectory = directory;
+        askedFile = preselected;
+        return answer;
+    };
+
+    // Nothing chosen yet: the dialog starts in the current directory; cancel beeps.
+    form->SetupSoundButton->click();
+    EXPECT_EQ(askedDirectory, QDir::currentPath());
+    EXPECT_TRUE(askedFile.isEmpty());
+    EXPECT_EQ(sound.Beeps, 1);
+    EXPECT_TRUE(form->SoundFileName().isEmpty());
+
+    const QString chosen = QDir(TestEnvironment::WorkDir()).filePath("sounds/bell.wav");
+    answer = chosen;
+    form->SetupSoundButton->click();
+    EXPECT_EQ(form->SoundFileName(), chosen);
+    EXPECT_EQ(sound.Played, QStringList{chosen});
+
+    // Cancel: starts at the chosen file, keeps it and plays it again.
+    answer.clear();
+    form->SetupSoundButton->click();
+    EXPECT_EQ(askedDirectory, QDir(TestEnvironment::WorkDir()).filePath("sounds"));
+    EXPECT_EQ(askedFile, "bell.wav");
+    EXPECT_EQ(form->SoundFileName(), chosen);
+    EXPECT_EQ(sound.Played, (QStringList{chosen, chosen}));
+    EXPECT_EQ(sound.Beeps, 1);
+}
+
+TEST_F(PriceSpikeSoundTest, DelayCountsAcrossTheTickWrap)
+{
+    auto form = NewMainForm();
+    quint32 now = 0xFFFFFFF0u;
+    int reads = 0;
+    form->TickSource = [&] {
+        ++reads;
+        const quint32 value = now;
+        now += 8;
+        return value;
+    };
+    form->Delay(40);
+    // Start at ...F0, then F8, 00, 08, 10, 18: the sixth read is 40 ms on.
+    EXPECT_EQ(reads, 6);
+
+    reads = 0;
+    now = 0x7FFFFFF8u;
+    form->Delay(16);
+    EXPECT_EQ(reads, 3);
+}
+
+TEST_F(PriceSpikeSoundTest, DelayHandlesPendingEventsEvenWhenNoTimeIsAsked)
+{
+    auto form = NewMainForm();
+    bool handled = false;
+    QTimer::singleShot(0, form.get(), [&] { handled = true; });
+    form->Delay(0);
+    EXPECT_TRUE(handled);
+}
+
+TEST_F(PriceSpikeSoundTest, DelayOnTheRealClockWaitsAtLeastItsTime)
+{
+    auto form = NewMainForm();
+    QElapsedTimer clock;
+    clock.start();
+    form->Delay(30);
+    EXPECT_GE(clock.elapsed(), 29);
+}
+
+// ---------------------------------------------------------------------------
+// Fake data form
+
+using FakeDataFormTest = ShellTest;
+
+TEST_F(FakeDataFormTest, ShownOnlyWhenDebugIsOne)
+{
+    EXPECT_TRUE(TFakeDataForm().isHidden());
+    TestEnvironment::WriteIni("[General]\ndebug=yes\n");
+    EXPECT_TRUE(TFakeDataForm().isHidden());
+    TestEnvironment::WriteIni("[general]\nDEBUG=1\n");
+    TFakeDataForm shown;
+    EXPECT_FALSE(shown.isHidden());
+    EXPECT_EQ(shown.windowTitle(), "Fake Data");
+}
+
+TEST_F(FakeDataFormTest, SendDeliversTheAlertAsIfFromTheServer)
+{
+    TFakeDataForm form;
+    DeliveredAlerts().clear();
+    form.SubscriptionEdit->setText("STRIKE");
+    form.DataEdit->setText("symbol=ABC&last=10.5&prev_close=10");
+    form.SendButton->click();
+    ASSERT_EQ(DeliveredAlerts().size(), 1);
+    EXPECT_EQ(DeliveredAlerts().last(), QByteArray("STRIKE\r\nsymbol=ABC&last=10.5&prev_close=10"));
+    // The texts stay, Enter sends again, and an empty data line goes too.
+    form.DataEdit->clear();
+    QTest::keyClick(form.DataEdit, Qt::Key_Return);
+    ASSERT_EQ(DeliveredAlerts().size(), 2);
+    EXPECT_EQ(DeliveredAlerts().last(), QByteArray("STRIKE\r\n"));
+}
+
+TEST_F(FakeDataFormTest, DuplicateCopiesTheTextsButNotTheDelay)
+{
+    TFakeDataForm form;
+    ASSERT_TRUE(form.isHidden());
+    form.SubscriptionEdit->setText("TOP");
+    form.DataEdit->setText("symbol=XYZ");
+    form.SoundDelayEdit->setText("250");
+    form.DuplicateButton->click();
+
+    QPointer<TFakeDataForm> copy;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* other = qobject_cast<TFakeDataForm*>(window); other && other != &form && !other->isHidden())
+            copy = other;
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->SubscriptionEdit->text(), "TOP");
+    EXPECT_EQ(copy->DataEdit->text(), "symbol=XYZ");
+    EXPECT_TRUE(copy->SoundDelayEdit->text().isEmpty());
+    EXPECT_EQ(copy->SoundDelay(), 0);
+
+    DeliveredAlerts().clear();
+    copy->SendButton->click();
+    EXPECT_EQ(DeliveredAlerts(), QList<QByteArray>{"TOP\r\nsymbol=XYZ"});
+
+    // A copy is freed when closed.
+    copy->close();
+    EXPECT_TRUE(TestEnvironment::WaitFor([&] { return copy.isNull(); }));
+}
+
+TEST_F(FakeDataFormTest, TheStartUpFormHidesOnCloseAndKeepsItsDelay)
+{
+    QPointer<TFakeDataForm> copy;
+    {
+        TFakeDataForm form;
+        form.show();
+        form.SoundDelayEdit->setText(" 300 ");
+        EXPECT_FALSE(form.close());
+        EXPECT_TRUE(form.isHidden());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(form.SoundDelay(), 300);
+        copy = form.DuplicateButtonClick();
+        ASSERT_TRUE(copy);
+    }
+    // Copies left open go with the start-up form.
+    EXPECT_TRUE(copy.isNull());
+}
+
+TEST_F(FakeDataFormTest, DelayFieldReadsDecimalIntegersOnly)
+{
+    TFakeDataForm form;
+    const std::pair<const char*, int> cases[] = {{"250", 250}, {"-5", -5}, {"", 0}, {"abc", 0}, {"1.5", 0}, {"0x20", 0}};
+    for (const auto& [text, delay] : cases) {
+        form.SoundDelayEdit->setText(text);
+        EXPECT_EQ(form.SoundDelay(), delay) << text;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Top-level error report
+
+TEST(ErrorReportTest, AnErrorInAHandlerIsShownNotThrown)
+{
+    EXPECT_NO_THROW(RunReportingErrors([] { throw std::runtime_error("The symbol was not linked."); }));
+    QPointer<QMessageBox> box;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* shown = qobject_cast<QMessageBox*>(window); shown && shown->isVisible())
+            box = shown;
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text(), "The symbol was not linked.");
+    box->close();
+    EXPECT_TRUE(TestEnvironment::WaitFor([&] { return box.isNull(); }));
+
+    bool ran = false;
+    RunReportingErrors([&] { ran = true; });
+    EXPECT_TRUE(ran);
+}
+
+} // namespace
+
+namespace {
+
+// A valid 16-bit mono wave of the given length in milliseconds.
+QByteArray ShortWave(int milliseconds)
+{
+    const quint32 rate = 8000;
+    const quint32 dataBytes = rate * 2 * milliseconds / 1000;
+    QByteArray wave;
+    auto put32 = [&](quint32 v) { for (int i = 0; i < 4; ++i) wave.append(char((v >> (8 * i)) & 0xFF)); };
+    auto put16 = [&](quint16 v) { wave.append(char(v & 0xFF)).append(char(v >> 8)); };
+    wave.append("RIFF");
+    put32(36 + dataBytes);
+    wave.append("WAVEfmt ");
+    put32(16);
+    put16(1);
+    put16(1);
+    put32(rate);
+    put32(rate * 2);
+    put16(2);
+    put16(16);
+    wave.append("data");
+    put32(dataBytes);
+    wave.append(QByteArray(int(dataBytes), '\0'));
+    return wave;
+}
+
+TEST(QtSoundPlayerTest, ReturnsWhetherOrNotTheFileCanBePlayed)
+{
+    const QString dir = TestEnvironment::WorkDir();
+    const QString wave = QDir(dir).filePath("short.wav");
+    const QString broken = QDir(dir).filePath("broken.wav");
+    {
+        QFile file(wave);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(ShortWave(50));
+        QFile bad(broken);
+        ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+        bad.write("not a wave at all");
+    }
+    TQtSoundPlayer player;
+    QElapsedTimer clock;
+    clock.start();
+    player.PlayWaveSync(QDir(dir).filePath("missing.wav"));
+    EXPECT_LT(clock.elapsed(), TQtSoundPlayer::LoadTimeoutMs);
+    player.PlayWaveSync(broken);
+    player.PlayWaveSync(wave);
+    // Bounded whatever the audio device does: nothing waits forever.
+    EXPECT_LT(clock.elapsed(), 2 * TQtSoundPlayer::LoadTimeoutMs + TQtSoundPlayer::PlayTimeoutMs);
+}
+
+} // namespace
