@@ -67,6 +67,8 @@ struct TMainConnection::Impl {
     QByteArray SessionId;
     std::unique_ptr<QTimer> Timer;
     int MissedTicks = 0;
+    // The current conversation has had a ping answered: the session got through.
+    bool PingAnswered = false;
     QList<QByteArray> Categories; // sorted, each once
     std::unique_ptr<TTalkWithServer> Conversation;
     std::unique_ptr<TWakeMeSoon> WakeUp;
@@ -242,8 +244,12 @@ void TMainConnection::Impl::ConnectNow()
 void TMainConnection::Impl::CreateConversation()
 {
     NextPingTime = Clock().addMSecs(PingIntervalMs);
-    // A fresh attempt gets the watchdog's full 12.5 s, whatever its predecessor used up.
-    MissedTicks = 0;
+    // The replacement of a session that got through gets the watchdog's full
+    // 12.5 s, whatever its predecessor used up. Attempts that never get through
+    // keep counting, so an outage still reaches the watchdog and is shown.
+    if (PingAnswered)
+        MissedTicks = 0;
+    PingAnswered = false;
     Conversation = std::make_unique<TTalkWithServer>();
     Conversation->OnDisconnected = [] {};
     Conversation->OnResponse = [](bool, const QByteArray&, const TMessageToServer&) {};
@@ -294,6 +300,10 @@ void TMainConnection::Impl::Tick()
     PingIfDue();
     if (++MissedTicks > WatchdogTicks) {
         MissedTicks = 0;
+        // Attempts that fail at once leave no conversation to tear down here;
+        // the user must still learn that there has been no session for 12.5 s.
+        if (!Conversation)
+            SetStatus("Disconnected.");
         Disconnect();
         WakeUp->RequestWakeUp();
     }
@@ -324,13 +334,16 @@ void TMainConnection::Impl::PingResponse(bool success)
     if (!success)
         return;
     MissedTicks = 0;
+    PingAnswered = true;
     SetStatus("Working:  " + QLocale::system().toString(Clock().time(), QLocale::LongFormat));
 }
 
 void TMainConnection::Impl::FirstPingResponse(bool success)
 {
-    if (success)
-        SetStatus("Connected!");
+    if (!success)
+        return;
+    PingAnswered = true;
+    SetStatus("Connected!");
 }
 
 void TMainConnection::Impl::LoginResponse(bool success, const QByteArray& response)

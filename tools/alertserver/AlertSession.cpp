@@ -20,6 +20,18 @@ void AlertSession::Note(const QString& text) const
     Log(QStringLiteral("session %1: %2").arg(SessionNumber).arg(text));
 }
 
+void AlertSession::NoteReceived(const QByteArray& encoded) const
+{
+    if (State.LogMessages)
+        Note(QStringLiteral("received %1").arg(QString::fromLatin1(encoded)));
+}
+
+void AlertSession::NoteFrame(qint32 id, const QByteArray& payload) const
+{
+    if (State.LogMessages)
+        Note(QStringLiteral("sent %1 %2").arg(id).arg(QString::fromLatin1(UrlEncode(payload))));
+}
+
 void AlertSession::Receive(const QByteArray& bytes)
 {
     if (Closed)
@@ -64,6 +76,7 @@ bool AlertSession::TakePreambleLines()
 
 bool AlertSession::HandlePlainCommand(const QByteArray& line)
 {
+    NoteReceived("plain " + UrlEncode(line));
     const auto pairs = ParseFormPairs(line);
     const QByteArray command = pairs.value("command");
     if (command != "set_output" && command != "set_input") {
@@ -100,6 +113,7 @@ void AlertSession::HandleCompressed(const QByteArray& bytes)
 
 void AlertSession::HandleMessage(const WireMessage& message)
 {
+    NoteReceived(EncodeFields(message.Fields));
     const QByteArray command = message.Value("command");
     if (command == "login") {
         HandleLogin(message);
@@ -158,8 +172,10 @@ void AlertSession::HandlePing(const WireMessage& message)
 
 void AlertSession::Answer(qint32 id, const QByteArray& payload)
 {
-    if (id > 0)
-        PendingAnswers += EncodeFrame(id, payload);
+    if (id <= 0)
+        return;
+    NoteFrame(id, payload);
+    PendingAnswers += EncodeFrame(id, payload);
 }
 
 void AlertSession::SendFrames(const QByteArray& frames)
@@ -175,7 +191,9 @@ bool AlertSession::Wants(const QString& category) const
 
 void AlertSession::SendAlert(const QString& category, const QByteArray& fieldLine)
 {
-    SendFrames(EncodeFrame(ListenId, category.toUtf8() + LineEnd + fieldLine));
+    const QByteArray payload = category.toUtf8() + LineEnd + fieldLine;
+    NoteFrame(ListenId, payload);
+    SendFrames(EncodeFrame(ListenId, payload));
 }
 
 void AlertSession::SendStop(const QString& reason)
@@ -186,7 +204,9 @@ void AlertSession::SendStop(const QString& reason)
     }
     Note(QStringLiteral("sending STOP: %1").arg(reason));
     LoggedIn = false;
-    SendFrames(EncodeFrame(LoginId, "STOP\r\n" + reason.toUtf8()));
+    const QByteArray payload = "STOP\r\n" + reason.toUtf8();
+    NoteFrame(LoginId, payload);
+    SendFrames(EncodeFrame(LoginId, payload));
 }
 
 void AlertSession::SendCorruptBytes()

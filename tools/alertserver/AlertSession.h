@@ -44,6 +44,10 @@ private:
     void SendFrames(const QByteArray& frames);
     void Close(const QString& why);
     void Note(const QString& text) const;
+    // With --log-messages: one line per message received and per frame sent,
+    // keys, values and payloads percent-encoded so that each stays on one line.
+    void NoteReceived(const QByteArray& encoded) const;
+    void NoteFrame(qint32 id, const QByteArray& payload) const;
 
     ServerState& State;
     int SessionNumber;

@@ -135,6 +135,7 @@ std::optional<ServerOptions> ParseOptions(const QStringList& arguments, QString&
     option("seed", "Seed of the synthetic market, for repeatable alerts.", "n");
     option("duration", "Stop after this many seconds.", "seconds");
     option("log", "Also write the log to this file.", "file");
+    option("log-messages", "Log every message received and every frame sent (passwords included).");
     option("password", "Accept only this password (any user name).", "text");
     option("users", "Accept only the users listed in this file (name:password lines).", "file");
     option("categories", "Category file: lines \"name style [rate]\".", "file");
@@ -221,6 +222,7 @@ std::optional<ServerOptions> ParseOptions(const QStringList& arguments, QString&
         options.DropHow = *how;
     }
     options.LogFile = parser.value(QStringLiteral("log"));
+    options.LogMessages = parser.isSet(QStringLiteral("log-messages"));
     options.Password = parser.value(QStringLiteral("password"));
     if (parser.isSet(QStringLiteral("users"))) {
         QByteArray contents;

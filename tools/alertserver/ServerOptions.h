@@ -37,6 +37,7 @@ struct ServerOptions {
     std::optional<quint32> Seed;
     int DurationMs = 0;
     QString LogFile;
+    bool LogMessages = false; // log every client message and every frame sent
     QString Password;
     std::optional<QHash<QByteArray, QByteArray>> Users; // set: only these may log in
     QList<CategorySpec> Categories;

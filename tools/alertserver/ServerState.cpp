@@ -5,7 +5,7 @@
 namespace AlertServer {
 
 ServerState::ServerState(const ServerOptions& options)
-    : Faults(options.Faults), Password(options.Password), Users(options.Users)
+    : Faults(options.Faults), LogMessages(options.LogMessages), Password(options.Password), Users(options.Users)
 {
 }
 

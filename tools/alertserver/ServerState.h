@@ -18,6 +18,7 @@ public:
     // for the same user (Resumed set), otherwise a fresh one.
     QByteArray OpenSession(const QByteArray& requestedId, const QByteArray& user, bool& resumed);
     FaultSwitches Faults;
+    const bool LogMessages;
 
 private:
     QString Password;
