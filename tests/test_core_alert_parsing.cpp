@@ -199,19 +199,25 @@ TEST(BollingerOrder, LargestAbsoluteDistanceFirstThenSymbol)
     EXPECT_EQ(rows.size(), 5);
 }
 
-TEST(BollingerOrder, NaNDistanceMatchesTheFirstRowCompared)
+TEST(BollingerOrder, RowsWithoutADistanceLeadAndLeaveTheOrderIntact)
 {
     QVector<TBand> rows;
     AddBand(rows, "AAA", 2);
     AddBand(rows, "BBB", 1);
     AddBand(rows, "NAN", NaN);
     EXPECT_EQ(Order(rows), "NAN AAA BBB");
-    // A new row stops at the row without a distance.
+    // A new row with a distance takes its place among the rows with one.
     AddBand(rows, "CCC", 0.5);
-    EXPECT_EQ(Order(rows), "CCC NAN AAA BBB");
-    // Moving the NaN row down from the front keeps it at the front.
-    AddBand(rows, "NAN", NaN);
-    EXPECT_EQ(Order(rows), "NAN CCC AAA BBB");
+    AddBand(rows, "DDD", 5);
+    EXPECT_EQ(Order(rows), "NAN DDD AAA BBB CCC");
+    AddBand(rows, "NA2", NaN);
+    EXPECT_EQ(Order(rows), "NA2 NAN DDD AAA BBB CCC");
+    // Once it has a distance, a row moves to its place; the rest stay sorted.
+    AddBand(rows, "NAN", 1.5);
+    EXPECT_EQ(Order(rows), "NA2 DDD AAA NAN BBB CCC");
+    // Losing its distance sends a row to the front.
+    AddBand(rows, "BBB", NaN);
+    EXPECT_EQ(Order(rows), "BBB NA2 DDD AAA NAN CCC");
 }
 
 TEST(BollingerOrder, FindIsExact)

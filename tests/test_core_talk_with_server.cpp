@@ -3,6 +3,7 @@
 #include "ScriptedServerConnection.h"
 #include "Shared/Assertions.h"
 #include "Shared/DebugLog.h"
+#include "Shared/HttpTunnels.h"
 #include "Shared/ServerConnectionFactory.h"
 #include "Shared/TalkWithServer.h"
 #include "TestEnvironment.h"
@@ -656,13 +657,18 @@ TEST(ServerConnectionFactory, SplitsTheAddressAtTheFirstColon)
 
 TEST(ServerConnectionFactory, TunnelRequestFailsCleanlyInsteadOfGoingDirect)
 {
+    // Nothing listens at either address: the tunnel's GET fails and the
+    // conversation ends without falling back to the TCP address.
     TTalkWithServer talk;
     talk.UseHttpTunnel = 1;
-    talk.HttpTunnelUrl = "http://tunnel.example/";
+    talk.HttpTunnelUrl = "http://127.0.0.1:1/stream";
     talk.ServerAddress = "127.0.0.1:1";
     talk.Connect();
-    EXPECT_EQ(talk.State(), TTalkWithServer::Closed);
-    EXPECT_EQ(talk.ErrorText(), "HTTP tunnel not available");
+    auto* tunnel = dynamic_cast<THttpTunnel*>(talk.Connection());
+    ASSERT_NE(tunnel, nullptr) << "the factory made another kind of connection";
+    EXPECT_EQ(tunnel->Url, "http://127.0.0.1:1/stream");
+    EXPECT_EQ(tunnel->ReceiveClient().URL, "http://127.0.0.1:1/stream");
+    EXPECT_TRUE(TestEnvironment::WaitFor([&] { return talk.State() == TTalkWithServer::Closed; }));
 }
 
 } // namespace

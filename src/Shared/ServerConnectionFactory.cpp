@@ -1,28 +1,7 @@
 #include "Shared/ServerConnectionFactory.h"
+#include "Shared/HttpTunnels.h"
 #include "Shared/SocketServerConnections.h"
 #include "Shared/TalkWithServer.h"
-
-namespace {
-// Stands in for a transport this build cannot provide: its Connect fails at
-// once, as the connection interface prescribes, so a conversation that asked
-// for it ends with a clear error instead of quietly going another way.
-class TUnavailableConnection : public TGenericServerConnection {
-public:
-    explicit TUnavailableConnection(QString reason) : m_reason(std::move(reason)) {}
-    bool Connect() override
-    {
-        ErrorText = m_reason;
-        RaiseSessionClosed();
-        return false;
-    }
-    void Send(const QByteArray&) override {}
-    void Close() override {}
-    QByteArray ReadAll() override { return {}; }
-
-private:
-    QString m_reason;
-};
-}
 
 TServerAddress SplitServerAddress(const QString& address)
 {
@@ -34,10 +13,8 @@ TServerAddress SplitServerAddress(const QString& address)
 
 std::unique_ptr<TGenericServerConnection> CreateServerConnection(const TTalkWithServer& talk)
 {
-    if (talk.UseHttpTunnel != 0) {
-        // HTTP TUNNEL: create the tunnel for talk.HttpTunnelUrl here once it exists.
-        return std::make_unique<TUnavailableConnection>(QStringLiteral("HTTP tunnel not available"));
-    }
+    if (talk.UseHttpTunnel != 0)
+        return std::make_unique<THttpTunnel>(talk.HttpTunnelUrl);
     const TServerAddress address = SplitServerAddress(talk.ServerAddress);
     return std::make_unique<TSocketServerConnection>(address.Host, address.Port);
 }

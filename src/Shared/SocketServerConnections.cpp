@@ -2,6 +2,8 @@
 #include "Shared/Assertions.h"
 #include "Shared/DebugLog.h"
 #include "Shared/GuardedCall.h"
+#include "platform/core/Socks4Handshake.h"
+#include <QNetworkProxy>
 #include <QTcpSocket>
 
 namespace {
@@ -43,12 +45,11 @@ bool TSocketServerConnection::Connect()
         const quint16 port = NumericPort();
         if (SocksRequested()) {
             CopySocksSettings();
-            // SOCKS: the negotiation with m_socks belongs here. Until it exists a
-            // SOCKS request fails instead of silently going direct.
-            throw ESocketException("SOCKS " + m_socks.Level.toStdString() + " proxy not available");
+            ConnectThroughSocks(port);
+        } else {
+            HookSocket();
+            m_socket->connectToHost(Address, port);
         }
-        HookSocket();
-        m_socket->connectToHost(Address, port);
     } catch (const std::exception& e) {
         ErrorText = "TSocketServerConnection.Connect, " + ExceptionClassName(e) + ", " + QString::fromUtf8(e.what());
         RaiseSessionClosed();
@@ -81,6 +82,40 @@ void TSocketServerConnection::CopySocksSettings()
     m_socks.UsercodeAuthentication = !SocksUsercode.isEmpty();
 }
 
+// SOCKS 5 is Qt's own: the socket reports connected once the proxy has
+// granted the request. SOCKS 4 is negotiated here; its handshake is hooked to
+// the socket before the connection's own handlers, which wait for it.
+void TSocketServerConnection::ConnectThroughSocks(quint16 port)
+{
+    const QString user = m_socks.UsercodeAuthentication ? m_socks.Usercode : QString();
+    if (m_socks.Level == "5") {
+        bool ok = false;
+        const uint proxyPort = m_socks.Port.toUInt(&ok);
+        if (!ok || proxyPort == 0 || proxyPort > 65535)
+            throw ESocketException("invalid SOCKS port \"" + m_socks.Port.toStdString() + "\"");
+        m_socket->setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, m_socks.Server, static_cast<quint16>(proxyPort),
+                                         user, m_socks.UsercodeAuthentication ? m_socks.Password : QString()));
+        HookSocket();
+        m_socket->connectToHost(Address, port);
+        return;
+    }
+    if (m_socks.Level != "4")
+        throw ESocketException("SOCKS level \"" + m_socks.Level.toStdString() + "\" is neither 4 nor 5");
+    m_socks4 = std::make_unique<TSocks4Handshake>(*m_socket);
+    m_socks4->OnSucceeded = [this] {
+        FromSocket("TSocketServerConnection.WSocket1SessionConnected", [this] { WSocket1SessionConnected(); });
+    };
+    // The handshake closes the socket next; the session ends through it.
+    m_socks4->OnFailed = [this](const QString& error) { ErrorText = error; };
+    m_socks4->Start(m_socks.Server, m_socks.Port, Address, QString::number(port), user.toUtf8());
+    HookSocket();
+}
+
+bool TSocketServerConnection::SocksHandshakePending() const
+{
+    return m_socks4 && m_socks4->Phase() != TSocks4Handshake::Succeeded;
+}
+
 // Runs a socket signal's handler: no exception may leave a Qt signal, and the
 // owner may destroy this object from the event it receives.
 template <typename Handler>
@@ -98,9 +133,13 @@ void TSocketServerConnection::HookSocket()
     m_hooks = std::make_unique<QObject>();
     QObject* hooks = m_hooks.get();
     QObject::connect(m_socket, &QTcpSocket::connected, hooks, [this] {
+        if (SocksHandshakePending())
+            return;
         FromSocket("TSocketServerConnection.WSocket1SessionConnected", [this] { WSocket1SessionConnected(); });
     });
     QObject::connect(m_socket, &QTcpSocket::readyRead, hooks, [this] {
+        if (SocksHandshakePending())
+            return;
         FromSocket("TSocketServerConnection.WSocket1DataAvailable", [this] { WSocket1DataAvailable(); });
     });
     // Qt has no single "session closed" signal: a failed lookup or connect and

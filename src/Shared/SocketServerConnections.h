@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 class QTcpSocket;
+class TSocks4Handshake;
 
 // Raised (and caught) inside Connect when the socket cannot even start.
 class ESocketException : public std::runtime_error {
@@ -54,6 +55,8 @@ private:
     void UnhookSocket();
     bool SocksRequested() const;
     void CopySocksSettings();
+    void ConnectThroughSocks(quint16 port);
+    bool SocksHandshakePending() const;
     quint16 NumericPort() const;
     template <typename Handler>
     void FromSocket(const QString& location, Handler&& handler);
@@ -61,6 +64,7 @@ private:
     QTcpSocket* m_socket = nullptr; // owned; created by Connect
     TState m_state = NotConnected;
     TSocksSettings m_socks;
+    std::unique_ptr<TSocks4Handshake> m_socks4; // SOCKS 4 only: Qt negotiates SOCKS 5 itself
     std::unique_ptr<class QObject> m_hooks; // receiver of the socket's signals
     int m_socketSignalDepth = 0;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

@@ -75,19 +75,20 @@ double DravelDollarChange(double last, double prevClose);
 // entry with `symbol` and `distFromBB`.
 //
 // The position the row should take: the first row that does not sort before
-// it. A NaN distance on either side matches at once, so a row without a
-// distance goes before the first row compared.
+// it. A row without a distance (NaN) goes to the front; rows without a
+// distance stay in front of every row that has one, so the rows with a
+// distance keep their order whatever the others do.
 template <typename Rows, typename Entry>
 qsizetype BollingerTarget(const Rows& rows, const Entry& row)
 {
     const double wanted = std::fabs(row.distFromBB);
+    if (std::isnan(wanted))
+        return 0;
     for (qsizetype i = 0; i < rows.size(); ++i) {
         const double here = std::fabs(rows[i].distFromBB);
-        if (std::isnan(here) || std::isnan(wanted))
-            return i;
-        if (here == wanted && rows[i].symbol >= row.symbol)
-            return i;
-        if (here < wanted)
+        if (std::isnan(here))
+            continue;
+        if (here < wanted || (here == wanted && rows[i].symbol >= row.symbol))
             return i;
     }
     return rows.size();

@@ -51,6 +51,32 @@ QList<QByteArray> SplitLines(const QByteArray& text)
     return lines;
 }
 
+// Optional keys of section "Connection" that send conversations through the
+// HTTP tunnel or a proxy; without them every conversation is one direct TCP
+// connection. Read for each new conversation.
+void ApplyConnectionSettings(TTalkWithServer& talk)
+{
+    const TIniFile ini(ConfigFileName);
+    const auto text = [&ini](const char* key) {
+        return QString::fromUtf8(ini.ReadString("Connection", key).trimmed());
+    };
+    const auto number = [&ini](const char* key, int byDefault) {
+        return ini.ReadInteger("Connection", key, byDefault);
+    };
+    talk.HttpTunnelUrl = text("http tunnel url");
+    talk.UseHttpTunnel = talk.HttpTunnelUrl.isEmpty() ? 0 : 1;
+    talk.SocksServer = text("socks server");
+    talk.SocksPort = number("socks port", 1080);
+    talk.SocksLevel = talk.SocksServer.isEmpty() ? 0 : number("socks level", 5);
+    talk.SocksUsercode = text("socks user");
+    talk.SocksPassword = text("socks password");
+    talk.Proxy = text("proxy");
+    talk.ProxyPort = number("proxy port", 8080);
+    talk.ProxyUsername = text("proxy user");
+    talk.ProxyPassword = text("proxy password");
+    talk.SendTimeout = number("send timeout", 30000);
+}
+
 TMessageToServer PingMessage() { return BuildMessage({"command", "ping", "response", '1'}); }
 
 } // namespace
@@ -255,6 +281,7 @@ void TMainConnection::Impl::CreateConversation()
     Conversation->OnResponse = [](bool, const QByteArray&, const TMessageToServer&) {};
     Conversation->OnDebugText = [](const QString&) {};
     Conversation->ServerAddress = ServerAddress;
+    ApplyConnectionSettings(*Conversation);
     if (ConnectionFactory)
         Conversation->ConnectionFactory = ConnectionFactory;
     StartSession();

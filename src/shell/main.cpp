@@ -10,6 +10,7 @@
 #include "shell/ExternalLinkingWindowUnit.h"
 #include "shell/FakeDataFormUnit.h"
 #include "shell/MainFormUnit.h"
+#include "shell/VantorExcludeFormUnit.h"
 #include <QApplication>
 
 int main(int argc, char** argv)
@@ -29,7 +30,7 @@ int main(int argc, char** argv)
     TExternalLinkingWindow linkingWindow;
     TMiscDebugWindow debugWindow; // stays hidden: the log writes to its own window
     TFakeDataForm fakeDataForm;
-    // The exclude list form is created here, after the fake data form.
+    TVantorExcludeForm vantorExcludeForm;
 
     mainForm.SetLinkingWindow(&linkingWindow);
     mainForm.SoundDelaySource = [&fakeDataForm] { return fakeDataForm.SoundDelay(); };

@@ -1,0 +1,225 @@
+#include "platform/core/HttpClient.h"
+#include "Shared/GuardedCall.h"
+#include <QIODevice>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <array>
+
+namespace {
+
+constexpr std::array<const char*, 11> StateNames = {
+    "httpReady",         "httpNotConnected", "httpConnected",    "httpDnsLookup",
+    "httpDnsLookupDone", "httpWaitingHeader", "httpWaitingBody", "httpBodyReceived",
+    "httpWaitingProxyConnect", "httpClosing", "httpAborting"};
+
+quint16 CheckedPort(const QString& text, const char* what)
+{
+    bool ok = false;
+    const uint port = text.toUInt(&ok);
+    if (!ok || port == 0 || port > 65535)
+        throw EHttpException(std::string(what) + " port \"" + text.toStdString() + "\" is not a port number");
+    return static_cast<quint16>(port);
+}
+
+// The errors QNetworkReply raises for a response that arrived with an error
+// status: the exchange itself worked, the status tells the rest.
+bool IsHttpStatusError(QNetworkReply::NetworkError error)
+{
+    const int code = static_cast<int>(error);
+    return (code >= QNetworkReply::ContentAccessDenied && code <= QNetworkReply::UnknownContentError) ||
+           (code >= QNetworkReply::InternalServerError && code <= QNetworkReply::UnknownServerError);
+}
+
+} // namespace
+
+QString HttpStateName(THttpState state)
+{
+    const auto index = static_cast<std::size_t>(state);
+    return index < StateNames.size() ? QString::fromLatin1(StateNames[index]) : QStringLiteral("httpUnknown");
+}
+
+THttpClient::THttpClient()
+    : m_manager(std::make_unique<QNetworkAccessManager>()), m_hooks(std::make_unique<QObject>())
+{
+}
+
+// Inside one of the reply's signals the manager and the signal context are
+// still on the stack, so they go once the event loop is back.
+THttpClient::~THttpClient()
+{
+    *m_alive = false;
+    if (m_reply) {
+        QNetworkReply* reply = DetachReply();
+        reply->abort();
+        reply->deleteLater();
+    }
+    if (m_signalDepth > 0) {
+        m_hooks.release()->deleteLater();
+        m_manager.release()->deleteLater();
+    }
+}
+
+void THttpClient::GetASync() { Start(httpGET, {}); }
+
+void THttpClient::PostASync(const QByteArray& contentType) { Start(httpPOST, contentType); }
+
+void THttpClient::Start(THttpRequest request, const QByteArray& contentType)
+{
+    if (m_reply)
+        throw EHttpException("a request is already running");
+    const QUrl url = CheckedUrl();
+    const QNetworkProxy proxy = ChosenProxy();
+    m_manager->setProxy(proxy);
+
+    QNetworkRequest networkRequest(url);
+    // A redirected POST would quietly become something else; the tunnel
+    // treats any status but 200 as a failure instead.
+    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // Proxies must hand the stream over as it comes, not keep a copy.
+    networkRequest.setRawHeader("Cache-Control", "no-cache");
+    m_statusCode = 0;
+    m_reasonPhrase.clear();
+    m_request = request;
+    m_state = httpDnsLookup;
+    if (request == httpGET) {
+        m_reply = m_manager->get(networkRequest);
+    } else {
+        networkRequest.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+        const QByteArray body = SendStream ? SendStream->readAll() : QByteArray();
+        m_reply = m_manager->post(networkRequest, body);
+    }
+    HookReply(m_reply);
+}
+
+QUrl THttpClient::CheckedUrl() const
+{
+    const QUrl url(URL, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() || (scheme != "http" && scheme != "https"))
+        throw EHttpException("invalid URL \"" + URL.toStdString() + "\"");
+    return url;
+}
+
+QNetworkProxy THttpClient::ChosenProxy() const
+{
+    if (!Proxy.isEmpty())
+        return QNetworkProxy(QNetworkProxy::HttpProxy, Proxy, CheckedPort(ProxyPort, "proxy"), ProxyUsername,
+                             ProxyPassword);
+    if (!SocksServer.isEmpty()) {
+        // Qt speaks SOCKS 5 only; going direct instead would bypass the proxy
+        // the user asked for, so anything else refuses to start.
+        if (!SocksLevel.isEmpty() && SocksLevel != "5")
+            throw EHttpException("SOCKS " + SocksLevel.toStdString() +
+                                 " cannot carry HTTP requests; use SOCKS 5 or an HTTP proxy");
+        const bool authenticate = SocksAuthentication == socksAuthenticateUsercode;
+        return QNetworkProxy(QNetworkProxy::Socks5Proxy, SocksServer, CheckedPort(SocksPort, "SOCKS"),
+                             authenticate ? SocksUsercode : QString(), authenticate ? SocksPassword : QString());
+    }
+    // Explicitly direct: the application-wide or system proxy must not sneak in.
+    return QNetworkProxy(QNetworkProxy::NoProxy);
+}
+
+template <typename Work>
+void THttpClient::FromReply(const char* location, Work&& work)
+{
+    const std::shared_ptr<bool> alive = m_alive;
+    ++m_signalDepth;
+    GuardedCall(QString::fromLatin1(location), work);
+    if (*alive)
+        --m_signalDepth;
+}
+
+void THttpClient::HookReply(QNetworkReply* reply)
+{
+    QObject* hooks = m_hooks.get();
+    QObject::connect(reply, &QNetworkReply::socketStartedConnecting, hooks, [this] {
+        if (m_state == httpDnsLookup)
+            m_state = httpDnsLookupDone;
+    });
+    QObject::connect(reply, &QNetworkReply::requestSent, hooks, [this] {
+        if (m_state < httpWaitingHeader)
+            m_state = httpWaitingHeader;
+    });
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, hooks, [this] { ReadHeader(); });
+    QObject::connect(reply, &QNetworkReply::readyRead, hooks,
+                     [this] { FromReply("THttpClient.OnDocData", [this] { DeliverBody(); }); });
+    QObject::connect(reply, &QNetworkReply::finished, hooks,
+                     [this] { FromReply("THttpClient.OnRequestDone", [this] { Finish(); }); });
+}
+
+void THttpClient::ReadHeader()
+{
+    const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return;
+    m_statusCode = status.toInt();
+    m_reasonPhrase = m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    m_state = httpWaitingBody;
+}
+
+void THttpClient::DeliverBody()
+{
+    if (!m_reply)
+        return;
+    ReadHeader();
+    const QByteArray data = m_reply->readAll();
+    if (data.isEmpty() || !OnDocData)
+        return;
+    // A copy: the receiver may unhook itself while it runs.
+    const THttpDocDataEvent handler = OnDocData;
+    handler(this, data);
+}
+
+void THttpClient::Finish()
+{
+    const std::shared_ptr<bool> alive = m_alive;
+    DeliverBody(); // whatever came with the end
+    if (!*alive || !m_reply)
+        return; // destroyed or aborted by the body's receiver
+    ReadHeader();
+    m_state = httpBodyReceived;
+    QNetworkReply* reply = DetachReply();
+    const int errCode = ErrorCodeOf(*reply);
+    reply->deleteLater();
+    m_state = httpReady;
+    RaiseRequestDone(m_request, errCode);
+}
+
+int THttpClient::ErrorCodeOf(const QNetworkReply& reply) const
+{
+    const QNetworkReply::NetworkError error = reply.error();
+    if (error == QNetworkReply::NoError || (m_statusCode > 0 && IsHttpStatusError(error)))
+        return 0;
+    return static_cast<int>(error);
+}
+
+void THttpClient::Abort()
+{
+    if (!m_reply)
+        return;
+    m_state = httpAborting;
+    QNetworkReply* reply = DetachReply();
+    reply->abort();
+    reply->deleteLater();
+    m_state = httpReady;
+    RaiseRequestDone(m_request, QNetworkReply::OperationCanceledError);
+}
+
+QNetworkReply* THttpClient::DetachReply()
+{
+    QNetworkReply* reply = m_reply;
+    m_reply = nullptr;
+    QObject::disconnect(reply, nullptr, m_hooks.get(), nullptr);
+    return reply;
+}
+
+void THttpClient::RaiseRequestDone(THttpRequest request, int errCode)
+{
+    if (!OnRequestDone)
+        return;
+    // A copy: the receiver may unhook itself while it runs.
+    const THttpRequestDoneEvent handler = OnRequestDone;
+    handler(this, request, errCode);
+}

@@ -1,0 +1,119 @@
+#pragma once
+// An asynchronous HTTP client over QNetworkAccessManager with the shape the
+// HTTP tunnel needs: a numbered state, response-body bytes delivered as they
+// arrive, exactly one request-done report per finished or aborted request
+// (with the client already back in httpReady), the last status code and
+// reason phrase, and HTTP proxy or SOCKS settings.
+//
+// Transport failures give a non-zero ErrCode (the QNetworkReply error); an
+// HTTP error status is not a transport failure, it is seen in StatusCode.
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+class QIODevice;
+class QNetworkAccessManager;
+class QNetworkProxy;
+class QNetworkReply;
+class QObject;
+
+// A request that cannot even be started (bad URL, bad proxy settings, a proxy
+// kind this client cannot speak).
+class EHttpException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum THttpState : quint8 {
+    httpReady = 0,
+    httpNotConnected = 1,
+    httpConnected = 2,
+    httpDnsLookup = 3,
+    httpDnsLookupDone = 4,
+    httpWaitingHeader = 5,
+    httpWaitingBody = 6,
+    httpBodyReceived = 7,
+    httpWaitingProxyConnect = 8,
+    httpClosing = 9,
+    httpAborting = 10,
+};
+
+// "httpReady", "httpNotConnected", ...
+QString HttpStateName(THttpState state);
+
+enum THttpRequest : quint8 { httpGET, httpPOST };
+enum TSocksAuthentication : quint8 { socksNoAuthentication, socksAuthenticateUsercode };
+
+class THttpClient;
+using THttpDocDataEvent = std::function<void(THttpClient* sender, const QByteArray& data)>;
+using THttpRequestDoneEvent = std::function<void(THttpClient* sender, THttpRequest request, int errCode)>;
+
+class THttpClient {
+public:
+    THttpClient();
+    ~THttpClient();
+    THttpClient(const THttpClient&) = delete;
+    THttpClient& operator=(const THttpClient&) = delete;
+
+    QString URL;
+
+    // HTTP proxy: used when Proxy is non-empty; it takes precedence over SOCKS.
+    QString Proxy;
+    QString ProxyPort; // decimal digits
+    QString ProxyUsername;
+    QString ProxyPassword;
+
+    // SOCKS proxy: used when SocksServer is non-empty and Proxy is empty.
+    QString SocksServer;
+    QString SocksPort;  // decimal digits
+    QString SocksLevel; // only "5" can carry HTTP requests here
+    QString SocksUsercode;
+    QString SocksPassword;
+    TSocksAuthentication SocksAuthentication = socksNoAuthentication;
+
+    // The POST body is read from here, from its current position to its end,
+    // when the POST starts. Not owned.
+    QIODevice* SendStream = nullptr;
+
+    THttpDocDataEvent OnDocData;
+    THttpRequestDoneEvent OnRequestDone;
+
+    // Start a request; they raise EHttpException when it cannot start and the
+    // client then stays ready. Only one request at a time.
+    void GetASync();
+    void PostASync(const QByteArray& contentType);
+    // Stops the current request; its request-done report is raised before
+    // Abort returns. Nothing happens when the client is ready.
+    void Abort();
+
+    THttpState State() const { return m_state; }
+    int StatusCode() const { return m_statusCode; }
+    const QString& ReasonPhrase() const { return m_reasonPhrase; }
+
+private:
+    void Start(THttpRequest request, const QByteArray& contentType);
+    QUrl CheckedUrl() const;
+    QNetworkProxy ChosenProxy() const;
+    void HookReply(QNetworkReply* reply);
+    void ReadHeader();
+    void DeliverBody();
+    void Finish();
+    int ErrorCodeOf(const QNetworkReply& reply) const;
+    void RaiseRequestDone(THttpRequest request, int errCode);
+    QNetworkReply* DetachReply();
+    template <typename Work>
+    void FromReply(const char* location, Work&& work);
+
+    std::unique_ptr<QNetworkAccessManager> m_manager;
+    std::unique_ptr<QObject> m_hooks; // context of the current reply's signals
+    QNetworkReply* m_reply = nullptr;
+    THttpRequest m_request = httpGET;
+    THttpState m_state = httpReady;
+    int m_statusCode = 0;
+    QString m_reasonPhrase;
+    int m_signalDepth = 0;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
