@@ -38,6 +38,18 @@ set -euo pipefail
 client="$1"; shot="$2"; seconds="$3"
 export XDG_RUNTIME_DIR="$(mktemp -d)"
 export XDG_CONFIG_HOME="$PWD/config"   # keep the demo away from the user's own settings
+# Tile the eight alert windows below the main window, as a user would have
+# arranged them (the client restores these placements at start).
+mkdir -p "$XDG_CONFIG_HOME/Velmora"
+{
+    printf '[Main]\nLeft=300\nTop=0\nEnableSound=1\n\n'
+    i=0
+    for key in strike bollinger symbol pointslist simplelist ferrik quent dravel; do
+        printf '[Window%%3A%s]\nLeft=%d\nTop=%d\nWidth=395\nHeight=310\nVisible=1\nState=0\n\n' \
+            "$key" $(( (i % 4) * 400 )) $(( 335 + (i / 4) * 335 ))
+        i=$((i + 1))
+    done
+} > "$XDG_CONFIG_HOME/Velmora/Tavisk Alerts.conf"
 "$client" & client_pid=$!
 win=""
 for _ in $(seq 100); do

@@ -23,7 +23,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
 fi
 
 case "$flavour" in
-    release) dir=build; opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVISK_SANITIZE=OFF) ;;
+    release) dir=build; opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVISK_SANITIZE=OFF -DTAVISK_TESTS=OFF) ;;
     asan)    dir=build-asan; opts=(-DCMAKE_BUILD_TYPE=Debug -DTAVISK_SANITIZE=ON) ;;
     *) echo "setup: unknown flavour '$flavour' (release or asan)" >&2; exit 2 ;;
 esac

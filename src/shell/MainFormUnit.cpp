@@ -481,7 +481,10 @@ void TMainForm::RestoreAlertWindowPlacements()
         const int height = m_settings->ReadInteger(section, QStringLiteral("Height"), current.height());
         const int left = m_settings->ReadInteger(section, QStringLiteral("Left"), current.left());
         const int top = m_settings->ReadInteger(section, QStringLiteral("Top"), current.top());
-        const bool visible = m_settings->ReadBool(section, QStringLiteral("Visible"), window->isVisible());
+        // A window with no stored placement opens visible: a configured
+        // window that stays hidden until found in the list looks like a
+        // window that was never created.
+        const bool visible = m_settings->ReadBool(section, QStringLiteral("Visible"), true);
         const int currentState = window->isMinimized() ? 1 : (window->isMaximized() ? 2 : 0);
         const int state = m_settings->ReadInteger(section, QStringLiteral("State"), currentState);
         // The normal bounds first, so that a minimised or maximised window
