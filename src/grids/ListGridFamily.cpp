@@ -122,21 +122,21 @@ void DrawCentered(TCanvas& canvas, const QRect& inner, const QString& text)
 QString FixedText(const char* format, double x)
 {
     // Accepted: "%" [ "." digits ] "f" followed by literal text ("%%" is "%").
-    const QByteArray spec(format);
+    const QByteArray pattern(format);
     int pos = 0;
     int decimals = 2;
-    if (pos < spec.size() && spec.at(pos) == '%')
+    if (pos < pattern.size() && pattern.at(pos) == '%')
         ++pos;
-    if (pos < spec.size() && spec.at(pos) == '.') {
+    if (pos < pattern.size() && pattern.at(pos) == '.') {
         ++pos;
         int digits = 0;
-        while (pos < spec.size() && spec.at(pos) >= '0' && spec.at(pos) <= '9')
-            digits = digits * 10 + (spec.at(pos++) - '0');
+        while (pos < pattern.size() && pattern.at(pos) >= '0' && pattern.at(pos) <= '9')
+            digits = digits * 10 + (pattern.at(pos++) - '0');
         decimals = std::min(digits, 18);
     }
-    if (pos < spec.size() && spec.at(pos) == 'f')
+    if (pos < pattern.size() && pattern.at(pos) == 'f')
         ++pos;
-    QString literal = QString::fromLatin1(spec.mid(pos));
+    QString literal = QString::fromLatin1(pattern.mid(pos));
     literal.replace(QStringLiteral("%%"), QStringLiteral("%"));
     return PlainFixed(x, decimals) + literal;
 }
