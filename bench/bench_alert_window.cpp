@@ -6,7 +6,7 @@
 //   cmake --build build-rel --target bench_alert_window
 //   build-rel/bench/bench_alert_window
 #include "Zembra/AlertWindowUnit.h"
-#include "Zembra/NewestFirstList.h"
+#include "Shared/NewestFirstList.h"
 #include "platform/core/IniFile.h"
 
 #include <QVector>

@@ -3,7 +3,7 @@
 #include "Shared/HashTables.h"
 #include "Zembra/AlertParsing.h"
 #include "Zembra/ExcludeList.h"
-#include "Zembra/NewestFirstList.h"
+#include "Shared/NewestFirstList.h"
 
 #include <QList>
 #include <QVector>

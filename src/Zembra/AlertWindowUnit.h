@@ -6,7 +6,7 @@
 // it lives until the process ends.
 #include "Zembra/AlertParsing.h"
 #include "Zembra/ExcludeList.h"
-#include "Zembra/NewestFirstList.h"
+#include "Shared/NewestFirstList.h"
 #include "Zembra/QuentGridFull.h"
 #include "grids/BollingerGrid.h"
 #include "grids/DravelGrid.h"

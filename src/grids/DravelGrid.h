@@ -2,7 +2,7 @@
 // The Dravel simple list: one row per alert, newest first, with the last
 // price and its change in percent and in dollars.
 #include "grids/ListGridFamily.h"
-#include "Zembra/NewestFirstList.h"
+#include "Shared/NewestFirstList.h"
 #include <limits>
 
 struct TDravelEntry {

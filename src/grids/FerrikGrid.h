@@ -1,7 +1,7 @@
 #pragma once
 // The Ferrik simple list: one row per alert, newest first, with rank shading.
 #include "grids/ListGridFamily.h"
-#include "Zembra/NewestFirstList.h"
+#include "Shared/NewestFirstList.h"
 #include <limits>
 
 struct TFerrikEntry {

@@ -2,7 +2,7 @@
 // The strike grid, the default list: one row per alert, newest first and
 // drawn inverted, with one configurable extra column.
 #include "grids/ListGridFamily.h"
-#include "Zembra/NewestFirstList.h"
+#include "Shared/NewestFirstList.h"
 #include <limits>
 
 struct TVantorEntry {
