@@ -122,8 +122,11 @@ void AlertServerCore::AttachSocket(QTcpSocket* socket)
     connect(socket, &QTcpSocket::readyRead, session, [socket, session] { session->Receive(socket->readAll()); });
     connect(session, &AlertSession::BytesReady, socket, [socket](const QByteArray& bytes) { socket->write(bytes); });
     connect(session, &AlertSession::CloseRequested, socket, &QTcpSocket::disconnectFromHost, Qt::QueuedConnection);
-    connect(socket, &QTcpSocket::disconnected, session,
-            [session] { Log(QStringLiteral("session %1: disconnected").arg(session->Number())); });
+    connect(socket, &QTcpSocket::bytesWritten, session, [session](qint64 count) { session->NoteBytesWritten(count); });
+    connect(socket, &QTcpSocket::disconnected, session, [session] {
+        Log(QStringLiteral("session %1: disconnected").arg(session->Number()));
+        Log(QStringLiteral("session %1: %2").arg(session->Number()).arg(session->AlertCountsLine()));
+    });
 }
 
 QList<AlertSession*> AlertServerCore::LiveSessions() const

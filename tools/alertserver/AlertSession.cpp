@@ -1,5 +1,6 @@
 #include "AlertSession.h"
 #include "Logger.h"
+#include <QStringList>
 #include <QTimer>
 
 namespace AlertServer {
@@ -13,6 +14,8 @@ const QByteArray LineEnd("\r\n");
 AlertSession::AlertSession(ServerState& state, int number, QObject* parent)
     : QObject(parent), State(state), SessionNumber(number)
 {
+    // Connected before any pipe, so the offset is current when the pipe writes.
+    connect(this, &AlertSession::BytesReady, this, [this](const QByteArray& bytes) { BytesEmitted += bytes.size(); });
 }
 
 void AlertSession::Note(const QString& text) const
@@ -193,7 +196,36 @@ void AlertSession::SendAlert(const QString& category, const QByteArray& fieldLin
 {
     const QByteArray payload = category.toUtf8() + LineEnd + fieldLine;
     NoteFrame(ListenId, payload);
+    if (Closed)
+        return;
     SendFrames(EncodeFrame(ListenId, payload));
+    ++AlertsSent[category];
+    AlertsUnwritten.push_back({BytesEmitted, category});
+}
+
+void AlertSession::NoteBytesWritten(qint64 count)
+{
+    BytesWritten += count;
+    while (!AlertsUnwritten.empty() && AlertsUnwritten.front().first <= BytesWritten)
+        AlertsUnwritten.pop_front();
+}
+
+QString AlertSession::AlertCountsLine() const
+{
+    QMap<QString, qint64> unwritten;
+    for (const QString& category : Categories)
+        unwritten[category] = 0;
+    for (auto it = AlertsSent.begin(); it != AlertsSent.end(); ++it)
+        unwritten[it.key()] = 0;
+    for (const auto& alert : AlertsUnwritten)
+        ++unwritten[alert.second];
+    QStringList sent;
+    QStringList cut;
+    for (auto it = unwritten.begin(); it != unwritten.end(); ++it) {
+        sent << QStringLiteral("%1=%2").arg(it.key()).arg(AlertsSent.value(it.key()));
+        cut << QStringLiteral("%1=%2").arg(it.key()).arg(it.value());
+    }
+    return QStringLiteral("alerts sent %1; unwritten %2").arg(sent.join(QLatin1Char(' ')), cut.join(QLatin1Char(' ')));
 }
 
 void AlertSession::SendStop(const QString& reason)

@@ -5,8 +5,10 @@
 // can be injected into it.
 #include "ServerState.h"
 #include "WireCodec.h"
+#include <QMap>
 #include <QObject>
 #include <QSet>
+#include <deque>
 
 namespace AlertServer {
 
@@ -26,6 +28,13 @@ public:
     void SendCorruptBytes();
     void SendFrameHeaderOnly(qint32 length);
     void Drop(DropStyle how, const QString& why);
+
+    // The pipe reports the bytes it handed to the system; an alert counts as
+    // written once its last byte has been handed over.
+    void NoteBytesWritten(qint64 count);
+    // "alerts sent strike=N ...; unwritten strike=M ...": what this connection
+    // was sent, and how much of it never left because the connection closed.
+    QString AlertCountsLine() const;
 
 signals:
     void BytesReady(const QByteArray& bytes);
@@ -63,6 +72,11 @@ private:
     qint32 ListenId = 0;
     QByteArray SessionId;
     QSet<QString> Categories;
+    QMap<QString, qint64> AlertsSent;
+    qint64 BytesEmitted = 0;
+    qint64 BytesWritten = 0;
+    // Category and end offset in the output of every alert not yet written.
+    std::deque<QPair<qint64, QString>> AlertsUnwritten;
 };
 
 } // namespace AlertServer

@@ -382,9 +382,10 @@ void TDrawGrid::InvalidateCell(int column, int row)
 void TDrawGrid::InvalidateGrid()
 {
     // One signal for all cells: the view repaints what is visible, however
-    // many rows there are.
+    // many rows there are. No headerDataChanged here: it makes QHeaderView
+    // lay itself out again, which on every alert cost more than the rest of
+    // the update; the header is repainted below and its texts are read on demand.
     if (m_model->m_columns > 0) {
-        emit m_model->headerDataChanged(Qt::Horizontal, 0, m_model->m_columns - 1);
         if (m_model->m_dataRows > 0)
             emit m_model->dataChanged(m_model->index(0, 0),
                                       m_model->index(m_model->m_dataRows - 1, m_model->m_columns - 1),

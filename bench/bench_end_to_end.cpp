@@ -1,0 +1,302 @@
+// The whole receive path of the client at full speed: compressed server bytes
+// arrive over loopback TCP from a local feed, are inflated, cut into frames,
+// parsed, turned into rows and handed to the grids of the eight windows of
+// the sample configuration, which are shown (offscreen) and repaint as Qt
+// coalesces their updates. The feed writes as fast as the socket takes the
+// bytes, so the server's generation rate plays no part in the figure.
+//
+// The alerts are made once, at setup, by the reference server's own market
+// (compiled in below), one category per list style as the server serves them.
+#include "Zembra/AlertWindowUnit.h"
+#include "Zembra/MainConnectionUnit.h"
+#include "platform/core/IniFile.h"
+
+#include "../tools/alertserver/MarketSimulator.cpp"
+#include "../tools/alertserver/WireCodec.cpp"
+
+#include <QAbstractScrollArea>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int RecordedAlertsPerCategory = 4000;
+// Each benchmark compresses the whole stream it will send before its timed
+// loop, so that compressing costs the measurement nothing; one zlib stream
+// cannot be replayed, so it covers every iteration.
+constexpr int MixedAlertsPerIteration = 25000;
+constexpr int MixedIterations = 6;
+constexpr int SingleAlertsPerIteration = 5000;
+constexpr int SingleIterations = 3;
+constexpr int SetupTimeoutMs = 10000;
+
+// Plays the server: answers the login and the pings, learns which request
+// the alerts answer, and then sends whatever it is given.
+class TFeedServer : public QObject {
+public:
+    TFeedServer()
+    {
+        m_listener.listen(QHostAddress::LocalHost, 0);
+        connect(&m_listener, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_listener.nextPendingConnection()) {
+                m_socket = socket;
+                connect(socket, &QTcpSocket::readyRead, this, [this] { Receive(); });
+            }
+        });
+    }
+    quint16 Port() const { return m_listener.serverPort(); }
+    qint32 ListenId() const { return m_listenId; }
+    void Send(const QByteArray& compressed) { m_socket->write(compressed); }
+    AlertServer::ZlibDeflater& Deflater() { return m_deflater; }
+    // Once the stream ahead is recorded, an answer would land out of order in it.
+    void StopAnswering() { m_answering = false; }
+
+private:
+    void Receive()
+    {
+        QByteArray bytes = m_socket->readAll();
+        if (!m_preambleDone) {
+            m_plain += bytes;
+            // The preamble is two plain lines; the compressed stream follows.
+            const qsizetype second = m_plain.indexOf("\r\n", m_plain.indexOf("\r\n") + 2);
+            if (second < 0)
+                return;
+            bytes = m_plain.mid(second + 2);
+            m_preambleDone = true;
+        }
+        QByteArray plain;
+        m_inflater.Inflate(bytes, plain);
+        m_reader.Append(plain);
+        QString error;
+        QByteArray answers;
+        while (const auto message = m_reader.Next(error)) {
+            const QByteArray command = message->Value("command");
+            if (command == "listen_for_alerts")
+                m_listenId = message->MessageId();
+            else if (command == "login")
+                answers += AlertServer::EncodeFrame(message->MessageId(), "SESSION ID\r\nbench");
+            else if (command == "ping")
+                answers += AlertServer::EncodeFrame(message->MessageId(), {});
+        }
+        if (m_answering && !answers.isEmpty())
+            Send(m_deflater.Compress(answers));
+    }
+
+    QTcpServer m_listener;
+    QTcpSocket* m_socket = nullptr;
+    bool m_preambleDone = false;
+    QByteArray m_plain;
+    AlertServer::ZlibInflater m_inflater;
+    AlertServer::MessageReader m_reader;
+    AlertServer::ZlibDeflater m_deflater;
+    qint32 m_listenId = 0;
+    bool m_answering = true;
+};
+
+// Counts the paint events of one grid's viewport.
+class TPaintCounter : public QObject {
+public:
+    qint64 Paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++Paints;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+struct TWindowUnderTest {
+    TAlertForm* Window = nullptr;
+    std::unique_ptr<TPaintCounter> Counter;
+};
+
+// Alert payloads of one category as the server makes them.
+std::vector<QByteArray> RecordAlerts(const QByteArray& category)
+{
+    AlertServer::AlertComposer composer(*AlertServer::ParseListStyle(QString::fromUtf8(category)), 7u);
+    std::vector<QByteArray> payloads;
+    for (int n = 0; n < RecordedAlertsPerCategory; ++n)
+        payloads.push_back(category + "\r\n" + AlertServer::EncodeFields(composer.NextAlert()));
+    return payloads;
+}
+
+double ThreadCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// The client, its eight windows and the feed, made once for the process: the
+// alert windows and the main connection live until the process ends.
+struct TEndToEndRig {
+    QTemporaryDir Folder;
+    TFeedServer Feed;
+    std::vector<TWindowUnderTest> Windows;
+    // Per window, in the windows' order.
+    std::vector<std::vector<QByteArray>> Payloads;
+    std::vector<size_t> NextPayload;
+    qint64 Delivered = 0;
+    QString Error;
+
+    TEndToEndRig()
+    {
+        QFile sample(QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../examples/Braxo.ini")));
+        QFile config(Folder.filePath(ConfigFileName));
+        if (!sample.open(QIODevice::ReadOnly) || !config.open(QIODevice::WriteOnly)) {
+            Error = QStringLiteral("cannot copy the sample configuration");
+            return;
+        }
+        QByteArray text = sample.readAll();
+        text.replace("address=127.0.0.1:9339", "address=127.0.0.1:" + QByteArray::number(Feed.Port()));
+        config.write(text);
+        config.close();
+        QDir::setCurrent(Folder.path());
+        OpenWindows();
+        // Pings and the watchdog are the timer's; this measures the data path only.
+        MainConnection().StopTimer();
+        MainConnection().RegisterAlertCallback([this](const QByteArray&) { ++Delivered; });
+        MainConnection().SetUserName("bench");
+        MainConnection().SetPassword("bench");
+        if (!WaitUntil([this] { return Feed.ListenId() > 0; }, SetupTimeoutMs)) {
+            Error = QStringLiteral("the client never asked for alerts");
+            return;
+        }
+        // The login and first ping are answered by now: the client sends nothing more.
+        WaitUntil([] { return MainConnection().Status() == QLatin1String("Connected!"); }, SetupTimeoutMs);
+        Feed.StopAnswering();
+    }
+
+    void OpenWindows()
+    {
+        const TIniFile ini(ConfigFileName);
+        const int count = ini.ReadInteger("General", "window count", 0);
+        for (int i = 0; i < count; ++i) {
+            TWindowUnderTest item;
+            item.Window = new TAlertForm();
+            item.Window->LoadSettings(ini, "Alert Window " + QByteArray::number(i));
+            item.Window->show();
+            item.Counter = std::make_unique<TPaintCounter>();
+            if (auto* area = qobject_cast<QAbstractScrollArea*>(item.Window->Grid()))
+                area->viewport()->installEventFilter(item.Counter.get());
+            MainConnection().AddCategory(item.Window->Subscription());
+            Payloads.push_back(RecordAlerts(item.Window->Subscription()));
+            NextPayload.push_back(0);
+            Windows.push_back(std::move(item));
+        }
+    }
+
+    // The stream of the next iterations: the given windows' alerts taken in
+    // turn, each its own sync-flushed burst as the server sends them.
+    std::vector<QByteArray> RecordStream(const std::vector<size_t>& windows, int iterations, int alertsPerIteration)
+    {
+        std::vector<QByteArray> chunks;
+        size_t turn = 0;
+        for (int i = 0; i < iterations; ++i) {
+            QByteArray bytes;
+            for (int n = 0; n < alertsPerIteration; ++n) {
+                const size_t window = windows[turn++ % windows.size()];
+                const QByteArray& payload = Payloads[window][NextPayload[window]];
+                NextPayload[window] = (NextPayload[window] + 1) % Payloads[window].size();
+                bytes += Feed.Deflater().Compress(AlertServer::EncodeFrame(Feed.ListenId(), payload));
+            }
+            chunks.push_back(bytes);
+        }
+        return chunks;
+    }
+};
+
+TEndToEndRig& Rig()
+{
+    static TEndToEndRig* const rig = new TEndToEndRig();
+    return *rig;
+}
+
+// Sends the recorded stream one chunk per iteration and waits until every
+// alert of it has been handled; reports alerts and paints per second.
+void RunStream(benchmark::State& state, const std::vector<size_t>& windows, int iterations, int alertsPerIteration)
+{
+    TEndToEndRig& rig = Rig();
+    if (!rig.Error.isEmpty()) {
+        state.SkipWithError(rig.Error.toUtf8().constData());
+        return;
+    }
+    const std::vector<QByteArray> chunks = rig.RecordStream(windows, iterations, alertsPerIteration);
+    std::vector<qint64> paintsBefore;
+    for (const TWindowUnderTest& item : rig.Windows)
+        paintsBefore.push_back(item.Counter->Paints);
+    qint64 alerts = 0;
+    size_t next = 0;
+    const double cpuBefore = ThreadCpuSeconds();
+    for (auto _ : state) {
+        const qint64 target = rig.Delivered + alertsPerIteration;
+        rig.Feed.Send(chunks[next++]);
+        if (!WaitUntil([&] { return rig.Delivered >= target; }, 120000)) {
+            state.SkipWithError("alerts stopped arriving");
+            return;
+        }
+        // The repaints the burst asked for happen inside the timing.
+        QCoreApplication::processEvents();
+        alerts += alertsPerIteration;
+    }
+    state.counters["alerts/s"] = benchmark::Counter(double(alerts), benchmark::Counter::kIsRate);
+    // On a shared machine the wall clock includes other processes' turns;
+    // the thread's own CPU time per alert does not.
+    state.counters["cpu us/alert"] = (ThreadCpuSeconds() - cpuBefore) * 1e6 / double(alerts);
+    qint64 paints = 0;
+    for (size_t i = 0; i < rig.Windows.size(); ++i) {
+        const qint64 windowPaints = rig.Windows[i].Counter->Paints - paintsBefore[i];
+        paints += windowPaints;
+        if (windows.size() > 1)
+            state.counters["paints/s " + rig.Windows[i].Window->Subscription().toStdString()] =
+                benchmark::Counter(double(windowPaints), benchmark::Counter::kIsRate);
+    }
+    state.counters["paints/s per window"] =
+        benchmark::Counter(double(paints) / double(rig.Windows.size()), benchmark::Counter::kIsRate);
+}
+
+// The eight categories of the sample configuration, interleaved.
+void BM_EndToEndEightWindows(benchmark::State& state)
+{
+    std::vector<size_t> all(Rig().Windows.size());
+    for (size_t i = 0; i < all.size(); ++i)
+        all[i] = i;
+    RunStream(state, all, MixedIterations, MixedAlertsPerIteration);
+}
+BENCHMARK(BM_EndToEndEightWindows)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(MixedIterations);
+
+// One category at a time (the argument is the window's number in the sample
+// configuration), still through all eight windows: where the time goes.
+void BM_EndToEndOneCategory(benchmark::State& state)
+{
+    const size_t window = size_t(state.range(0));
+    state.SetLabel(Rig().Windows.at(window).Window->Subscription().toStdString());
+    RunStream(state, {window}, SingleIterations, SingleAlertsPerIteration);
+}
+BENCHMARK(BM_EndToEndOneCategory)->DenseRange(0, 7)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(SingleIterations);
+
+} // namespace

@@ -1,0 +1,67 @@
+#include "WatchedConnection.h"
+
+TWatchedConnection::TWatchedConnection(std::unique_ptr<TGenericServerConnection> inner, TConnectionObserver observer)
+    : m_inner(std::move(inner)), m_observer(std::move(observer))
+{
+}
+
+TWatchedConnection::~TWatchedConnection()
+{
+    *m_alive = false;
+    m_inner->OnSessionClosed = nullptr;
+    m_inner->OnSessionConnected = nullptr;
+    m_inner->OnDataAvailable = nullptr;
+    m_inner->OnDebugText = nullptr;
+}
+
+// The conversation fills our settings after the factory returned us, so they
+// reach the real connection only now.
+void TWatchedConnection::CopySettingsInward()
+{
+    m_inner->SocksServer = SocksServer;
+    m_inner->SocksPort = SocksPort;
+    m_inner->SocksUsercode = SocksUsercode;
+    m_inner->SocksPassword = SocksPassword;
+    m_inner->SocksLevel = SocksLevel;
+    m_inner->ProxyUsername = ProxyUsername;
+    m_inner->ProxyPassword = ProxyPassword;
+    m_inner->Proxy = Proxy;
+    m_inner->ProxyPort = ProxyPort;
+    m_inner->SendTimeout = SendTimeout;
+}
+
+void TWatchedConnection::HookInner()
+{
+    m_inner->OnSessionConnected = [this](TGenericServerConnection*) {
+        if (m_observer.Connected)
+            m_observer.Connected();
+        RaiseSessionConnected();
+    };
+    m_inner->OnDataAvailable = [this](TGenericServerConnection*) {
+        const std::shared_ptr<bool> alive = m_alive;
+        RaiseDataAvailable();
+        if (*alive && m_observer.DataHandled)
+            m_observer.DataHandled();
+    };
+    m_inner->OnSessionClosed = [this](TGenericServerConnection*) {
+        if (m_observer.Closed)
+            m_observer.Closed();
+        RaiseSessionClosed();
+    };
+    m_inner->OnDebugText = [this](TGenericServerConnection*, const QString& text) { RaiseDebugText(text); };
+}
+
+bool TWatchedConnection::Connect()
+{
+    CopySettingsInward();
+    HookInner();
+    const bool underWay = m_inner->Connect();
+    ErrorText = m_inner->ErrorText;
+    return underWay;
+}
+
+void TWatchedConnection::Send(const QByteArray& data) { m_inner->Send(data); }
+
+void TWatchedConnection::Close() { m_inner->Close(); }
+
+QByteArray TWatchedConnection::ReadAll() { return m_inner->ReadAll(); }
