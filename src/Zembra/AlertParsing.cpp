@@ -1,4 +1,7 @@
 #include "Zembra/AlertParsing.h"
+#include <algorithm>
+#include <charconv>
+#include <cstring>
 
 #include "Shared/HashTables.h"
 #include "Shared/WireMessages.h"
@@ -125,9 +128,14 @@ qint32 ReadAlertCount(const QByteArray& text)
     return ok ? value : 0;
 }
 
-QByteArray NumberedKey(const char* key, qsizetype n)
+TNumberedKey::TNumberedKey(const char* key, qsizetype n)
 {
-    return QByteArray(key) + QByteArray::number(n);
+    // The keys are the alert format's own short names; the number takes at
+    // most 20 digits, so a name of up to 43 characters always fits.
+    const size_t length = std::min<size_t>(std::strlen(key), sizeof m_text - 21);
+    std::memcpy(m_text, key, length);
+    const auto end = std::to_chars(m_text + length, m_text + sizeof m_text, static_cast<long long>(n)).ptr;
+    m_size = end - m_text;
 }
 
 double DravelPercentChange(double last, double prevClose)

@@ -4,6 +4,7 @@
 // ordering of the Bollinger list. The window (AlertWindowUnit) puts them
 // together with its grids.
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QtGlobal>
 #include <cmath>
 #include <functional>
@@ -64,7 +65,19 @@ double ReadAlertNumberOrZero(const QByteArray& text);
 // A count field: a decimal 32-bit integer; empty, unreadable or out of range gives 0.
 qint32 ReadAlertCount(const QByteArray& text);
 // The key of row n in a whole-list alert: "symbol" and 0 give "symbol0".
-QByteArray NumberedKey(const char* key, qsizetype n);
+// Built in place, without a heap allocation: a top-list alert looks up
+// fourteen such keys for each of up to sixty rows.
+class TNumberedKey {
+public:
+    TNumberedKey(const char* key, qsizetype n);
+    operator QByteArrayView() const { return QByteArrayView(m_text, m_size); }
+    friend bool operator==(const TNumberedKey& key, QByteArrayView text) { return QByteArrayView(key) == text; }
+
+private:
+    char m_text[64];
+    qsizetype m_size = 0;
+};
+inline TNumberedKey NumberedKey(const char* key, qsizetype n) { return TNumberedKey(key, n); }
 
 // The Dravel list's derived changes.
 double DravelPercentChange(double last, double prevClose);
