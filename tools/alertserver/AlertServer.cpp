@@ -38,10 +38,10 @@ AlertServerCore::AlertServerCore(const ServerOptions& options, QObject* parent)
       DropRandom(options.Seed ? *options.Seed : QRandomGenerator::global()->generate())
 {
     const quint32 seed = options.Seed ? *options.Seed : QRandomGenerator::global()->generate();
-    for (const CategorySpec& spec : options.Categories) {
-        auto feed = std::make_unique<CategoryFeed>(spec, CategorySeed(seed, spec.Name));
+    for (const CategorySpec& category : options.Categories) {
+        auto feed = std::make_unique<CategoryFeed>(category, CategorySeed(seed, category.Name));
         CategoryFeed* raw = feed.get();
-        raw->Timer.setInterval(std::max(1, static_cast<int>(1000.0 / spec.Rate)));
+        raw->Timer.setInterval(std::max(1, static_cast<int>(1000.0 / category.Rate)));
         connect(&raw->Timer, &QTimer::timeout, this, [this, raw] { PublishAlert(*raw); });
         Feeds.push_back(std::move(feed));
     }
