@@ -38,7 +38,7 @@ AlertServerCore::AlertServerCore(const ServerOptions& options, QObject* parent)
       DropRandom(options.Seed ? *options.Seed : QRandomGenerator::global()->generate())
 {
     const quint32 seed = options.Seed ? *options.Seed : QRandomGenerator::global()->generate();
-    for (const CategorySpec& category : options.Categories) {
+    for (const CategoryConfig& category : options.Categories) {
         auto feed = std::make_unique<CategoryFeed>(category, CategorySeed(seed, category.Name));
         CategoryFeed* raw = feed.get();
         raw->Timer.setInterval(std::max(1, static_cast<int>(1000.0 / category.Rate)));
@@ -89,7 +89,7 @@ AlertSession* AlertServerCore::CreateSession(QObject* parent)
     Sessions.append(session);
     Sessions.removeIf([](const QPointer<AlertSession>& s) { return s.isNull(); });
     connect(session, &AlertSession::Subscribed, this, [this, session](const QString& category) {
-        if (std::none_of(Feeds.begin(), Feeds.end(), [&](const auto& feed) { return feed->Spec.Name == category; }))
+        if (std::none_of(Feeds.begin(), Feeds.end(), [&](const auto& feed) { return feed->Config.Name == category; }))
             Log(QStringLiteral("session %1: no category \"%2\" here; it will get no alerts")
                     .arg(session->Number())
                     .arg(category));
@@ -142,7 +142,7 @@ void AlertServerCore::PublishAlert(CategoryFeed& feed)
 {
     QList<AlertSession*> receivers;
     for (AlertSession* session : LiveSessions())
-        if (session->Wants(feed.Spec.Name))
+        if (session->Wants(feed.Config.Name))
             receivers.append(session);
     // The market of a category only moves while someone listens, so a seeded
     // run gives a client the same alerts however long it took to connect.
@@ -151,7 +151,7 @@ void AlertServerCore::PublishAlert(CategoryFeed& feed)
     const QByteArray fieldLine = EncodeFields(feed.Composer.NextAlert());
     ++feed.Generated;
     for (AlertSession* session : receivers) {
-        session->SendAlert(feed.Spec.Name, fieldLine);
+        session->SendAlert(feed.Config.Name, fieldLine);
         ++feed.Sent;
     }
 }
@@ -173,7 +173,7 @@ void AlertServerCore::ScheduleRandomDrop()
 void AlertServerCore::SetRate(double rate)
 {
     for (auto& feed : Feeds) {
-        feed->Spec.Rate = rate;
+        feed->Config.Rate = rate;
         feed->Timer.setInterval(std::max(1, static_cast<int>(1000.0 / rate)));
     }
 }
@@ -265,7 +265,7 @@ QString AlertServerCore::Summary() const
 {
     QStringList parts;
     for (const auto& feed : Feeds)
-        parts << QStringLiteral("%1=%2").arg(feed->Spec.Name).arg(feed->Sent);
+        parts << QStringLiteral("%1=%2").arg(feed->Config.Name).arg(feed->Sent);
     return QStringLiteral("alerts sent: ") + parts.join(QLatin1Char(' '));
 }
 

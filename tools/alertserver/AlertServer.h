@@ -41,8 +41,8 @@ signals:
 
 private:
     struct CategoryFeed {
-        CategoryFeed(const CategorySpec& spec, quint32 seed) : Spec(spec), Composer(spec.Style, seed) {}
-        CategorySpec Spec;
+        CategoryFeed(const CategoryConfig& config, quint32 seed) : Config(config), Composer(config.Style, seed) {}
+        CategoryConfig Config;
         AlertComposer Composer;
         QTimer Timer;
         qint64 Generated = 0;

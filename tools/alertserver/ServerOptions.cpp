@@ -16,17 +16,17 @@ std::optional<DropStyle> ParseDropStyle(const QString& name)
     return std::nullopt;
 }
 
-QList<CategorySpec> DefaultCategories(double rate)
+QList<CategoryConfig> DefaultCategories(double rate)
 {
-    QList<CategorySpec> categories;
+    QList<CategoryConfig> categories;
     for (const QString& name : ListStyleNames())
         categories.append({name, *ParseListStyle(name), rate});
     return categories;
 }
 
-std::optional<QList<CategorySpec>> ParseCategories(const QString& text, double defaultRate, QString& error)
+std::optional<QList<CategoryConfig>> ParseCategories(const QString& text, double defaultRate, QString& error)
 {
-    QList<CategorySpec> categories;
+    QList<CategoryConfig> categories;
     int lineNumber = 0;
     for (QString line : text.split(QLatin1Char('\n'))) {
         ++lineNumber;
@@ -44,7 +44,7 @@ std::optional<QList<CategorySpec>> ParseCategories(const QString& text, double d
             return std::nullopt;
         }
         if (std::any_of(categories.begin(), categories.end(),
-                        [&](const CategorySpec& c) { return c.Name == words[0]; })) {
+                        [&](const CategoryConfig& c) { return c.Name == words[0]; })) {
             error = QStringLiteral("line %1: category \"%2\" is listed twice").arg(lineNumber).arg(words[0]);
             return std::nullopt;
         }

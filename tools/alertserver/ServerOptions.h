@@ -23,7 +23,7 @@ struct FaultSwitches {
     int SlowPostsMs = 0;           // tunnel: delay before a POST is handled
 };
 
-struct CategorySpec {
+struct CategoryConfig {
     QString Name;
     ListStyle Style = ListStyle::Strike;
     double Rate = 2.0;
@@ -40,7 +40,7 @@ struct ServerOptions {
     bool LogMessages = false; // log every client message and every frame sent
     QString Password;
     std::optional<QHash<QByteArray, QByteArray>> Users; // set: only these may log in
-    QList<CategorySpec> Categories;
+    QList<CategoryConfig> Categories;
     FaultSwitches Faults;
     int DropAfterMs = 0;
     int DropEveryMs = 0;
@@ -51,9 +51,9 @@ struct ServerOptions {
 
 // nullopt with Error set on bad options; Error empty and nullopt for --help.
 std::optional<ServerOptions> ParseOptions(const QStringList& arguments, QString& error, QString& helpText);
-QList<CategorySpec> DefaultCategories(double rate);
+QList<CategoryConfig> DefaultCategories(double rate);
 // One category a line: "name style [rate]"; "#" starts a comment.
-std::optional<QList<CategorySpec>> ParseCategories(const QString& text, double defaultRate, QString& error);
+std::optional<QList<CategoryConfig>> ParseCategories(const QString& text, double defaultRate, QString& error);
 // One user a line: "name:password"; "#" starts a comment.
 std::optional<QHash<QByteArray, QByteArray>> ParseUsers(const QByteArray& text, QString& error);
 
