@@ -165,7 +165,7 @@ struct TEndToEndRig {
 
     TEndToEndRig()
     {
-        QFile sample(QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../examples/Braxo.ini")));
+        QFile sample(QStringLiteral(TAVISK_SOURCE_DIR "/examples/Braxo.ini"));
         QFile config(Folder.filePath(ConfigFileName));
         if (!sample.open(QIODevice::ReadOnly) || !config.open(QIODevice::WriteOnly)) {
             Error = QStringLiteral("cannot copy the sample configuration");

@@ -727,7 +727,7 @@ TEST_F(AlertWindowListTest, MinimisedWindowReopensAtItsNormalBoundsThenMinimises
 // receives its category's alerts over the real connection.
 TEST_F(AlertWindowListTest, SampleConfigurationFillsEveryStyleFromTheServer)
 {
-    QFile sample(QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../examples/Braxo.ini")));
+    QFile sample(QStringLiteral(TAVISK_SOURCE_DIR "/examples/Braxo.ini"));
     ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
     const auto form = Start(sample.readAll());
     ASSERT_EQ(Made.size(), 8);

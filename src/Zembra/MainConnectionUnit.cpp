@@ -28,7 +28,7 @@ qint64 PerformanceCounterFrequency()
 QString ReadServerAddress()
 {
     const QByteArray address =
-        TIniFile(ConfigFileName).ReadString("Connection", "address", BuiltInServerAddress).trimmed();
+        TIniFile(ConfigFilePath()).ReadString("Connection", "address", BuiltInServerAddress).trimmed();
     // "address=" with nothing after it would make every attempt fail at once.
     return QString::fromLatin1(address.isEmpty() ? QByteArray(BuiltInServerAddress) : address);
 }
@@ -56,7 +56,7 @@ QList<QByteArray> SplitLines(const QByteArray& text)
 // connection. Read for each new conversation.
 void ApplyConnectionSettings(TTalkWithServer& talk)
 {
-    const TIniFile ini(ConfigFileName);
+    const TIniFile ini(ConfigFilePath());
     const auto text = [&ini](const char* key) {
         return QString::fromUtf8(ini.ReadString("Connection", key).trimmed());
     };

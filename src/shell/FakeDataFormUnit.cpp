@@ -79,7 +79,7 @@ void TFakeDataForm::BuildForm()
 
 void TFakeDataForm::FormCreate()
 {
-    const TIniFile ini(ConfigFileName);
+    const TIniFile ini(ConfigFilePath());
     setVisible(ini.ReadString("General", "debug", "0") == "1");
 }
 

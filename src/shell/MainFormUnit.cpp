@@ -262,7 +262,7 @@ void TMainForm::FormCreate()
     // Numbers are read and written with a point whatever the user's regional
     // settings; Qt's own number conversions always use one.
     std::setlocale(LC_NUMERIC, "C");
-    m_ini = std::make_unique<TIniFile>(QString::fromLatin1(ConfigFileName));
+    m_ini = std::make_unique<TIniFile>(ConfigFilePath());
     MainConnection().OnStatusChange = [this] { UpdateStatusLabel(); };
     UpdateStatusLabel();
     m_settings = std::make_unique<TSettingsStore>();

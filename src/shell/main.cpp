@@ -7,14 +7,39 @@
 #include "Zembra/ExcludeList.h"
 #include "platform/gui/PriceSpikeSound.h"
 #include "platform/gui/SymbolLink.h"
+#include "platform/core/IniFile.h"
+#include "shell/CommandLine.h"
 #include "shell/ExternalLinkingWindowUnit.h"
 #include "shell/FakeDataFormUnit.h"
 #include "shell/MainFormUnit.h"
 #include "shell/VantorExcludeFormUnit.h"
 #include <QApplication>
+#include <cstdio>
+
+namespace {
+
+QStringList Arguments(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    const TCommandLineOutcome commandLine = ParseCommandLine(Arguments(argc, argv));
+    if (!commandLine.Options) {
+        std::fputs(commandLine.Output.toLocal8Bit().constData(), stdout);
+        std::fputs(commandLine.Error.toLocal8Bit().constData(), stderr);
+        return commandLine.ExitCode;
+    }
+    SetCommandLineOptions(*commandLine.Options);
+    if (!commandLine.Options->ConfigFile.isEmpty())
+        SetConfigFilePath(commandLine.Options->ConfigFile);
+
     // The exclude list exists, empty, before anything else.
     ExcludeList().Clear();
 

@@ -59,7 +59,7 @@ TSoakOptions ParseOptions(const QApplication& app)
 // Opens the configured windows the way the main form does.
 QList<TAlertForm*> OpenAlertWindows(const QList<QByteArray>& skipped)
 {
-    const TIniFile ini(ConfigFileName);
+    const TIniFile ini(ConfigFilePath());
     const int count = std::max(0, ini.ReadInteger("General", "window count", 0));
     QList<TAlertForm*> windows;
     for (int i = 0; i < count; ++i) {

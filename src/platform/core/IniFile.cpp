@@ -1,6 +1,18 @@
 #include "platform/core/IniFile.h"
 #include <QFile>
 
+namespace {
+QString& ConfigPathSetting()
+{
+    static QString path = QString::fromLatin1(ConfigFileName);
+    return path;
+}
+}
+
+QString ConfigFilePath() { return ConfigPathSetting(); }
+
+void SetConfigFilePath(const QString& path) { ConfigPathSetting() = path; }
+
 TIniFile::TIniFile(const QString& fileName) : m_fileName(fileName)
 {
     QFile file(fileName);

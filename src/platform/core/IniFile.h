@@ -35,5 +35,11 @@ private:
     QHash<QByteArray, QHash<QByteArray, QByteArray>> m_sections;
 };
 
-// The configuration file's name, looked up in the current directory.
+// The configuration file's name.
 inline constexpr char ConfigFileName[] = "Braxo.ini";
+
+// The configuration file this process reads. Start-up decides it once; until
+// then (and in tests that do not set it) it is "Braxo.ini" in the current
+// directory. Every unit that reads the configuration opens this path.
+QString ConfigFilePath();
+void SetConfigFilePath(const QString& path);
