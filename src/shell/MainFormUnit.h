@@ -59,8 +59,8 @@ public:
     void LoadTitle();
     void PlayPriceSpikeSound();
     void Delay(quint32 milliseconds);
-    // Saves the alert windows' placements and the "Main" settings; runs once,
-    // when the window closes.
+    // Saves the alert windows' placements and the "Main" settings; runs once
+    // per process, when the window closes or the process ends in order.
     void FormDestroy();
 
     // The user name and password a Login hands to the main connection.
