@@ -228,16 +228,20 @@ TEST_F(MainFormDesignTest, MonitorRuleKeepsTheSizeAndLetsTheNearEdgeWin)
     // A second monitor to the right has its own edges.
     EXPECT_EQ(TMainForm::FitOnMonitor(QRect(1900, 10, 300, 200), QRect(1000, 0, 1000, 800)),
               QRect(1700, 10, 300, 200));
+    // Edges at the integer limits do not wrap round.
+    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(QPoint(INT_MAX - 299, INT_MIN), QPoint(INT_MAX, INT_MIN + 199)), monitor), QRect(700, 0, 300, 200));
 }
 
 TEST_F(MainFormDesignTest, StoredPositionIsMovedOntoTheMonitor)
 {
-    Store("Main/Left", 100000);
-    Store("Main/Top", -500);
-    auto form = NewMainForm();
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    EXPECT_EQ(form->frameGeometry().right(), screen.right());
-    EXPECT_EQ(form->frameGeometry().top(), screen.top());
+    for (const auto& [left, top] : {std::pair{100000, -500}, std::pair{INT_MAX, INT_MIN}}) {
+        Store("Main/Left", left);
+        Store("Main/Top", top);
+        auto form = NewMainForm();
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        EXPECT_EQ(form->frameGeometry().right(), screen.right()) << left;
+        EXPECT_EQ(form->frameGeometry().top(), screen.top()) << top;
+    }
 }
 
 // ---------------------------------------------------------------------------

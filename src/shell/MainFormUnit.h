@@ -120,6 +120,7 @@ private:
     // --- The alert windows' duties -------------------------------------------
     // Each of these is the one place where its duty lives.
     void CreateAlertWindows();
+    int AlertWindowCount() const;
     void RestoreAlertWindowPlacements();
     void SaveAlertWindowPlacements();
 
