@@ -194,6 +194,7 @@ QWidget* TMainForm::BuildConnectionPage()
     NewLabel(QStringLiteral("Status:"), page, 8, 8);
     StatusLabel = Place(new QLabel(page), 48, 8, DesignPageWidth - 56, 16);
     StatusLabel->setTextFormat(Qt::PlainText);
+    ShowLongStatusOnTwoLines();
     NewLabel(QStringLiteral("Username:"), page, 8, 48);
     UsernameEdit = Place(new QLineEdit(page), 8, 64, 121, 21);
     NewLabel(QStringLiteral("Password:"), page, 144, 48);
@@ -358,6 +359,15 @@ void TMainForm::MoveOntoMonitor(QWidget* window)
 
 // ---------------------------------------------------------------------------
 // Connection page
+
+// Why a connection failed can take more than the design's one line; the
+// label has the free line below it as well.
+void TMainForm::ShowLongStatusOnTwoLines()
+{
+    StatusLabel->resize(StatusLabel->width(), 32);
+    StatusLabel->setWordWrap(true);
+    StatusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
 
 void TMainForm::UpdateStatusLabel() { StatusLabel->setText(MainConnection().Status()); }
 

@@ -103,6 +103,7 @@ protected:
 private:
     void BuildForm();
     QWidget* BuildConnectionPage();
+    void ShowLongStatusOnTwoLines();
     QWidget* BuildWindowsPage();
     void ConnectHandlers();
     // Keeps the "Windows" page's bottom row on the bottom edge and lets the
