@@ -359,6 +359,8 @@ TEST(AlertServer, StreamsOnlySubscribedCategoriesWithTheFieldsOfTheirStyle)
         } else if (alert.Category == "ferrik") {
             for (const char* key : {"change", "count", "volume", "bb", "rank", "rv"})
                 EXPECT_TRUE(IsNumber(f.at(key))) << key;
+            EXPECT_GE(Number(f, "rank"), 0.0);
+            EXPECT_LE(Number(f, "rank"), 1.0);
         } else if (alert.Category == "quent") {
             int rows = 0;
             while (f.count("symbol" + QByteArray::number(rows))) {

@@ -583,6 +583,7 @@ TEST(HttpTunnelWithServer, MainConnectionUsesTheTunnelNamedInBraxoIni)
     const bool working = WaitFor([&] { return statuses.contains("Connected!") && alerts >= 2; }, 30s);
     TestEnvironment::RemoveIni();
     ASSERT_TRUE(working);
+    EXPECT_EQ(statuses.value(0), "Connecting to " + server.TunnelUrl() + "...");
     ASSERT_NE(main.Conversation(), nullptr);
     EXPECT_NE(dynamic_cast<THttpTunnel*>(main.Conversation()->Connection()), nullptr);
     EXPECT_FALSE(main.SessionId().isEmpty());

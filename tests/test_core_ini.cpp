@@ -1,5 +1,6 @@
 #include "platform/core/IniFile.h"
 #include "TestEnvironment.h"
+#include <QStringEncoder>
 #include <gtest/gtest.h>
 
 TEST(IniFile, SectionsAndKeysIgnoreLetterCaseAndValuesAreTrimmed)
@@ -30,6 +31,18 @@ TEST(IniFile, IntegersFallBackToTheDefault)
     EXPECT_EQ(ini.ReadInteger("G", "bad", 7), 7);
     EXPECT_EQ(ini.ReadInteger("G", "empty", 7), 7);
     EXPECT_EQ(ini.ReadInteger("G", "missing", 7), 7);
+}
+
+TEST(IniFile, TextSavedAsUtf16WithAByteOrderMarkIsRead)
+{
+    const QString text = QStringLiteral("[General]\r\ntitle=Caf\u00e9 Alerts\r\nwindow count=3\r\n");
+    for (const auto encoding : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+        QStringEncoder encoder(encoding, QStringConverter::Flag::WriteBom);
+        const TIniFile ini = TIniFile::FromText(encoder(text));
+        EXPECT_EQ(ini.ReadString("General", "title"), QStringLiteral("Caf\u00e9 Alerts").toLocal8Bit());
+        EXPECT_EQ(ini.ReadInteger("General", "window count", 0), 3);
+    }
+    EXPECT_EQ(TIniFile::FromText("\xEF\xBB\xBF[G]\nk=v\n").ReadString("G", "k"), "v");
 }
 
 TEST(IniFile, MissingFileIsEmptyAndFileIsReadFromTheCurrentDirectory)

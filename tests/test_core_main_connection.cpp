@@ -139,6 +139,7 @@ protected:
         return "Working:  " + QLocale::system().toString(Now.time(), QLocale::LongFormat);
     }
 
+    const QString Connecting = "Connecting to 127.0.0.1:9339...";
     QDateTime Now{QDate(2026, 3, 2), QTime(9, 30, 0)};
     std::unique_ptr<TMainConnection> Main;
     std::deque<Peer> Peers; // references stay valid as peers are added
@@ -186,7 +187,7 @@ TEST_F(MainConnectionTest, SessionStartIsQueuedUntilConnectedThenSentInOneBurst)
     EXPECT_TRUE(SamePairs(messages[4], Pairs({{"command", "add_alert_category"}, {"category", "zeta"}})));
     EXPECT_TRUE(SamePairs(messages[5], Pairs({{"message_id", "7"}, {"command", "ping"}, {"response", "1"}})));
 
-    EXPECT_TRUE(Main->Status().isEmpty());
+    EXPECT_EQ(Main->Status(), Connecting);
     Answer(peer, 7, QByteArray());
     EXPECT_EQ(Main->Status(), "Connected!");
 
@@ -226,7 +227,7 @@ TEST_F(MainConnectionTest, PingsFollowTheClockAndAnAnsweredPingReportsWorking)
     EXPECT_EQ(SentOn(peer).size(), 4);
     TickAfter(1);
     EXPECT_EQ(AwaitSent(peer, 5).size(), 5);
-    EXPECT_EQ(Statuses, QStringList({"Connected!", working}));
+    EXPECT_EQ(Statuses, QStringList({Connecting, "Connected!", working}));
 }
 
 TEST_F(MainConnectionTest, AnswerToAnOlderPingIsDroppedOnceANewerOneIsOut)
@@ -388,6 +389,73 @@ TEST_F(MainConnectionTest, StopWithAReasonShowsItAndHaltsPingsWatchdogAndReconne
     ASSERT_FALSE(messages.isEmpty());
     EXPECT_EQ(ValueOf(messages[0], "command"), "login");
     EXPECT_EQ(ValueOf(messages[0], "session_id"), "");
+}
+
+// The server may still answer the pings it got before its STOP; the STOP's
+// reason must stay in view.
+TEST_F(MainConnectionTest, PingAnswersAfterAStopLeaveItsReasonShowing)
+{
+    Peer& fresh = LoginAndConnect();
+    AwaitSent(fresh, 3);
+    Answer(fresh, 1, "STOP\r\nWrong password");
+    Answer(fresh, 7, QByteArray());
+    EXPECT_EQ(Main->Status(), "Wrong password");
+    fresh.Connection->ReportClosed();
+    EXPECT_EQ(Main->Status(), "Wrong password");
+
+    Main->ResetConnection();
+    Peer& working = AwaitConnection(2);
+    working.Connection->ReportConnected();
+    AwaitSent(working, 3);
+    Answer(working, 7, QByteArray());
+    TickAfter(5000);
+    ASSERT_EQ(AwaitSent(working, 4).size(), 4);
+    Answer(working, 1, "STOP\r\nClosed for the night");
+    Answer(working, 7, QByteArray());
+    EXPECT_EQ(Main->Status(), "Closed for the night");
+}
+
+// Until a session gets through the user is told what is going on; the
+// reason a transport gives is shown and stays while the next attempts run.
+TEST_F(MainConnectionTest, AttemptsThatFailSayWhyAndKeepSayingItWhileRetrying)
+{
+    Main->SetUserName("trader");
+    Main->SetPassword("secret");
+    Peer& lookup = AwaitConnection(1);
+    EXPECT_EQ(Main->Status(), Connecting);
+    lookup.Connection->ErrorText = "DNS error";
+    lookup.Connection->ReportClosed();
+    EXPECT_EQ(Main->Status(), "Cannot find the server 127.0.0.1 (DNS error); trying again");
+
+    TickAfter(500);
+    Peer& tls = AwaitConnection(2);
+    EXPECT_EQ(Main->Status(), "Cannot find the server 127.0.0.1 (DNS error); trying again");
+    tls.Connection->ErrorText = "The server's certificate is not trusted.";
+    tls.Connection->ReportClosed();
+    const QString untrusted = "The server's certificate is not trusted; trying again";
+    EXPECT_EQ(Main->Status(), untrusted);
+    TickAfter(500);
+    AwaitConnection(3);
+    EXPECT_EQ(Main->Status(), untrusted);
+
+    // Let in, then dropped before the login was answered.
+    Peers.back().Connection->ReportConnected();
+    Peers.back().Connection->ReportClosed();
+    EXPECT_EQ(Main->Status(), "No answer to the login (Unexpected disconnect from server); trying again");
+
+    TickAfter(500);
+    Peer& through = AwaitConnection(4);
+    through.Connection->ReportConnected();
+    AwaitSent(through, 3);
+    Answer(through, 7, QByteArray());
+    EXPECT_EQ(Main->Status(), "Connected!");
+    through.Connection->ReportClosed();
+    EXPECT_EQ(Main->Status(), "Unexpected disconnect from server; trying again");
+
+    Main->ResetConnection();
+    EXPECT_EQ(Main->Status(), "");
+    AwaitConnection(5);
+    EXPECT_EQ(Main->Status(), Connecting);
 }
 
 TEST_F(MainConnectionTest, StopWithoutAReasonKeepsTheStatus)

@@ -66,6 +66,7 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return !Client().Main->SessionId().isEmpty(); }));
     }
     ClientProbe& Client() { return Stepped->Probe; }
+    QString Connecting() const { return "Connecting to " + Server.Address() + "..."; }
 
     ReferenceServer Server{TAVISK_SERVER_BIN};
     std::unique_ptr<SteppedClient> Stepped;
@@ -106,7 +107,7 @@ TEST(SessionWithServer, LoginSubscribesEachCategoryOnceInOrderThenPingsAndReport
     const QVector<SentFrame> loginAnswers = server.Sent(1, 1);
     ASSERT_EQ(loginAnswers.size(), 1);
     EXPECT_EQ("SESSION ID\r\n" + client.Main->SessionId(), loginAnswers[0].Payload);
-    EXPECT_EQ(client.Statuses, QStringList({"Connected!"}));
+    EXPECT_EQ(client.Statuses, QStringList({"Connecting to " + server.Address() + "...", "Connected!"}));
 
     // The real 500 ms timer and the real clock: the next ping goes out about
     // 4.5 s after the login, again with id 7, and its answer stamps the time.
@@ -121,7 +122,7 @@ TEST(SessionWithServer, LoginSubscribesEachCategoryOnceInOrderThenPingsAndReport
     const QVector<ReceivedMessage> pings = Only(server.Received(1), "ping");
     ASSERT_GE(pings.size(), 2);
     for (const ReceivedMessage& ping : pings)
-        EXPECT_EQ(DescribeMessage(ping.Pairs), DescribeMessage(FirstPing));
+        EXPECT_EQ(Describe(ping.Pairs), Describe(FirstPing));
 }
 
 TEST_F(SteppedSession, PingsKeepTheirRhythmAndTheTwentyFifthSilentTickStartsANewConversation)
@@ -161,7 +162,7 @@ TEST_F(SteppedSession, PingsKeepTheirRhythmAndTheTwentyFifthSilentTickStartsANew
     ASSERT_TRUE(server.WaitForLog("resumed session"));
     const QVector<ReceivedMessage> logins = server.ReceivedCommands("login");
     ASSERT_EQ(logins.size(), 2);
-    EXPECT_EQ(DescribeMessage(logins[1].Pairs), DescribeMessage(Login(client.Main->SessionId())));
+    EXPECT_EQ(Describe(logins[1].Pairs), Describe(Login(client.Main->SessionId())));
     // The replacement's first ping is stalled too, so the user keeps seeing the loss.
     EXPECT_EQ(client.Main->Status(), "Disconnected.");
 }
@@ -216,7 +217,7 @@ TEST_F(SteppedSession, ADroppedConnectionLogsInAgainAtTheNextTickWithTheStoredSe
     EXPECT_EQ(client.Connections->Created, 2);
     const QVector<ReceivedMessage> logins = server.ReceivedCommands("login");
     ASSERT_EQ(logins.size(), 2);
-    EXPECT_EQ(DescribeMessage(logins[1].Pairs), DescribeMessage(Login(sessionId)));
+    EXPECT_EQ(Describe(logins[1].Pairs), Describe(Login(sessionId)));
     EXPECT_EQ(client.Main->SessionId(), sessionId);
     // Alerts flow again, now from the new session.
     ASSERT_TRUE(client.WaitForMoreAlerts(3));
@@ -225,7 +226,9 @@ TEST_F(SteppedSession, ADroppedConnectionLogsInAgainAtTheNextTickWithTheStoredSe
     const QVector<SentFrame> fresh = server.Sent(logins[1].Session, 8);
     for (std::size_t i = alertsBefore; i < client.Alerts.size(); ++i)
         EXPECT_EQ(client.Alerts[i], fresh[static_cast<qsizetype>(i - alertsBefore)].Payload) << i;
-    EXPECT_EQ(client.Statuses, QStringList({"Connected!"}));
+    ASSERT_TRUE(client.WaitForStatus("Connected!"));
+    EXPECT_EQ(client.Statuses, QStringList({Connecting(), "Connected!",
+                                            "Unexpected disconnect from server; trying again", "Connected!"}));
 }
 
 TEST_F(SteppedSession, StopEndsPingsAndWatchdogShowsTheReasonAndTheSameCredentialsStartAfresh)
@@ -257,9 +260,10 @@ TEST_F(SteppedSession, StopEndsPingsAndWatchdogShowsTheReasonAndTheSameCredentia
     const QVector<ReceivedMessage> logins = server.ReceivedCommands("login");
     ASSERT_EQ(logins.size(), 2);
     EXPECT_NE(logins[1].Session, logins[0].Session);
-    EXPECT_EQ(DescribeMessage(logins[1].Pairs), DescribeMessage(Login("")));
+    EXPECT_EQ(Describe(logins[1].Pairs), Describe(Login("")));
     EXPECT_EQ(client.Connections->Created, 2);
-    EXPECT_EQ(client.Statuses, QStringList({"Connected!", "Closed for maintenance", "Disconnected.", "", "Connected!"}));
+    EXPECT_EQ(client.Statuses, QStringList({Connecting(), "Connected!", "Closed for maintenance", "Disconnected.", "",
+                                            Connecting(), "Connected!"}));
     ASSERT_TRUE(client.WaitForMoreAlerts(3));
 }
 

@@ -125,7 +125,24 @@ TEST_F(SocketTest, RefusedConnectReportsClosedOnlyOnce)
     QCoreApplication::processEvents();
     EXPECT_EQ(counts.Closed, 1);
     EXPECT_EQ(counts.Connected, 0);
-    EXPECT_TRUE(connection->ErrorText.isEmpty());
+    EXPECT_EQ(connection->ErrorText, "Connection refused");
+    connection.reset();
+    EXPECT_EQ(counts.Closed, 1);
+}
+
+// Qt's close() would let the lookup and the connect run on and open the
+// session afterwards; Close ends it within the call.
+TEST_F(SocketTest, CloseWhileStillLookingUpEndsTheSessionAtOnce)
+{
+    auto connection = Make("localhost", QString::number(server.serverPort()));
+    ASSERT_TRUE(connection->Connect());
+    connection->Close();
+    EXPECT_EQ(counts.Closed, 1);
+    EXPECT_EQ(connection->State(), TSocketServerConnection::Closed);
+    EXPECT_TRUE(connection->ErrorText.isEmpty()) << "ended by its owner, not failed";
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(counts.Connected, 0);
     connection.reset();
     EXPECT_EQ(counts.Closed, 1);
 }

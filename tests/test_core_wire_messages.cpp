@@ -110,6 +110,15 @@ TEST(DescribeMessage, ListsEveryPairIncludingEmptyKeys)
     EXPECT_EQ(DescribeMessage(BuildMessage({"", "x"})), R"(("" --> "x"))");
 }
 
+TEST(DescribeMessage, MasksThePasswordWhateverItsLength)
+{
+    const QByteArray described =
+        DescribeMessage(BuildMessage({"command", "login", "username", "ann", "password", "0cc175b9c0f1b6a8"}));
+    EXPECT_EQ(described, R"(("command" --> "login", "username" --> "ann", "password" --> "********"))");
+    EXPECT_EQ(DescribeMessage(BuildMessage({"PASSWORD", "x"})), R"(("PASSWORD" --> "********"))");
+    EXPECT_EQ(DescribeMessage(BuildMessage({"password", ""})), R"(("password" --> ""))");
+}
+
 TEST(UrlDecode, DecodesValidEscapesOnly)
 {
     EXPECT_EQ(UrlDecode("a%2Bb+c"), "a+b+c");

@@ -9,6 +9,7 @@
 #include "Zembra/AlertWindowUnit.h"
 #include "Zembra/ExcludeList.h"
 #include "Shared/Assertions.h"
+#include "Shared/DebugLog.h"
 #include "Shared/ServerConnectionFactory.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "platform/core/IniFile.h"
@@ -24,9 +25,11 @@
 #include <QFileInfo>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTimer>
@@ -608,6 +611,40 @@ TEST_F(AlertWindowListTest, BadOrNegativeWindowCountsCreateNothing)
         EXPECT_TRUE(Made.isEmpty()) << count.constData();
         EXPECT_EQ(form->AlertWindowsListBox->count(), 0);
     }
+}
+
+// A count nobody could mean is refused as a whole, and the user learns why.
+TEST_F(AlertWindowListTest, AnAbsurdWindowCountIsRefusedWithAMessage)
+{
+    QStringList logged;
+    SetDebugSink([&](const QString& line) { logged << line; });
+    const auto form = Start("[General]\nwindow count=1000000\n[Alert Window 0]\nsubscription=never\n");
+    SetDebugSink(nullptr);
+    EXPECT_TRUE(Made.isEmpty());
+    ASSERT_EQ(logged.size(), 1);
+    EXPECT_TRUE(logged[0].contains("asks for 1000000 alert windows; at most 64")) << logged[0].toStdString();
+    QMessageBox* box = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* shown = qobject_cast<QMessageBox*>(window); shown && shown->isVisible())
+            box = shown;
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), logged[0]);
+    box->close();
+}
+
+TEST_F(AlertWindowListTest, PlacementsAtTheIntegerLimitsStillLandOnTheMonitor)
+{
+    {
+        TSettingsStore settings;
+        for (const char* key : {"Left", "Top", "Width", "Height"})
+            settings.WriteInteger("Window:edge", key, INT_MAX);
+    }
+    const auto form = Start("[General]\nwindow count=1\n[Alert Window 0]\nsubscription=edge\n");
+    ASSERT_EQ(Made.size(), 1);
+    // As large as a window can be, and on the monitor rather than at the limit.
+    EXPECT_EQ(Made[0]->size(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+    EXPECT_TRUE(QGuiApplication::primaryScreen()->geometry().intersects(Made[0]->frameGeometry()));
+    Made[0]->hide();
 }
 
 TEST_F(AlertWindowListTest, WindowsAreListedInOrderWithTheAlertFont)

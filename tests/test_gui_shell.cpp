@@ -19,15 +19,20 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
 
 namespace {
 
@@ -223,16 +228,20 @@ TEST_F(MainFormDesignTest, MonitorRuleKeepsTheSizeAndLetsTheNearEdgeWin)
     // A second monitor to the right has its own edges.
     EXPECT_EQ(TMainForm::FitOnMonitor(QRect(1900, 10, 300, 200), QRect(1000, 0, 1000, 800)),
               QRect(1700, 10, 300, 200));
+    // Edges at the integer limits do not wrap round.
+    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(QPoint(INT_MAX - 299, INT_MIN), QPoint(INT_MAX, INT_MIN + 199)), monitor), QRect(700, 0, 300, 200));
 }
 
 TEST_F(MainFormDesignTest, StoredPositionIsMovedOntoTheMonitor)
 {
-    Store("Main/Left", 100000);
-    Store("Main/Top", -500);
-    auto form = NewMainForm();
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    EXPECT_EQ(form->frameGeometry().right(), screen.right());
-    EXPECT_EQ(form->frameGeometry().top(), screen.top());
+    for (const auto& [left, top] : {std::pair{100000, -500}, std::pair{INT_MAX, INT_MIN}}) {
+        Store("Main/Left", left);
+        Store("Main/Top", top);
+        auto form = NewMainForm();
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        EXPECT_EQ(form->frameGeometry().right(), screen.right()) << left;
+        EXPECT_EQ(form->frameGeometry().top(), screen.top()) << top;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -291,6 +300,45 @@ TEST_F(MainFormSettingsTest, ValuesOfTheWrongFormFallBackToTheDefaults)
     EXPECT_FALSE(form->PriceSpikeSoundCheckBox->isChecked());
     EXPECT_FALSE(form->SetupSoundButton->isEnabled());
 }
+
+#if defined(TAVISK_CLIENT_BIN) && defined(Q_OS_UNIX)
+// The client itself, ended by SIGTERM as a desktop session's end or a service
+// manager ends it: the settings are saved as on a close. The signal is
+// blocked in the child until the client takes it over, so sending it at once
+// is no race with the client's start.
+TEST(ClientProcessTest, TerminationSignalEndsInOrderAndSavesTheSettings)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(QDir(home.path()).mkpath("work"));
+    QFile ini(home.filePath("work/Braxo.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[General]\nwindow count=1\n[Alert Window 0]\nsubscription=sigterm\n");
+    ini.close();
+    QProcess client;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", home.path());
+    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    client.setProcessEnvironment(environment);
+    client.setWorkingDirectory(home.filePath("work"));
+    client.setChildProcessModifier([] {
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGTERM);
+        sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    });
+    client.start(TAVISK_CLIENT_BIN, {});
+    ASSERT_TRUE(client.waitForStarted(10000));
+    client.terminate();
+    ASSERT_TRUE(client.waitForFinished(60000)) << "still running";
+    EXPECT_EQ(client.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(client.exitCode(), 0) << client.readAllStandardError().toStdString();
+    const QSettings saved(home.filePath("config/Velmora/Tavisk Alerts.conf"), QSettings::IniFormat);
+    EXPECT_TRUE(saved.contains("Main/FontName"));
+    EXPECT_TRUE(saved.contains("Window:sigterm/Width"));
+    EXPECT_EQ(saved.value("Window:sigterm/Visible").toString(), "1") << "saved before the windows closed";
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // Price-spike sound

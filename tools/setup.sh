@@ -8,7 +8,12 @@ cd "$(dirname "$0")/.."
 flavour="${1:-release}"
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev
           zlib1g-dev libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick ccache
-          fonts-dejavu-core dante-server tinyproxy)
+          fonts-dejavu-core)
+# The proxy tests' peers. Debian starts these daemons as system services, so
+# only the test build brings them onto a machine.
+if [ "$flavour" = asan ]; then
+    packages+=(dante-server tinyproxy)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -182,10 +182,29 @@ void TSocketServerConnection::WSocket1SessionClosed()
 {
     if (m_state == Closed)
         return;
-    if (m_state == NotConnected && m_socket->error() == QAbstractSocket::HostNotFoundError)
-        ErrorText = "DNS error";
+    if (m_state == NotConnected && ErrorText.isEmpty())
+        ErrorText = FailedConnectText();
     m_state = Closed;
     RaiseSessionClosed();
+}
+
+// Why a connect that was under way failed, so that the user learns it: empty
+// when it was not the socket's doing (our own Close). A reason given earlier
+// (a SOCKS 4 refusal) is kept by the caller.
+QString TSocketServerConnection::FailedConnectText() const
+{
+    switch (m_socket->error()) {
+    case QAbstractSocket::UnknownSocketError:
+        return QString();
+    case QAbstractSocket::HostNotFoundError:
+        return QStringLiteral("DNS error");
+    case QAbstractSocket::ConnectionRefusedError:
+        return QStringLiteral("Connection refused");
+    case QAbstractSocket::SocketTimeoutError:
+        return QStringLiteral("Connection timed out");
+    default:
+        return m_socket->errorString();
+    }
 }
 
 void TSocketServerConnection::WSocket1DataAvailable() { RaiseDataAvailable(); }
@@ -197,10 +216,16 @@ void TSocketServerConnection::Send(const QByteArray& data)
         m_socket->write(data);
 }
 
+// A socket still looking up or connecting ignores close() until it has
+// connected; abort() ends it now, so the session ends with this call.
 void TSocketServerConnection::Close()
 {
-    if (m_socket && m_state != Closed)
+    if (!m_socket || m_state == Closed)
+        return;
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
         m_socket->close();
+    else
+        m_socket->abort();
 }
 
 qint64 TSocketServerConnection::BytesWaiting() const

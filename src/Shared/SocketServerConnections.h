@@ -58,6 +58,7 @@ private:
     void ConnectThroughSocks(quint16 port);
     bool SocksHandshakePending() const;
     quint16 NumericPort() const;
+    QString FailedConnectText() const;
     template <typename Handler>
     void FromSocket(const QString& location, Handler&& handler);
 

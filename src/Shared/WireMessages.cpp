@@ -76,13 +76,17 @@ TMessageToServer BuildMessage(std::initializer_list<TMessageItem> items)
     return result;
 }
 
+// The log form reaches the debug log and error texts, which a trader may
+// copy into a support request: the login's password (or its digest) is
+// masked. An empty one is shown, as it reveals nothing.
 QByteArray DescribeMessage(const TMessageToServer& message)
 {
     QByteArray result = "(";
     for (qsizetype i = 0; i < message.size(); ++i) {
         if (i > 0)
             result += ", ";
-        result += '"' + message[i].Key + "\" --> \"" + message[i].Value + '"';
+        const bool secret = message[i].Key.compare("password", Qt::CaseInsensitive) == 0 && !message[i].Value.isEmpty();
+        result += '"' + message[i].Key + "\" --> \"" + (secret ? QByteArray("********") : message[i].Value) + '"';
     }
     return result + ')';
 }

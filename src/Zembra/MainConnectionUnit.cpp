@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <deque>
 #include <vector>
@@ -95,6 +96,12 @@ struct TMainConnection::Impl {
     int MissedTicks = 0;
     // The current conversation has had a ping answered: the session got through.
     bool PingAnswered = false;
+    // The current conversation's pipe opened, and the server answered its login.
+    bool Opened = false;
+    bool LoginAnswered = false;
+    // The status tells why the session was lost; it stays up while the
+    // following attempts run, until one gets through or the user resets.
+    bool ShowingFailure = false;
     QList<QByteArray> Categories; // sorted, each once
     std::unique_ptr<TTalkWithServer> Conversation;
     std::unique_ptr<TWakeMeSoon> WakeUp;
@@ -117,6 +124,12 @@ struct TMainConnection::Impl {
     bool CredentialsPresent() const { return !UserName.isEmpty() && !Password.isEmpty(); }
     void SetCredential(QByteArray& stored, const QByteArray& text);
     void SetStatus(const QString& text);
+    void SetFailureStatus(const QString& text);
+    QString Target() const;
+    QString TargetHost() const;
+    void AttemptStarting();
+    void ConversationEnded(const TTalkWithServer& talk);
+    QString FailedAttemptStatus(const TTalkWithServer& talk) const;
     void ResetConnection();
     void Disconnect();
     void ConnectNow();
@@ -226,6 +239,62 @@ void TMainConnection::Impl::SetStatus(const QString& text)
     }
 }
 
+void TMainConnection::Impl::SetFailureStatus(const QString& text)
+{
+    ShowingFailure = true;
+    SetStatus(text);
+}
+
+// Where the conversations go: the tunnel's URL when there is one, else host and port.
+QString TMainConnection::Impl::Target() const
+{
+    if (Conversation && Conversation->UseHttpTunnel != 0)
+        return Conversation->HttpTunnelUrl;
+    return ServerAddress;
+}
+
+QString TMainConnection::Impl::TargetHost() const
+{
+    if (Conversation && Conversation->UseHttpTunnel != 0)
+        return QUrl(Conversation->HttpTunnelUrl).host();
+    const qsizetype colon = ServerAddress.lastIndexOf(':');
+    return colon < 0 ? ServerAddress : ServerAddress.left(colon);
+}
+
+// Only sessions the user asked for are reported; a failure shown earlier
+// stays up instead of flickering with every new attempt.
+void TMainConnection::Impl::AttemptStarting()
+{
+    if (CredentialsPresent() && !Stopped && !ShowingFailure)
+        SetStatus("Connecting to " + Target() + "...");
+}
+
+void TMainConnection::Impl::ConversationEnded(const TTalkWithServer& talk)
+{
+    // After a STOP the server's reason stays; without credentials nothing was asked for.
+    if (CredentialsPresent() && !Stopped)
+        SetFailureStatus(FailedAttemptStatus(talk));
+}
+
+// The one road from a lost or failed conversation to the status line. Every
+// transport states its reason as the connection's ErrorText (a refused
+// connect, a failed lookup, a rejected certificate, a proxy's refusal); the
+// conversation adopts it as its own ErrorText when the pipe never opened, and
+// reports its own reason otherwise. The next attempt starts at the next tick.
+QString TMainConnection::Impl::FailedAttemptStatus(const TTalkWithServer& talk) const
+{
+    QString reason = talk.ErrorText().trimmed();
+    while (reason.endsWith('.'))
+        reason.chop(1);
+    if (reason == "DNS error")
+        reason = "Cannot find the server " + TargetHost() + " (DNS error)";
+    else if (reason.isEmpty())
+        reason = "Cannot reach " + Target();
+    else if (Opened && !LoginAnswered && !PingAnswered)
+        reason = "No answer to the login (" + reason + ")";
+    return reason + "; trying again";
+}
+
 void TMainConnection::Impl::SetCredential(QByteArray& stored, const QByteArray& text)
 {
     if (text == stored && !Stopped)
@@ -241,6 +310,7 @@ void TMainConnection::Impl::ResetConnection()
     WakeUp->RequestWakeUp();
     Stopped = false;
     SessionId.clear();
+    ShowingFailure = false;
     SetStatus(QString());
 }
 
@@ -250,7 +320,7 @@ void TMainConnection::Impl::Disconnect()
         return;
     // Taken out first: the status handler may call back into us.
     std::unique_ptr<TTalkWithServer> conversation = std::move(Conversation);
-    SetStatus("Disconnected.");
+    SetFailureStatus("Disconnected.");
     conversation->OnDisconnected = nullptr;
     conversation->OnResponse = nullptr;
     RetireConversation(std::move(conversation));
@@ -263,8 +333,10 @@ void TMainConnection::Impl::ConnectNow()
         CreateConversation();
     // A conversation already dialling is still NotConnected; a second Connect
     // would be a programming error, so only the first one is made.
-    if (Conversation->State() == TTalkWithServer::NotConnected && !Conversation->Connection())
+    if (Conversation->State() == TTalkWithServer::NotConnected && !Conversation->Connection()) {
+        AttemptStarting();
         Conversation->Connect();
+    }
 }
 
 void TMainConnection::Impl::CreateConversation()
@@ -276,8 +348,18 @@ void TMainConnection::Impl::CreateConversation()
     if (PingAnswered)
         MissedTicks = 0;
     PingAnswered = false;
+    Opened = false;
+    LoginAnswered = false;
     Conversation = std::make_unique<TTalkWithServer>();
-    Conversation->OnDisconnected = [] {};
+    TTalkWithServer* const talk = Conversation.get();
+    Conversation->OnConnected = [this, talk] {
+        if (talk == Conversation.get())
+            Opened = true;
+    };
+    Conversation->OnDisconnected = [this, talk] {
+        if (talk == Conversation.get())
+            ConversationEnded(*talk);
+    };
     Conversation->OnResponse = [](bool, const QByteArray&, const TMessageToServer&) {};
     Conversation->OnDebugText = [](const QString&) {};
     Conversation->ServerAddress = ServerAddress;
@@ -327,10 +409,6 @@ void TMainConnection::Impl::Tick()
     PingIfDue();
     if (++MissedTicks > WatchdogTicks) {
         MissedTicks = 0;
-        // Attempts that fail at once leave no conversation to tear down here;
-        // the user must still learn that there has been no session for 12.5 s.
-        if (!Conversation)
-            SetStatus("Disconnected.");
         Disconnect();
         WakeUp->RequestWakeUp();
     }
@@ -356,20 +434,24 @@ void TMainConnection::Impl::PingIfDue()
     NextPingTime = now.addMSecs(PingIntervalMs);
 }
 
+// After a STOP the server's reason stays on the status line, whatever
+// answers still arrive on that conversation.
 void TMainConnection::Impl::PingResponse(bool success)
 {
-    if (!success)
+    if (!success || Stopped)
         return;
     MissedTicks = 0;
     PingAnswered = true;
+    ShowingFailure = false;
     SetStatus("Working:  " + QLocale::system().toString(Clock().time(), QLocale::LongFormat));
 }
 
 void TMainConnection::Impl::FirstPingResponse(bool success)
 {
-    if (!success)
+    if (!success || Stopped)
         return;
     PingAnswered = true;
+    ShowingFailure = false;
     SetStatus("Connected!");
 }
 
@@ -377,6 +459,7 @@ void TMainConnection::Impl::LoginResponse(bool success, const QByteArray& respon
 {
     if (!success)
         return;
+    LoginAnswered = true;
     try {
         const QList<QByteArray> lines = SplitLines(response);
         if (lines.isEmpty())

@@ -1,5 +1,6 @@
 #include "shell/MainFormUnit.h"
 #include "Zembra/MainConnectionUnit.h"
+#include "Shared/DebugLog.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/SettingsStore.h"
 #include "platform/gui/ErrorReport.h"
@@ -126,16 +127,26 @@ QScreen* ScreenOf(const QRect& frame)
 }
 
 // One axis of the monitor rule: past the far edge moves back inside; a start
-// before the near edge (as it was before that correction) wins.
-int FitAxis(int start, int length, int monitorStart, int monitorLength)
+// before the near edge (as it was before that correction) wins. In 64 bits:
+// an edge near the integer limits must not wrap round.
+int FitAxis(qint64 start, qint64 length, qint64 monitorStart, qint64 monitorLength)
 {
-    int fitted = start;
+    qint64 fitted = start;
     if (start + length > monitorStart + monitorLength)
         fitted = monitorStart + monitorLength - length;
     if (start < monitorStart)
         fitted = monitorStart;
-    return fitted;
+    return static_cast<int>(std::clamp<qint64>(fitted, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
+
+// Stored placements are read from a file anything may have edited: kept to
+// what a window can have, so that no edge computed from them overflows.
+int StoredCoordinate(int value) { return std::clamp(value, -QWIDGETSIZE_MAX, QWIDGETSIZE_MAX); }
+int StoredLength(int value) { return std::clamp(value, 0, QWIDGETSIZE_MAX); }
+
+// More alert windows than anyone can watch is a broken configuration, not a
+// request to open a million windows.
+constexpr int MaxAlertWindows = 64;
 
 } // namespace
 
@@ -183,6 +194,7 @@ QWidget* TMainForm::BuildConnectionPage()
     NewLabel(QStringLiteral("Status:"), page, 8, 8);
     StatusLabel = Place(new QLabel(page), 48, 8, DesignPageWidth - 56, 16);
     StatusLabel->setTextFormat(Qt::PlainText);
+    ShowLongStatusOnTwoLines();
     NewLabel(QStringLiteral("Username:"), page, 8, 48);
     UsernameEdit = Place(new QLineEdit(page), 8, 64, 121, 21);
     NewLabel(QStringLiteral("Password:"), page, 144, 48);
@@ -294,8 +306,8 @@ void TMainForm::ShowSoundControls()
 
 void TMainForm::PlaceMainWindow()
 {
-    move(m_settings->ReadInteger(MainSection, QStringLiteral("Left"), x()),
-         m_settings->ReadInteger(MainSection, QStringLiteral("Top"), y()));
+    move(StoredCoordinate(m_settings->ReadInteger(MainSection, QStringLiteral("Left"), x())),
+         StoredCoordinate(m_settings->ReadInteger(MainSection, QStringLiteral("Top"), y())));
     MoveOntoMonitor(this);
 }
 
@@ -347,6 +359,15 @@ void TMainForm::MoveOntoMonitor(QWidget* window)
 
 // ---------------------------------------------------------------------------
 // Connection page
+
+// Why a connection failed can take more than the design's one line; the
+// label has the free line below it as well.
+void TMainForm::ShowLongStatusOnTwoLines()
+{
+    StatusLabel->resize(StatusLabel->width(), 32);
+    StatusLabel->setWordWrap(true);
+    StatusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
 
 void TMainForm::UpdateStatusLabel() { StatusLabel->setText(MainConnection().Status()); }
 
@@ -458,8 +479,7 @@ void TMainForm::Delay(quint32 milliseconds)
 
 void TMainForm::CreateAlertWindows()
 {
-    // Not a number, or negative: no windows at all.
-    const int count = std::max(0, m_ini->ReadInteger("General", "window count", 0));
+    const int count = AlertWindowCount();
     for (int i = 0; i < count; ++i) {
         // No owner: the window lives until the process ends.
         auto* window = new TAlertForm();
@@ -472,15 +492,32 @@ void TMainForm::CreateAlertWindows()
     VantorExcludeButton->setVisible(m_ini->ReadString("General", "exclude list", "0") == "1");
 }
 
+// Not a number, or negative: no windows at all. Too many: none either, and
+// the user is told why (in a message box and the debug log).
+int TMainForm::AlertWindowCount() const
+{
+    const int count = std::max(0, m_ini->ReadInteger("General", "window count", 0));
+    if (count <= MaxAlertWindows)
+        return count;
+    const QString message = QStringLiteral("The configuration %1 asks for %2 alert windows; at most %3 are allowed, "
+                                           "so none were opened. Correct \"window count\" in its [General] section.")
+                                .arg(m_ini->FileName())
+                                .arg(count)
+                                .arg(MaxAlertWindows);
+    DebugOutput(message);
+    ShowErrorToUser(message);
+    return 0;
+}
+
 void TMainForm::RestoreAlertWindowPlacements()
 {
     for (TAlertForm* window : std::as_const(m_alertWindows)) {
         const QString section = QStringLiteral("Window:") + QString::fromUtf8(window->WindowKey());
         const QRect current = window->geometry();
-        const int width = m_settings->ReadInteger(section, QStringLiteral("Width"), current.width());
-        const int height = m_settings->ReadInteger(section, QStringLiteral("Height"), current.height());
-        const int left = m_settings->ReadInteger(section, QStringLiteral("Left"), current.left());
-        const int top = m_settings->ReadInteger(section, QStringLiteral("Top"), current.top());
+        const int width = StoredLength(m_settings->ReadInteger(section, QStringLiteral("Width"), current.width()));
+        const int height = StoredLength(m_settings->ReadInteger(section, QStringLiteral("Height"), current.height()));
+        const int left = StoredCoordinate(m_settings->ReadInteger(section, QStringLiteral("Left"), current.left()));
+        const int top = StoredCoordinate(m_settings->ReadInteger(section, QStringLiteral("Top"), current.top()));
         // A window with no stored placement opens visible: a configured
         // window that stays hidden until found in the list looks like a
         // window that was never created.

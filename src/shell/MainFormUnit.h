@@ -59,8 +59,8 @@ public:
     void LoadTitle();
     void PlayPriceSpikeSound();
     void Delay(quint32 milliseconds);
-    // Saves the alert windows' placements and the "Main" settings; runs once,
-    // when the window closes.
+    // Saves the alert windows' placements and the "Main" settings; runs once
+    // per process, when the window closes or the process ends in order.
     void FormDestroy();
 
     // The user name and password a Login hands to the main connection.
@@ -103,6 +103,7 @@ protected:
 private:
     void BuildForm();
     QWidget* BuildConnectionPage();
+    void ShowLongStatusOnTwoLines();
     QWidget* BuildWindowsPage();
     void ConnectHandlers();
     // Keeps the "Windows" page's bottom row on the bottom edge and lets the
@@ -120,6 +121,7 @@ private:
     // --- The alert windows' duties -------------------------------------------
     // Each of these is the one place where its duty lives.
     void CreateAlertWindows();
+    int AlertWindowCount() const;
     void RestoreAlertWindowPlacements();
     void SaveAlertWindowPlacements();
 

@@ -2,12 +2,14 @@
 // fixed order (the main window first, so that the alert windows exist before
 // the other forms), the hooks through which the grids reach the linking
 // window and the price-spike sound are installed, and one event loop runs
-// until the main window closes.
+// until the main window closes or the process is asked to end.
 #include "Shared/MiscDebugWindows.h"
 #include "Zembra/ExcludeList.h"
+#include "platform/gui/ErrorReport.h"
 #include "platform/gui/PriceSpikeSound.h"
 #include "platform/gui/SymbolLink.h"
 #include "platform/core/IniFile.h"
+#include "platform/core/TerminationSignals.h"
 #include "shell/CommandLine.h"
 #include "shell/ExternalLinkingWindowUnit.h"
 #include "shell/FakeDataFormUnit.h"
@@ -24,6 +26,15 @@ QStringList Arguments(int argc, char** argv)
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     return arguments;
+}
+
+// The desktop session asks for the data before it ends; the settings are
+// saved then, while every window still shows as the user left it. The form
+// saves once per process.
+void SaveSettingsWhenTheSessionEnds(QApplication& app, TMainForm& mainForm)
+{
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm,
+                     [&mainForm] { RunReportingErrors([&mainForm] { mainForm.FormDestroy(); }); });
 }
 
 } // namespace
@@ -62,6 +73,11 @@ int main(int argc, char** argv)
     SetSymbolLinkHandler([&linkingWindow](const QByteArray& symbol) { linkingWindow.LinkSymbol(symbol); });
     SetPriceSpikeSoundHandler([&mainForm] { mainForm.PlayPriceSpikeSound(); });
     QObject::connect(&mainForm, &TMainForm::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    SaveSettingsWhenTheSessionEnds(app, mainForm);
+    // A request to end (SIGTERM, Ctrl-C, a closed terminal) closes the main
+    // window as the user would: the settings are saved before Qt's own quit
+    // closes the other windows, and the program ends.
+    const TTerminationSignals terminationSignals([&mainForm] { mainForm.close(); });
 
     mainForm.show();
     const int result = QApplication::exec();

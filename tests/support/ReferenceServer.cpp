@@ -119,11 +119,20 @@ TMessageToServer Pairs(std::initializer_list<std::pair<QByteArray, QByteArray>> 
     return message;
 }
 
+// Every value in full: unlike the client's log form, passwords are shown.
+QByteArray Describe(const TMessageToServer& message)
+{
+    QByteArrayList pairs;
+    for (const TMessageField& field : message)
+        pairs.append('"' + field.Key + "\" --> \"" + field.Value + '"');
+    return '(' + pairs.join(", ") + ')';
+}
+
 QByteArray Describe(const QVector<TMessageToServer>& messages)
 {
     QByteArray text;
     for (const TMessageToServer& message : messages)
-        text += DescribeMessage(message) + '\n';
+        text += Describe(message) + '\n';
     return text;
 }
 

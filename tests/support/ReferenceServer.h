@@ -39,7 +39,8 @@ struct ReceivedMessage {
 
 // A message written out pair by pair, for comparisons.
 TMessageToServer Pairs(std::initializer_list<std::pair<QByteArray, QByteArray>> pairs);
-// One message a line, in the client's own log form; readable in a failed assertion.
+// One message a line, every value in full; readable in a failed assertion.
+QByteArray Describe(const TMessageToServer& message);
 QByteArray Describe(const QVector<TMessageToServer>& messages);
 QByteArray Describe(const QVector<ReceivedMessage>& messages);
 

@@ -237,7 +237,8 @@ AlertFields AlertComposer::FerrikAlert()
             {"count", QByteArray::number(quote.Count)},
             {"volume", QByteArray::number(quote.Volume)},
             {"bb", FormatNumber(quote.BandDistance)},
-            {"rank", QByteArray::number(Prices.Between(1, 100))},
+            // A shading weight from 0 (none) to 1 (full); some rows unshaded.
+            {"rank", Prices.Chance(0.25) ? QByteArray("0") : FormatNumber(Prices.Uniform(0.05, 1.0))},
             {"rv", FormatNumber(quote.VolRate)}};
 }
 

@@ -1,7 +1,23 @@
 #include "platform/core/IniFile.h"
 #include <QFile>
+#include <QStringDecoder>
 
 namespace {
+
+// Windows editors save INI files as UTF-16 (or UTF-32) with a byte-order
+// mark; such a file gives the same 8-bit text as one saved plainly. Text
+// without a mark is taken as it is, and a UTF-8 mark is dropped.
+QByteArray EightBitText(const QByteArray& text)
+{
+    const std::optional<QStringConverter::Encoding> encoding = QStringConverter::encodingForData(text);
+    if (!encoding)
+        return text;
+    if (*encoding == QStringConverter::Utf8)
+        return text.startsWith("\xEF\xBB\xBF") ? text.mid(3) : text;
+    QStringDecoder decoder(*encoding);
+    return QString(decoder(text)).toLocal8Bit();
+}
+
 QString& ConfigPathSetting()
 {
     static QString path = QString::fromLatin1(ConfigFileName);
@@ -29,9 +45,7 @@ TIniFile TIniFile::FromText(const QByteArray& text)
 
 void TIniFile::Parse(const QByteArray& text)
 {
-    QByteArray body = text;
-    if (body.startsWith("\xEF\xBB\xBF")) // a UTF-8 mark written by some editors
-        body.remove(0, 3);
+    const QByteArray body = EightBitText(text);
     QHash<QByteArray, QByteArray>* current = nullptr;
     for (QByteArray line : body.split('\n')) {
         line = line.trimmed(); // also drops the CR of CR LF endings
