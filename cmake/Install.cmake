@@ -60,9 +60,9 @@ set(CPACK_PACKAGE_VENDOR Velmora)
 set(CPACK_PACKAGE_CONTACT "Velmora <tavisk-alerts@velmora.com>" CACHE STRING "Maintainer of the Debian package")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop client for a live stream of stock-trading alerts")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Tavisk Alerts logs in to an alert server, subscribes to the alert categories its
-configuration names and shows each category in a window of its own, in one of
-eight list styles. A click on a symbol hands it to other trading software; a
+    "Tavisk Alerts logs in to an alert server, subscribes to the alert categories
+its configuration names and shows each category in a window of its own, in one
+of eight list styles. A click on a symbol hands it to other trading software; a
 price spike can play a sound.
 .
 The package also holds tavisk-alert-server, a reference alert server with a
