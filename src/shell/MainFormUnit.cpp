@@ -117,12 +117,14 @@ QString Listed(const QStringList& paths)
     return list;
 }
 
+const QString NoConfigurationHeading = QStringLiteral("No configuration file was found");
+
 QString NoConfigurationText()
 {
-    return QStringLiteral("No configuration file was found. Looked for:") + Listed(ConfigSearchPlaces()) +
-           QStringLiteral("\n\nThe example configuration opens one alert window per list style,\n"
-                          "fed by the reference alert server (tavisk-alert-server) on this\n"
-                          "computer. Make yours from it, then edit it for your own server:") +
+    return QStringLiteral("Looked for:") + Listed(ConfigSearchPlaces()) +
+           QStringLiteral("\n\nThe example opens one alert window per list style, fed by the\n"
+                          "reference alert server on this computer (start tavisk-alert-server\n"
+                          "to try it). Create yours from it, then edit it for your own server:") +
            Listed({UserConfigFile()});
 }
 
@@ -243,11 +245,17 @@ QFrame* TMainForm::BuildConfigurationNotice()
     ConfigurationNotice = new QFrame(this);
     ConfigurationNotice->setFrameShape(QFrame::StyledPanel);
     ConfigurationNotice->setAccessibleName(QStringLiteral("Configuration"));
+    ConfigurationNoticeHeading = new QLabel(ConfigurationNotice);
+    ConfigurationNoticeHeading->setTextFormat(Qt::PlainText);
+    QFont bold = ConfigurationNoticeHeading->font();
+    bold.setBold(true);
+    ConfigurationNoticeHeading->setFont(bold);
     ConfigurationNoticeLabel = new QLabel(ConfigurationNotice);
     ConfigurationNoticeLabel->setTextFormat(Qt::PlainText);
     ConfigurationNoticeLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     CreateConfigurationButton = new QPushButton(QStringLiteral("Create Configuration From Example"), ConfigurationNotice);
     auto* layout = new QVBoxLayout(ConfigurationNotice);
+    layout->addWidget(ConfigurationNoticeHeading);
     layout->addWidget(ConfigurationNoticeLabel);
     layout->addWidget(CreateConfigurationButton, 0, Qt::AlignLeft);
     ConfigurationNotice->hide();
@@ -393,13 +401,15 @@ void TMainForm::ShowConfigurationProblem()
 {
     const QString path = ConfigFilePath();
     if (!QFileInfo::exists(path))
-        ShowConfigurationNotice(NoConfigurationText(), true);
+        ShowConfigurationNotice(NoConfigurationHeading, NoConfigurationText(), true);
     else if (const QString problem = ConfigReadProblem(path); !problem.isEmpty())
-        ShowConfigurationNotice(problem + QStringLiteral("\nFix or remove it, then start the program again."), false);
+        ShowConfigurationNotice(QStringLiteral("The configuration file cannot be read"),
+                                problem + QStringLiteral("\nFix or remove it, then start the program again."), false);
 }
 
-void TMainForm::ShowConfigurationNotice(const QString& text, bool offerCreate)
+void TMainForm::ShowConfigurationNotice(const QString& heading, const QString& text, bool offerCreate)
 {
+    ConfigurationNoticeHeading->setText(heading);
     ConfigurationNoticeLabel->setText(text);
     CreateConfigurationButton->setVisible(offerCreate);
     ConfigurationNotice->show();
@@ -425,7 +435,7 @@ void TMainForm::CreateConfigurationButtonClick()
                                 Listed(ExampleConfigPlaces(QCoreApplication::applicationDirPath()))
                           : CreateConfigFromExample(example, target);
     if (!problem.isEmpty()) {
-        ShowConfigurationNotice(NoConfigurationText() + QStringLiteral("\n\n") + problem, true);
+        ShowConfigurationNotice(NoConfigurationHeading, NoConfigurationText() + QStringLiteral("\n\n") + problem, true);
         return;
     }
     OpenCreatedConfiguration(target);

@@ -99,6 +99,7 @@ public:
     // Above the pages, only while no readable configuration file is in use:
     // what is wrong, where the client looked, and the offer to make one.
     QFrame* ConfigurationNotice = nullptr;
+    QLabel* ConfigurationNoticeHeading = nullptr;
     QLabel* ConfigurationNoticeLabel = nullptr;
     QPushButton* CreateConfigurationButton = nullptr;
 
@@ -126,7 +127,7 @@ private:
     void PlaceMainWindow();
     // --- A missing or unreadable configuration file ---------------------------
     void ShowConfigurationProblem();
-    void ShowConfigurationNotice(const QString& text, bool offerCreate);
+    void ShowConfigurationNotice(const QString& heading, const QString& text, bool offerCreate);
     void HideConfigurationNotice();
     // Reads the configuration made after start-up and opens its windows.
     void OpenCreatedConfiguration(const QString& path);

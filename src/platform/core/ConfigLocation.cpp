@@ -1,5 +1,4 @@
 #include "platform/core/ConfigLocation.h"
-#include "Shared/DebugLog.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/SettingsStore.h"
 #include <QDir>
@@ -91,12 +90,8 @@ QString CreateConfigFromExample(const QString& example, const QString& target)
 
 void NoteConfigFileInUse(const QString& path)
 {
-    const bool exists = QFileInfo::exists(path);
-    const QString line = exists ? QStringLiteral("Configuration file: %1").arg(Shown(path))
-                                : QStringLiteral("No configuration file; looked for %1")
-                                      .arg(ConfigSearchPlaces().join(QStringLiteral(" and ")));
-    if (exists && TIniFile(path).ReadString("General", "debug", "0") == "1")
-        DebugOutput(line);
-    else
-        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    const QString line = QFileInfo::exists(path) ? QStringLiteral("Configuration file: %1").arg(Shown(path))
+                                                 : QStringLiteral("No configuration file; looked for %1")
+                                                       .arg(ConfigSearchPlaces().join(QStringLiteral(" and ")));
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
 }

@@ -38,7 +38,7 @@ QString ExampleConfigFile(const QString& applicationDir);
 // naming the file.
 QString CreateConfigFromExample(const QString& example, const QString& target);
 
-// One line naming the configuration in use. The debug log window shows itself
-// on every line, so the line goes there only when the configuration asks for
-// the debug aids ("debug=1"); otherwise to standard error.
+// One line on standard error naming the configuration in use (a desktop
+// session keeps it in its journal). Not in the debug log window: that window
+// is an alarm that shows itself on every line.
 void NoteConfigFileInUse(const QString& path);
