@@ -32,7 +32,7 @@ fi
 case "$flavour" in
     release) dir=build; opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVISK_SANITIZE=OFF -DTAVISK_TESTS=OFF) ;;
     asan)    dir=build-asan; opts=(-DCMAKE_BUILD_TYPE=Debug -DTAVISK_SANITIZE=ON) ;;
-    deb)     dir=build-deb; opts=(-DCMAKE_BUILD_TYPE=Release -DTAVISK_SANITIZE=OFF -DTAVISK_TESTS=OFF)
+    deb)     dir=build-deb; opts=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DTAVISK_SANITIZE=OFF -DTAVISK_TESTS=OFF)
              # Debian's hardening flags, as a package build would use them.
              export CPPFLAGS CXXFLAGS LDFLAGS DEB_BUILD_MAINT_OPTIONS=hardening=+all
              CPPFLAGS="$(dpkg-buildflags --get CPPFLAGS)"
