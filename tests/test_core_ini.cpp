@@ -1,6 +1,10 @@
 #include "platform/core/IniFile.h"
 #include "TestEnvironment.h"
 #include <QStringEncoder>
+#include "platform/core/ConfigLocation.h"
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 TEST(IniFile, SectionsAndKeysIgnoreLetterCaseAndValuesAreTrimmed)
@@ -52,4 +56,91 @@ TEST(IniFile, MissingFileIsEmptyAndFileIsReadFromTheCurrentDirectory)
     TestEnvironment::WriteIni("[General]\ntitle=From disk\n");
     EXPECT_EQ(TIniFile(ConfigFileName).ReadString("General", "title"), "From disk");
     TestEnvironment::RemoveIni();
+}
+
+// ---------------------------------------------------------------------------
+// Where the configuration file is found, and a first one made from the example
+
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& contents)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(contents);
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+class ConfigLocationTest : public ::testing::Test {
+protected:
+    void SetUp() override { Clean(); }
+    void TearDown() override { Clean(); }
+    static void Clean()
+    {
+        TestEnvironment::RemoveIni();
+        QDir(UserConfigFolder()).removeRecursively();
+    }
+};
+
+} // namespace
+
+TEST_F(ConfigLocationTest, CurrentDirectoryWinsOverTheUserFolderAndTheCommandLineOverBoth)
+{
+    // The per-user folder is the test's own settings folder, never the real one.
+    ASSERT_TRUE(UserConfigFile().startsWith(TestEnvironment::WorkDir() + "/settings/"));
+    EXPECT_EQ(UserConfigFile(), QDir(UserConfigFolder()).filePath("Braxo.ini"));
+    EXPECT_EQ(UserConfigFolder().section('/', -1), "Velmora");
+    const QString cwdFile = QDir(TestEnvironment::WorkDir()).filePath("Braxo.ini");
+    EXPECT_EQ(ConfigSearchPlaces(), QStringList({cwdFile, UserConfigFile()}));
+
+    // None found: the current directory's name, which reads as empty.
+    EXPECT_EQ(LocateConfigFile(QString()), "Braxo.ini");
+    WriteFile(UserConfigFile(), "[General]\ntitle=user\n");
+    EXPECT_EQ(LocateConfigFile(QString()), UserConfigFile());
+    TestEnvironment::WriteIni("[General]\ntitle=cwd\n");
+    EXPECT_EQ(LocateConfigFile(QString()), cwdFile);
+    EXPECT_EQ(LocateConfigFile("/elsewhere/mine.ini"), "/elsewhere/mine.ini");
+}
+
+TEST_F(ConfigLocationTest, ReadProblemsNameTheFile)
+{
+    const QString cwdFile = QDir(TestEnvironment::WorkDir()).filePath("Braxo.ini");
+    EXPECT_EQ(ConfigReadProblem("Braxo.ini"), "The configuration file " + cwdFile + " does not exist.");
+    ASSERT_TRUE(QDir().mkdir(cwdFile));
+    EXPECT_EQ(ConfigReadProblem("Braxo.ini"), "The configuration file " + cwdFile + " is a folder, not a file.");
+    QDir().rmdir(cwdFile);
+    TestEnvironment::WriteIni("[General]\n");
+    EXPECT_EQ(ConfigReadProblem(cwdFile), "");
+}
+
+TEST_F(ConfigLocationTest, TheExampleIsFoundInTheInstalledLayoutFirstAndCopiedWithoutReplacingAFile)
+{
+    const QString root = TestEnvironment::WorkDir() + "/prefix";
+    const QString installed = root + "/share/tavisk-alerts/Braxo.ini";
+    const QString inBuildFolder = root + "/bin/share/tavisk-alerts/Braxo.ini";
+    EXPECT_EQ(ExampleConfigPlaces(root + "/bin"), QStringList({installed, inBuildFolder}));
+    EXPECT_EQ(ExampleConfigFile(root + "/bin"), "");
+    WriteFile(inBuildFolder, "[General]\ntitle=build\n");
+    EXPECT_EQ(ExampleConfigFile(root + "/bin"), inBuildFolder);
+    WriteFile(installed, "[General]\ntitle=installed\n");
+    EXPECT_EQ(ExampleConfigFile(root + "/bin"), installed);
+
+    // The folder is made; a file that appeared meanwhile is kept as it is.
+    EXPECT_EQ(CreateConfigFromExample(installed, UserConfigFile()), "");
+    EXPECT_EQ(ReadFile(UserConfigFile()), "[General]\ntitle=installed\n");
+    EXPECT_EQ(CreateConfigFromExample(inBuildFolder, UserConfigFile()), "");
+    EXPECT_EQ(ReadFile(UserConfigFile()), "[General]\ntitle=installed\n");
+
+    QFile::remove(UserConfigFile());
+    const QString missing = root + "/nowhere.ini";
+    EXPECT_TRUE(CreateConfigFromExample(missing, UserConfigFile()).startsWith(
+        "The example configuration " + missing + " cannot be read: "));
+    EXPECT_FALSE(QFileInfo::exists(UserConfigFile()));
+    QDir(root).removeRecursively();
 }

@@ -69,6 +69,17 @@ TEST(DebugWindow, ALineWithItsOwnLineBreaksBecomesSeveralMemoLines)
     EXPECT_EQ(MemoText(window), "one\ntwo");
 }
 
+// A note (such as the configuration file in use) is kept without the window
+// coming up: the window is the alarm for what went wrong.
+TEST(DebugWindow, ANoteWaitsInTheLogWithoutShowingTheWindow)
+{
+    TMiscDebugWindow window;
+    window.AddLine("Configuration file: /x/Braxo.ini", false);
+    ASSERT_TRUE(WaitFor([&] { return !window.FlushPending(); }));
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(MemoText(window), "Configuration file: /x/Braxo.ini");
+}
+
 TEST(DebugWindow, ClosingHidesAndMinimisesAndTheNextLineBringsItBack)
 {
     TMiscDebugWindow window;

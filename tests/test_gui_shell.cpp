@@ -1,11 +1,15 @@
 // The application shell: the main window's login, title, settings, sound
-// controls, price-spike sound and delay; the fake data form; the top-level
-// error report.
+// controls, price-spike sound and delay, its notice of a missing or
+// unreadable configuration; the fake data form; the top-level error report.
 #include "GuiFakeSound.h"
 #include "LocalMainConnection.h"
 #include "TestEnvironment.h"
+#include "Zembra/AlertWindowUnit.h"
 #include "Zembra/MainConnectionUnit.h"
+#include "platform/core/ConfigLocation.h"
+#include "platform/core/IniFile.h"
 #include "platform/core/SettingsStore.h"
+#include "platform/gui/DesktopIdentity.h"
 #include "platform/gui/ErrorReport.h"
 #include "shell/FakeDataFormUnit.h"
 #include "shell/MainFormUnit.h"
@@ -14,6 +18,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -576,6 +582,85 @@ TEST_F(FakeDataFormTest, DelayFieldReadsDecimalIntegersOnly)
         form.SoundDelayEdit->setText(text);
         EXPECT_EQ(form.SoundDelay(), delay) << text;
     }
+}
+
+// ---------------------------------------------------------------------------
+// A missing or unreadable configuration file
+
+class MainFormConfigurationTest : public ShellTest {
+protected:
+    void TearDown() override
+    {
+        QDir(UserConfigFolder()).removeRecursively();
+        QDir().rmdir(QDir(TestEnvironment::WorkDir()).filePath("Braxo.ini"));
+        QFile::remove(m_example);
+        // Back to the closed local port every other test talks to.
+        SetConfigFilePath(ConfigFileName);
+        TestEnvironment::WriteIni("[Connection]\naddress=127.0.0.1:1\n");
+        MainConnection().ReloadServerAddress();
+        ShellTest::TearDown();
+    }
+    const QString m_example = TestEnvironment::WorkDir() + "/example.ini";
+};
+
+TEST_F(MainFormConfigurationTest, NoneFoundSaysWhereItLookedAndTheCreatedOneOpensItsWindows)
+{
+    auto form = NewMainForm();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    ASSERT_FALSE(form->ConfigurationNotice->isHidden());
+    EXPECT_EQ(form->ConfigurationNoticeHeading->text(), "No configuration file was found");
+    const QString notice = form->ConfigurationNoticeLabel->text();
+    for (const QString& place : ConfigSearchPlaces())
+        EXPECT_TRUE(notice.contains(place)) << place.toStdString();
+    // The pages keep their designed height below the notice.
+    EXPECT_EQ(form->PageControl1->height(), 271);
+
+    form->ExampleConfigSource = [] { return QString(); };
+    form->CreateConfigurationButton->click();
+    EXPECT_TRUE(form->ConfigurationNoticeLabel->text().contains("The example configuration is not installed."));
+    EXPECT_FALSE(QFileInfo::exists(UserConfigFile()));
+
+    QFile example(m_example);
+    ASSERT_TRUE(example.open(QIODevice::WriteOnly));
+    example.write("[General]\ntitle=Made\nwindow count=2\nsound=1\n[Connection]\naddress=127.0.0.1:2\n"
+                  "[Alert Window 0]\nsubscription=made-a\ntitle=First\n"
+                  "[Alert Window 1]\nsubscription=made-b\ndisplay=symbol\n");
+    example.close();
+    const qsizetype before = AllAlertWindows().size();
+    form->ExampleConfigSource = [this] { return m_example; };
+    form->CreateConfigurationButton->click();
+
+    EXPECT_TRUE(form->ConfigurationNotice->isHidden());
+    EXPECT_EQ(ConfigFilePath(), UserConfigFile());
+    ASSERT_EQ(AllAlertWindows().size() - before, 2);
+    EXPECT_TRUE(AllAlertWindows().constLast()->isVisible());
+    EXPECT_EQ(form->AlertWindowsListBox->item(0)->text(), "First");
+    EXPECT_EQ(form->windowTitle(), "Made 1.1.29");
+    EXPECT_FALSE(form->PriceSpikeSoundCheckBox->isHidden());
+    EXPECT_EQ(MainConnection().ServerAddress(), "127.0.0.1:2");
+}
+
+TEST_F(MainFormConfigurationTest, AFoundFileShowsNoNoticeAndAnUnreadableOneIsNamed)
+{
+    auto form = NewMainForm("[General]\ntitle=Found\n");
+    EXPECT_TRUE(form->ConfigurationNotice->isHidden());
+    EXPECT_EQ(form->size(), QSize(314, 271));
+
+    TestEnvironment::RemoveIni();
+    const QString unreadable = QDir(TestEnvironment::WorkDir()).filePath("Braxo.ini");
+    ASSERT_TRUE(QDir().mkdir(unreadable));
+    form = NewMainForm();
+    ASSERT_FALSE(form->ConfigurationNotice->isHidden());
+    EXPECT_TRUE(form->ConfigurationNoticeLabel->text().startsWith("The configuration file " + unreadable));
+    EXPECT_TRUE(form->CreateConfigurationButton->isHidden());
+}
+
+TEST(DesktopIdentityTest, TheWindowIconComesFromTheProgramsOwnResources)
+{
+    const QIcon icon = ApplicationIcon();
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.pixmap(QSize(64, 64)).size(), QSize(64, 64));
 }
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs on Debian 12 (only what is missing), then
-# configures and builds. Usage: tools/setup.sh [release|asan]   (default: release)
+# configures and builds. Usage: tools/setup.sh [release|asan|deb]   (default: release)
+# deb is the build of the Debian package (tools/package-deb.sh).
 # Idempotent: a second run installs nothing and rebuilds only what changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,6 +15,12 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-multimedia-dev libgl
 if [ "$flavour" = asan ]; then
     packages+=(dante-server tinyproxy)
 fi
+
+case "$flavour" in
+    # The install test validates the desktop entry and the metainfo.
+    asan) packages+=(desktop-file-utils appstream) ;;
+    deb)  packages+=(dpkg-dev lintian desktop-file-utils appstream) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -30,7 +37,13 @@ fi
 case "$flavour" in
     release) dir=build; opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVISK_SANITIZE=OFF -DTAVISK_TESTS=OFF) ;;
     asan)    dir=build-asan; opts=(-DCMAKE_BUILD_TYPE=Debug -DTAVISK_SANITIZE=ON) ;;
-    *) echo "setup: unknown flavour '$flavour' (release or asan)" >&2; exit 2 ;;
+    deb)     dir=build-deb; opts=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DTAVISK_SANITIZE=OFF -DTAVISK_TESTS=OFF)
+             # Debian's hardening flags, as a package build would use them.
+             export CPPFLAGS CXXFLAGS LDFLAGS DEB_BUILD_MAINT_OPTIONS=hardening=+all
+             CPPFLAGS="$(dpkg-buildflags --get CPPFLAGS)"
+             CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $CPPFLAGS"
+             LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" ;;
+    *) echo "setup: unknown flavour '$flavour' (release, asan or deb)" >&2; exit 2 ;;
 esac
 if [ ! -f "$dir/build.ninja" ]; then
     cmake -S . -B "$dir" -G Ninja "${opts[@]}" >/dev/null

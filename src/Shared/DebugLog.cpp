@@ -13,9 +13,25 @@ TDebugSink& Sink()
     static TDebugSink sink;
     return sink;
 }
+
+TDebugSink& NoteSink()
+{
+    static TDebugSink sink;
+    return sink;
+}
+
 }
 
 void SetDebugSink(TDebugSink sink) { Sink() = std::move(sink); }
+
+void SetDebugNoteSink(TDebugSink sink) { NoteSink() = std::move(sink); }
+
+void DebugNote(const QString& text)
+{
+    if (NoteSink())
+        NoteSink()(text);
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
 
 void DebugOutput(const QString& text)
 {

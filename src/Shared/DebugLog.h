@@ -9,6 +9,10 @@
 // Appends one line to the log (and, with the window installed, shows it).
 void DebugOutput(const QString& text);
 
+// Appends an informational line to the log without bringing its window up
+// (the window shows itself only for what went wrong); also written to stderr.
+void DebugNote(const QString& text);
+
 // Logs "Class=" + class name + ", Message=" + message + ", Location=" + location.
 // Never raises.
 void ReportException(const std::exception& e, const QString& location);
@@ -19,3 +23,5 @@ QString ExceptionClassName(const std::exception& e);
 // Where DebugOutput's lines go. Without a sink they are written to stderr.
 using TDebugSink = std::function<void(const QString& line)>;
 void SetDebugSink(TDebugSink sink);
+// Where DebugNote's lines go besides stderr.
+void SetDebugNoteSink(TDebugSink sink);

@@ -32,7 +32,7 @@ TMiscDebugWindow::TMiscDebugWindow(QWidget* owner)
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
 }
 
-void TMiscDebugWindow::AddLine(const QString& text)
+void TMiscDebugWindow::AddLine(const QString& text, bool show)
 {
     if (!m_flushPending) {
         m_flushPending = true;
@@ -43,7 +43,8 @@ void TMiscDebugWindow::AddLine(const QString& text)
     else
         m_pendingText += LineBreak + text;
     // Shown without raising: a visible log keeps its place in the window order.
-    setVisible(true);
+    if (show)
+        setVisible(true);
 }
 
 void TMiscDebugWindow::Timer1Timer()
@@ -80,5 +81,10 @@ void InstallDebugLogWindow()
             return;
         }
         DebugLogWindow().AddLine(line);
+    });
+    // Notes wait in the log for whoever opens it; stderr has them already.
+    SetDebugNoteSink([](const QString& line) {
+        if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+            DebugLogWindow().AddLine(line, false);
     });
 }

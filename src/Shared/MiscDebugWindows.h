@@ -12,7 +12,8 @@ class TMiscDebugWindow : public QWidget {
 public:
     explicit TMiscDebugWindow(QWidget* owner = nullptr);
 
-    void AddLine(const QString& text);
+    // Shows the window too, unless the line is only a note.
+    void AddLine(const QString& text, bool show = true);
 
     QPlainTextEdit* const Memo1;
     QTimer* const Timer1;

@@ -506,6 +506,8 @@ void TMainConnection::SetPassword(const QByteArray& password) { d->SetCredential
 
 void TMainConnection::ResetConnection() { d->ResetConnection(); }
 
+void TMainConnection::ReloadServerAddress() { d->ServerAddress = ReadServerAddress(); }
+
 const QString& TMainConnection::Status() const { return d->Status; }
 
 void TMainConnection::DeliverAlerts(bool success, const QByteArray& response, const TMessageToServer&)

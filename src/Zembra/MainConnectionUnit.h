@@ -28,6 +28,9 @@ public:
     void SetUserName(const QByteArray& userName);
     void SetPassword(const QByteArray& password);
     void ResetConnection();
+    // Reads the server address again, for a configuration file made after
+    // start-up; the next conversation uses it.
+    void ReloadServerAddress();
 
     const QString& Status() const;
     std::function<void()> OnStatusChange;

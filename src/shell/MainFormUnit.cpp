@@ -1,6 +1,7 @@
 #include "shell/MainFormUnit.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "Shared/DebugLog.h"
+#include "platform/core/ConfigLocation.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/SettingsStore.h"
 #include "platform/gui/ErrorReport.h"
@@ -17,6 +18,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -106,6 +108,27 @@ QString ChooseSoundFile(QWidget* parent, const QString& directory, const QString
     return dialog.selectedFiles().constFirst();
 }
 
+QString InstalledExampleConfig() { return ExampleConfigFile(QCoreApplication::applicationDirPath()); }
+
+QString Listed(const QStringList& paths)
+{
+    QString list;
+    for (const QString& path : paths)
+        list += QStringLiteral("\n    ") + QDir::toNativeSeparators(path);
+    return list;
+}
+
+const QString NoConfigurationHeading = QStringLiteral("No configuration file was found");
+
+QString NoConfigurationText()
+{
+    return QStringLiteral("Looked for:") + Listed(ConfigSearchPlaces()) +
+           QStringLiteral("\n\nThe example opens one alert window per list style, fed by the\n"
+                          "reference alert server on this computer (start tavisk-alert-server\n"
+                          "to try it). Create yours from it, then edit it for your own server:") +
+           Listed({UserConfigFile()});
+}
+
 // The screen holding the largest part of the frame, else the nearest one.
 QScreen* ScreenOf(const QRect& frame)
 {
@@ -151,7 +174,8 @@ constexpr int MaxAlertWindows = 64;
 } // namespace
 
 TMainForm::TMainForm(QWidget* parent)
-    : QWidget(parent), SoundFileChooser(ChooseSoundFile), m_soundPlayer(&DefaultSoundPlayer())
+    : QWidget(parent), SoundFileChooser(ChooseSoundFile), ExampleConfigSource(InstalledExampleConfig),
+      m_soundPlayer(&DefaultSoundPlayer())
 {
     BuildForm();
     ConnectHandlers();
@@ -183,6 +207,7 @@ void TMainForm::BuildForm()
     PageControl1->setCurrentIndex(0);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(BuildConfigurationNotice());
     layout->addWidget(PageControl1);
 
     UsernameEdit->setFocus();
@@ -227,6 +252,28 @@ QWidget* TMainForm::BuildWindowsPage()
     return page;
 }
 
+QFrame* TMainForm::BuildConfigurationNotice()
+{
+    ConfigurationNotice = new QFrame(this);
+    ConfigurationNotice->setFrameShape(QFrame::StyledPanel);
+    ConfigurationNotice->setAccessibleName(QStringLiteral("Configuration"));
+    ConfigurationNoticeHeading = new QLabel(ConfigurationNotice);
+    ConfigurationNoticeHeading->setTextFormat(Qt::PlainText);
+    QFont bold = ConfigurationNoticeHeading->font();
+    bold.setBold(true);
+    ConfigurationNoticeHeading->setFont(bold);
+    ConfigurationNoticeLabel = new QLabel(ConfigurationNotice);
+    ConfigurationNoticeLabel->setTextFormat(Qt::PlainText);
+    ConfigurationNoticeLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    CreateConfigurationButton = new QPushButton(QStringLiteral("Create Configuration From Example"), ConfigurationNotice);
+    auto* layout = new QVBoxLayout(ConfigurationNotice);
+    layout->addWidget(ConfigurationNoticeHeading);
+    layout->addWidget(ConfigurationNoticeLabel);
+    layout->addWidget(CreateConfigurationButton, 0, Qt::AlignLeft);
+    ConfigurationNotice->hide();
+    return ConfigurationNotice;
+}
+
 void TMainForm::ConnectHandlers()
 {
     auto handle = [this](QAbstractButton* button, void (TMainForm::*handler)()) {
@@ -239,6 +286,7 @@ void TMainForm::ConnectHandlers()
     handle(VantorExcludeButton, &TMainForm::VantorButtonClick);
     handle(PriceSpikeSoundCheckBox, &TMainForm::PriceSpikeSoundCheckBoxClick);
     handle(SetupSoundButton, &TMainForm::SetupSoundButtonClick);
+    handle(CreateConfigurationButton, &TMainForm::CreateConfigurationButtonClick);
     connect(AlertWindowsListBox, &QListWidget::itemDoubleClicked, this,
             [this] { RunReportingErrors([this] { AlertWindowsListBoxDblClick(); }); });
     // Login is the default button: Enter in either edit presses it.
@@ -282,6 +330,7 @@ void TMainForm::FormCreate()
     LoadTitle();
     CreateAlertWindows();
     ShowSoundControls();
+    ShowConfigurationProblem();
     PlaceMainWindow();
     RestoreAlertWindowPlacements();
 }
@@ -358,6 +407,70 @@ void TMainForm::MoveOntoMonitor(QWidget* window)
 }
 
 // ---------------------------------------------------------------------------
+// A missing or unreadable configuration file
+
+void TMainForm::ShowConfigurationProblem()
+{
+    const QString path = ConfigFilePath();
+    if (!QFileInfo::exists(path))
+        ShowConfigurationNotice(NoConfigurationHeading, NoConfigurationText(), true);
+    else if (const QString problem = ConfigReadProblem(path); !problem.isEmpty())
+        ShowConfigurationNotice(QStringLiteral("The configuration file cannot be read"),
+                                problem + QStringLiteral("\nFix or remove it, then start the program again."), false);
+}
+
+void TMainForm::ShowConfigurationNotice(const QString& heading, const QString& text, bool offerCreate)
+{
+    ConfigurationNoticeHeading->setText(heading);
+    ConfigurationNoticeLabel->setText(text);
+    CreateConfigurationButton->setVisible(offerCreate);
+    ConfigurationNotice->show();
+    // The pages keep their designed size; the notice is added above them.
+    layout()->activate();
+    const QSize notice = ConfigurationNotice->sizeHint();
+    resize(std::max(DesignClientWidth, notice.width()), DesignClientHeight + layout()->spacing() + notice.height());
+}
+
+void TMainForm::HideConfigurationNotice()
+{
+    ConfigurationNotice->hide();
+    layout()->activate();
+    resize(DesignClientWidth, DesignClientHeight);
+}
+
+void TMainForm::CreateConfigurationButtonClick()
+{
+    const QString example = ExampleConfigSource ? ExampleConfigSource() : QString();
+    const QString target = UserConfigFile();
+    const QString problem =
+        example.isEmpty() ? QStringLiteral("The example configuration is not installed. Looked for:") +
+                                Listed(ExampleConfigPlaces(QCoreApplication::applicationDirPath()))
+                          : CreateConfigFromExample(example, target);
+    if (!problem.isEmpty()) {
+        ShowConfigurationNotice(NoConfigurationHeading, NoConfigurationText() + QStringLiteral("\n\n") + problem, true);
+        return;
+    }
+    OpenCreatedConfiguration(target);
+}
+
+void TMainForm::OpenCreatedConfiguration(const QString& path)
+{
+    SetConfigFilePath(path);
+    NoteConfigFileInUse(path);
+    m_ini = std::make_unique<TIniFile>(path);
+    HideConfigurationNotice();
+    LoadTitle();
+    CreateAlertWindows();
+    ShowSoundControls();
+    RestoreAlertWindowPlacements();
+    // A conversation made before the file existed has the built-in address
+    // and none of the new categories.
+    MainConnection().ReloadServerAddress();
+    if (MainConnection().Conversation())
+        MainConnection().ResetConnection();
+}
+
+// ---------------------------------------------------------------------------
 // Connection page
 
 // Why a connection failed can take more than the design's one line; the
@@ -373,7 +486,9 @@ void TMainForm::UpdateStatusLabel() { StatusLabel->setText(MainConnection().Stat
 
 void TMainForm::LoadTitle()
 {
-    const QByteArray title = m_ini->ReadString("General", "title", windowTitle().toLocal8Bit());
+    // The design caption, not the current one: a configuration made after
+    // start-up loads the title a second time.
+    const QByteArray title = m_ini->ReadString("General", "title", DesignCaption);
     const QString caption = QString::fromLocal8Bit(title) + QString::fromLatin1(Version);
     // The taskbar shows each window's own title here, so the main window's
     // caption is the application's title. Qt's application display name is

@@ -12,6 +12,7 @@
 #include <utility>
 
 class QCheckBox;
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -45,6 +46,9 @@ public:
     TSoundFileChooser SoundFileChooser;
     // The 32-bit millisecond tick count that Delay measures with.
     std::function<quint32()> TickSource;
+    // The example configuration a first configuration is made from; empty
+    // when none is installed.
+    std::function<QString()> ExampleConfigSource;
 
     // --- Event handlers and operations --------------------------------------
     void LoginButtonClick();
@@ -55,6 +59,7 @@ public:
     void SetFontButtonClick();
     void AlertWindowsListBoxDblClick();
     void VantorButtonClick();
+    void CreateConfigurationButtonClick();
     void UpdateStatusLabel();
     void LoadTitle();
     void PlayPriceSpikeSound();
@@ -91,6 +96,12 @@ public:
     QPushButton* VantorExcludeButton = nullptr;
     QCheckBox* PriceSpikeSoundCheckBox = nullptr;
     QPushButton* SetupSoundButton = nullptr;
+    // Above the pages, only while no readable configuration file is in use:
+    // what is wrong, where the client looked, and the offer to make one.
+    QFrame* ConfigurationNotice = nullptr;
+    QLabel* ConfigurationNoticeHeading = nullptr;
+    QLabel* ConfigurationNoticeLabel = nullptr;
+    QPushButton* CreateConfigurationButton = nullptr;
 
 signals:
     // The window was closed: the program ends.
@@ -105,6 +116,7 @@ private:
     QWidget* BuildConnectionPage();
     void ShowLongStatusOnTwoLines();
     QWidget* BuildWindowsPage();
+    QFrame* BuildConfigurationNotice();
     void ConnectHandlers();
     // Keeps the "Windows" page's bottom row on the bottom edge and lets the
     // list box grow with the page.
@@ -114,6 +126,12 @@ private:
     void ReadMainSettings();
     void ShowSoundControls();
     void PlaceMainWindow();
+    // --- A missing or unreadable configuration file ---------------------------
+    void ShowConfigurationProblem();
+    void ShowConfigurationNotice(const QString& heading, const QString& text, bool offerCreate);
+    void HideConfigurationNotice();
+    // Reads the configuration made after start-up and opens its windows.
+    void OpenCreatedConfiguration(const QString& path);
     void SaveMainSettings();
     void PlaySoundFileOrBeep();
     quint32 Tick() const;

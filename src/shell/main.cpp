@@ -5,11 +5,13 @@
 // until the main window closes or the process is asked to end.
 #include "Shared/MiscDebugWindows.h"
 #include "Zembra/ExcludeList.h"
+#include "platform/core/ConfigLocation.h"
+#include "platform/core/IniFile.h"
+#include "platform/core/TerminationSignals.h"
+#include "platform/gui/DesktopIdentity.h"
 #include "platform/gui/ErrorReport.h"
 #include "platform/gui/PriceSpikeSound.h"
 #include "platform/gui/SymbolLink.h"
-#include "platform/core/IniFile.h"
-#include "platform/core/TerminationSignals.h"
 #include "shell/CommandLine.h"
 #include "shell/ExternalLinkingWindowUnit.h"
 #include "shell/FakeDataFormUnit.h"
@@ -48,8 +50,15 @@ int main(int argc, char** argv)
         return commandLine.ExitCode;
     }
     SetCommandLineOptions(*commandLine.Options);
-    if (!commandLine.Options->ConfigFile.isEmpty())
-        SetConfigFilePath(commandLine.Options->ConfigFile);
+    // A file named on the command line that cannot be read would otherwise
+    // start a client with no windows and the built-in address, silently.
+    if (!commandLine.Options->ConfigFile.isEmpty()) {
+        const QString problem = ConfigReadProblem(commandLine.Options->ConfigFile);
+        if (!problem.isEmpty()) {
+            std::fputs((problem + u'\n').toLocal8Bit().constData(), stderr);
+            return 2;
+        }
+    }
 
     // The exclude list exists, empty, before anything else.
     ExcludeList().Clear();
@@ -57,10 +66,14 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Velmora"));
     QApplication::setApplicationName(QStringLiteral("Tavisk Alerts"));
+    QGuiApplication::setDesktopFileName(QLatin1String(ApplicationId));
+    QApplication::setWindowIcon(ApplicationIcon());
     // Alert windows and the other forms are windows of their own: only the
     // main window's closing ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
     InstallDebugLogWindow();
+    SetConfigFilePath(LocateConfigFile(commandLine.Options->ConfigFile));
+    NoteConfigFileInUse(ConfigFilePath());
 
     TMainForm mainForm;
     TExternalLinkingWindow linkingWindow;

@@ -1,0 +1,44 @@
+#pragma once
+// Where the configuration file "Braxo.ini" is found, and how a first
+// configuration is made from the installed example. Start-up asks once and
+// makes the answer ConfigFilePath(); the main window asks again only to tell
+// the user where it looked when nothing was found. Widget-free.
+#include <QString>
+#include <QStringList>
+
+// The per-user configuration folder: the folder of the per-user settings file
+// (on Linux $XDG_CONFIG_HOME/Velmora, by default ~/.config/Velmora).
+QString UserConfigFolder();
+// "Braxo.ini" in that folder: where a configuration made for the user goes.
+QString UserConfigFile();
+
+// The files looked for without --config, in order: "Braxo.ini" in the current
+// directory (where it has always been read; a menu starts programs in the
+// home folder) and in the per-user folder. Absolute paths.
+QStringList ConfigSearchPlaces();
+
+// The file to read: the command line's file when one is given, else the first
+// of ConfigSearchPlaces() that exists. When none does, "Braxo.ini" in the
+// current directory, which its readers then see as an empty configuration.
+QString LocateConfigFile(const QString& commandLineFile);
+
+// Why the configuration file cannot be read, as a sentence naming it; empty
+// when it can be read.
+QString ConfigReadProblem(const QString& path);
+
+// Where the example configuration may lie for a program in applicationDir:
+// the installed layout (<prefix>/bin beside <prefix>/share), then the build
+// folder, which holds a copy in the same share/ layout.
+QStringList ExampleConfigPlaces(const QString& applicationDir);
+// The first of those that exists; empty when none does.
+QString ExampleConfigFile(const QString& applicationDir);
+
+// Copies the example to target, making its folder. A file already at target
+// is kept as it is, never replaced. Empty on success, else why it failed,
+// naming the file.
+QString CreateConfigFromExample(const QString& example, const QString& target);
+
+// One note in the debug log naming the configuration in use; it waits there
+// without bringing the window up, and goes to standard error as well (a
+// desktop session keeps that in its journal).
+void NoteConfigFileInUse(const QString& path);
