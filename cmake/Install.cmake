@@ -15,11 +15,15 @@ set(TAVISK_GENERATED ${PROJECT_BINARY_DIR}/packaging)
 
 # The client looks for the example beside its own folder in the installed
 # layout; a copy in the build folder lets a build that is not installed
-# offer it too.
-configure_file(examples/Braxo.ini ${PROJECT_BINARY_DIR}/${TAVISK_DATA_DIR}/Braxo.ini COPYONLY)
+# offer it too. A trader's first configuration is the demo's without the
+# test aids: the fake data form stays off.
+file(READ examples/Braxo.ini TAVISK_EXAMPLE_TEXT)
+string(REPLACE "\ndebug=1\n" "\ndebug=0\n" TAVISK_EXAMPLE_TEXT "${TAVISK_EXAMPLE_TEXT}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS examples/Braxo.ini)
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/${TAVISK_DATA_DIR}/Braxo.ini CONTENT "${TAVISK_EXAMPLE_TEXT}" @ONLY)
 
 install(TARGETS tavisk-alerts tavisk-alert-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES examples/Braxo.ini DESTINATION ${TAVISK_DATA_DIR})
+install(FILES ${PROJECT_BINARY_DIR}/${TAVISK_DATA_DIR}/Braxo.ini DESTINATION ${TAVISK_DATA_DIR})
 install(FILES ${TAVISK_PACKAGING}/${TAVISK_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 configure_file(${TAVISK_PACKAGING}/${TAVISK_APP_ID}.metainfo.xml.in ${TAVISK_GENERATED}/${TAVISK_APP_ID}.metainfo.xml @ONLY)
 install(FILES ${TAVISK_GENERATED}/${TAVISK_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

@@ -16,7 +16,9 @@ for program in tavisk-alerts tavisk-alert-server; do
     [ -x "$usr/bin/$program" ] || fail "bin/$program missing"
     gzip -t "$usr/share/man/man1/$program.1.gz" || fail "manual page of $program missing or broken"
 done
-cmp -s "$source/examples/Braxo.ini" "$usr/share/tavisk-alerts/Braxo.ini" || fail "example configuration missing"
+# The installed example is the demo's with the fake data form off.
+sed 's/^debug=1$/debug=0/' "$source/examples/Braxo.ini" | cmp -s - "$usr/share/tavisk-alerts/Braxo.ini" \
+    || fail "example configuration missing or not the demo's with debug=0"
 [ -s "$usr/share/icons/hicolor/scalable/apps/$id.svg" ] || fail "scalable icon missing"
 desktop="$usr/share/applications/$id.desktop"
 grep -qx "Icon=$id" "$desktop" && grep -qx "Exec=tavisk-alerts" "$desktop" || fail "desktop entry missing or wrong"
