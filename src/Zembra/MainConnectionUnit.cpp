@@ -3,7 +3,9 @@
 #include "Shared/WakeMeSoon.h"
 #include "Shared/WireMessages.h"
 #include "platform/core/IniFile.h"
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
 #include <algorithm>
@@ -75,6 +77,27 @@ void ApplyConnectionSettings(TTalkWithServer& talk)
     talk.ProxyUsername = text("proxy user");
     talk.ProxyPassword = text("proxy password");
     talk.SendTimeout = number("send timeout", 30000);
+    talk.Tls.Enabled = text("tls") == "1";
+    // A relative file name means one beside the configuration file.
+    const QString caFile = text("tls ca file");
+    talk.Tls.CaFile = caFile.isEmpty() ? caFile : QFileInfo(ConfigFilePath()).dir().filePath(caFile);
+    talk.Tls.PeerName = text("tls peer name");
+    talk.Tls.Fingerprint = text("tls fingerprint");
+}
+
+// Whether a conversation made with these settings may only go encrypted.
+bool EncryptionRequired(const TTalkWithServer& talk)
+{
+    return talk.UseHttpTunnel ? talk.HttpTunnelUrl.startsWith("https:", Qt::CaseInsensitive) : talk.Tls.Enabled;
+}
+
+bool EncryptionRequiredBySettings()
+{
+    const TIniFile ini(ConfigFilePath());
+    const QByteArray tunnelUrl = ini.ReadString("Connection", "http tunnel url").trimmed();
+    if (!tunnelUrl.isEmpty())
+        return tunnelUrl.toLower().startsWith("https:");
+    return ini.ReadString("Connection", "tls").trimmed() == "1";
 }
 
 TMessageToServer PingMessage() { return BuildMessage({"command", "ping", "response", '1'}); }
@@ -105,6 +128,10 @@ struct TMainConnection::Impl {
     // move the callbacks being called.
     std::deque<TAlertCallback> AlertCallbacks;
     QString Status;
+    // The status shows why the last attempt failed; it stays until a
+    // session gets through or the user acts.
+    bool ShowingFailure = false;
+    TEncryption Encryption;
 
     std::function<QDateTime()> Clock = [] { return QDateTime::currentDateTime(); };
     TTalkWithServer::TConnectionFactory ConnectionFactory;
@@ -117,6 +144,9 @@ struct TMainConnection::Impl {
     bool CredentialsPresent() const { return !UserName.isEmpty() && !Password.isEmpty(); }
     void SetCredential(QByteArray& stored, const QByteArray& text);
     void SetStatus(const QString& text);
+    void ShowFailure(const TTalkWithServer& ended);
+    void SetEncryption(const TEncryption& encryption);
+    void ConversationConnected(const TTalkWithServer* from);
     void ResetConnection();
     void Disconnect();
     void ConnectNow();
@@ -146,6 +176,9 @@ TMainConnection::Impl::Impl(TMainConnection& owner) : Owner(owner)
     Timer->start();
     CounterRate = PerformanceCounterFrequency() / 500;
     ServerAddress = ReadServerAddress();
+    // Before any conversation, the window can already tell whether the
+    // password will only ever travel encrypted.
+    Encryption.Required = EncryptionRequiredBySettings();
 }
 
 TMainConnection::Impl::~Impl()
@@ -214,6 +247,7 @@ void TMainConnection::Impl::DestroyRetiredIfIdle()
 
 void TMainConnection::Impl::SetStatus(const QString& text)
 {
+    ShowingFailure = false;
     if (text == Status)
         return;
     Status = text;
@@ -224,6 +258,34 @@ void TMainConnection::Impl::SetStatus(const QString& text)
     } catch (...) {
         // A faulty status display must not disturb the session.
     }
+}
+
+// Only reasons the pipe itself gave (a refused certificate, a server that
+// does not speak TLS, an unknown host) are shown: the conversation's generic
+// texts would say less than the status already does.
+void TMainConnection::Impl::ShowFailure(const TTalkWithServer& ended)
+{
+    const TGenericServerConnection* connection = ended.Connection();
+    if (Stopped || !connection || connection->ErrorText.isEmpty())
+        return;
+    SetStatus(ended.ErrorText());
+    ShowingFailure = true;
+}
+
+void TMainConnection::Impl::SetEncryption(const TEncryption& encryption)
+{
+    if (encryption.Required == Encryption.Required && encryption.Protocol == Encryption.Protocol)
+        return;
+    Encryption = encryption;
+    if (Owner.OnEncryptionChange)
+        GuardedCall(QStringLiteral("TMainConnection.OnEncryptionChange"), Owner.OnEncryptionChange);
+}
+
+void TMainConnection::Impl::ConversationConnected(const TTalkWithServer* from)
+{
+    if (from != Conversation.get() || !Conversation->Connection())
+        return;
+    SetEncryption({Encryption.Required, Conversation->Connection()->EncryptionProtocol()});
 }
 
 void TMainConnection::Impl::SetCredential(QByteArray& stored, const QByteArray& text)
@@ -250,7 +312,9 @@ void TMainConnection::Impl::Disconnect()
         return;
     // Taken out first: the status handler may call back into us.
     std::unique_ptr<TTalkWithServer> conversation = std::move(Conversation);
-    SetStatus("Disconnected.");
+    SetEncryption({Encryption.Required, QString()});
+    if (!ShowingFailure)
+        SetStatus("Disconnected.");
     conversation->OnDisconnected = nullptr;
     conversation->OnResponse = nullptr;
     RetireConversation(std::move(conversation));
@@ -277,11 +341,17 @@ void TMainConnection::Impl::CreateConversation()
         MissedTicks = 0;
     PingAnswered = false;
     Conversation = std::make_unique<TTalkWithServer>();
-    Conversation->OnDisconnected = [] {};
+    const TTalkWithServer* const made = Conversation.get();
+    Conversation->OnConnected = [this, made] { ConversationConnected(made); };
+    Conversation->OnDisconnected = [this, made] {
+        if (made == Conversation.get())
+            SetEncryption({Encryption.Required, QString()});
+    };
     Conversation->OnResponse = [](bool, const QByteArray&, const TMessageToServer&) {};
     Conversation->OnDebugText = [](const QString&) {};
     Conversation->ServerAddress = ServerAddress;
     ApplyConnectionSettings(*Conversation);
+    SetEncryption({EncryptionRequired(*Conversation), QString()});
     if (ConnectionFactory)
         Conversation->ConnectionFactory = ConnectionFactory;
     StartSession();
@@ -318,6 +388,7 @@ void TMainConnection::Impl::Tick()
 {
     DestroyRetiredIfIdle();
     if (Conversation && Conversation->State() == TTalkWithServer::Closed) {
+        ShowFailure(*Conversation);
         RetireConversation(std::move(Conversation));
         if (CredentialsPresent() && !Stopped)
             WakeUp->RequestWakeUp();
@@ -329,7 +400,7 @@ void TMainConnection::Impl::Tick()
         MissedTicks = 0;
         // Attempts that fail at once leave no conversation to tear down here;
         // the user must still learn that there has been no session for 12.5 s.
-        if (!Conversation)
+        if (!Conversation && !ShowingFailure)
             SetStatus("Disconnected.");
         Disconnect();
         WakeUp->RequestWakeUp();
@@ -424,6 +495,8 @@ void TMainConnection::SetPassword(const QByteArray& password) { d->SetCredential
 void TMainConnection::ResetConnection() { d->ResetConnection(); }
 
 const QString& TMainConnection::Status() const { return d->Status; }
+
+const TEncryption& TMainConnection::Encryption() const { return d->Encryption; }
 
 void TMainConnection::DeliverAlerts(bool success, const QByteArray& response, const TMessageToServer&)
 {
