@@ -80,7 +80,7 @@ void ApplyConnectionSettings(TTalkWithServer& talk)
     talk.Tls.Enabled = text("tls") == "1";
     // A relative file name means one beside the configuration file.
     const QString caFile = text("tls ca file");
-    talk.Tls.CaFile = caFile.isEmpty() ? caFile : QFileInfo(ConfigFilePath()).dir().filePath(caFile);
+    talk.Tls.CaFile = caFile.isEmpty() ? caFile : QFileInfo(ConfigFilePath()).absoluteDir().filePath(caFile);
     talk.Tls.PeerName = text("tls peer name");
     talk.Tls.Fingerprint = text("tls fingerprint");
 }

@@ -78,6 +78,7 @@ public:
         ErrorText = m_inner->ErrorText;
         return started;
     }
+    QString EncryptionProtocol() const override { return m_inner->EncryptionProtocol(); }
     void Send(const QByteArray& data) override { m_inner->Send(data); }
     void Close() override { m_inner->Close(); }
     QByteArray ReadAll() override { return m_inner->ReadAll(); }
@@ -95,6 +96,7 @@ private:
         target.Proxy = Proxy;
         target.ProxyPort = ProxyPort;
         target.SendTimeout = SendTimeout;
+        target.Tls = Tls;
     }
 
     std::shared_ptr<ConnectionCounts> m_counts;
@@ -293,12 +295,13 @@ quint16 FreePortOutsideEphemeralRange()
 
 // ---------------------------------------------------------------------------
 
-ClientProbe::ClientProbe(const QByteArray& serverAddress)
+ClientProbe::ClientProbe(const QByteArray& serverAddress, const QByteArray& connectionKeys)
 {
     // The address is read from "Braxo.ini" once, when the object is made.
-    TestEnvironment::WriteIni("[Connection]\naddress=" + serverAddress + "\n");
+    TestEnvironment::WriteIni("[Connection]\naddress=" + serverAddress + "\n" + connectionKeys);
     Main = std::make_unique<TMainConnection>();
-    TestEnvironment::RemoveIni();
+    if (connectionKeys.isEmpty())
+        TestEnvironment::RemoveIni();
     Main->OnStatusChange = [this] { Statuses.append(Main->Status()); };
     Main->RegisterAlertCallback([this](const QByteArray& data) { Alerts.push_back(data); });
     Main->SetConnectionFactory([this, counts = Connections](TTalkWithServer& talk) {
