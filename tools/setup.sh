@@ -9,6 +9,9 @@ flavour="${1:-release}"
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev
           zlib1g-dev libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick ccache
           fonts-dejavu-core dante-server tinyproxy)
+# Peers only the tests start: the TLS terminator and the certificate maker.
+test_packages=(openssl stunnel4)
+if [ "$flavour" = asan ]; then packages+=("${test_packages[@]}"); fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -151,6 +151,7 @@ TMainForm::~TMainForm()
 {
     // The main connection outlives every window: it must not call back here.
     MainConnection().OnStatusChange = nullptr;
+    MainConnection().OnEncryptionChange = nullptr;
 }
 
 void TMainForm::SetSoundPlayer(TSoundPlayer* player) { m_soundPlayer = player ? player : &DefaultSoundPlayer(); }
@@ -183,6 +184,9 @@ QWidget* TMainForm::BuildConnectionPage()
     NewLabel(QStringLiteral("Status:"), page, 8, 8);
     StatusLabel = Place(new QLabel(page), 48, 8, DesignPageWidth - 56, 16);
     StatusLabel->setTextFormat(Qt::PlainText);
+    // Seen before the password is typed: whether it will travel encrypted.
+    EncryptionLabel = Place(new QLabel(page), 8, 28, DesignPageWidth - 16, 16);
+    EncryptionLabel->setTextFormat(Qt::PlainText);
     NewLabel(QStringLiteral("Username:"), page, 8, 48);
     UsernameEdit = Place(new QLineEdit(page), 8, 64, 121, 21);
     NewLabel(QStringLiteral("Password:"), page, 144, 48);
@@ -265,6 +269,8 @@ void TMainForm::FormCreate()
     m_ini = std::make_unique<TIniFile>(ConfigFilePath());
     MainConnection().OnStatusChange = [this] { UpdateStatusLabel(); };
     UpdateStatusLabel();
+    MainConnection().OnEncryptionChange = [this] { UpdateEncryptionLabel(); };
+    UpdateEncryptionLabel();
     m_settings = std::make_unique<TSettingsStore>();
     ReadMainSettings();
     LoadTitle();
@@ -349,6 +355,15 @@ void TMainForm::MoveOntoMonitor(QWidget* window)
 // Connection page
 
 void TMainForm::UpdateStatusLabel() { StatusLabel->setText(MainConnection().Status()); }
+
+void TMainForm::UpdateEncryptionLabel() { EncryptionLabel->setText(EncryptionText(MainConnection().Encryption())); }
+
+QString TMainForm::EncryptionText(const TEncryption& encryption)
+{
+    if (!encryption.Protocol.isEmpty())
+        return QStringLiteral("Encrypted (%1)").arg(encryption.Protocol);
+    return encryption.Required ? QStringLiteral("Not connected yet; TLS required") : QStringLiteral("Not encrypted");
+}
 
 void TMainForm::LoadTitle()
 {

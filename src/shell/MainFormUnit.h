@@ -22,6 +22,7 @@ class TExternalLinkingWindow;
 class TIniFile;
 class TSettingsStore;
 class TSoundPlayer;
+struct TEncryption;
 
 class TMainForm : public QWidget {
     Q_OBJECT
@@ -56,6 +57,9 @@ public:
     void AlertWindowsListBoxDblClick();
     void VantorButtonClick();
     void UpdateStatusLabel();
+    void UpdateEncryptionLabel();
+    // "Encrypted (TLS 1.3)", "Not encrypted", or that only TLS will do.
+    static QString EncryptionText(const TEncryption& encryption);
     void LoadTitle();
     void PlayPriceSpikeSound();
     void Delay(quint32 milliseconds);
@@ -80,6 +84,7 @@ public:
     QTabWidget* PageControl1 = nullptr;
     // "Connection" page
     QLabel* StatusLabel = nullptr;
+    QLabel* EncryptionLabel = nullptr;
     QLineEdit* UsernameEdit = nullptr;
     QLineEdit* PasswordEdit = nullptr;
     QPushButton* LoginButton = nullptr;
