@@ -5,6 +5,7 @@
 // a real stunnel4 and through SOCKS (danted), and the https tunnel.
 #include "LocalProxy.h"
 #include "ReferenceServer.h"
+#include "Shared/HttpTunnels.h"
 #include "Shared/SocketServerConnections.h"
 #include "TestCertificates.h"
 #include "TestEnvironment.h"
@@ -200,6 +201,15 @@ TEST_F(TlsTest, AMalformedFingerprintFailsAtOnce)
     EXPECT_EQ(closed, 1);
     EXPECT_EQ(connection.ErrorText,
               "The TLS fingerprint setting is not a SHA-256 fingerprint (64 hexadecimal digits, colons allowed).");
+}
+
+TEST_F(TlsTest, TlsTurnedOnRefusesAPlainHttpTunnel)
+{
+    THttpTunnel tunnel("http://127.0.0.1:1/stream");
+    tunnel.Tls.Enabled = true;
+    EXPECT_FALSE(tunnel.Connect());
+    EXPECT_EQ(tunnel.State(), THttpTunnel::Closed);
+    EXPECT_EQ(tunnel.ErrorText, "TLS is turned on, but the http tunnel url does not start with https://.");
 }
 
 TEST(TlsFingerprint, AcceptsHexWithOrWithoutColonsAndAsOpensslPrintsIt)

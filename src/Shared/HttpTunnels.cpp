@@ -99,6 +99,13 @@ bool THttpTunnel::Connect()
     m_sendClient->Tls = Tls;
     m_receiveClient->Tls = Tls;
     m_receiveClient->URL = Url;
+    if (Tls.Enabled && !IsHttps(Url)) {
+        // The user asked for TLS; an http:// tunnel would carry the login in clear.
+        ErrorText = QStringLiteral("TLS is turned on, but the http tunnel url does not start with https://.");
+        RaiseDebugText(ErrorText);
+        Close();
+        return false;
+    }
     try {
         m_receiveClient->GetASync();
     } catch (const ETlsSettingsError& e) {

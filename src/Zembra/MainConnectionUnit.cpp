@@ -88,16 +88,14 @@ void ApplyConnectionSettings(TTalkWithServer& talk)
 // Whether a conversation made with these settings may only go encrypted.
 bool EncryptionRequired(const TTalkWithServer& talk)
 {
-    return talk.UseHttpTunnel ? talk.HttpTunnelUrl.startsWith("https:", Qt::CaseInsensitive) : talk.Tls.Enabled;
+    return talk.Tls.Enabled || (talk.UseHttpTunnel && talk.HttpTunnelUrl.startsWith("https:", Qt::CaseInsensitive));
 }
 
 bool EncryptionRequiredBySettings()
 {
     const TIniFile ini(ConfigFilePath());
     const QByteArray tunnelUrl = ini.ReadString("Connection", "http tunnel url").trimmed();
-    if (!tunnelUrl.isEmpty())
-        return tunnelUrl.toLower().startsWith("https:");
-    return ini.ReadString("Connection", "tls").trimmed() == "1";
+    return ini.ReadString("Connection", "tls").trimmed() == "1" || tunnelUrl.toLower().startsWith("https:");
 }
 
 TMessageToServer PingMessage() { return BuildMessage({"command", "ping", "response", '1'}); }
