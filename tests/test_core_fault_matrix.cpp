@@ -20,7 +20,7 @@ namespace {
 const QString UnexpectedDisconnect = "Unexpected disconnect from server.";
 const QString ConnectFailed = "Error in server connection.";
 const QString ClosedUnanswered = "The server closed the connection without answering "
-                                 "(a server that expects TLS does this: see \"tls\" in the connection settings).";
+                                 "(does it expect TLS?).";
 
 bool StartsWith(const QStringList& lines, const QString& prefix)
 {

@@ -281,7 +281,7 @@ void TSocketServerConnection::WSocket1SessionClosed()
         ErrorText = TlsEndReason();
     else if (m_state == Connected && !m_ssl && !m_answered)
         ErrorText = QStringLiteral("The server closed the connection without answering "
-                                   "(a server that expects TLS does this: see \"tls\" in the connection settings).");
+                                   "(does it expect TLS?).");
     if (m_handshakeTimer)
         m_handshakeTimer->stop();
     m_state = Closed;

@@ -182,11 +182,11 @@ QWidget* TMainForm::BuildConnectionPage()
 {
     auto* page = new QWidget;
     NewLabel(QStringLiteral("Status:"), page, 8, 8);
-    StatusLabel = Place(new QLabel(page), 48, 8, DesignPageWidth - 56, 16);
+    // Two lines: why an attempt failed can take more than one.
+    StatusLabel = Place(new QLabel(page), 48, 8, DesignPageWidth - 56, 36);
     StatusLabel->setTextFormat(Qt::PlainText);
-    // Seen before the password is typed: whether it will travel encrypted.
-    EncryptionLabel = Place(new QLabel(page), 8, 28, DesignPageWidth - 16, 16);
-    EncryptionLabel->setTextFormat(Qt::PlainText);
+    StatusLabel->setWordWrap(true);
+    StatusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     NewLabel(QStringLiteral("Username:"), page, 8, 48);
     UsernameEdit = Place(new QLineEdit(page), 8, 64, 121, 21);
     NewLabel(QStringLiteral("Password:"), page, 144, 48);
@@ -194,6 +194,9 @@ QWidget* TMainForm::BuildConnectionPage()
     LoginButton = Place(new QPushButton(QStringLiteral("Login"), page), 24, 96, 75, 25);
     LoginButton->setDefault(true);
     ResetConnectionButton = Place(new QPushButton(QStringLiteral("Reset Connection"), page), 120, 96, 121, 25);
+    // Right under Login: whether the password will travel encrypted.
+    EncryptionLabel = Place(new QLabel(page), 8, 130, DesignPageWidth - 16, 16);
+    EncryptionLabel->setTextFormat(Qt::PlainText);
     QWidget::setTabOrder(UsernameEdit, PasswordEdit);
     QWidget::setTabOrder(PasswordEdit, LoginButton);
     QWidget::setTabOrder(LoginButton, ResetConnectionButton);
@@ -354,7 +357,11 @@ void TMainForm::MoveOntoMonitor(QWidget* window)
 // ---------------------------------------------------------------------------
 // Connection page
 
-void TMainForm::UpdateStatusLabel() { StatusLabel->setText(MainConnection().Status()); }
+void TMainForm::UpdateStatusLabel()
+{
+    StatusLabel->setText(MainConnection().Status());
+    StatusLabel->setToolTip(MainConnection().Status()); // in full, should it not fit
+}
 
 void TMainForm::UpdateEncryptionLabel() { EncryptionLabel->setText(EncryptionText(MainConnection().Encryption())); }
 
