@@ -283,6 +283,8 @@ void TMainConnection::Impl::ConversationConnected(const TTalkWithServer* from)
 {
     if (from != Conversation.get() || !Conversation->Connection())
         return;
+    // This attempt got through: the last one's reason no longer holds back the watchdog's word.
+    ShowingFailure = false;
     SetEncryption({Encryption.Required, Conversation->Connection()->EncryptionProtocol()});
 }
 
