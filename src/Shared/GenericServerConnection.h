@@ -32,6 +32,22 @@ public:
     qint32 SendTimeout = 0; // milliseconds a POST may stay unanswered (tunnel only)
     TTlsSettings Tls;
 
+    // Hands every setting above to a connection this one wraps.
+    void CopySettingsTo(TGenericServerConnection& target) const
+    {
+        target.SocksServer = SocksServer;
+        target.SocksPort = SocksPort;
+        target.SocksUsercode = SocksUsercode;
+        target.SocksPassword = SocksPassword;
+        target.SocksLevel = SocksLevel;
+        target.ProxyUsername = ProxyUsername;
+        target.ProxyPassword = ProxyPassword;
+        target.Proxy = Proxy;
+        target.ProxyPort = ProxyPort;
+        target.SendTimeout = SendTimeout;
+        target.Tls = Tls;
+    }
+
     // Events; each is raised only when set.
     TConnectionEvent OnSessionClosed;
     TConnectionEvent OnSessionConnected;

@@ -84,21 +84,6 @@ public:
     QByteArray ReadAll() override { return m_inner->ReadAll(); }
 
 private:
-    void CopySettingsTo(TGenericServerConnection& target) const
-    {
-        target.SocksServer = SocksServer;
-        target.SocksPort = SocksPort;
-        target.SocksUsercode = SocksUsercode;
-        target.SocksPassword = SocksPassword;
-        target.SocksLevel = SocksLevel;
-        target.ProxyUsername = ProxyUsername;
-        target.ProxyPassword = ProxyPassword;
-        target.Proxy = Proxy;
-        target.ProxyPort = ProxyPort;
-        target.SendTimeout = SendTimeout;
-        target.Tls = Tls;
-    }
-
     std::shared_ptr<ConnectionCounts> m_counts;
     std::unique_ptr<TGenericServerConnection> m_inner;
 };
