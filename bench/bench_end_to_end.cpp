@@ -7,9 +7,14 @@
 //
 // The alerts are made once, at setup, by the reference server's own market
 // (compiled in below), one category per list style as the server serves them.
+//
+// With BENCH_TLS=1 in the environment the feed serves TLS 1.3 and the client
+// talks TLS to it (a self-signed certificate made by openssl at setup, pinned
+// by its fingerprint): the same figures with encryption on the path.
 #include "Zembra/AlertWindowUnit.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "platform/core/IniFile.h"
+#include "platform/core/TlsPolicy.h"
 
 #include "../tools/alertserver/MarketSimulator.cpp"
 #include "../tools/alertserver/WireCodec.cpp"
@@ -20,12 +25,16 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -40,12 +49,61 @@ constexpr int SingleAlertsPerIteration = 5000;
 constexpr int SingleIterations = 3;
 constexpr int SetupTimeoutMs = 10000;
 
+bool WithTls() { return qEnvironmentVariableIntValue("BENCH_TLS") == 1; }
+
+// Hands on a connection once its TLS handshake is done, when it serves TLS.
+class TFeedListener : public QTcpServer {
+public:
+    std::optional<QSslConfiguration> Tls;
+
+protected:
+    void incomingConnection(qintptr handle) override
+    {
+        if (!Tls) {
+            QTcpServer::incomingConnection(handle);
+            return;
+        }
+        auto* socket = new QSslSocket(this);
+        socket->setSocketDescriptor(handle);
+        socket->setSslConfiguration(*Tls);
+        connect(socket, &QSslSocket::encrypted, this, [this, socket] {
+            addPendingConnection(socket);
+            emit newConnection();
+        });
+        socket->startServerEncryption();
+    }
+};
+
+// A self-signed certificate for 127.0.0.1 made by openssl in Folder; the
+// server's configuration, and the fingerprint the client pins.
+std::optional<QSslConfiguration> MakeServerTls(const QString& folder, QString& fingerprint)
+{
+    QProcess openssl;
+    openssl.setWorkingDirectory(folder);
+    openssl.start("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                              "-keyout", "key.pem", "-out", "cert.pem", "-days", "2", "-subj", "/CN=bench",
+                              "-addext", "subjectAltName=IP:127.0.0.1"});
+    if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
+        return std::nullopt;
+    QFile certificate(folder + "/cert.pem");
+    QFile key(folder + "/key.pem");
+    if (!certificate.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QSslCertificate leaf(certificate.readAll(), QSsl::Pem);
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificate(leaf);
+    configuration.setPrivateKey(QSslKey(key.readAll(), QSsl::Ec, QSsl::Pem));
+    fingerprint = TTlsPolicy::FingerprintOf(leaf);
+    return configuration;
+}
+
 // Plays the server: answers the login and the pings, learns which request
 // the alerts answer, and then sends whatever it is given.
 class TFeedServer : public QObject {
 public:
-    TFeedServer()
+    void Listen(std::optional<QSslConfiguration> tls)
     {
+        m_listener.Tls = std::move(tls);
         m_listener.listen(QHostAddress::LocalHost, 0);
         connect(&m_listener, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = m_listener.nextPendingConnection()) {
@@ -92,7 +150,7 @@ private:
             Send(m_deflater.Compress(answers));
     }
 
-    QTcpServer m_listener;
+    TFeedListener m_listener;
     QTcpSocket* m_socket = nullptr;
     bool m_preambleDone = false;
     QByteArray m_plain;
@@ -171,8 +229,18 @@ struct TEndToEndRig {
             Error = QStringLiteral("cannot copy the sample configuration");
             return;
         }
+        QString fingerprint;
+        std::optional<QSslConfiguration> tls;
+        if (WithTls() && !(tls = MakeServerTls(Folder.path(), fingerprint))) {
+            Error = QStringLiteral("openssl could not make the feed's certificate");
+            return;
+        }
+        Feed.Listen(tls);
         QByteArray text = sample.readAll();
-        text.replace("address=127.0.0.1:9339", "address=127.0.0.1:" + QByteArray::number(Feed.Port()));
+        QByteArray connection = "address=127.0.0.1:" + QByteArray::number(Feed.Port());
+        if (tls)
+            connection += "\ntls=1\ntls fingerprint=" + fingerprint.toLatin1();
+        text.replace("address=127.0.0.1:9339", connection);
         config.write(text);
         config.close();
         QDir::setCurrent(Folder.path());
@@ -188,6 +256,8 @@ struct TEndToEndRig {
         }
         // The login and first ping are answered by now: the client sends nothing more.
         WaitUntil([] { return MainConnection().Status() == QLatin1String("Connected!"); }, SetupTimeoutMs);
+        if (WithTls() && MainConnection().Encryption().Protocol.isEmpty())
+            Error = QStringLiteral("the conversation is not encrypted");
         Feed.StopAnswering();
     }
 

@@ -150,16 +150,22 @@ TEST_F(MainFormLoginTest, PasswordShowsTildesAndIsNeverStored)
     }
 }
 
-TEST_F(MainFormLoginTest, StatusLabelFollowsTheMainConnection)
+TEST_F(MainFormLoginTest, StatusAndEncryptionLabelsFollowTheMainConnection)
 {
     auto form = NewMainForm();
     EXPECT_EQ(form->StatusLabel->text(), MainConnection().Status());
     MainConnection().ResetConnection();
     EXPECT_EQ(form->StatusLabel->text(), MainConnection().Status());
     ASSERT_TRUE(MainConnection().OnStatusChange);
+    EXPECT_EQ(form->EncryptionLabel->text(), "Not encrypted");
+    ASSERT_TRUE(MainConnection().OnEncryptionChange);
     form.reset();
     // A closed main window is no longer called back.
     EXPECT_FALSE(MainConnection().OnStatusChange);
+    EXPECT_FALSE(MainConnection().OnEncryptionChange);
+
+    EXPECT_EQ(TMainForm::EncryptionText({true, "TLS 1.3"}), "Encrypted (TLS 1.3)");
+    EXPECT_EQ(TMainForm::EncryptionText({true, ""}), "Not connected yet; TLS required");
 }
 
 // ---------------------------------------------------------------------------

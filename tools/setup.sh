@@ -10,15 +10,13 @@ flavour="${1:-release}"
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev
           zlib1g-dev libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick ccache
           fonts-dejavu-core)
-# The proxy tests' peers. Debian starts these daemons as system services, so
-# only the test build brings them onto a machine.
-if [ "$flavour" = asan ]; then
-    packages+=(dante-server tinyproxy)
-fi
 
 case "$flavour" in
-    # The install test validates the desktop entry and the metainfo.
-    asan) packages+=(desktop-file-utils appstream) ;;
+    # The test build's peers and checks: the proxy daemons (Debian starts them
+    # as system services, so only the test build brings them onto a machine),
+    # the TLS terminator and the certificate maker, and the validators of the
+    # desktop entry and the metainfo that the install test runs.
+    asan) packages+=(dante-server tinyproxy openssl stunnel4 desktop-file-utils appstream) ;;
     deb)  packages+=(dpkg-dev lintian desktop-file-utils appstream) ;;
 esac
 

@@ -2,6 +2,7 @@
 // The byte pipe between a conversation and the alert server. The conversation
 // fills the proxy settings, hooks the four events, calls Connect and then uses
 // Send, ReadAll and Close. Everything runs on the GUI thread.
+#include "platform/core/TlsPolicy.h"
 #include <QByteArray>
 #include <QString>
 #include <functional>
@@ -29,6 +30,23 @@ public:
     QString Proxy;         // HTTP proxy host; empty: none
     qint32 ProxyPort = 0;
     qint32 SendTimeout = 0; // milliseconds a POST may stay unanswered (tunnel only)
+    TTlsSettings Tls;
+
+    // Hands every setting above to a connection this one wraps.
+    void CopySettingsTo(TGenericServerConnection& target) const
+    {
+        target.SocksServer = SocksServer;
+        target.SocksPort = SocksPort;
+        target.SocksUsercode = SocksUsercode;
+        target.SocksPassword = SocksPassword;
+        target.SocksLevel = SocksLevel;
+        target.ProxyUsername = ProxyUsername;
+        target.ProxyPassword = ProxyPassword;
+        target.Proxy = Proxy;
+        target.ProxyPort = ProxyPort;
+        target.SendTimeout = SendTimeout;
+        target.Tls = Tls;
+    }
 
     // Events; each is raised only when set.
     TConnectionEvent OnSessionClosed;
@@ -36,8 +54,13 @@ public:
     TConnectionEvent OnDataAvailable;
     TConnectionTextEvent OnDebugText;
 
-    // Why Connect failed; set only by a failed Connect.
+    // Why Connect failed, or why a session ended when the pipe knows better
+    // than the conversation (a refused certificate, say).
     QString ErrorText;
+
+    // The protocol that encrypts the open pipe after the server was
+    // verified ("TLS 1.3"); empty when the pipe is not encrypted.
+    virtual QString EncryptionProtocol() const { return {}; }
 
     // True: the attempt is under way (OnSessionConnected or OnSessionClosed follow).
     // False: it failed at once; ErrorText is set and OnSessionClosed was raised.

@@ -17,6 +17,8 @@ constexpr int AcceptedStatus = 200;
 constexpr qsizetype MaxOpeningBytes = 64 * 1024;
 const QByteArray LineEnd("\r\n");
 const QByteArray FormContentType("application/x-www-form-urlencoded");
+
+bool IsHttps(const QString& url) { return url.startsWith(QLatin1String("https:"), Qt::CaseInsensitive); }
 } // namespace
 
 THttpTunnel::THttpTunnel(const QString& url)
@@ -29,7 +31,12 @@ THttpTunnel::THttpTunnel(const QString& url)
     m_wakeUp->OnWakeUp = [this] { CheckForSend(); };
     m_body.open(QIODevice::ReadOnly);
     m_receiveClient->OnDocData = [this](THttpClient*, const QByteArray& data) { ReceiveData(data); };
-    m_receiveClient->OnRequestDone = [this](THttpClient*, THttpRequest, int) { Close(); };
+    m_receiveClient->OnRequestDone = [this](THttpClient*, THttpRequest, int) {
+        // A refused server is the one reason worth more than the owner's own texts.
+        if (m_state == Opening && !m_receiveClient->TlsFailure().isEmpty())
+            ErrorText = m_receiveClient->TlsFailure();
+        Close();
+    };
     m_sendClient->OnRequestDone = [this](THttpClient*, THttpRequest, int errCode) { SendDone(errCode); };
     m_sendClient->SendStream = &m_body;
     m_timer->setInterval(TimeoutCheckMs);
@@ -89,9 +96,23 @@ bool THttpTunnel::Connect()
     m_state = Opening;
     ApplyProxy(*m_sendClient);
     ApplyProxy(*m_receiveClient);
+    m_sendClient->Tls = Tls;
+    m_receiveClient->Tls = Tls;
     m_receiveClient->URL = Url;
+    if (Tls.Enabled && !IsHttps(Url)) {
+        // The user asked for TLS; an http:// tunnel would carry the login in clear.
+        ErrorText = QStringLiteral("TLS is turned on, but the http tunnel url does not start with https://.");
+        RaiseDebugText(ErrorText);
+        Close();
+        return false;
+    }
     try {
         m_receiveClient->GetASync();
+    } catch (const ETlsSettingsError& e) {
+        ErrorText = QString::fromUtf8(e.what());
+        RaiseDebugText(ErrorText);
+        Close();
+        return false;
     } catch (const std::exception& e) {
         ErrorText = "THttpTunnel.Connect, " + ExceptionClassName(e) + ", " + QString::fromUtf8(e.what()) + ", " +
                     QString::number(m_receiveClient->StatusCode()) + ", " + m_receiveClient->ReasonPhrase();
@@ -120,12 +141,24 @@ void THttpTunnel::ReceiveData(const QByteArray& data)
         }
         const qsizetype start = first + LineEnd.size();
         m_sendClient->URL = QString::fromUtf8(m_receiveBuffer.mid(start, second - start));
+        if (IsHttps(Url) && !IsHttps(m_sendClient->URL)) {
+            // The client's bytes would travel in clear while the server's came encrypted.
+            ErrorText = QStringLiteral("The tunnel's server asked for unencrypted POSTs on an https tunnel.");
+            RaiseDebugText(ErrorText);
+            Close();
+            return;
+        }
         m_receiveBuffer.remove(0, second + LineEnd.size());
         m_state = Open;
         RaiseSessionConnected();
     }
     if (m_state == Open && !m_receiveBuffer.isEmpty())
         RaiseDataAvailable();
+}
+
+QString THttpTunnel::EncryptionProtocol() const
+{
+    return m_state == Open ? m_receiveClient->EncryptionProtocol() : QString();
 }
 
 QByteArray THttpTunnel::ReadAll()

@@ -31,6 +31,7 @@ public:
     void Send(const QByteArray& data) override;
     void Close() override;
     QByteArray ReadAll() override;
+    QString EncryptionProtocol() const override;
 
     // Gives the client the HTTP proxy, or else the SOCKS proxy, or neither.
     void ApplyProxy(THttpClient& client) const;

@@ -3,8 +3,11 @@
 #include "Shared/DebugLog.h"
 #include "Shared/GuardedCall.h"
 #include "platform/core/Socks4Handshake.h"
+#include "platform/core/TlsPolicy.h"
 #include <QNetworkProxy>
+#include <QSslSocket>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace {
 constexpr const char* AssertUnit = "SocketServerConnections";
@@ -25,6 +28,9 @@ TSocketServerConnection::~TSocketServerConnection()
     *m_alive = false;
     if (m_state != Closed)
         GuardedCall("TSocketServerConnection.Destroy", [this] { RaiseSessionClosed(); });
+    if (m_handshakeTimer && m_socketSignalDepth > 0)
+        m_handshakeTimer.release()->deleteLater(); // this may run inside its timeout
+    m_handshakeTimer.reset();
     if (!m_socket)
         return;
     UnhookSocket();
@@ -38,8 +44,10 @@ TSocketServerConnection::~TSocketServerConnection()
 bool TSocketServerConnection::Connect()
 {
     TAV_ASSERT(m_socket == nullptr, AssertUnit, ConnectTwiceLine);
-    m_socket = new QTcpSocket;
+    m_socket = Tls.Enabled ? (m_ssl = new QSslSocket) : new QTcpSocket;
     try {
+        if (m_ssl)
+            m_tls = std::make_unique<TTlsPolicy>(Tls);
         if (Address.isEmpty())
             throw ESocketException("no server address");
         const quint16 port = NumericPort();
@@ -50,12 +58,20 @@ bool TSocketServerConnection::Connect()
             HookSocket();
             m_socket->connectToHost(Address, port);
         }
+    } catch (const ETlsSettingsError& e) {
+        return FailAtOnce(QString::fromUtf8(e.what()));
     } catch (const std::exception& e) {
-        ErrorText = "TSocketServerConnection.Connect, " + ExceptionClassName(e) + ", " + QString::fromUtf8(e.what());
-        RaiseSessionClosed();
-        return false;
+        return FailAtOnce("TSocketServerConnection.Connect, " + ExceptionClassName(e) + ", " +
+                          QString::fromUtf8(e.what()));
     }
     return true;
+}
+
+bool TSocketServerConnection::FailAtOnce(const QString& reason)
+{
+    ErrorText = reason;
+    RaiseSessionClosed();
+    return false;
 }
 
 quint16 TSocketServerConnection::NumericPort() const
@@ -103,7 +119,7 @@ void TSocketServerConnection::ConnectThroughSocks(quint16 port)
         throw ESocketException("SOCKS level \"" + m_socks.Level.toStdString() + "\" is neither 4 nor 5");
     m_socks4 = std::make_unique<TSocks4Handshake>(*m_socket);
     m_socks4->OnSucceeded = [this] {
-        FromSocket("TSocketServerConnection.WSocket1SessionConnected", [this] { WSocket1SessionConnected(); });
+        FromSocket("TSocketServerConnection.WSocket1SessionConnected", [this] { TransportReady(); });
     };
     // The handshake closes the socket next; the session ends through it.
     m_socks4->OnFailed = [this](const QString& error) { ErrorText = error; };
@@ -135,8 +151,15 @@ void TSocketServerConnection::HookSocket()
     QObject::connect(m_socket, &QTcpSocket::connected, hooks, [this] {
         if (SocksHandshakePending())
             return;
-        FromSocket("TSocketServerConnection.WSocket1SessionConnected", [this] { WSocket1SessionConnected(); });
+        FromSocket("TSocketServerConnection.WSocket1SessionConnected", [this] { TransportReady(); });
     });
+    if (m_ssl) {
+        QObject::connect(m_ssl, &QSslSocket::encrypted, hooks,
+                         [this] { FromSocket("TSocketServerConnection.Encrypted", [this] { TlsEncrypted(); }); });
+        QObject::connect(m_ssl, &QSslSocket::sslErrors, hooks, [this](const QList<QSslError>& errors) {
+            FromSocket("TSocketServerConnection.SslErrors", [&] { TlsErrors(errors); });
+        });
+    }
     QObject::connect(m_socket, &QTcpSocket::readyRead, hooks, [this] {
         if (SocksHandshakePending())
             return;
@@ -169,6 +192,76 @@ void TSocketServerConnection::UnhookSocket()
         m_hooks.reset();
 }
 
+// The TCP connection is up, through the proxy if there is one. Without TLS
+// the pipe is open; with it, the handshake starts now, over whatever SOCKS
+// has set up, so the certificate is always checked against the server.
+void TSocketServerConnection::TransportReady()
+{
+    m_transportReady = true;
+    if (m_ssl)
+        StartTls();
+    else
+        WSocket1SessionConnected();
+}
+
+void TSocketServerConnection::StartTls()
+{
+    m_ssl->setSslConfiguration(m_tls->Configuration());
+    m_ssl->setPeerVerifyName(m_tls->PeerName(Address));
+    m_handshakeTimer = std::make_unique<QTimer>();
+    m_handshakeTimer->setSingleShot(true);
+    QObject::connect(m_handshakeTimer.get(), &QTimer::timeout, m_handshakeTimer.get(), [this] {
+        FromSocket("TSocketServerConnection.HandshakeTimeout", [this] { TlsHandshakeTimedOut(); });
+    });
+    m_handshakeTimer->start(Tls.HandshakeTimeoutMs);
+    m_ssl->startClientEncryption();
+}
+
+void TSocketServerConnection::TlsErrors(const QList<QSslError>& errors)
+{
+    const TTlsPolicy::TVerdict verdict = m_tls->Judge(errors, m_ssl->peerCertificate(), m_tls->PeerName(Address));
+    if (verdict.Refusal.isEmpty())
+        m_ssl->ignoreSslErrors(verdict.Ignore);
+    else
+        ErrorText = verdict.Refusal; // Qt ends the handshake when this returns
+}
+
+void TSocketServerConnection::TlsEncrypted()
+{
+    m_handshakeTimer->stop();
+    const QString refusal = m_tls->RefusalOfVerifiedPeer(m_ssl->peerCertificate());
+    if (!refusal.isEmpty()) {
+        ErrorText = refusal;
+        m_ssl->abort();
+        return;
+    }
+    WSocket1SessionConnected();
+}
+
+void TSocketServerConnection::TlsHandshakeTimedOut()
+{
+    if (m_state != NotConnected)
+        return;
+    ErrorText = QStringLiteral("The server does not speak TLS: it did not answer the TLS handshake.");
+    m_socket->abort();
+}
+
+// Why a TLS session ended before it was open, when no check said so already.
+QString TSocketServerConnection::TlsEndReason() const
+{
+    if (!m_transportReady)
+        return {}; // the server was not reached at all: the usual texts apply
+    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError)
+        return QStringLiteral("The server does not speak TLS: it closed the connection during the TLS handshake.");
+    return QStringLiteral("The TLS handshake with the server failed (does the server speak TLS?): ") +
+           m_socket->errorString();
+}
+
+QString TSocketServerConnection::EncryptionProtocol() const
+{
+    return m_ssl && m_state == Connected ? TTlsPolicy::ProtocolName(m_ssl->sessionProtocol()) : QString();
+}
+
 void TSocketServerConnection::WSocket1SessionConnected()
 {
     if (m_state != NotConnected)
@@ -182,8 +275,16 @@ void TSocketServerConnection::WSocket1SessionClosed()
 {
     if (m_state == Closed)
         return;
+    // A reason given earlier (a SOCKS 4 refusal, a rejected certificate) is kept.
+    if (m_state == NotConnected && ErrorText.isEmpty() && m_ssl)
+        ErrorText = TlsEndReason();
     if (m_state == NotConnected && ErrorText.isEmpty())
         ErrorText = FailedConnectText();
+    else if (m_state == Connected && !m_ssl && !m_answered)
+        ErrorText = QStringLiteral("The server closed the connection without answering "
+                                   "(does it expect TLS?).");
+    if (m_handshakeTimer)
+        m_handshakeTimer->stop();
     m_state = Closed;
     RaiseSessionClosed();
 }
@@ -207,7 +308,11 @@ QString TSocketServerConnection::FailedConnectText() const
     }
 }
 
-void TSocketServerConnection::WSocket1DataAvailable() { RaiseDataAvailable(); }
+void TSocketServerConnection::WSocket1DataAvailable()
+{
+    m_answered = true;
+    RaiseDataAvailable();
+}
 
 void TSocketServerConnection::Send(const QByteArray& data)
 {
@@ -222,7 +327,8 @@ void TSocketServerConnection::Close()
 {
     if (!m_socket || m_state == Closed)
         return;
-    if (m_socket->state() == QAbstractSocket::ConnectedState)
+    // A TLS handshake or a SOCKS request still under way counts as not open.
+    if (m_state == Connected)
         m_socket->close();
     else
         m_socket->abort();

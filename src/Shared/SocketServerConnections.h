@@ -3,13 +3,21 @@
 // text for immediate connect failures and a read loop that drains everything
 // the socket holds. The name lookup is asynchronous, so a GUI never freezes on
 // it: an unresolvable host ends the session later with ErrorText "DNS error".
+// With TLS on, the pipe counts as open only once the handshake is done and
+// the server verified: nothing the owner queued leaves before that, and a
+// refusal ends the session with its reason in ErrorText.
 #include "Shared/GenericServerConnection.h"
+#include <QList>
 #include <QString>
 #include <memory>
 #include <stdexcept>
 
+class QSslError;
+class QSslSocket;
 class QTcpSocket;
+class QTimer;
 class TSocks4Handshake;
+class TTlsPolicy;
 
 // Raised (and caught) inside Connect when the socket cannot even start.
 class ESocketException : public std::runtime_error {
@@ -38,6 +46,7 @@ public:
     void Send(const QByteArray& data) override;
     void Close() override;
     QByteArray ReadAll() override;
+    QString EncryptionProtocol() const override;
 
     const QString Address;
     const QString Port;
@@ -51,6 +60,13 @@ private:
     void WSocket1SessionConnected();
     void WSocket1SessionClosed();
     void WSocket1DataAvailable();
+    bool FailAtOnce(const QString& reason);
+    void TransportReady();
+    void StartTls();
+    void TlsEncrypted();
+    void TlsErrors(const QList<QSslError>& errors);
+    void TlsHandshakeTimedOut();
+    QString TlsEndReason() const;
     void HookSocket();
     void UnhookSocket();
     bool SocksRequested() const;
@@ -63,6 +79,11 @@ private:
     void FromSocket(const QString& location, Handler&& handler);
 
     QTcpSocket* m_socket = nullptr; // owned; created by Connect
+    QSslSocket* m_ssl = nullptr;    // the same socket when TLS is on
+    std::unique_ptr<TTlsPolicy> m_tls;
+    std::unique_ptr<QTimer> m_handshakeTimer;
+    bool m_transportReady = false;  // TCP (and SOCKS) up; the TLS handshake may follow
+    bool m_answered = false;        // the server has sent something since the pipe opened
     TState m_state = NotConnected;
     TSocksSettings m_socks;
     std::unique_ptr<TSocks4Handshake> m_socks4; // SOCKS 4 only: Qt negotiates SOCKS 5 itself

@@ -288,6 +288,7 @@ void TTalkWithServer::Impl::CopySettings()
     connection->Proxy = owner->Proxy;
     connection->ProxyPort = owner->ProxyPort;
     connection->SendTimeout = owner->SendTimeout;
+    connection->Tls = owner->Tls;
 }
 
 TRequestHandle TTalkWithServer::Impl::SendMessage(const TMessageToServer& message, bool persistent,
@@ -427,8 +428,9 @@ void TTalkWithServer::Impl::ConnectionClosed()
     HandlerScope scope(*this);
     if (state == Closed)
         return;
-    // A pipe that ended before it ever opened may say why (e.g. "DNS error").
-    if (state == NotConnected && connection && !connection->ErrorText.isEmpty())
+    // A pipe that ended may know why better than we do ("DNS error", a
+    // refused certificate, a server that closed without a word).
+    if (connection && !connection->ErrorText.isEmpty())
         errorText = connection->ErrorText;
     state = Closed;
     pendingOutput.clear();

@@ -71,6 +71,7 @@ public:
     qint32 SendTimeout = 0;
     qint32 UseHttpTunnel = 0; // non-zero selects the HTTP tunnel
     QString HttpTunnelUrl;
+    TTlsSettings Tls; // TLS of the TCP connection; the tunnel's verification rules
     QString ServerAddress; // host, a colon and the port
 
     // Builds the server connection the conversation will use. Defaults to a TCP

@@ -3,7 +3,9 @@
 #include "Shared/WakeMeSoon.h"
 #include "Shared/WireMessages.h"
 #include "platform/core/IniFile.h"
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
 #include <QUrl>
@@ -76,6 +78,25 @@ void ApplyConnectionSettings(TTalkWithServer& talk)
     talk.ProxyUsername = text("proxy user");
     talk.ProxyPassword = text("proxy password");
     talk.SendTimeout = number("send timeout", 30000);
+    talk.Tls.Enabled = text("tls") == "1";
+    // A relative file name means one beside the configuration file.
+    const QString caFile = text("tls ca file");
+    talk.Tls.CaFile = caFile.isEmpty() ? caFile : QFileInfo(ConfigFilePath()).absoluteDir().filePath(caFile);
+    talk.Tls.PeerName = text("tls peer name");
+    talk.Tls.Fingerprint = text("tls fingerprint");
+}
+
+// Whether a conversation made with these settings may only go encrypted.
+bool EncryptionRequired(const TTalkWithServer& talk)
+{
+    return talk.Tls.Enabled || (talk.UseHttpTunnel && talk.HttpTunnelUrl.startsWith("https:", Qt::CaseInsensitive));
+}
+
+bool EncryptionRequiredBySettings()
+{
+    const TIniFile ini(ConfigFilePath());
+    const QByteArray tunnelUrl = ini.ReadString("Connection", "http tunnel url").trimmed();
+    return ini.ReadString("Connection", "tls").trimmed() == "1" || tunnelUrl.toLower().startsWith("https:");
 }
 
 TMessageToServer PingMessage() { return BuildMessage({"command", "ping", "response", '1'}); }
@@ -112,6 +133,7 @@ struct TMainConnection::Impl {
     // move the callbacks being called.
     std::deque<TAlertCallback> AlertCallbacks;
     QString Status;
+    TEncryption Encryption;
 
     std::function<QDateTime()> Clock = [] { return QDateTime::currentDateTime(); };
     TTalkWithServer::TConnectionFactory ConnectionFactory;
@@ -128,8 +150,10 @@ struct TMainConnection::Impl {
     QString Target() const;
     QString TargetHost() const;
     void AttemptStarting();
-    void ConversationEnded(const TTalkWithServer& talk);
+    void ConversationConnected(const TTalkWithServer* from);
+    void ConversationEnded(const TTalkWithServer* from);
     QString FailedAttemptStatus(const TTalkWithServer& talk) const;
+    void SetEncryption(const TEncryption& encryption);
     void ResetConnection();
     void Disconnect();
     void ConnectNow();
@@ -159,6 +183,9 @@ TMainConnection::Impl::Impl(TMainConnection& owner) : Owner(owner)
     Timer->start();
     CounterRate = PerformanceCounterFrequency() / 500;
     ServerAddress = ReadServerAddress();
+    // Before any conversation, the window can already tell whether the
+    // password will only ever travel encrypted.
+    Encryption.Required = EncryptionRequiredBySettings();
 }
 
 TMainConnection::Impl::~Impl()
@@ -269,30 +296,53 @@ void TMainConnection::Impl::AttemptStarting()
         SetStatus("Connecting to " + Target() + "...");
 }
 
-void TMainConnection::Impl::ConversationEnded(const TTalkWithServer& talk)
+void TMainConnection::Impl::ConversationConnected(const TTalkWithServer* from)
 {
+    if (from != Conversation.get() || !Conversation->Connection())
+        return;
+    Opened = true;
+    SetEncryption({Encryption.Required, Conversation->Connection()->EncryptionProtocol()});
+}
+
+void TMainConnection::Impl::ConversationEnded(const TTalkWithServer* from)
+{
+    if (from != Conversation.get())
+        return;
+    SetEncryption({Encryption.Required, QString()});
     // After a STOP the server's reason stays; without credentials nothing was asked for.
     if (CredentialsPresent() && !Stopped)
-        SetFailureStatus(FailedAttemptStatus(talk));
+        SetFailureStatus(FailedAttemptStatus(*from));
 }
 
 // The one road from a lost or failed conversation to the status line. Every
 // transport states its reason as the connection's ErrorText (a refused
 // connect, a failed lookup, a rejected certificate, a proxy's refusal); the
-// conversation adopts it as its own ErrorText when the pipe never opened, and
-// reports its own reason otherwise. The next attempt starts at the next tick.
+// conversation adopts it as its own ErrorText, and reports its own reason
+// otherwise. The next attempt starts at the next tick.
 QString TMainConnection::Impl::FailedAttemptStatus(const TTalkWithServer& talk) const
 {
     QString reason = talk.ErrorText().trimmed();
     while (reason.endsWith('.'))
         reason.chop(1);
+    // A reason the pipe itself gave (a rejected certificate, a server that
+    // closed without a word) already says what happened.
+    const bool pipeSaidWhy = talk.Connection() && !talk.Connection()->ErrorText.isEmpty();
     if (reason == "DNS error")
         reason = "Cannot find the server " + TargetHost() + " (DNS error)";
     else if (reason.isEmpty())
         reason = "Cannot reach " + Target();
-    else if (Opened && !LoginAnswered && !PingAnswered)
+    else if (Opened && !LoginAnswered && !PingAnswered && !pipeSaidWhy)
         reason = "No answer to the login (" + reason + ")";
     return reason + "; trying again";
+}
+
+void TMainConnection::Impl::SetEncryption(const TEncryption& encryption)
+{
+    if (encryption.Required == Encryption.Required && encryption.Protocol == Encryption.Protocol)
+        return;
+    Encryption = encryption;
+    if (Owner.OnEncryptionChange)
+        GuardedCall(QStringLiteral("TMainConnection.OnEncryptionChange"), Owner.OnEncryptionChange);
 }
 
 void TMainConnection::Impl::SetCredential(QByteArray& stored, const QByteArray& text)
@@ -320,6 +370,7 @@ void TMainConnection::Impl::Disconnect()
         return;
     // Taken out first: the status handler may call back into us.
     std::unique_ptr<TTalkWithServer> conversation = std::move(Conversation);
+    SetEncryption({Encryption.Required, QString()});
     SetFailureStatus("Disconnected.");
     conversation->OnDisconnected = nullptr;
     conversation->OnResponse = nullptr;
@@ -351,19 +402,14 @@ void TMainConnection::Impl::CreateConversation()
     Opened = false;
     LoginAnswered = false;
     Conversation = std::make_unique<TTalkWithServer>();
-    TTalkWithServer* const talk = Conversation.get();
-    Conversation->OnConnected = [this, talk] {
-        if (talk == Conversation.get())
-            Opened = true;
-    };
-    Conversation->OnDisconnected = [this, talk] {
-        if (talk == Conversation.get())
-            ConversationEnded(*talk);
-    };
+    const TTalkWithServer* const made = Conversation.get();
+    Conversation->OnConnected = [this, made] { ConversationConnected(made); };
+    Conversation->OnDisconnected = [this, made] { ConversationEnded(made); };
     Conversation->OnResponse = [](bool, const QByteArray&, const TMessageToServer&) {};
     Conversation->OnDebugText = [](const QString&) {};
     Conversation->ServerAddress = ServerAddress;
     ApplyConnectionSettings(*Conversation);
+    SetEncryption({EncryptionRequired(*Conversation), QString()});
     if (ConnectionFactory)
         Conversation->ConnectionFactory = ConnectionFactory;
     StartSession();
@@ -509,6 +555,8 @@ void TMainConnection::ResetConnection() { d->ResetConnection(); }
 void TMainConnection::ReloadServerAddress() { d->ServerAddress = ReadServerAddress(); }
 
 const QString& TMainConnection::Status() const { return d->Status; }
+
+const TEncryption& TMainConnection::Encryption() const { return d->Encryption; }
 
 void TMainConnection::DeliverAlerts(bool success, const QByteArray& response, const TMessageToServer&)
 {

@@ -16,6 +16,12 @@
 // Receives the payload of every frame answering "listen_for_alerts", unchanged.
 using TAlertCallback = std::function<void(const QByteArray& data)>;
 
+// Whether the conversation is encrypted, for the window to show.
+struct TEncryption {
+    bool Required = false; // the settings allow no conversation in clear
+    QString Protocol;      // "TLS 1.3" while a verified encrypted conversation is open; else empty
+};
+
 class TMainConnection {
 public:
     TMainConnection();
@@ -34,6 +40,8 @@ public:
 
     const QString& Status() const;
     std::function<void()> OnStatusChange;
+    const TEncryption& Encryption() const;
+    std::function<void()> OnEncryptionChange;
 
     // The response handler of the alert subscription; the fake data form calls
     // it directly with success true, an alert text and an empty message.

@@ -186,6 +186,7 @@ TMainForm::~TMainForm()
 {
     // The main connection outlives every window: it must not call back here.
     MainConnection().OnStatusChange = nullptr;
+    MainConnection().OnEncryptionChange = nullptr;
 }
 
 void TMainForm::SetSoundPlayer(TSoundPlayer* player) { m_soundPlayer = player ? player : &DefaultSoundPlayer(); }
@@ -217,9 +218,11 @@ QWidget* TMainForm::BuildConnectionPage()
 {
     auto* page = new QWidget;
     NewLabel(QStringLiteral("Status:"), page, 8, 8);
-    StatusLabel = Place(new QLabel(page), 48, 8, DesignPageWidth - 56, 16);
+    // Two lines: why an attempt failed can take more than one.
+    StatusLabel = Place(new QLabel(page), 48, 8, DesignPageWidth - 56, 36);
     StatusLabel->setTextFormat(Qt::PlainText);
-    ShowLongStatusOnTwoLines();
+    StatusLabel->setWordWrap(true);
+    StatusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     NewLabel(QStringLiteral("Username:"), page, 8, 48);
     UsernameEdit = Place(new QLineEdit(page), 8, 64, 121, 21);
     NewLabel(QStringLiteral("Password:"), page, 144, 48);
@@ -227,6 +230,9 @@ QWidget* TMainForm::BuildConnectionPage()
     LoginButton = Place(new QPushButton(QStringLiteral("Login"), page), 24, 96, 75, 25);
     LoginButton->setDefault(true);
     ResetConnectionButton = Place(new QPushButton(QStringLiteral("Reset Connection"), page), 120, 96, 121, 25);
+    // Right under Login: whether the password will travel encrypted.
+    EncryptionLabel = Place(new QLabel(page), 8, 130, DesignPageWidth - 16, 16);
+    EncryptionLabel->setTextFormat(Qt::PlainText);
     QWidget::setTabOrder(UsernameEdit, PasswordEdit);
     QWidget::setTabOrder(PasswordEdit, LoginButton);
     QWidget::setTabOrder(LoginButton, ResetConnectionButton);
@@ -325,6 +331,8 @@ void TMainForm::FormCreate()
     m_ini = std::make_unique<TIniFile>(ConfigFilePath());
     MainConnection().OnStatusChange = [this] { UpdateStatusLabel(); };
     UpdateStatusLabel();
+    MainConnection().OnEncryptionChange = [this] { UpdateEncryptionLabel(); };
+    UpdateEncryptionLabel();
     m_settings = std::make_unique<TSettingsStore>();
     ReadMainSettings();
     LoadTitle();
@@ -473,16 +481,20 @@ void TMainForm::OpenCreatedConfiguration(const QString& path)
 // ---------------------------------------------------------------------------
 // Connection page
 
-// Why a connection failed can take more than the design's one line; the
-// label has the free line below it as well.
-void TMainForm::ShowLongStatusOnTwoLines()
+void TMainForm::UpdateStatusLabel()
 {
-    StatusLabel->resize(StatusLabel->width(), 32);
-    StatusLabel->setWordWrap(true);
-    StatusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    StatusLabel->setText(MainConnection().Status());
+    StatusLabel->setToolTip(MainConnection().Status()); // in full, should it not fit
 }
 
-void TMainForm::UpdateStatusLabel() { StatusLabel->setText(MainConnection().Status()); }
+void TMainForm::UpdateEncryptionLabel() { EncryptionLabel->setText(EncryptionText(MainConnection().Encryption())); }
+
+QString TMainForm::EncryptionText(const TEncryption& encryption)
+{
+    if (!encryption.Protocol.isEmpty())
+        return QStringLiteral("Encrypted (%1)").arg(encryption.Protocol);
+    return encryption.Required ? QStringLiteral("Not connected yet; TLS required") : QStringLiteral("Not encrypted");
+}
 
 void TMainForm::LoadTitle()
 {

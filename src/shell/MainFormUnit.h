@@ -23,6 +23,7 @@ class TExternalLinkingWindow;
 class TIniFile;
 class TSettingsStore;
 class TSoundPlayer;
+struct TEncryption;
 
 class TMainForm : public QWidget {
     Q_OBJECT
@@ -61,6 +62,9 @@ public:
     void VantorButtonClick();
     void CreateConfigurationButtonClick();
     void UpdateStatusLabel();
+    void UpdateEncryptionLabel();
+    // "Encrypted (TLS 1.3)", "Not encrypted", or that only TLS will do.
+    static QString EncryptionText(const TEncryption& encryption);
     void LoadTitle();
     void PlayPriceSpikeSound();
     void Delay(quint32 milliseconds);
@@ -85,6 +89,7 @@ public:
     QTabWidget* PageControl1 = nullptr;
     // "Connection" page
     QLabel* StatusLabel = nullptr;
+    QLabel* EncryptionLabel = nullptr;
     QLineEdit* UsernameEdit = nullptr;
     QLineEdit* PasswordEdit = nullptr;
     QPushButton* LoginButton = nullptr;
@@ -114,7 +119,6 @@ protected:
 private:
     void BuildForm();
     QWidget* BuildConnectionPage();
-    void ShowLongStatusOnTwoLines();
     QWidget* BuildWindowsPage();
     QFrame* BuildConfigurationNotice();
     void ConnectHandlers();

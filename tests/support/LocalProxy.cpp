@@ -40,7 +40,15 @@ LocalProxy::LocalProxy(TKind kind) : m_kind(kind) {}
 
 LocalProxy::~LocalProxy() { Stop(); }
 
-QString LocalProxy::ProgramName() const { return m_kind == Dante ? "danted" : "tinyproxy"; }
+QString LocalProxy::ProgramName() const
+{
+    return m_kind == Dante ? "danted" : m_kind == Tinyproxy ? "tinyproxy" : "stunnel4";
+}
+
+QString LocalProxy::PackageName() const
+{
+    return m_kind == Dante ? "dante-server" : m_kind == Tinyproxy ? "tinyproxy" : "stunnel4";
+}
 
 bool LocalProxy::Installed()
 {
@@ -49,8 +57,7 @@ bool LocalProxy::Installed()
     if (m_program.isEmpty())
         m_program = QStandardPaths::findExecutable(ProgramName(), {"/usr/sbin", "/usr/local/sbin", "/sbin"});
     if (m_program.isEmpty())
-        m_failure = ProgramName() + " is not installed (package " +
-                    (m_kind == Dante ? "dante-server" : "tinyproxy") + "; tools/setup.sh installs it)";
+        m_failure = ProgramName() + " is not installed (package " + PackageName() + "; tools/setup.sh installs it)";
     return !m_program.isEmpty();
 }
 
@@ -69,6 +76,11 @@ QByteArray LocalProxy::Configuration() const
             text += "user.privileged: root\nuser.unprivileged: " + account->User + "\n";
         text += "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 log: error }\n"
                 "socks pass { from: 127.0.0.0/8 to: 127.0.0.0/8 log: connect disconnect error }\n";
+    } else if (m_kind == Stunnel) {
+        // In the foreground it logs to stderr; "pid =" writes no pid file.
+        text = "foreground = yes\npid =\ndebug = 5\n[alerts]\naccept = 127.0.0.1:" + port +
+               "\nconnect = 127.0.0.1:" + QByteArray::number(Target) + "\ncert = " + Certificate.toUtf8() +
+               "\nkey = " + Key.toUtf8() + "\n";
     } else {
         text = "Port " + port + "\nListen 127.0.0.1\nTimeout 600\nAllow 127.0.0.1\nMaxClients 20\nLogLevel Connect\n";
         if (account)
@@ -117,8 +129,10 @@ bool LocalProxy::StartOnce(bool& portTaken)
     // Both stay in the foreground: danted unless told to detach, tinyproxy with -d.
     if (m_kind == Dante)
         m_process->setArguments({"-f", configPath, "-p", m_dir.filePath("danted.pid")});
-    else
+    else if (m_kind == Tinyproxy)
         m_process->setArguments({"-d", "-c", configPath});
+    else
+        m_process->setArguments({configPath});
     m_process->start();
     if (!m_process->waitForStarted(10000)) {
         m_failure = m_program + " cannot be run here: " + m_process->errorString();

@@ -1,6 +1,6 @@
 #pragma once
 // A real proxy daemon from the system's packages (danted for SOCKS 5,
-// tinyproxy for HTTP), run by a test in the foreground on 127.0.0.1 with a
+// tinyproxy for HTTP, stunnel4 as a TLS terminator), run by a test in the foreground on 127.0.0.1 with a
 // free port and a configuration file in a temporary folder of its own; it
 // stops when the object goes. Its log (the daemon's own output) shows which
 // connections it carried.
@@ -18,7 +18,7 @@
 
 class LocalProxy {
 public:
-    enum TKind { Dante, Tinyproxy };
+    enum TKind { Dante, Tinyproxy, Stunnel };
 
     explicit LocalProxy(TKind kind);
     ~LocalProxy();
@@ -28,6 +28,10 @@ public:
     // SOCKS only: offer the user-name method instead of none. The daemon
     // checks the pair against the system's accounts.
     bool RequireUsername = false;
+    // Stunnel only: the plain port it forwards to, and its certificate and key.
+    quint16 Target = 0;
+    QString Certificate;
+    QString Key;
 
     // False when the daemon's program is not on this machine (Failure says which).
     bool Installed();
@@ -44,6 +48,7 @@ public:
 
 private:
     QString ProgramName() const;
+    QString PackageName() const;
     QByteArray Configuration() const;
     bool StartOnce(bool& portTaken);
     bool AcceptsConnections() const;

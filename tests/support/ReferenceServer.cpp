@@ -78,25 +78,12 @@ public:
         ErrorText = m_inner->ErrorText;
         return started;
     }
+    QString EncryptionProtocol() const override { return m_inner->EncryptionProtocol(); }
     void Send(const QByteArray& data) override { m_inner->Send(data); }
     void Close() override { m_inner->Close(); }
     QByteArray ReadAll() override { return m_inner->ReadAll(); }
 
 private:
-    void CopySettingsTo(TGenericServerConnection& target) const
-    {
-        target.SocksServer = SocksServer;
-        target.SocksPort = SocksPort;
-        target.SocksUsercode = SocksUsercode;
-        target.SocksPassword = SocksPassword;
-        target.SocksLevel = SocksLevel;
-        target.ProxyUsername = ProxyUsername;
-        target.ProxyPassword = ProxyPassword;
-        target.Proxy = Proxy;
-        target.ProxyPort = ProxyPort;
-        target.SendTimeout = SendTimeout;
-    }
-
     std::shared_ptr<ConnectionCounts> m_counts;
     std::unique_ptr<TGenericServerConnection> m_inner;
 };
@@ -302,12 +289,13 @@ quint16 FreePortOutsideEphemeralRange()
 
 // ---------------------------------------------------------------------------
 
-ClientProbe::ClientProbe(const QByteArray& serverAddress)
+ClientProbe::ClientProbe(const QByteArray& serverAddress, const QByteArray& connectionKeys)
 {
     // The address is read from "Braxo.ini" once, when the object is made.
-    TestEnvironment::WriteIni("[Connection]\naddress=" + serverAddress + "\n");
+    TestEnvironment::WriteIni("[Connection]\naddress=" + serverAddress + "\n" + connectionKeys);
     Main = std::make_unique<TMainConnection>();
-    TestEnvironment::RemoveIni();
+    if (connectionKeys.isEmpty())
+        TestEnvironment::RemoveIni();
     Main->OnStatusChange = [this] { Statuses.append(Main->Status()); };
     Main->RegisterAlertCallback([this](const QByteArray& data) { Alerts.push_back(data); });
     Main->SetConnectionFactory([this, counts = Connections](TTalkWithServer& talk) {

@@ -113,10 +113,11 @@ struct ConnectionCounts {
 
 // A TMainConnection of the test's own (not the process-wide one) with the
 // server's address, recording statuses, alerts, why each conversation ended
-// and the debug log.
+// and the debug log. Further "[Connection]" keys (one "key=value" a line)
+// stay in "Braxo.ini" for every conversation to read.
 class ClientProbe {
 public:
-    explicit ClientProbe(const QByteArray& serverAddress);
+    explicit ClientProbe(const QByteArray& serverAddress, const QByteArray& connectionKeys = {});
     ~ClientProbe();
     ClientProbe(const ClientProbe&) = delete;
     ClientProbe& operator=(const ClientProbe&) = delete;

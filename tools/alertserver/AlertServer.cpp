@@ -57,6 +57,12 @@ AlertServerCore::~AlertServerCore() = default;
 
 bool AlertServerCore::Listen(QString& error)
 {
+    if (!Options.TlsCertificateFile.isEmpty()) {
+        ServerTls = LoadServerTls(Options.TlsCertificateFile, Options.TlsKeyFile, error);
+        if (!ServerTls)
+            return false;
+        Listener.ServeTls(*ServerTls);
+    }
     if (!Listener.listen(Options.Host, Options.Port)) {
         error = QStringLiteral("cannot listen on %1:%2: %3")
                     .arg(Options.Host.toString())
@@ -72,7 +78,10 @@ bool AlertServerCore::Listen(QString& error)
     for (auto& feed : Feeds)
         feed->Timer.start();
     ScheduleRandomDrop();
-    Log(QStringLiteral("listening on %1:%2").arg(Options.Host.toString()).arg(Port()));
+    Log(QStringLiteral("listening on %1:%2%3")
+            .arg(Options.Host.toString())
+            .arg(Port())
+            .arg(ServerTls ? QStringLiteral(" (TLS)") : QString()));
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "MarketSimulator.h"
 #include "ServerOptions.h"
 #include "ServerState.h"
+#include "TlsListener.h"
 #include <QList>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -27,6 +28,8 @@ public:
     bool Listen(QString& error);
     quint16 Port() const { return Listener.serverPort(); }
     std::optional<quint16> HttpPort() const;
+    // The TLS the TCP ports serve; none without --tls-cert.
+    const std::optional<QSslConfiguration>& Tls() const { return ServerTls; }
 
     // A new session, registered for alerts and faults; Parent owns it.
     AlertSession* CreateSession(QObject* parent);
@@ -59,7 +62,8 @@ private:
 
     ServerOptions Options;
     ServerState SharedState;
-    QTcpServer Listener;
+    std::optional<QSslConfiguration> ServerTls;
+    TlsListener Listener;
     std::unique_ptr<TunnelEndpoint> Tunnel;
     std::vector<std::unique_ptr<CategoryFeed>> Feeds;
     QList<QPointer<AlertSession>> Sessions;

@@ -62,6 +62,12 @@ void AlertSession::Receive(const QByteArray& bytes)
 
 bool AlertSession::TakePreambleLines()
 {
+    // 0x16 0x03 opens a TLS handshake record, never a preamble line: the
+    // client expects TLS on this plain port, and an answer would never come.
+    if (PlainBuffer.startsWith("\x16\x03")) {
+        Close(QStringLiteral("a TLS handshake on a plain port (serve TLS with --tls-cert)"));
+        return false;
+    }
     while (!InputCompressed && !Closed) {
         const qsizetype end = PlainBuffer.indexOf(LineEnd);
         if (end < 0) {

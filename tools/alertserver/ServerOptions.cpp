@@ -135,6 +135,8 @@ std::optional<ServerOptions> ParseOptions(const QStringList& arguments, QString&
     option("seed", "Seed of the synthetic market, for repeatable alerts.", "n");
     option("duration", "Stop after this many seconds.", "seconds");
     option("log", "Also write the log to this file.", "file");
+    option("tls-cert", "Serve TLS with this certificate chain (PEM, leaf first); needs --tls-key.", "file");
+    option("tls-key", "The private key of --tls-cert (PEM, not encrypted).", "file");
     option("log-messages", "Log every message received and every frame sent (passwords included).");
     option("password", "Accept only this password (any user name).", "text");
     option("users", "Accept only the users listed in this file (name:password lines).", "file");
@@ -220,6 +222,12 @@ std::optional<ServerOptions> ParseOptions(const QStringList& arguments, QString&
             return std::nullopt;
         }
         options.DropHow = *how;
+    }
+    options.TlsCertificateFile = parser.value(QStringLiteral("tls-cert"));
+    options.TlsKeyFile = parser.value(QStringLiteral("tls-key"));
+    if (options.TlsCertificateFile.isEmpty() != options.TlsKeyFile.isEmpty()) {
+        error = QStringLiteral("--tls-cert and --tls-key go together");
+        return std::nullopt;
     }
     options.LogFile = parser.value(QStringLiteral("log"));
     options.LogMessages = parser.isSet(QStringLiteral("log-messages"));

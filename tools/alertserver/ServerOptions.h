@@ -37,6 +37,8 @@ struct ServerOptions {
     std::optional<quint32> Seed;
     int DurationMs = 0;
     QString LogFile;
+    QString TlsCertificateFile; // both set: the TCP port (and the tunnel's) serve TLS
+    QString TlsKeyFile;
     bool LogMessages = false; // log every client message and every frame sent
     QString Password;
     std::optional<QHash<QByteArray, QByteArray>> Users; // set: only these may log in

@@ -64,6 +64,8 @@ TunnelEndpoint::TunnelEndpoint(AlertServerCore& server, QObject* parent) : QObje
 
 bool TunnelEndpoint::Listen(const QHostAddress& host, quint16 port, QString& error)
 {
+    if (Server.Tls())
+        Listener.ServeTls(*Server.Tls());
     if (!Listener.listen(host, port)) {
         error = QStringLiteral("cannot listen for HTTP on %1:%2: %3")
                     .arg(host.toString())
@@ -150,7 +152,8 @@ void TunnelEndpoint::OpenTunnel(QTcpSocket* socket, const HttpRequest& request)
             .arg(QString::fromLatin1(token), socket->peerAddress().toString()));
     socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nCache-Control: no-cache\r\n"
                   "Connection: close\r\n\r\n");
-    socket->write("TAVISK TUNNEL 1\r\nhttp://" + host + PostPrefix + token + "\r\n");
+    const QByteArray scheme = Listener.ServesTls() ? "https://" : "http://";
+    socket->write("TAVISK TUNNEL 1\r\n" + scheme + host + PostPrefix + token + "\r\n");
     connect(session, &AlertSession::BytesReady, socket, [socket](const QByteArray& bytes) { socket->write(bytes); });
     connect(session, &AlertSession::CloseRequested, socket, &QTcpSocket::disconnectFromHost, Qt::QueuedConnection);
     connect(socket, &QTcpSocket::disconnected, this, [this, token, session] {

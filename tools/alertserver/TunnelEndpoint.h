@@ -9,7 +9,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QPointer>
-#include <QTcpServer>
+#include "TlsListener.h"
 #include <optional>
 
 class QTcpSocket;
@@ -56,7 +56,7 @@ private:
     void Respond(QTcpSocket* socket, int status, const QByteArray& reason, const QByteArray& body);
 
     AlertServerCore& Server;
-    QTcpServer Listener;
+    TlsListener Listener;
     QHash<QByteArray, Tunnel> Tunnels;
     QHash<QTcpSocket*, Connection> Connections;
 };

@@ -16,19 +16,7 @@ TWatchedConnection::~TWatchedConnection()
 
 // The conversation fills our settings after the factory returned us, so they
 // reach the real connection only now.
-void TWatchedConnection::CopySettingsInward()
-{
-    m_inner->SocksServer = SocksServer;
-    m_inner->SocksPort = SocksPort;
-    m_inner->SocksUsercode = SocksUsercode;
-    m_inner->SocksPassword = SocksPassword;
-    m_inner->SocksLevel = SocksLevel;
-    m_inner->ProxyUsername = ProxyUsername;
-    m_inner->ProxyPassword = ProxyPassword;
-    m_inner->Proxy = Proxy;
-    m_inner->ProxyPort = ProxyPort;
-    m_inner->SendTimeout = SendTimeout;
-}
+void TWatchedConnection::CopySettingsInward() { CopySettingsTo(*m_inner); }
 
 void TWatchedConnection::HookInner()
 {

@@ -5,6 +5,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslError>
 #include <array>
 
 namespace {
@@ -79,6 +80,7 @@ void THttpClient::Start(THttpRequest request, const QByteArray& contentType)
     networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     // Proxies must hand the stream over as it comes, not keep a copy.
     networkRequest.setRawHeader("Cache-Control", "no-cache");
+    ApplyTls(networkRequest, url);
     m_statusCode = 0;
     m_reasonPhrase.clear();
     m_request = request;
@@ -121,6 +123,32 @@ QNetworkProxy THttpClient::ChosenProxy() const
     return QNetworkProxy(QNetworkProxy::NoProxy);
 }
 
+void THttpClient::ApplyTls(QNetworkRequest& request, const QUrl& url)
+{
+    m_tlsFailure.clear();
+    m_encryptionProtocol.clear();
+    m_tls.reset();
+    if (url.scheme().toLower() != "https")
+        return;
+    m_tls = std::make_unique<TTlsPolicy>(Tls);
+    request.setSslConfiguration(m_tls->Configuration());
+    request.setPeerVerifyName(m_tls->PeerName(url.host()));
+}
+
+// Once the server has been verified, a pinned fingerprint must still match.
+void THttpClient::CheckEncrypted()
+{
+    if (!m_reply || !m_tls)
+        return;
+    const QSslConfiguration session = m_reply->sslConfiguration();
+    m_tlsFailure = m_tls->RefusalOfVerifiedPeer(session.peerCertificate());
+    if (!m_tlsFailure.isEmpty()) {
+        m_reply->abort();
+        return;
+    }
+    m_encryptionProtocol = TTlsPolicy::ProtocolName(session.sessionProtocol());
+}
+
 template <typename Work>
 void THttpClient::FromReply(const char* location, Work&& work)
 {
@@ -143,6 +171,18 @@ void THttpClient::HookReply(QNetworkReply* reply)
             m_state = httpWaitingHeader;
     });
     QObject::connect(reply, &QNetworkReply::metaDataChanged, hooks, [this] { ReadHeader(); });
+    QObject::connect(reply, &QNetworkReply::sslErrors, hooks, [this, reply](const QList<QSslError>& errors) {
+        if (!m_tls)
+            return;
+        const TTlsPolicy::TVerdict verdict =
+            m_tls->Judge(errors, reply->sslConfiguration().peerCertificate(), reply->request().peerVerifyName());
+        if (verdict.Refusal.isEmpty())
+            reply->ignoreSslErrors(verdict.Ignore);
+        else
+            m_tlsFailure = verdict.Refusal;
+    });
+    QObject::connect(reply, &QNetworkReply::encrypted, hooks,
+                     [this] { FromReply("THttpClient.Encrypted", [this] { CheckEncrypted(); }); });
     QObject::connect(reply, &QNetworkReply::readyRead, hooks,
                      [this] { FromReply("THttpClient.OnDocData", [this] { DeliverBody(); }); });
     QObject::connect(reply, &QNetworkReply::finished, hooks,

@@ -7,6 +7,7 @@
 //
 // Transport failures give a non-zero ErrCode (the QNetworkReply error); an
 // HTTP error status is not a transport failure, it is seen in StatusCode.
+#include "platform/core/TlsPolicy.h"
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
@@ -74,6 +75,9 @@ public:
     QString SocksPassword;
     TSocksAuthentication SocksAuthentication = socksNoAuthentication;
 
+    // How an https:// request verifies the server; unused for http://.
+    TTlsSettings Tls;
+
     // The POST body is read from here, from its current position to its end,
     // when the POST starts. Not owned.
     QIODevice* SendStream = nullptr;
@@ -81,8 +85,9 @@ public:
     THttpDocDataEvent OnDocData;
     THttpRequestDoneEvent OnRequestDone;
 
-    // Start a request; they raise EHttpException when it cannot start and the
-    // client then stays ready. Only one request at a time.
+    // Start a request; they raise EHttpException (ETlsSettingsError for
+    // unusable TLS settings) when it cannot start and the client then stays
+    // ready. Only one request at a time.
     void GetASync();
     void PostASync(const QByteArray& contentType);
     // Stops the current request; its request-done report is raised before
@@ -92,12 +97,18 @@ public:
     THttpState State() const { return m_state; }
     int StatusCode() const { return m_statusCode; }
     const QString& ReasonPhrase() const { return m_reasonPhrase; }
+    // Why the current or last request's server was refused; empty if it was not.
+    const QString& TlsFailure() const { return m_tlsFailure; }
+    // "TLS 1.3" once the current or last request's server has been verified.
+    const QString& EncryptionProtocol() const { return m_encryptionProtocol; }
 
 private:
     void Start(THttpRequest request, const QByteArray& contentType);
     QUrl CheckedUrl() const;
     QNetworkProxy ChosenProxy() const;
     void HookReply(QNetworkReply* reply);
+    void ApplyTls(class QNetworkRequest& request, const QUrl& url);
+    void CheckEncrypted();
     void ReadHeader();
     void DeliverBody();
     void Finish();
@@ -114,6 +125,9 @@ private:
     THttpState m_state = httpReady;
     int m_statusCode = 0;
     QString m_reasonPhrase;
+    std::unique_ptr<TTlsPolicy> m_tls; // https only
+    QString m_tlsFailure;
+    QString m_encryptionProtocol;
     int m_signalDepth = 0;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

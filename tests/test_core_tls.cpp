@@ -1,0 +1,308 @@
+// TLS between the client and the reference server, with certificates made
+// at test time: which servers are accepted (an authority from "tls ca file",
+// "tls peer name", a pinned fingerprint) and which are refused, what the user
+// is told, and that a refused server never receives the login; TLS through
+// a real stunnel4 and through SOCKS (danted), and the https tunnel.
+#include "LocalProxy.h"
+#include "ReferenceServer.h"
+#include "Shared/HttpTunnels.h"
+#include "Shared/SocketServerConnections.h"
+#include "TestCertificates.h"
+#include "TestEnvironment.h"
+#include "platform/core/TlsPolicy.h"
+#include <QTcpServer>
+#include <gtest/gtest.h>
+#include <memory>
+
+#ifdef TAVISK_SERVER_BIN
+
+using namespace ReferenceServerKit;
+using namespace std::chrono_literals;
+using TestEnvironment::WaitFor;
+
+namespace {
+
+TestCertificates* g_certificates = nullptr;
+
+QString Cert(const char* file) { return g_certificates->Path(file); }
+QByteArray CaFileKey() { return "tls ca file=" + Cert("ca.pem").toUtf8() + '\n'; }
+// The status while the client tries again after a refusal with this reason.
+QString Retrying(QString reason)
+{
+    reason.chop(reason.endsWith(u'.') ? 1 : 0);
+    return reason + "; trying again";
+}
+
+QByteArray PinKey(const char* file) { return "tls fingerprint=" + g_certificates->OpensslFingerprint(Cert(file)) + '\n'; }
+
+class TlsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static TestCertificates certificates;
+        static const bool made = certificates.Make();
+        g_certificates = made ? &certificates : nullptr;
+        if (!made)
+            std::fprintf(stderr, "%s\n", certificates.Failure().toUtf8().constData());
+    }
+    void SetUp() override
+    {
+        if (!g_certificates)
+            GTEST_SKIP() << "no test certificates (is openssl installed?)";
+    }
+    void TearDown() override
+    {
+        Client.reset();
+        Server.reset();
+        TestEnvironment::RemoveIni();
+    }
+
+    // The reference server, serving TLS with the given certificate (none: plain).
+    void StartServer(const char* certificate, QStringList more = {})
+    {
+        Server = std::make_unique<ReferenceServer>(TAVISK_SERVER_BIN);
+        QStringList arguments{"--rate", "20"};
+        if (certificate)
+            arguments << "--tls-cert" << Cert(certificate) << "--tls-key" << Cert("server.key");
+        ASSERT_TRUE(Server->Start(arguments + more));
+    }
+    void LogIn(const QByteArray& address, const QByteArray& keys)
+    {
+        Client = std::make_unique<ClientProbe>(address, keys);
+        Client->Main->AddCategory("strike");
+        Client->LogIn("trader", "pw");
+    }
+    void ExpectWorkingAndEncrypted()
+    {
+        ASSERT_TRUE(Client->WaitForStatus("Connected!", 20s)) << Client->Main->Status().toStdString();
+        ASSERT_TRUE(Client->WaitForMoreAlerts(3));
+        EXPECT_EQ(Client->Main->Encryption().Protocol, "TLS 1.3");
+        EXPECT_TRUE(Client->Main->Encryption().Required);
+        EXPECT_EQ(Server->ReceivedCommands("login").size(), 1);
+    }
+    // The reason is shown and stays while the client keeps trying; the
+    // server never received a single message.
+    void ExpectRefused(const QString& reason)
+    {
+        const QString status = Retrying(reason);
+        ASSERT_TRUE(Client->WaitForStatus(status, 20s)) << Client->Main->Status().toStdString();
+        ASSERT_TRUE(WaitFor([&] { return Client->Connections->Created >= 3; }, 10s));
+        EXPECT_EQ(Client->Main->Status(), status);
+        EXPECT_FALSE(Client->Statuses.contains("Connected!"));
+        EXPECT_TRUE(Client->Main->Encryption().Protocol.isEmpty());
+        EXPECT_TRUE(Server->Received().isEmpty()) << Describe(Server->Received()).toStdString();
+        EXPECT_TRUE(Client->Alerts.empty());
+    }
+
+    std::unique_ptr<ReferenceServer> Server;
+    std::unique_ptr<ClientProbe> Client;
+};
+
+struct AcceptedCase {
+    const char* Name;
+    const char* Certificate;
+    QByteArray (*Keys)();
+};
+
+void PrintTo(const AcceptedCase& c, std::ostream* out) { *out << c.Name; }
+
+class AcceptedServer : public TlsTest, public ::testing::WithParamInterface<AcceptedCase> {};
+
+TEST_P(AcceptedServer, LogsInAndAlertsFlowEncrypted)
+{
+    ASSERT_NO_FATAL_FAILURE(StartServer(GetParam().Certificate));
+    LogIn(Server->Address(), "tls=1\n" + GetParam().Keys());
+    ExpectWorkingAndEncrypted();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tls, AcceptedServer,
+    ::testing::Values(AcceptedCase{"TrustedThroughTheCaFile", "server.pem", [] { return CaFileKey(); }},
+                      AcceptedCase{"CertificateForThePeerName", "named.pem",
+                                   [] { return CaFileKey() + "tls peer name=" + TestCertificates::NamedHost + '\n'; }},
+                      AcceptedCase{"SelfSignedButPinned", "self.pem", [] { return PinKey("self.pem"); }}),
+    [](const ::testing::TestParamInfo<AcceptedCase>& info) { return std::string(info.param.Name); });
+
+struct RefusedCase {
+    const char* Name;
+    const char* Certificate;
+    QByteArray (*Keys)();
+    const char* Reason;
+};
+
+void PrintTo(const RefusedCase& c, std::ostream* out) { *out << c.Name; }
+
+class RefusedServer : public TlsTest, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedServer, NeverGetsTheLoginAndTheUserSeesWhy)
+{
+    ASSERT_NO_FATAL_FAILURE(StartServer(GetParam().Certificate));
+    LogIn(Server->Address(), "tls=1\n" + GetParam().Keys());
+    ExpectRefused(GetParam().Reason);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tls, RefusedServer,
+    ::testing::Values(
+        RefusedCase{"SelfSignedWithoutTheCa", "self.pem", [] { return QByteArray(); },
+                    "The server's certificate is not trusted (self-signed or from an unknown authority)."},
+        RefusedCase{"ForAnotherName", "named.pem", [] { return CaFileKey(); },
+                    "The server's certificate is for another name (expected \"127.0.0.1\")."},
+        RefusedCase{"Expired", "expired.pem", [] { return CaFileKey(); }, "The server's certificate has expired."},
+        RefusedCase{"SelfSignedNotThePinnedOne", "self.pem", [] { return PinKey("other.pem"); },
+                    "The server's certificate does not match the configured fingerprint."},
+        RefusedCase{"TrustedButNotThePinnedOne", "server.pem", [] { return CaFileKey() + PinKey("other.pem"); },
+                    "The server's certificate does not match the configured fingerprint."}),
+    [](const ::testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.Name); });
+
+// A relative name is looked up beside the configuration file.
+TEST_F(TlsTest, ACaFileThatCannotBeReadIsShownAndNothingIsSent)
+{
+    ASSERT_NO_FATAL_FAILURE(StartServer("server.pem"));
+    LogIn(Server->Address(), "tls=1\ntls ca file=no-such.pem\n");
+    ExpectRefused("The TLS certificate authority file \"" + TestEnvironment::WorkDir() +
+                  "/no-such.pem\" cannot be read: No such file or directory");
+}
+
+TEST_F(TlsTest, TlsClientAndPlainServerPartAtOnceWithAClearStatus)
+{
+    ASSERT_NO_FATAL_FAILURE(StartServer(nullptr));
+    LogIn(Server->Address(), "tls=1\n");
+    ExpectRefused("The server does not speak TLS: it closed the connection during the TLS handshake.");
+    EXPECT_TRUE(Server->WaitForLog("a TLS handshake on a plain port"));
+}
+
+TEST_F(TlsTest, PlainClientAndTlsServerPartAtOnceWithAClearStatus)
+{
+    ASSERT_NO_FATAL_FAILURE(StartServer("server.pem"));
+    LogIn(Server->Address(), "");
+    const QString reason = "The server closed the connection without answering "
+                           "(does it expect TLS?).";
+    ASSERT_TRUE(Client->WaitForStatus(Retrying(reason), 20s)) << Client->Main->Status().toStdString();
+    EXPECT_TRUE(Server->WaitForLog("TLS handshake with 127.0.0.1"));
+    EXPECT_TRUE(Server->Received().isEmpty());
+    EXPECT_FALSE(Client->Main->Encryption().Required);
+}
+
+// A server that accepts the connection and never answers the handshake.
+TEST_F(TlsTest, SilentServerIsGivenUpAfterTheHandshakeTimeout)
+{
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    TSocketServerConnection connection("127.0.0.1", QString::number(silent.serverPort()));
+    connection.Tls.Enabled = true;
+    connection.Tls.HandshakeTimeoutMs = 200;
+    int connected = 0;
+    int closed = 0;
+    connection.OnSessionConnected = [&](TGenericServerConnection*) { ++connected; };
+    connection.OnSessionClosed = [&](TGenericServerConnection*) { ++closed; };
+    ASSERT_TRUE(connection.Connect());
+    ASSERT_TRUE(WaitFor([&] { return closed == 1; }));
+    EXPECT_EQ(connected, 0);
+    EXPECT_EQ(connection.ErrorText, "The server does not speak TLS: it did not answer the TLS handshake.");
+}
+
+TEST_F(TlsTest, AMalformedFingerprintFailsAtOnce)
+{
+    TSocketServerConnection connection("127.0.0.1", "1");
+    connection.Tls.Enabled = true;
+    connection.Tls.Fingerprint = "ab:cd";
+    int closed = 0;
+    connection.OnSessionClosed = [&](TGenericServerConnection*) { ++closed; };
+    EXPECT_FALSE(connection.Connect());
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(connection.ErrorText,
+              "The TLS fingerprint setting is not a SHA-256 fingerprint (64 hexadecimal digits, colons allowed).");
+}
+
+TEST_F(TlsTest, TlsTurnedOnRefusesAPlainHttpTunnel)
+{
+    THttpTunnel tunnel("http://127.0.0.1:1/stream");
+    tunnel.Tls.Enabled = true;
+    EXPECT_FALSE(tunnel.Connect());
+    EXPECT_EQ(tunnel.State(), THttpTunnel::Closed);
+    EXPECT_EQ(tunnel.ErrorText, "TLS is turned on, but the http tunnel url does not start with https://.");
+}
+
+TEST(TlsFingerprint, AcceptsHexWithOrWithoutColonsAndAsOpensslPrintsIt)
+{
+    const QString hex = "f374f2ec190192b27acafc8b3bf79ce39ea0192e14b3498516dfe9f2872428c2";
+    EXPECT_EQ(TTlsPolicy::NormalizedFingerprint(hex.toUpper()), hex);
+    EXPECT_EQ(TTlsPolicy::NormalizedFingerprint("sha256 Fingerprint=F3:74:F2:EC:19:01:92:B2:7A:CA:FC:8B:3B:F7:9C:E3:"
+                                                "9E:A0:19:2E:14:B3:49:85:16:DF:E9:F2:87:24:28:C2"),
+              hex);
+    EXPECT_EQ(TTlsPolicy::NormalizedFingerprint(" " + hex + " "), hex);
+    EXPECT_TRUE(TTlsPolicy::NormalizedFingerprint(hex.left(62)).isEmpty());
+    EXPECT_TRUE(TTlsPolicy::NormalizedFingerprint(hex.left(62) + "zz").isEmpty());
+}
+
+// The plain reference server behind a real TLS terminator.
+TEST_F(TlsTest, LogsInThroughStunnel)
+{
+    ASSERT_NO_FATAL_FAILURE(StartServer(nullptr));
+    LocalProxy stunnel(LocalProxy::Stunnel);
+    if (!stunnel.Installed())
+        GTEST_SKIP() << stunnel.Failure().toStdString();
+    stunnel.Target = Server->Port();
+    stunnel.Certificate = Cert("server.pem");
+    stunnel.Key = Cert("server.key");
+    ASSERT_TRUE(stunnel.Start()) << stunnel.Failure().toStdString();
+    LogIn("127.0.0.1:" + QByteArray::number(stunnel.Port()), "tls=1\n" + CaFileKey());
+    ExpectWorkingAndEncrypted();
+    EXPECT_TRUE(stunnel.WaitForLog("accepted connection from 127.0.0.1")) << stunnel.Log().toStdString();
+}
+
+class TlsThroughSocks : public TlsTest, public ::testing::WithParamInterface<int> {};
+
+// The certificate is checked against the server, not the proxy: the
+// handshake starts once the proxy has connected us.
+TEST_P(TlsThroughSocks, LogsInThroughDante)
+{
+    ASSERT_NO_FATAL_FAILURE(StartServer("server.pem"));
+    LocalProxy dante(LocalProxy::Dante);
+    if (!dante.Installed())
+        GTEST_SKIP() << dante.Failure().toStdString();
+    ASSERT_TRUE(dante.Start()) << dante.Failure().toStdString();
+    LogIn(Server->Address(), "tls=1\n" + CaFileKey() + "socks server=127.0.0.1\nsocks port=" +
+                                 QByteArray::number(dante.Port()) + "\nsocks level=" + QByteArray::number(GetParam()) +
+                                 '\n');
+    ExpectWorkingAndEncrypted();
+    EXPECT_TRUE(dante.WaitForLog(" 127.0.0.1." + QByteArray::number(Server->Port()) + '\n')) << dante.Log().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Tls, TlsThroughSocks, ::testing::Values(4, 5),
+                         [](const ::testing::TestParamInfo<int>& info) { return "Socks" + std::to_string(info.param); });
+
+class HttpsTunnel : public TlsTest {
+protected:
+    void LogInOverTunnel(const char* certificate, const QByteArray& keys)
+    {
+        const quint16 httpPort = FreePortOutsideEphemeralRange();
+        ASSERT_NE(httpPort, 0);
+        ASSERT_NO_FATAL_FAILURE(StartServer(certificate, {"--http-port", QString::number(httpPort)}));
+        // The TCP address leads nowhere: only the tunnel can log in.
+        LogIn("127.0.0.1:1", "http tunnel url=https://127.0.0.1:" + QByteArray::number(httpPort) + "/stream\n" + keys);
+    }
+};
+
+TEST_F(HttpsTunnel, VerifiedByTheCaFile)
+{
+    ASSERT_NO_FATAL_FAILURE(LogInOverTunnel("server.pem", CaFileKey()));
+    ExpectWorkingAndEncrypted();
+}
+
+TEST_F(HttpsTunnel, SelfSignedServerIsRefusedBeforeAnyPost)
+{
+    ASSERT_NO_FATAL_FAILURE(LogInOverTunnel("self.pem", {}));
+    ExpectRefused("The server's certificate is not trusted (self-signed or from an unknown authority).");
+}
+
+TEST_F(HttpsTunnel, TrustedButNotThePinnedOneIsRefused)
+{
+    ASSERT_NO_FATAL_FAILURE(LogInOverTunnel("server.pem", CaFileKey() + PinKey("other.pem")));
+    ExpectRefused("The server's certificate does not match the configured fingerprint.");
+}
+
+} // namespace
+
+#endif
