@@ -1,7 +1,16 @@
-// External linking: the window's order of calls to its connector, when it
-// shows itself, and the built-in connector's links and its refusal of
-// symbols that another program could misread.
+// External linking: what in a grid links a symbol (only the trader's own
+// pick), the window's order of calls to its connector, when it shows itself,
+// and the built-in connector's links and its refusal of symbols that another
+// program could misread.
+#include "GuiGridProbe.h"
 #include "TestEnvironment.h"
+#include "Zembra/QuentGridFull.h"
+#include "grids/BollingerGrid.h"
+#include "grids/DravelGrid.h"
+#include "grids/FerrikGrid.h"
+#include "grids/PointsTopListGrid.h"
+#include "grids/SymbolOnlyGrid.h"
+#include "grids/VantorGrid.h"
 #include "platform/core/SettingsStore.h"
 #include "platform/gui/Connector.h"
 #include "shell/ExternalLinkingWindowUnit.h"
@@ -19,6 +28,98 @@
 #include <memory>
 
 namespace {
+
+// ---------------------------------------------------------------------------
+// What links from a grid
+
+// Every grid style, filled with the symbols AAA, BBB and CCC.
+template <typename TGrid, typename TList>
+TDrawGrid* FilledGrid(QWidget* owner)
+{
+    auto* grid = new TGrid(owner);
+    TList list;
+    for (const char* symbol : {"CCC", "BBB", "AAA"}) {
+        typename TList::value_type entry;
+        entry.symbol = symbol;
+        if constexpr (requires { list.PushFront(entry); })
+            list.PushFront(entry);
+        else
+            list.prepend(entry);
+    }
+    grid->SetEntries(list);
+    return grid;
+}
+
+struct TGridStyle {
+    const char* Name;
+    TDrawGrid* (*Make)(QWidget* owner);
+};
+
+const TGridStyle GridStyles[] = {
+    {"ferrik", FilledGrid<TFerrikGrid, TFerrikEntries>},
+    {"dravel", FilledGrid<TDravelGrid, TDravelEntries>},
+    {"strike", FilledGrid<TVantorGrid, TVantorEntries>},
+    {"symbol", FilledGrid<TSymbolOnlyGrid, TVantorEntries>},
+    {"bollinger", FilledGrid<TBollingerGrid, TBollingerEntries>},
+    {"points", FilledGrid<TPointsTopListGrid, TPointsTopListEntries>},
+    {"quent", FilledGrid<TQuentTopListFullGrid, TQuentTopListEntries>},
+};
+
+int SymbolColumn(TDrawGrid& grid)
+{
+    for (int column = 0; column < grid.ColCount(); ++column)
+        if (GridProbe::DisplayText(grid, column, 0) == "Symbol")
+            return column;
+    return -1;
+}
+
+// Takes the active window away and gives it back: the grid, the window's
+// focus widget, gets the focus back as a window manager hands it over.
+void ReactivateWindowOf(QWidget& grid)
+{
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    QApplication::setActiveWindow(grid.window());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(grid.window()));
+    ASSERT_TRUE(grid.hasFocus());
+}
+
+TEST(GridLinking, OnlyALeftClickOrAnArrowKeyLinksASymbolInAnyGrid)
+{
+    for (const TGridStyle& style : GridStyles) {
+        SCOPED_TRACE(style.Name);
+        auto owner = GridProbe::MakeOwner(640, 200);
+        TDrawGrid* grid = style.Make(owner.get());
+        GridProbe::LinkRecorder links;
+        GridProbe::Show(*owner, *grid);
+        QApplication::setActiveWindow(owner.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(owner.get()));
+        const int column = SymbolColumn(*grid);
+        ASSERT_GE(column, 0);
+
+        grid->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(grid->hasFocus());
+        grid->clearFocus();
+        grid->setFocus(Qt::OtherFocusReason);
+        ReactivateWindowOf(*grid);
+        QTest::keyClick(grid, Qt::Key_B); // no type-ahead either
+        GridProbe::Click(*grid, column, 2, Qt::RightButton);
+        GridProbe::Click(*grid, column, 3, Qt::MiddleButton);
+        EXPECT_TRUE(links.Symbols.isEmpty());
+        EXPECT_FALSE(grid->currentIndex().isValid()) << "nothing was picked, so no row is current";
+
+        const QByteArray clicked = GridProbe::DisplayText(*grid, column, 2).toUtf8();
+        GridProbe::Click(*grid, column, 2);
+        EXPECT_EQ(links.Symbols, QList<QByteArray>{clicked});
+        // The other buttons leave the picked row where it is.
+        GridProbe::Click(*grid, column, 3, Qt::RightButton);
+        ReactivateWindowOf(*grid);
+        EXPECT_EQ(grid->currentIndex().row(), 1);
+        EXPECT_EQ(links.Symbols, QList<QByteArray>{clicked});
+    }
+}
 
 // A connector that writes down every call the window makes.
 class TRecordingConnector : public TConnector {

@@ -590,15 +590,6 @@ void TQuentTopListFullGrid::MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, cons
 
 void TQuentTopListFullGrid::SelectCell(int column, int row) { GridSelectCell(column, row); }
 
-void TQuentTopListFullGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
-{
-    TListGridOf<TQuentTopListEntry>::currentChanged(current, previous);
-    // Without scroll bars the keyboard is the way to rows past the bottom:
-    // the view follows the selected row.
-    if (current.isValid() && isVisible())
-        scrollTo(current);
-}
-
 void TQuentTopListFullGrid::GridSelectCell(int, int row)
 {
     if (!m_selectEnabled)

@@ -118,7 +118,6 @@ protected:
     void FontChanged() override;
     void SelectCell(int column, int row) override;
     bool viewportEvent(QEvent* event) override;
-    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
     struct TPieBitmaps {
