@@ -548,6 +548,16 @@ TEST(ErrorReportTest, AnErrorInAHandlerIsShownNotThrown)
     bool ran = false;
     RunReportingErrors([&] { ran = true; });
     EXPECT_TRUE(ran);
+
+    // Words from a server or a symbol stay words: plain text, one screen at most.
+    const QString hostile = "<a href=\"http://phish.example\">Log in again</a>" + QString(5000, 'x');
+    box = qobject_cast<QMessageBox*>(ShowWarningToUser(hostile));
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    EXPECT_EQ(box->text(), hostile.left(MaxShownMessageChars - 3) + "...");
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    box->close();
+    EXPECT_EQ(CutForDisplay(QString::fromUtf8("ab\xF0\x9F\x93\x88" "cde"), 6), "ab...") << "no half character";
 }
 
 } // namespace
