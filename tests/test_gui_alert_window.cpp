@@ -9,6 +9,7 @@
 #include "Zembra/AlertWindowUnit.h"
 #include "Zembra/ExcludeList.h"
 #include "Shared/Assertions.h"
+#include "Shared/DebugLog.h"
 #include "Shared/ServerConnectionFactory.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "platform/core/IniFile.h"
@@ -181,6 +182,23 @@ TEST_F(AlertWindowTest, FieldsAreDecodedSkippedAndReplaced)
     window->HandleAlert("strike");
     ASSERT_EQ(window->StrikeRows().size(), 2);
     EXPECT_TRUE(window->StrikeRows().at(0).symbol.isEmpty());
+}
+
+TEST_F(AlertWindowTest, AnAlertOverTheLimitsIsDroppedWithOneDebugLine)
+{
+    QStringList logged;
+    SetDebugSink([&](const QString& line) { logged << line; });
+    const auto window = MakeWindow("subscription=strike\n");
+    const auto spy = SetEntriesSpy(*window);
+    window->HandleAlert(Alert("strike", "symbol=A" + QByteArray(MaxAlertFields, '&')));
+    SetDebugSink(nullptr);
+    EXPECT_TRUE(window->StrikeRows().isEmpty());
+    EXPECT_EQ(spy->count(), 0);
+    ASSERT_EQ(logged.size(), 1);
+    EXPECT_TRUE(logged[0].contains("\"strike\": an alert was dropped")) << logged[0].toStdString();
+
+    window->HandleAlert(Alert("strike", "symbol=B" + QByteArray(MaxAlertFields - 1, '&')));
+    EXPECT_EQ(window->StrikeRows().size(), 1);
 }
 
 TEST_F(AlertWindowTest, AWindowWithoutSettingsShowsNothingAndDoesNotFail)
