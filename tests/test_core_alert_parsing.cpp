@@ -57,7 +57,7 @@ QByteArray Pieces(qsizetype count, qsizetype bytes)
     return pieces.join('&');
 }
 
-TEST(AlertLimits, AnAlertHoldsAtMost4096FieldsOfAtMost1024Bytes)
+TEST(AlertLimits, AnAlertHoldsAtMost2048FieldsOfAtMost1024Bytes)
 {
     EXPECT_TRUE(AlertWithinLimits(""));
     EXPECT_TRUE(AlertWithinLimits(Pieces(MaxAlertFields, MaxAlertFieldBytes)));

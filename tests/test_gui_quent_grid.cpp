@@ -363,8 +363,9 @@ TEST_F(QuentGridTest, ASpikeSoundsOnceAfterPaintingAndAgainOnlyAfterItWasSeenBel
     EXPECT_EQ(m_soundsInsidePaint, 0);
 }
 
-TEST_F(QuentGridTest, EverySpikeDecidedInOnePaintSoundsOnceAndAnUnpaintedSpikeNever)
+TEST_F(QuentGridTest, SpikesPaintedUntilTheSoundIsOverJoinItAndAnUnpaintedSpikeNeverSounds)
 {
+    m_grid->SetIgnoreSortTimer(true);
     m_grid->SetColumns(QStringLiteral("0"));
     TQuentTopListEntry a = Entry("AAA");
     TQuentTopListEntry b = Entry("BBB");
@@ -373,10 +374,27 @@ TEST_F(QuentGridTest, EverySpikeDecidedInOnePaintSoundsOnceAndAnUnpaintedSpikeNe
     Render();
     EXPECT_EQ(m_sounds, 0); // no spike column shown
 
+    // Two spikes in one paint, and a third painted while their sound plays.
+    TQuentTopListEntry c = Entry("CCC");
+    c.priceSpike = 9;
+    SetPriceSpikeSoundHandler([&] {
+        ++m_sounds;
+        m_grid->SetEntries({a, b, c});
+        Render();
+    });
     m_grid->SetColumns(QStringLiteral("0,1"));
     Render();
-    EXPECT_EQ(m_sounds, 2);
+    EXPECT_EQ(m_sounds, 1);
     EXPECT_EQ(m_soundsInsidePaint, 0);
+    EXPECT_EQ(m_grid->SpikedSymbols(), Symbols({"AAA", "BBB", "CCC"}));
+
+    // Once it is over, a new spike sounds again.
+    TQuentTopListEntry d = Entry("DDD");
+    d.priceSpike = 10;
+    SetPriceSpikeSoundHandler([&] { ++m_sounds; });
+    m_grid->SetEntries({a, b, c, d});
+    Render();
+    EXPECT_EQ(m_sounds, 2);
 }
 
 TEST_F(QuentGridTest, PiesFillTheirFractionCounterClockwiseFromTwelve)

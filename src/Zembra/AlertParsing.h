@@ -47,8 +47,9 @@ quint32 ReadColorSetting(const QByteArray& text);
 // thousands of field names that collide in the hash table would cost a
 // quadratic walk of one chain (minutes for one frame of 45,000 names), and
 // a megabyte of text in a cell would be measured again at every repaint.
-// Real alerts hold a few dozen to a thousand short fields.
-inline constexpr qsizetype MaxAlertFields = 4096;     // pieces between "&", skipped ones included
+// Real alerts hold a few to a thousand short fields (a top list of 60 rows
+// holds 900); at the limit, fields that all collide cost about 15 ms.
+inline constexpr qsizetype MaxAlertFields = 2048;     // pieces between "&", skipped ones included
 inline constexpr qsizetype MaxAlertFieldBytes = 1024; // one piece as it arrives: name, "=", value
 // The longest field line that keeps both limits.
 inline constexpr qsizetype MaxAlertFieldLineBytes = MaxAlertFields * (MaxAlertFieldBytes + 1) - 1;

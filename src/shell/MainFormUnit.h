@@ -58,7 +58,9 @@ public:
     void UpdateStatusLabel();
     void LoadTitle();
     void PlayPriceSpikeSound();
-    void Delay(quint32 milliseconds);
+    // Waits, handling events; false when it was cut short because the
+    // application is quitting.
+    bool Delay(quint32 milliseconds);
     // Saves the alert windows' placements and the "Main" settings; runs once,
     // when the window closes.
     void FormDestroy();
@@ -131,5 +133,6 @@ private:
     QString m_soundFileName;
     TExternalLinkingWindow* m_linkingWindow = nullptr;
     TSoundPlayer* m_soundPlayer = nullptr;
+    bool m_soundBusy = false; // a spike sound waits or a sound plays
     bool m_destroyed = false;
 };
