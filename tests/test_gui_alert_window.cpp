@@ -17,6 +17,8 @@
 #include "platform/core/IniFile.h"
 #include "platform/core/SettingsStore.h"
 #include "platform/gui/PriceSpikeSound.h"
+#include "shell/ExternalLinkingWindowUnit.h"
+#include "shell/FakeDataFormUnit.h"
 #include "shell/MainFormUnit.h"
 #include "shell/VantorExcludeFormUnit.h"
 
@@ -846,8 +848,13 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
         std::chrono::seconds(20)));
 
     // The sound on and spikes from now on; once one waits for its sound, the
-    // trader closes the main window, which ends the program as start-up wires it.
-    QObject::connect(form.get(), &TMainForm::Closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    // trader closes the main window, which ends the program as start-up wires
+    // it, although two other windows refuse to close (they only hide).
+    form->EndProgramOnClose();
+    TFakeDataForm fakeData;
+    TExternalLinkingWindow linking;
+    fakeData.show();
+    linking.show();
     form->PriceSpikeSoundCheckBox->setChecked(true);
     ASSERT_TRUE(server.Control("spikes on"));
     QTimer closer;
@@ -863,7 +870,7 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
     bound.setSingleShot(true);
     QObject::connect(&bound, &QTimer::timeout, [&] {
         gaveUp = true;
-        QCoreApplication::quit();
+        QCoreApplication::exit(1);
     });
     bound.start(120000);
     QApplication::exec();

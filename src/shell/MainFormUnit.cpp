@@ -157,6 +157,11 @@ TMainForm::~TMainForm()
 
 void TMainForm::SetSoundPlayer(TSoundPlayer* player) { m_soundPlayer = player ? player : &DefaultSoundPlayer(); }
 
+void TMainForm::EndProgramOnClose()
+{
+    connect(this, &TMainForm::Closed, qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
 // ---------------------------------------------------------------------------
 // The form design
 

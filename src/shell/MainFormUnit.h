@@ -34,6 +34,11 @@ public:
     void SetLinkingWindow(TExternalLinkingWindow* window) { m_linkingWindow = window; }
     // The price-spike delay in milliseconds (the first fake data form's field).
     std::function<int()> SoundDelaySource;
+    // Closing this window ends the program: every event loop stops at once,
+    // a waiting price-spike sound included. (QCoreApplication::quit would
+    // first close every other window and give up when one of them refuses,
+    // as the linking window and the fake data form do: they only hide.)
+    void EndProgramOnClose();
 
     // --- Replaceable platform pieces (tests put fakes here) -----------------
     void SetSoundPlayer(TSoundPlayer* player);

@@ -61,7 +61,7 @@ int main(int argc, char** argv)
     mainForm.SoundDelaySource = [&fakeDataForm] { return fakeDataForm.SoundDelay(); };
     SetSymbolLinkHandler([&linkingWindow](const QByteArray& symbol) { linkingWindow.LinkSymbol(symbol); });
     SetPriceSpikeSoundHandler([&mainForm] { mainForm.PlayPriceSpikeSound(); });
-    QObject::connect(&mainForm, &TMainForm::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    mainForm.EndProgramOnClose();
 
     mainForm.show();
     const int result = QApplication::exec();
