@@ -855,7 +855,6 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
     TExternalLinkingWindow linking;
     fakeData.show();
     linking.show();
-    form->PriceSpikeSoundCheckBox->setChecked(true);
     ASSERT_TRUE(server.Control("spikes on"));
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [&] {
@@ -873,6 +872,8 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
         QCoreApplication::exit(1);
     });
     bound.start(120000);
+    // Only now: a spike that waited inside one of the test's own waits would not see the closer.
+    form->PriceSpikeSoundCheckBox->setChecked(true);
     QApplication::exec();
     SetPriceSpikeSoundHandler({});
     EXPECT_TRUE(spikeWaits);
