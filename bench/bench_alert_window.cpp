@@ -1,10 +1,14 @@
 // The cost of one alert in an alert window as its list grows: a window that
 // already shows N rows receives one more alert (parse, row update, hand-off
-// to the grid). The cost must not grow with N.
+// to the grid). The cost must not grow with N. And the cost of the worst
+// single alerts a hostile server can send: each must stay well under 100 ms.
 //
 //   cmake -S . -B build-rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVISK_BENCH=ON
 //   cmake --build build-rel --target bench_alert_window
 //   build-rel/bench/bench_alert_window
+#include "CollidingFieldNames.h"
+#include "Shared/DebugLog.h"
+#include "Zembra/AlertParsing.h"
 #include "Zembra/AlertWindowUnit.h"
 #include "Shared/NewestFirstList.h"
 #include "platform/core/IniFile.h"
@@ -89,8 +93,54 @@ void BM_NewestFirstListPush(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 
+// The worst single alerts a hostile server can send, each to the window it
+// costs most: the most fields an alert may hold, all colliding in one hash
+// chain (on the strike list, and on the top list colliding with the key every
+// row lookup starts with); more colliding fields than allowed (dropped); a
+// 64 MiB frame, the largest the conversation accepts (dropped); the longest
+// field line allowed, every field of the longest size.
+enum THostileAlert { CollidingStrike, CollidingTopList, TooManyColliding, FrameCap, LongestLine };
+
+QByteArray HostileAlert(THostileAlert kind)
+{
+    switch (kind) {
+    case CollidingStrike:
+        return "strike\r\n" + CollidingFieldNames::FieldLine(MaxAlertFields - 1) + "&symbol=MSFT";
+    case CollidingTopList:
+        return "quent\r\n" + CollidingFieldNames::Names(MaxAlertFields - 1, HashString("symbol0")).join("=1&") +
+               "=1&symbol0=MSFT";
+    case TooManyColliding:
+        return "strike\r\n" + CollidingFieldNames::FieldLine(45000);
+    case FrameCap:
+        return "strike\r\nsymbol=" + QByteArray((64 << 20) - 15, 'M');
+    case LongestLine: {
+        QByteArrayList pieces;
+        for (int i = 0; i < MaxAlertFields; ++i)
+            pieces << QByteArray::number(i).leftJustified(8, '_') + '=' + QByteArray(MaxAlertFieldBytes - 9, 'v');
+        return "strike\r\n" + pieces.join('&');
+    }
+    }
+    return {};
+}
+
+void BM_HostileAlert(benchmark::State& state)
+{
+    const auto kind = THostileAlert(state.range(0));
+    const QByteArray alert = HostileAlert(kind);
+    SetDebugSink([](const QString&) {}); // one line per dropped alert
+    TAlertForm* window = WindowWithRows(kind == CollidingTopList ? "subscription=quent\ndisplay=quent\n"
+                                                                 : "subscription=strike\n",
+                                        StrikeAlert, 0);
+    for (auto _ : state)
+        window->HandleAlert(alert);
+    state.SetItemsProcessed(state.iterations());
+    state.counters["bytes"] = double(alert.size());
+    SetDebugSink(nullptr);
+}
+
 } // namespace
 
+BENCHMARK(BM_HostileAlert)->DenseRange(CollidingStrike, LongestLine)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FerrikAlert)->Arg(1000)->Arg(100000)->Arg(1000000)->Iterations(AlertsPerRun)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DravelAlert)->Arg(1000)->Arg(100000)->Iterations(AlertsPerRun)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StrikeAlert)->Arg(1000)->Arg(100000)->Iterations(AlertsPerRun)->Unit(benchmark::kMicrosecond);

@@ -1,5 +1,6 @@
 // The widget-free rules of the alert windows: reading alert texts, value
 // conversions, the Bollinger order, the newest-first list and the symbol sets.
+#include "CollidingFieldNames.h"
 #include "Shared/HashTables.h"
 #include "Zembra/AlertParsing.h"
 #include "Zembra/ExcludeList.h"
@@ -45,6 +46,46 @@ TEST(AlertText, FieldLineEndsAtTheNextLineBreak)
     EXPECT_EQ(FieldLineOf("\r\na=1", ""), "a=1");
     // A bare LF is part of the field line, not a break.
     EXPECT_EQ(FieldLineOf("s\r\na=1\nb=2", "s"), "a=1\nb=2");
+}
+
+// Pieces of exactly the given size joined by "&".
+QByteArray Pieces(qsizetype count, qsizetype bytes)
+{
+    QByteArrayList pieces;
+    for (qsizetype i = 0; i < count; ++i)
+        pieces << "k=" + QByteArray(bytes - 2, 'v');
+    return pieces.join('&');
+}
+
+TEST(AlertLimits, AnAlertHoldsAtMost2048FieldsOfAtMost1024Bytes)
+{
+    EXPECT_TRUE(AlertWithinLimits(""));
+    EXPECT_TRUE(AlertWithinLimits(Pieces(MaxAlertFields, MaxAlertFieldBytes)));
+    EXPECT_EQ(Pieces(MaxAlertFields, MaxAlertFieldBytes).size(), MaxAlertFieldLineBytes);
+    EXPECT_FALSE(AlertWithinLimits(Pieces(MaxAlertFields + 1, 3)));
+    EXPECT_FALSE(AlertWithinLimits(QByteArray(MaxAlertFields, '&'))) << "skipped pieces count too";
+    EXPECT_FALSE(AlertWithinLimits("a=1&" + Pieces(1, MaxAlertFieldBytes + 1) + "&b=2"));
+    // The frame that once froze the program for minutes.
+    const QByteArrayList colliding = CollidingFieldNames::Names(45000);
+    for (const QByteArray& name : colliding.mid(0, 50))
+        ASSERT_EQ(HashString(name), HashString(colliding[0])) << name.constData();
+    EXPECT_FALSE(AlertWithinLimits(colliding.join("=1&")));
+}
+
+TEST(AlertLimits, AFieldLineIsReadNoFurtherThanTheLimitsNeed)
+{
+    // A frame far longer than any alert: the line is cut one byte past the longest line allowed.
+    const QByteArray huge = "strike\r\n" + QByteArray(8 << 20, 'x');
+    EXPECT_EQ(FieldLineOf(huge, "strike").size(), MaxAlertFieldLineBytes + 1);
+    EXPECT_FALSE(AlertWithinLimits(FieldLineOf(huge, "strike")));
+    // The longest line allowed is whole, whatever follows it.
+    const QByteArray longest = Pieces(MaxAlertFields, MaxAlertFieldBytes);
+    EXPECT_EQ(FieldLineOf("strike\r\n" + longest + "\r\n" + huge, "strike"), longest);
+    // A subscription that ends in CR is still matched line by line.
+    QByteArray line;
+    EXPECT_FALSE(CutFieldLine("s\r\na=1", "s\r", &line));
+    EXPECT_EQ(FieldLineOf("s\r\r\na=1", "s\r"), "a=1");
+    EXPECT_FALSE(CutFieldLine("s\r\na=1", "s\r\na", &line));
 }
 
 QList<QPair<QByteArray, QByteArray>> FieldsOf(const QByteArray& line)

@@ -1,6 +1,8 @@
 // Alert windows end to end: settings, filtering, every list style's rows as
 // the grid receives them, expiry, the commands and their menus; the main
 // window's list of alert windows with their placements; the exclude list form.
+#include "CollidingFieldNames.h"
+#include "GuiFakeSound.h"
 #include "LocalMainConnection.h"
 #include "ReferenceServer.h"
 #include "ScriptedServerConnection.h"
@@ -14,15 +16,20 @@
 #include "Zembra/MainConnectionUnit.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/SettingsStore.h"
+#include "platform/gui/PriceSpikeSound.h"
+#include "shell/ExternalLinkingWindowUnit.h"
+#include "shell/FakeDataFormUnit.h"
 #include "shell/MainFormUnit.h"
 #include "shell/VantorExcludeFormUnit.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -184,6 +191,23 @@ TEST_F(AlertWindowTest, FieldsAreDecodedSkippedAndReplaced)
     window->HandleAlert("strike");
     ASSERT_EQ(window->StrikeRows().size(), 2);
     EXPECT_TRUE(window->StrikeRows().at(0).symbol.isEmpty());
+}
+
+TEST_F(AlertWindowTest, AnAlertOverTheLimitsIsDroppedWithOneDebugLine)
+{
+    QStringList logged;
+    SetDebugSink([&](const QString& line) { logged << line; });
+    const auto window = MakeWindow("subscription=strike\n");
+    const auto spy = SetEntriesSpy(*window);
+    window->HandleAlert(Alert("strike", "symbol=A" + QByteArray(MaxAlertFields, '&')));
+    SetDebugSink(nullptr);
+    EXPECT_TRUE(window->StrikeRows().isEmpty());
+    EXPECT_EQ(spy->count(), 0);
+    ASSERT_EQ(logged.size(), 1);
+    EXPECT_TRUE(logged[0].contains("\"strike\": an alert was dropped")) << logged[0].toStdString();
+
+    window->HandleAlert(Alert("strike", "symbol=B" + QByteArray(MaxAlertFields - 1, '&')));
+    EXPECT_EQ(window->StrikeRows().size(), 1);
 }
 
 TEST_F(AlertWindowTest, AWindowWithoutSettingsShowsNothingAndDoesNotFail)
@@ -793,6 +817,109 @@ TEST_F(AlertWindowListTest, SampleConfigurationFillsEveryStyleFromTheServer)
         EXPECT_TRUE(filled.contains(window)) << window->windowTitle().toStdString();
     EXPECT_TRUE(allFilled);
 
+    MainConnection().SetUserName(QByteArray());
+    MainConnection().SetConnectionFactory([](TTalkWithServer&) { return std::make_unique<ScriptedServerConnection>(); });
+    server.Quit();
+}
+
+// A hostile server sends one frame of 45,000 field names that all collide in
+// the hash table, a symbol holding markup, and a stream of price spikes. The
+// program keeps answering (each ping answer shows a new "Working:" time), and
+// closing the main window ends the event loop at once, although a spike waits
+// a minute for its sound and spikes keep coming.
+TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
+{
+    const auto form = Start("[General]\nwindow count=2\nsound=1\n"
+                            "[Alert Window 0]\nsubscription=strike\n"
+                            "[Alert Window 1]\nsubscription=quent\ndisplay=quent\ncolumns=0,1\nignore_sort_timer=1\n");
+    ASSERT_EQ(Made.size(), 2);
+    TFakeSoundPlayer sound;
+    form->SetSoundPlayer(&sound);
+    bool spikeWaits = false;
+    form->SoundDelaySource = [&] {
+        spikeWaits = true;
+        return 60000;
+    };
+    SetPriceSpikeSoundHandler([&] { form->PlayPriceSpikeSound(); });
+    QStringList logged;
+    SetDebugSink([&](const QString& line) { logged << line; });
+
+    const QString categories = QDir(TestEnvironment::WorkDir()).filePath("hostile-categories.txt");
+    {
+        QFile file(categories);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("strike strike 1\nquent quent 20\n");
+    }
+    ReferenceServerKit::ReferenceServer server(QStringLiteral(TAVISK_SERVER_BIN));
+    ASSERT_TRUE(server.Start({"--categories", categories, "--seed", "5"}));
+    const QString address = QString::fromUtf8(server.Address());
+    MainConnection().SetConnectionFactory([address](TTalkWithServer& talk) {
+        talk.ServerAddress = address;
+        return CreateServerConnection(talk);
+    });
+    // The main connection's own timer is stopped in tests: this one pings.
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [] { MainConnection().Tick(); });
+    ticks.start(500);
+    MainConnection().SetUserName("hostile-user");
+    MainConnection().SetPassword("pw");
+    const auto status = [&] { return form->StatusLabel->text(); };
+    ASSERT_TRUE(TestEnvironment::WaitFor([&] { return status().startsWith("Working:"); }, std::chrono::seconds(20)))
+        << status().toStdString();
+
+    const QByteArray markup = "<a href=\"http://phish.example\">IBM</a>";
+    ASSERT_TRUE(server.Control("alert strike symbol=" + markup.toPercentEncoding() + "&last=1"));
+    ASSERT_TRUE(server.Control("alert strike " + CollidingFieldNames::FieldLine(45000)));
+    const QString before = status();
+    EXPECT_TRUE(TestEnvironment::WaitFor([&] { return logged.join('\n').contains("an alert was dropped"); },
+                                         std::chrono::seconds(20)));
+    EXPECT_TRUE(TestEnvironment::WaitFor([&] { return status() != before && status().startsWith("Working:"); },
+                                         std::chrono::seconds(20)))
+        << status().toStdString();
+    EXPECT_TRUE(TestEnvironment::WaitFor(
+        [&] {
+            const auto& rows = Made[0]->StrikeRows();
+            return std::any_of(rows.begin(), rows.end(), [&](const TVantorEntry& row) { return row.symbol == markup; });
+        },
+        std::chrono::seconds(20)));
+
+    // The sound on and spikes from now on; once one waits for its sound, the
+    // trader closes the main window, which ends the program as start-up wires
+    // it, although two other windows refuse to close (they only hide).
+    form->EndProgramOnClose();
+    TFakeDataForm fakeData;
+    TExternalLinkingWindow linking;
+    fakeData.show();
+    linking.show();
+    ASSERT_TRUE(server.Control("spikes on"));
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (!spikeWaits)
+            return;
+        closer.stop();
+        form->close();
+    });
+    closer.start(50);
+    bool gaveUp = false;
+    QTimer bound;
+    bound.setSingleShot(true);
+    QObject::connect(&bound, &QTimer::timeout, [&] {
+        gaveUp = true;
+        QCoreApplication::exit(1);
+    });
+    bound.start(120000);
+    // Only now: a spike that waited inside one of the test's own waits would not see the closer.
+    form->PriceSpikeSoundCheckBox->setChecked(true);
+    QApplication::exec();
+    SetPriceSpikeSoundHandler({});
+    EXPECT_TRUE(spikeWaits);
+    EXPECT_FALSE(gaveUp);
+    EXPECT_EQ(sound.Beeps, 0) << "the waiting spike never sounds once the program ends";
+
+    ticks.stop();
+    SetDebugSink(nullptr);
+    for (TAlertForm* window : std::as_const(Made))
+        window->hide();
     MainConnection().SetUserName(QByteArray());
     MainConnection().SetConnectionFactory([](TTalkWithServer&) { return std::make_unique<ScriptedServerConnection>(); });
     server.Quit();

@@ -1,7 +1,16 @@
-// External linking: the window's order of calls to its connector, when it
-// shows itself, and the built-in connector's links and its refusal of
-// symbols that another program could misread.
+// External linking: what in a grid links a symbol (only the trader's own
+// pick), the window's order of calls to its connector, when it shows itself,
+// and the built-in connector's links and its refusal of symbols that another
+// program could misread.
+#include "GuiGridProbe.h"
 #include "TestEnvironment.h"
+#include "Zembra/QuentGridFull.h"
+#include "grids/BollingerGrid.h"
+#include "grids/DravelGrid.h"
+#include "grids/FerrikGrid.h"
+#include "grids/PointsTopListGrid.h"
+#include "grids/SymbolOnlyGrid.h"
+#include "grids/VantorGrid.h"
 #include "platform/core/SettingsStore.h"
 #include "platform/gui/Connector.h"
 #include "shell/ExternalLinkingWindowUnit.h"
@@ -19,6 +28,98 @@
 #include <memory>
 
 namespace {
+
+// ---------------------------------------------------------------------------
+// What links from a grid
+
+// Every grid style, filled with the symbols AAA, BBB and CCC.
+template <typename TGrid, typename TList>
+TDrawGrid* FilledGrid(QWidget* owner)
+{
+    auto* grid = new TGrid(owner);
+    TList list;
+    for (const char* symbol : {"CCC", "BBB", "AAA"}) {
+        typename TList::value_type entry;
+        entry.symbol = symbol;
+        if constexpr (requires { list.PushFront(entry); })
+            list.PushFront(entry);
+        else
+            list.prepend(entry);
+    }
+    grid->SetEntries(list);
+    return grid;
+}
+
+struct TGridStyle {
+    const char* Name;
+    TDrawGrid* (*Make)(QWidget* owner);
+};
+
+const TGridStyle GridStyles[] = {
+    {"ferrik", FilledGrid<TFerrikGrid, TFerrikEntries>},
+    {"dravel", FilledGrid<TDravelGrid, TDravelEntries>},
+    {"strike", FilledGrid<TVantorGrid, TVantorEntries>},
+    {"symbol", FilledGrid<TSymbolOnlyGrid, TVantorEntries>},
+    {"bollinger", FilledGrid<TBollingerGrid, TBollingerEntries>},
+    {"points", FilledGrid<TPointsTopListGrid, TPointsTopListEntries>},
+    {"quent", FilledGrid<TQuentTopListFullGrid, TQuentTopListEntries>},
+};
+
+int SymbolColumn(TDrawGrid& grid)
+{
+    for (int column = 0; column < grid.ColCount(); ++column)
+        if (GridProbe::DisplayText(grid, column, 0) == "Symbol")
+            return column;
+    return -1;
+}
+
+// Takes the active window away and gives it back: the grid, the window's
+// focus widget, gets the focus back as a window manager hands it over.
+void ReactivateWindowOf(QWidget& grid)
+{
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    QApplication::setActiveWindow(grid.window());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(grid.window()));
+    ASSERT_TRUE(grid.hasFocus());
+}
+
+TEST(GridLinking, OnlyALeftClickOrAnArrowKeyLinksASymbolInAnyGrid)
+{
+    for (const TGridStyle& style : GridStyles) {
+        SCOPED_TRACE(style.Name);
+        auto owner = GridProbe::MakeOwner(640, 200);
+        TDrawGrid* grid = style.Make(owner.get());
+        GridProbe::LinkRecorder links;
+        GridProbe::Show(*owner, *grid);
+        QApplication::setActiveWindow(owner.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(owner.get()));
+        const int column = SymbolColumn(*grid);
+        ASSERT_GE(column, 0);
+
+        grid->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(grid->hasFocus());
+        grid->clearFocus();
+        grid->setFocus(Qt::OtherFocusReason);
+        ReactivateWindowOf(*grid);
+        QTest::keyClick(grid, Qt::Key_B); // no type-ahead either
+        GridProbe::Click(*grid, column, 2, Qt::RightButton);
+        GridProbe::Click(*grid, column, 3, Qt::MiddleButton);
+        EXPECT_TRUE(links.Symbols.isEmpty());
+        EXPECT_FALSE(grid->currentIndex().isValid()) << "nothing was picked, so no row is current";
+
+        const QByteArray clicked = GridProbe::DisplayText(*grid, column, 2).toUtf8();
+        GridProbe::Click(*grid, column, 2);
+        EXPECT_EQ(links.Symbols, QList<QByteArray>{clicked});
+        // The other buttons leave the picked row where it is.
+        GridProbe::Click(*grid, column, 3, Qt::RightButton);
+        ReactivateWindowOf(*grid);
+        EXPECT_EQ(grid->currentIndex().row(), 1);
+        EXPECT_EQ(links.Symbols, QList<QByteArray>{clicked});
+    }
+}
 
 // A connector that writes down every call the window makes.
 class TRecordingConnector : public TConnector {
@@ -164,14 +265,16 @@ TEST_F(BuiltInConnectorTest, StartsTheProgramWithTheSymbolAsItsOnlyArgument)
     connector->SetProgram("/opt/charts/bin/chart");
     EXPECT_EQ(connector->LinkState(), 1);
 
-    for (const char* symbol : {"IBM", "BRK.B", "A;B", "$(rm x)", "X Y", "*"}) {
+    // Every mark a ticker symbol uses, up to 32 characters.
+    const QStringList symbols{"IBM", "BRK.B", "BRK/B", "^GSPC", "$SPX", "ES=F", "A_B", "X-Y", ".DJI",
+                              QString(32, 'Q')};
+    for (const QString& symbol : symbols) {
         connector->SetSymbol(symbol);
         connector->ApplySymbol();
     }
-    ASSERT_EQ(started.size(), 6);
-    EXPECT_EQ(started[0], (QStringList{"/opt/charts/bin/chart", "IBM"}));
-    EXPECT_EQ(started[3], (QStringList{"/opt/charts/bin/chart", "$(rm x)"}));
-    EXPECT_EQ(started[4], (QStringList{"/opt/charts/bin/chart", "X Y"}));
+    ASSERT_EQ(started.size(), symbols.size());
+    for (qsizetype i = 0; i < symbols.size(); ++i)
+        EXPECT_EQ(started[i], (QStringList{"/opt/charts/bin/chart", symbols[i]}));
 }
 
 TEST_F(BuiltInConnectorTest, RefusesSymbolsAnotherProgramCouldMisread)
@@ -179,9 +282,11 @@ TEST_F(BuiltInConnectorTest, RefusesSymbolsAnotherProgramCouldMisread)
     auto connector = RecordingConnector();
     connector->SetMode(TBuiltInConnector::StartProgram);
     connector->SetProgram("/opt/charts/bin/chart");
-    for (const QString& symbol : {QString("-rf"), QString("--help"), QString("../etc"), QString("a\\b"),
-                                  QString("A\nB"), QString("A\tB"), QString("A") + QChar(0x7F), QString(""),
-                                  QString("A") + QChar(0x202E)}) {
+    for (const QString& symbol :
+         {QString("-rf"), QString("--help"), QString("+X"), QString("@args"), QString("../etc"), QString("a\\b"),
+          QString("A;B"), QString("$(rm x)"), QString("X Y"), QString("*"), QString("A\nB"), QString("A\tB"),
+          QString("A") + QChar(0x7F), QString(""), QString("A") + QChar(0x202E), QString::fromUtf8("NESN\xC3\x89"),
+          QString(33, 'Q')}) {
         connector->SetSymbol(symbol);
         EXPECT_THROW(connector->ApplySymbol(), EConnectorError) << symbol.toStdString();
     }
@@ -214,7 +319,6 @@ TEST_F(BuiltInConnectorTest, NoShellEverSeesTheSymbol)
     const QString dir = TestEnvironment::WorkDir();
     const QString script = QDir(dir).filePath("echo-args.sh");
     const QString output = QDir(dir).filePath("args.txt");
-    const QString marker = QDir(dir).filePath("pwned");
     {
         QFile file(script);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -227,14 +331,14 @@ TEST_F(BuiltInConnectorTest, NoShellEverSeesTheSymbol)
     TBuiltInConnector connector;
     connector.SetMode(TBuiltInConnector::StartProgram);
     connector.SetProgram(script);
-    connector.SetSymbol("A;touch pwned`touch pwned`$(touch pwned)");
+    // A shell would expand it.
+    connector.SetSymbol("$HOME");
     connector.ApplySymbol();
 
     ASSERT_TRUE(TestEnvironment::WaitFor([&] { return QFile::exists(output); }, std::chrono::seconds(20)));
     QFile result(output);
     ASSERT_TRUE(result.open(QIODevice::ReadOnly));
-    EXPECT_EQ(result.readAll(), QByteArray("A;touch pwned`touch pwned`$(touch pwned)\n"));
-    EXPECT_FALSE(QFile::exists(marker));
+    EXPECT_EQ(result.readAll(), QByteArray("$HOME\n"));
 }
 
 TEST_F(BuiltInConnectorTest, CopiesTheSymbolToTheClipboard)
@@ -243,9 +347,15 @@ TEST_F(BuiltInConnectorTest, CopiesTheSymbolToTheClipboard)
     connector->findChild<QRadioButton*>("LinkMode1")->click();
     EXPECT_EQ(connector->Mode(), TBuiltInConnector::CopyToClipboard);
     EXPECT_EQ(connector->LinkState(), 1);
-    connector->SetSymbol("GOOG");
-    connector->ApplySymbol();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), "GOOG");
+    // Any printable symbol, even one no program would be given.
+    for (const QString& symbol : {QString("GOOG"), QString("BRK/B"), QString("-X Y")}) {
+        connector->SetSymbol(symbol);
+        connector->ApplySymbol();
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), symbol);
+    }
+    connector->SetSymbol("A\nB");
+    EXPECT_THROW(connector->ApplySymbol(), EConnectorError);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "-X Y");
     EXPECT_TRUE(started.isEmpty());
 }
 

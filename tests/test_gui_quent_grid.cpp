@@ -363,8 +363,9 @@ TEST_F(QuentGridTest, ASpikeSoundsOnceAfterPaintingAndAgainOnlyAfterItWasSeenBel
     EXPECT_EQ(m_soundsInsidePaint, 0);
 }
 
-TEST_F(QuentGridTest, EverySpikeDecidedInOnePaintSoundsOnceAndAnUnpaintedSpikeNever)
+TEST_F(QuentGridTest, SpikesPaintedUntilTheSoundIsOverJoinItAndAnUnpaintedSpikeNeverSounds)
 {
+    m_grid->SetIgnoreSortTimer(true);
     m_grid->SetColumns(QStringLiteral("0"));
     TQuentTopListEntry a = Entry("AAA");
     TQuentTopListEntry b = Entry("BBB");
@@ -373,10 +374,27 @@ TEST_F(QuentGridTest, EverySpikeDecidedInOnePaintSoundsOnceAndAnUnpaintedSpikeNe
     Render();
     EXPECT_EQ(m_sounds, 0); // no spike column shown
 
+    // Two spikes in one paint, and a third painted while their sound plays.
+    TQuentTopListEntry c = Entry("CCC");
+    c.priceSpike = 9;
+    SetPriceSpikeSoundHandler([&] {
+        ++m_sounds;
+        m_grid->SetEntries({a, b, c});
+        Render();
+    });
     m_grid->SetColumns(QStringLiteral("0,1"));
     Render();
-    EXPECT_EQ(m_sounds, 2);
+    EXPECT_EQ(m_sounds, 1);
     EXPECT_EQ(m_soundsInsidePaint, 0);
+    EXPECT_EQ(m_grid->SpikedSymbols(), Symbols({"AAA", "BBB", "CCC"}));
+
+    // Once it is over, a new spike sounds again.
+    TQuentTopListEntry d = Entry("DDD");
+    d.priceSpike = 10;
+    SetPriceSpikeSoundHandler([&] { ++m_sounds; });
+    m_grid->SetEntries({a, b, c, d});
+    Render();
+    EXPECT_EQ(m_sounds, 2);
 }
 
 TEST_F(QuentGridTest, PiesFillTheirFractionCounterClockwiseFromTwelve)
@@ -546,6 +564,38 @@ TEST_F(QuentGridTest, AResortKeepsTheSelectionOnlyWhereItsSymbolStays)
     m_grid->SetEntries(List({"DDD"})); // the selected row is gone
     EXPECT_EQ(m_grid->Row(), -1);
     EXPECT_EQ(m_grid->SelectedSymbol(), QByteArray());
+
+    // The window coming back to the front picks no row for the trader.
+    m_linked.clear();
+    m_grid->setFocus();
+    QWidget other;
+    other.show();
+    for (QWidget* active : {&other, m_window.get()}) {
+        QApplication::setActiveWindow(active);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(active));
+    }
+    ASSERT_TRUE(m_grid->hasFocus());
+    EXPECT_EQ(m_grid->Row(), -1);
+    EXPECT_TRUE(m_linked.isEmpty());
+}
+
+TEST_F(QuentGridTest, APressOnAPartlyShownBottomRowLinksItWithoutScrolling)
+{
+    TQuentTopListEntries rows;
+    for (int i = 0; i < 100; ++i)
+        rows << Entry(QByteArray::number(i).constData());
+    m_grid->SetEntries(rows);
+    // Cut the last visible row in half.
+    const int rowHeight = m_grid->DefaultRowHeight();
+    m_grid->resize(m_grid->width(), rowHeight * 10 + rowHeight / 2);
+    const QRect viewport = m_grid->viewport()->rect();
+    const int lastRow = m_grid->rowAt(viewport.bottom());
+    ASSERT_GT(m_grid->visualRect(m_grid->model()->index(lastRow, 0)).bottom(), viewport.bottom());
+
+    QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, {}, QPoint(5, viewport.bottom() - 1));
+    EXPECT_EQ(m_grid->TopRow(), 1);
+    EXPECT_EQ(m_grid->Row(), lastRow + 1);
+    EXPECT_EQ(m_linked, QList<QByteArray>{QByteArray::number(lastRow)});
 }
 
 TEST_F(QuentGridTest, WithoutScrollBarsTheKeyboardReachesEveryRow)

@@ -3,6 +3,7 @@
 // unreadable configuration; the fake data form; the top-level error report.
 #include "GuiFakeSound.h"
 #include "LocalMainConnection.h"
+#include "Shared/DebugLog.h"
 #include "TestEnvironment.h"
 #include "Zembra/AlertWindowUnit.h"
 #include "Zembra/MainConnectionUnit.h"
@@ -429,6 +430,73 @@ TEST_F(PriceSpikeSoundTest, WaitsTheFakeDataDelayBeforePlaying)
     EXPECT_EQ(sound.Played.size(), 5);
 }
 
+TEST_F(PriceSpikeSoundTest, SpikesWhileOneWaitsOrSoundsJoinIt)
+{
+    auto form = SoundForm("[General]\nsound=1\n", true);
+    form->SoundFileChooser = [](QWidget*, const QString&, const QString&) { return QString("/s/spike.wav"); };
+    form->SetupSoundButtonClick();
+    sound.Played.clear();
+    form->SoundDelaySource = [] { return 100; };
+
+    // A spike on every turn of the event loop, while the first one waits and while it sounds.
+    int spikes = 0;
+    QTimer stream;
+    QObject::connect(&stream, &QTimer::timeout, [&] {
+        ++spikes;
+        form->PlayPriceSpikeSound();
+    });
+    stream.start(0);
+    sound.DuringPlay = [] { QCoreApplication::processEvents(); };
+    form->PlayPriceSpikeSound();
+    stream.stop();
+    EXPECT_GT(spikes, 3);
+    EXPECT_EQ(sound.Played.size(), 1);
+
+    // The next spike after it has its own sound.
+    form->PlayPriceSpikeSound();
+    EXPECT_EQ(sound.Played.size(), 2);
+}
+
+TEST_F(PriceSpikeSoundTest, QuittingCutsTheDelayShortAndNothingSounds)
+{
+    auto form = SoundForm("[General]\nsound=1\n", true);
+    form->SoundDelaySource = [] { return 60000; };
+    // Time hardly moves: only the quit can end the wait before the bound.
+    form->TickSource = [this] { return quint32(++tickReads > 100 ? 60000 : 0); };
+    bool returned = false;
+    QTimer::singleShot(0, form.get(), [&] {
+        // The main window closes while the spike waits: the program quits.
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        form->PlayPriceSpikeSound();
+        returned = true;
+    });
+    QApplication::exec();
+    EXPECT_TRUE(returned);
+    EXPECT_LT(tickReads, 100);
+    EXPECT_EQ(sound.Beeps, 0);
+}
+
+TEST_F(PriceSpikeSoundTest, AFileThatCannotPlayBeepsAndTheLogSaysWhyOnce)
+{
+    auto form = SoundForm("[General]\nsound=1\n", true);
+    form->SoundFileChooser = [](QWidget*, const QString&, const QString&) { return QString("/s/gone.wav"); };
+    QStringList logged;
+    SetDebugSink([&](const QString& line) { logged << line; });
+    sound.Unplayable = "there is no such file";
+    form->SetupSoundButtonClick();
+    form->PlayPriceSpikeSound();
+    form->PlayPriceSpikeSound();
+    sound.Unplayable = "there is no audio output device";
+    form->PlayPriceSpikeSound();
+    SetDebugSink(nullptr);
+    EXPECT_EQ(sound.Played.size(), 4);
+    EXPECT_EQ(sound.Beeps, 4);
+    ASSERT_EQ(logged.size(), 2);
+    EXPECT_EQ(logged[0], "Price-spike sound: \"/s/gone.wav\" cannot be played (there is no such file); the default "
+                         "beep sounds instead.");
+    EXPECT_TRUE(logged[1].contains("(there is no audio output device)"));
+}
+
 TEST_F(PriceSpikeSoundTest, CancelledSelectSoundKeepsTheFileAndStillPlaysIt)
 {
     auto form = SoundForm("[General]\nsound=1\n", true);
@@ -687,6 +755,16 @@ TEST(ErrorReportTest, AnErrorInAHandlerIsShownNotThrown)
     bool ran = false;
     RunReportingErrors([&] { ran = true; });
     EXPECT_TRUE(ran);
+
+    // Words from a server or a symbol stay words: plain text, one screen at most.
+    const QString hostile = "<a href=\"http://phish.example\">Log in again</a>" + QString(5000, 'x');
+    box = qobject_cast<QMessageBox*>(ShowWarningToUser(hostile));
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    EXPECT_EQ(box->text(), hostile.left(MaxShownMessageChars - 3) + "...");
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    box->close();
+    EXPECT_EQ(CutForDisplay(QString::fromUtf8("ab\xF0\x9F\x93\x88" "cde"), 6), "ab...") << "no half character";
 }
 
 } // namespace
@@ -733,10 +811,15 @@ TEST(QtSoundPlayerTest, ReturnsWhetherOrNotTheFileCanBePlayed)
     TQtSoundPlayer player;
     QElapsedTimer clock;
     clock.start();
-    player.PlayWaveSync(QDir(dir).filePath("missing.wav"));
+    QString problem;
+    EXPECT_FALSE(player.PlayWaveSync(QDir(dir).filePath("missing.wav"), problem));
+    EXPECT_EQ(problem, "there is no such file");
     EXPECT_LT(clock.elapsed(), TQtSoundPlayer::LoadTimeoutMs);
-    player.PlayWaveSync(broken);
-    player.PlayWaveSync(wave);
+    EXPECT_FALSE(player.PlayWaveSync(broken, problem));
+    EXPECT_FALSE(problem.isEmpty());
+    // Whether the good one sounds depends on the machine's audio output.
+    if (!player.PlayWaveSync(wave, problem))
+        EXPECT_EQ(problem, "there is no audio output device");
     // Bounded whatever the audio device does: nothing waits forever.
     EXPECT_LT(clock.elapsed(), 2 * TQtSoundPlayer::LoadTimeoutMs + TQtSoundPlayer::PlayTimeoutMs);
 }

@@ -67,19 +67,40 @@ quint32 ReadColorSetting(const QByteArray& text)
 
 bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArray* fieldLine)
 {
-    const qsizetype firstBreak = data.indexOf(LineBreak);
-    const QByteArrayView category =
-        firstBreak < 0 ? QByteArrayView(data) : QByteArrayView(data).first(firstBreak);
-    if (category != subscription)
+    // The first line equals the subscription exactly when the text starts
+    // with it and a line break or the end follows (a subscription holding a
+    // line break can never be a first line). No search through the text: a
+    // frame may be 64 MiB.
+    if (!data.startsWith(subscription) || subscription.contains(LineBreak))
         return false;
-    if (firstBreak < 0) {
+    const QByteArrayView rest = QByteArrayView(data).sliced(subscription.size());
+    if (rest.isEmpty()) {
         fieldLine->clear();
         return true;
     }
-    const qsizetype start = firstBreak + LineBreak.size();
-    const qsizetype secondBreak = data.indexOf(LineBreak, start);
-    *fieldLine = data.mid(start, secondBreak < 0 ? -1 : secondBreak - start);
+    if (!rest.startsWith(LineBreak))
+        return false;
+    const QByteArrayView after = rest.sliced(LineBreak.size());
+    const QByteArrayView window = after.first(std::min(after.size(), MaxAlertFieldLineBytes + LineBreak.size()));
+    const qsizetype end = window.indexOf(LineBreak);
+    *fieldLine = window.first(end >= 0 ? end : std::min(window.size(), MaxAlertFieldLineBytes + 1)).toByteArray();
     return true;
+}
+
+bool AlertWithinLimits(QByteArrayView fieldLine)
+{
+    qsizetype start = 0;
+    for (qsizetype pieces = 1; pieces <= MaxAlertFields; ++pieces) {
+        qsizetype end = fieldLine.indexOf('&', start);
+        if (end < 0)
+            end = fieldLine.size();
+        if (end - start > MaxAlertFieldBytes)
+            return false;
+        if (end == fieldLine.size())
+            return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 void ForEachAlertField(const QByteArray& fieldLine, const TAlertFieldVisitor& visit)

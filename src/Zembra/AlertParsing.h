@@ -43,10 +43,25 @@ bool StyleIsBounded(TAlertStyle style);
 // leading "$", in the 0x00BBGGRR layout; empty or unreadable gives white.
 quint32 ReadColorSetting(const QByteArray& text);
 
+// What one alert may hold. An alert past either limit is dropped whole:
+// thousands of field names that collide in the hash table would cost a
+// quadratic walk of one chain (minutes for one frame of 45,000 names), and
+// a megabyte of text in a cell would be measured again at every repaint.
+// Real alerts hold a few to a thousand short fields (a top list of 60 rows
+// holds 900); at the limit, fields that all collide cost about 15 ms.
+inline constexpr qsizetype MaxAlertFields = 2048;     // pieces between "&", skipped ones included
+inline constexpr qsizetype MaxAlertFieldBytes = 1024; // one piece as it arrives: name, "=", value
+// The longest field line that keeps both limits.
+inline constexpr qsizetype MaxAlertFieldLineBytes = MaxAlertFields * (MaxAlertFieldBytes + 1) - 1;
+
 // When the first line of the alert text (up to the first CR LF, or the whole
 // text) equals the subscription exactly, stores the field line (up to the
-// next CR LF) and returns true; otherwise returns false.
+// next CR LF) and returns true; otherwise returns false. Looks at no more of
+// the text than that needs: a field line longer than MaxAlertFieldLineBytes
+// is stored cut after one byte more, which breaks the limits all the same.
 bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArray* fieldLine);
+// Whether the field line keeps the limits above.
+bool AlertWithinLimits(QByteArrayView fieldLine);
 
 using TAlertFieldVisitor = std::function<void(const QByteArray& name, const QByteArray& value)>;
 // Splits the field line at "&" and each piece at its first "="; pieces

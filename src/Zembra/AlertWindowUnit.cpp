@@ -1,6 +1,7 @@
 #include "Zembra/AlertWindowUnit.h"
 
 #include "Shared/Assertions.h"
+#include "Shared/DebugLog.h"
 #include "Shared/HashTables.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "platform/core/IniFile.h"
@@ -345,6 +346,14 @@ void TAlertForm::HandleAlert(const QByteArray& data)
     // Before LoadSettings there is no grid to show anything in.
     if (!m_grid)
         return;
+    if (!AlertWithinLimits(fieldLine)) {
+        DebugOutput(QStringLiteral("Alert window \"%1\": an alert was dropped: it has more than %2 fields or a field "
+                                   "longer than %3 bytes.")
+                        .arg(QString::fromUtf8(m_subscription))
+                        .arg(MaxAlertFields)
+                        .arg(MaxAlertFieldBytes));
+        return;
+    }
     tHashTable fields(0);
     ReadAlertFields(fieldLine, fields);
     switch (m_style) {

@@ -1,7 +1,7 @@
 #include "Zembra/QuentGridFull.h"
 #include "Shared/Assertions.h"
 #include "Shared/ColorTools.h"
-#include "Shared/DebugLog.h"
+#include "Shared/GuardedCall.h"
 #include "platform/gui/PriceSpikeSound.h"
 #include "platform/gui/SymbolLink.h"
 #include <QEvent>
@@ -522,28 +522,19 @@ void TQuentTopListFullGrid::NoteSpike(const QByteArray& symbol)
         return;
     m_spikedSymbols << symbol;
     // The sound may wait and run the event loop; that must not happen inside
-    // a paint, so it plays once this paint has returned to the loop.
-    ++m_spikeSoundsDue;
-    if (m_spikeSoundQueued)
+    // a paint, so it plays once this paint has returned to the loop. Spikes
+    // painted until that sound is over join it: one sound, not a queue of
+    // them that outlasts the spikes.
+    if (m_spikeSoundPending)
         return;
-    m_spikeSoundQueued = true;
-    QMetaObject::invokeMethod(this, [this] { PlayDueSpikeSounds(); }, Qt::QueuedConnection);
+    m_spikeSoundPending = true;
+    QMetaObject::invokeMethod(this, [this] { PlayPendingSpikeSound(); }, Qt::QueuedConnection);
 }
 
-void TQuentTopListFullGrid::PlayDueSpikeSounds()
+void TQuentTopListFullGrid::PlayPendingSpikeSound()
 {
-    // A spike painted while a sound waits queues a call of its own.
-    m_spikeSoundQueued = false;
-    while (m_spikeSoundsDue > 0) {
-        --m_spikeSoundsDue;
-        try {
-            PlayPriceSpikeSound();
-        } catch (const std::exception& e) {
-            ReportException(e, QStringLiteral("TQuentTopListFullGrid.PlayDueSpikeSounds"));
-        } catch (...) {
-            DebugOutput(QStringLiteral("TQuentTopListFullGrid.PlayDueSpikeSounds: unknown exception"));
-        }
-    }
+    GuardedCall(QStringLiteral("TQuentTopListFullGrid.PlayPendingSpikeSound"), PlayPriceSpikeSound);
+    m_spikeSoundPending = false;
 }
 
 void TQuentTopListFullGrid::DrawPieCell(TCanvas& canvas, TPieBitmaps& bitmaps, TColor background, bool newHigh,
@@ -589,15 +580,6 @@ void TQuentTopListFullGrid::MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, cons
 }
 
 void TQuentTopListFullGrid::SelectCell(int column, int row) { GridSelectCell(column, row); }
-
-void TQuentTopListFullGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
-{
-    TListGridOf<TQuentTopListEntry>::currentChanged(current, previous);
-    // Without scroll bars the keyboard is the way to rows past the bottom:
-    // the view follows the selected row.
-    if (current.isValid() && isVisible())
-        scrollTo(current);
-}
 
 void TQuentTopListFullGrid::GridSelectCell(int, int row)
 {

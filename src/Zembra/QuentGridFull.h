@@ -118,7 +118,6 @@ protected:
     void FontChanged() override;
     void SelectCell(int column, int row) override;
     bool viewportEvent(QEvent* event) override;
-    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
     struct TPieBitmaps {
@@ -141,7 +140,7 @@ private:
     TColor HeaderColor() const;
     void ResetSpike(const QByteArray& symbol);
     void NoteSpike(const QByteArray& symbol);
-    void PlayDueSpikeSounds();
+    void PlayPendingSpikeSound();
     void DrawPieCell(TCanvas& canvas, TPieBitmaps& bitmaps, TColor background, bool newHigh, double x,
                      const QRect& inner);
 
@@ -165,7 +164,6 @@ private:
     // Painting reads the list it started with, whatever arrives meanwhile.
     TQuentTopListEntries m_paintSnapshot;
     int m_paintDepth = 0;
-    // Spike sounds decided while painting, played once painting is over.
-    int m_spikeSoundsDue = 0;
-    bool m_spikeSoundQueued = false;
+    // A spike sound decided while painting, played once painting is over.
+    bool m_spikeSoundPending = false;
 };

@@ -1,8 +1,7 @@
 #include "grids/ListGridFamily.h"
+#include "platform/gui/ErrorReport.h"
 #include "platform/gui/SymbolLink.h"
-#include <QCoreApplication>
 #include <QLocale>
-#include <QMessageBox>
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
@@ -70,10 +69,7 @@ void ShowLinkError(const QString& message)
         return;
     }
     // Non-modal: the click handler returns at once and the grid stays usable.
-    auto* box = new QMessageBox(QMessageBox::Warning, QCoreApplication::applicationName(), message);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    box->show();
+    ShowWarningToUser(message);
 }
 
 } // namespace

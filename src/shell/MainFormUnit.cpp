@@ -15,6 +15,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
@@ -25,6 +26,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
+#include <QScopedValueRollback>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -190,6 +192,11 @@ TMainForm::~TMainForm()
 }
 
 void TMainForm::SetSoundPlayer(TSoundPlayer* player) { m_soundPlayer = player ? player : &DefaultSoundPlayer(); }
+
+void TMainForm::EndProgramOnClose()
+{
+    connect(this, &TMainForm::Closed, qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
 
 // ---------------------------------------------------------------------------
 // The form design
@@ -559,18 +566,23 @@ void TMainForm::PlayPriceSpikeSound()
     // the "Windows" page is not the one showing.
     if (PriceSpikeSoundCheckBox->isHidden() || !PriceSpikeSoundCheckBox->isChecked())
         return;
+    // One spike sound at a time: spikes that come while it waits or sounds
+    // join it. Without this, every spike during the delay would start a delay
+    // of its own inside it, and their sounds would pile up.
+    if (m_soundBusy)
+        return;
+    const QScopedValueRollback busy(m_soundBusy, true);
     const int delay = SoundDelaySource ? SoundDelaySource() : 0;
-    if (delay > 0)
-        Delay(static_cast<quint32>(delay));
+    if (delay > 0 && !Delay(static_cast<quint32>(delay)))
+        return;
     PlaySoundFileOrBeep();
 }
 
 void TMainForm::PlaySoundFileOrBeep()
 {
-    if (!m_soundFileName.isEmpty())
-        m_soundPlayer->PlayWaveSync(m_soundFileName);
-    else
-        m_soundPlayer->DefaultBeep();
+    // A spike that comes while this sounds (the test sound, say) joins it.
+    const QScopedValueRollback busy(m_soundBusy, true);
+    m_soundPlayer->PlayWaveOrBeep(m_soundFileName);
 }
 
 quint32 TMainForm::MonotonicTick()
@@ -582,23 +594,44 @@ quint32 TMainForm::MonotonicTick()
 
 quint32 TMainForm::Tick() const { return TickSource ? TickSource() : MonotonicTick(); }
 
-void TMainForm::Delay(quint32 milliseconds)
+namespace {
+
+// Runs the event loop for the time; false when the application is quitting.
+bool RestInEventLoop(int milliseconds)
+{
+    // A local loop rather than processEvents: when the application quits (the
+    // main window closed) it asks every running loop to end and no new one
+    // starts, so the rest comes back without its wake-up.
+    QEventLoop loop;
+    QTimer wake;
+    bool woke = false;
+    wake.setSingleShot(true);
+    QObject::connect(&wake, &QTimer::timeout, &loop, [&] {
+        woke = true;
+        loop.quit();
+    });
+    wake.start(milliseconds);
+    loop.exec();
+    return woke;
+}
+
+} // namespace
+
+bool TMainForm::Delay(quint32 milliseconds)
 {
     const quint32 start = Tick();
-    QTimer wake;
-    wake.setSingleShot(true);
     for (;;) {
         // Unsigned 32-bit difference: right across the tick count's wrap.
         const quint32 elapsed = Tick() - start;
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (elapsed >= milliseconds)
-            return;
-        // Rest in the event loop until something happens or a little time
-        // has passed, instead of spinning.
-        wake.start(static_cast<int>(std::min<quint32>(milliseconds - elapsed, 10)));
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+            return true;
+        // Rest in the event loop a little instead of spinning.
+        if (!RestInEventLoop(static_cast<int>(std::min<quint32>(milliseconds - elapsed, 10))))
+            return false;
     }
 }
+
 
 // ---------------------------------------------------------------------------
 // The alert windows' duties: creating them, listing them, their placements,

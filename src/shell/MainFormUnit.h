@@ -36,6 +36,11 @@ public:
     void SetLinkingWindow(TExternalLinkingWindow* window) { m_linkingWindow = window; }
     // The price-spike delay in milliseconds (the first fake data form's field).
     std::function<int()> SoundDelaySource;
+    // Closing this window ends the program: every event loop stops at once,
+    // a waiting price-spike sound included. (QCoreApplication::quit would
+    // first close every other window and give up when one of them refuses,
+    // as the linking window and the fake data form do: they only hide.)
+    void EndProgramOnClose();
 
     // --- Replaceable platform pieces (tests put fakes here) -----------------
     void SetSoundPlayer(TSoundPlayer* player);
@@ -67,7 +72,9 @@ public:
     static QString EncryptionText(const TEncryption& encryption);
     void LoadTitle();
     void PlayPriceSpikeSound();
-    void Delay(quint32 milliseconds);
+    // Waits, handling events; false when it was cut short because the
+    // application is quitting.
+    bool Delay(quint32 milliseconds);
     // Saves the alert windows' placements and the "Main" settings; runs once
     // per process, when the window closes or the process ends in order.
     void FormDestroy();
@@ -155,5 +162,6 @@ private:
     QString m_soundFileName;
     TExternalLinkingWindow* m_linkingWindow = nullptr;
     TSoundPlayer* m_soundPlayer = nullptr;
+    bool m_soundBusy = false; // a spike sound waits or a sound plays
     bool m_destroyed = false;
 };

@@ -85,11 +85,11 @@ int main(int argc, char** argv)
     mainForm.SoundDelaySource = [&fakeDataForm] { return fakeDataForm.SoundDelay(); };
     SetSymbolLinkHandler([&linkingWindow](const QByteArray& symbol) { linkingWindow.LinkSymbol(symbol); });
     SetPriceSpikeSoundHandler([&mainForm] { mainForm.PlayPriceSpikeSound(); });
-    QObject::connect(&mainForm, &TMainForm::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    mainForm.EndProgramOnClose();
     SaveSettingsWhenTheSessionEnds(app, mainForm);
     // A request to end (SIGTERM, Ctrl-C, a closed terminal) closes the main
-    // window as the user would: the settings are saved before Qt's own quit
-    // closes the other windows, and the program ends.
+    // window as the user would: the settings are saved before the program
+    // ends and the other windows go.
     const TTerminationSignals terminationSignals([&mainForm] { mainForm.close(); });
 
     mainForm.show();

@@ -6,15 +6,19 @@
 
 class TFakeSoundPlayer : public TSoundPlayer {
 public:
-    void PlayWaveSync(const QString& fileName) override
+    bool PlayWaveSync(const QString& fileName, QString& problem) override
     {
         Played << fileName;
         if (DuringPlay)
             DuringPlay();
+        problem = Unplayable;
+        return Unplayable.isEmpty();
     }
     void DefaultBeep() override { ++Beeps; }
 
     QStringList Played;
     int Beeps = 0;
     std::function<void()> DuringPlay;
+    // Set: every file fails to play for this reason.
+    QString Unplayable;
 };

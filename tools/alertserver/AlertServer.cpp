@@ -30,7 +30,7 @@ std::optional<bool> ParseOnOff(const QString& word)
 const char* const ControlHelp =
     "commands: drop [now|burst|frame], drop-preamble on|off, stall-pings on|off, corrupt, "
     "stop REASON, refuse REASON|off, slow-ms N, oversize, negative-length, fail-posts N, "
-    "slow-posts-ms N, rate N, status, quit";
+    "slow-posts-ms N, rate N, spikes on|off, alert CATEGORY FIELDLINE, status, quit";
 } // namespace
 
 AlertServerCore::AlertServerCore(const ServerOptions& options, QObject* parent)
@@ -157,6 +157,7 @@ void AlertServerCore::PublishAlert(CategoryFeed& feed)
     // run gives a client the same alerts however long it took to connect.
     if (receivers.isEmpty())
         return;
+    feed.Composer.SetSpikeStream(SharedState.Faults.SpikeStream);
     const QByteArray fieldLine = EncodeFields(feed.Composer.NextAlert());
     ++feed.Generated;
     for (AlertSession* session : receivers) {
@@ -193,7 +194,8 @@ QString AlertServerCore::ExecuteCommand(const QString& line)
     const QString command = trimmed.section(QLatin1Char(' '), 0, 0);
     const QString argument = trimmed.section(QLatin1Char(' '), 1).trimmed();
     const QString ok = QStringLiteral("ok: ") + trimmed;
-    Log(QStringLiteral("control: %1").arg(trimmed));
+    // An "alert" line may be megabytes long: the log gets its head.
+    Log(QStringLiteral("control: %1").arg(trimmed.size() > 200 ? trimmed.left(200) + QStringLiteral("...") : trimmed));
     auto switchCommand = [&](bool& target) {
         const auto value = ParseOnOff(argument);
         if (!value)
@@ -258,6 +260,21 @@ QString AlertServerCore::ExecuteCommand(const QString& line)
             return QStringLiteral("error: rate must be above 0 and at most 1000");
         SetRate(rate);
         return ok;
+    }
+    if (command == QLatin1String("spikes"))
+        return switchCommand(faults.SpikeStream);
+    if (command == QLatin1String("alert")) {
+        const QString category = argument.section(QLatin1Char(' '), 0, 0);
+        if (category.isEmpty())
+            return QStringLiteral("error: alert needs a category and a field line");
+        const QByteArray fieldLine = argument.section(QLatin1Char(' '), 1).toUtf8();
+        int receivers = 0;
+        for (AlertSession* session : LiveSessions())
+            if (session->Wants(category)) {
+                session->SendAlert(category, fieldLine);
+                ++receivers;
+            }
+        return QStringLiteral("ok: alert %1 sent to %2 sessions").arg(category).arg(receivers);
     }
     if (command == QLatin1String("status"))
         return QStringLiteral("ok: %1 sessions; ").arg(LiveSessions().size()) + Summary();

@@ -259,7 +259,8 @@ void AlertComposer::AppendQuentRow(AlertFields& fields, int row, const Quote& qu
     const double range = std::max(quote.High - quote.Low, 0.01);
     const double openRange = std::max(quote.OpenHigh - quote.OpenLow, 0.01);
     // Spikes of 7 or more are rare on purpose: they light a cell and sound an alarm.
-    const double spike = Prices.Chance(0.04) ? Prices.Uniform(7.0, 12.0) : Prices.Uniform(0.0, 6.9);
+    const double drawn = Prices.Chance(0.04) ? Prices.Uniform(7.0, 12.0) : Prices.Uniform(0.0, 6.9);
+    const double spike = SpikeStream ? (SpikesUp ? 9.0 : 1.0) : drawn;
     const bool atHigh = quote.Last >= quote.High - range * 0.02;
     const bool atLow = quote.Last <= quote.Low + range * 0.02;
     const double newHigh = atHigh ? Prices.Uniform(0.3, 1.0) : (Prices.Chance(0.15) ? Prices.Uniform(0.0, 0.3) : 0.0);
@@ -286,6 +287,7 @@ AlertFields AlertComposer::QuentAlert()
 {
     // The list length drifts so that rows come and go between alerts.
     QuentRowCount = std::clamp(QuentRowCount + Prices.Between(-3, 3), 20, std::min(60, Prices.SymbolCount()));
+    SpikesUp = SpikeStream && !SpikesUp;
     AlertFields fields;
     const auto ranked = RankedSymbols(QuentRowCount, true);
     for (size_t row = 0; row < ranked.size(); ++row)

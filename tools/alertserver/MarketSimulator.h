@@ -68,6 +68,9 @@ public:
     AlertComposer(ListStyle style, quint32 seed);
     ListStyle Style() const { return StyleOfList; }
     AlertFields NextAlert();
+    // On: every row of a top list spikes (9) on every other alert and is calm
+    // (1) in between, so that each spike is new to the client.
+    void SetSpikeStream(bool on) { SpikeStream = on; }
 
 private:
     AlertFields StrikeAlert();
@@ -85,6 +88,8 @@ private:
     Market Prices;
     QList<QByteArray> BandSymbols;
     int QuentRowCount = 30;
+    bool SpikeStream = false;
+    bool SpikesUp = false;
 };
 
 } // namespace AlertServer

@@ -21,6 +21,7 @@ struct FaultSwitches {
     bool DropBeforePreamble = false;
     int FailPosts = 0;             // tunnel: the next N POSTs get status 500
     int SlowPostsMs = 0;           // tunnel: delay before a POST is handled
+    bool SpikeStream = false;      // top lists: every row spikes on every other alert
 };
 
 struct CategoryConfig {

@@ -1,5 +1,6 @@
 #include "platform/gui/Connector.h"
 #include "platform/core/SettingsStore.h"
+#include "platform/gui/ErrorReport.h"
 #include <QButtonGroup>
 #include <QClipboard>
 #include <QFileDialog>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -22,6 +24,16 @@ bool IsControlCharacter(QChar c)
            category == QChar::Other_Format || category == QChar::Separator_Line ||
            category == QChar::Separator_Paragraph;
 }
+
+bool IsTickerCharacter(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') ||
+           QStringView(u"./^$=_-").contains(c);
+}
+
+// The symbol as a message quotes it: never more than a line.
+QString Quoted(const QString& symbol) { return QLatin1Char('"') + CutForDisplay(symbol, 40) + QLatin1Char('"'); }
 
 bool StartDetached(const QString& program, const QStringList& arguments)
 {
@@ -37,19 +49,31 @@ QString ChooseProgramFile(QWidget* parent, const QString& current)
 
 } // namespace
 
-QString SymbolProblem(const QString& symbol)
+QString ClipboardSymbolProblem(const QString& symbol)
 {
     if (symbol.isEmpty())
         return QObject::tr("There is no symbol to link.");
-    if (symbol.startsWith('-'))
-        return QObject::tr("The symbol \"%1\" was not linked: it starts with \"-\" and could be taken for an option.")
-            .arg(symbol);
-    for (QChar c : symbol) {
-        if (IsControlCharacter(c))
-            return QObject::tr("The symbol was not linked: it contains control characters.");
-        if (c == '/' || c == '\\')
-            return QObject::tr("The symbol \"%1\" was not linked: it contains a path separator.").arg(symbol);
-    }
+    if (std::any_of(symbol.begin(), symbol.end(), IsControlCharacter))
+        return QObject::tr("The symbol was not linked: it contains control characters.");
+    return QString();
+}
+
+QString ProgramSymbolProblem(const QString& symbol)
+{
+    if (const QString problem = ClipboardSymbolProblem(symbol); !problem.isEmpty())
+        return problem;
+    if (symbol.size() > MaxProgramSymbolChars)
+        return QObject::tr("The symbol %1 was not linked: it is longer than %2 characters.")
+            .arg(Quoted(symbol))
+            .arg(MaxProgramSymbolChars);
+    if (symbol.front() == u'-' || symbol.front() == u'+' || symbol.front() == u'@')
+        return QObject::tr("The symbol %1 was not linked: it starts with \"%2\" and could be taken for an option.")
+            .arg(Quoted(symbol), QString(symbol.front()));
+    if (const auto bad = std::find_if_not(symbol.begin(), symbol.end(), IsTickerCharacter); bad != symbol.end())
+        return QObject::tr("The symbol %1 was not linked: \"%2\" is not a character of a ticker symbol.")
+            .arg(Quoted(symbol), QString(*bad));
+    if (symbol.contains(QLatin1String("..")))
+        return QObject::tr("The symbol %1 was not linked: it could be taken for a path.").arg(Quoted(symbol));
     return QString();
 }
 
@@ -172,7 +196,7 @@ void TBuiltInConnector::ApplySymbol()
         ShowOutcome(tr("No link is set up yet: choose what a click on a symbol should do."));
         return;
     }
-    const QString problem = SymbolProblem(m_symbol);
+    const QString problem = m_mode == CopyToClipboard ? ClipboardSymbolProblem(m_symbol) : ProgramSymbolProblem(m_symbol);
     if (!problem.isEmpty()) {
         ShowOutcome(problem);
         throw EConnectorError(problem.toStdString());
@@ -186,7 +210,7 @@ void TBuiltInConnector::ApplySymbol()
 void TBuiltInConnector::CopySymbol()
 {
     QGuiApplication::clipboard()->setText(m_symbol);
-    ShowOutcome(tr("Copied %1 to the clipboard.").arg(m_symbol));
+    ShowOutcome(tr("Copied %1 to the clipboard.").arg(Quoted(m_symbol)));
 }
 
 void TBuiltInConnector::StartProgramWithSymbol()

@@ -8,8 +8,8 @@
 // The built-in connector shows its own set-up inside the window and offers
 // two links: copy the symbol to the clipboard, or start a program the user
 // names with the symbol as its only argument. The program is started
-// directly, never through a shell, and a symbol that could be read as an
-// option, a path or a control sequence is refused.
+// directly, never through a shell, and only with what a ticker symbol is
+// made of; the clipboard takes any printable symbol.
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -40,9 +40,17 @@ public:
     virtual QWidget* View() = 0;
 };
 
-// Empty when the symbol may be handed to another program, otherwise the
-// reason it may not.
-QString SymbolProblem(const QString& symbol);
+// The longest symbol handed to another program.
+inline constexpr qsizetype MaxProgramSymbolChars = 32;
+
+// Empty when the symbol may be handed to another program as its argument,
+// otherwise the reason it may not. Allowed: ASCII letters and digits and
+// . / ^ $ = _ -, at most MaxProgramSymbolChars of them, not starting with
+// "-", "+" or "@" (an option or a file of options to many programs) and
+// without "..".
+QString ProgramSymbolProblem(const QString& symbol);
+// Empty when the symbol may go to the clipboard: any printable text.
+QString ClipboardSymbolProblem(const QString& symbol);
 
 class TBuiltInConnector : public QWidget, public TConnector {
     Q_OBJECT

@@ -433,10 +433,62 @@ void TDrawGrid::ForwardMouseUp(QMouseEvent* event, const QPoint& gridPoint)
     }
 }
 
+void TDrawGrid::focusInEvent(QFocusEvent* event)
+{
+    // The item view's own focus-in makes the first row current when focus
+    // comes by keyboard or window activation; with whole-row selection that
+    // would link a symbol nobody picked. The current row stays as it was.
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void TDrawGrid::mousePressEvent(QMouseEvent* event)
+{
+    // Only the left button selects; the right one is for the window's menu.
+    if (event->button() == Qt::LeftButton)
+        QTableView::mousePressEvent(event);
+    else
+        event->accept();
+}
+
+void TDrawGrid::mouseMoveEvent(QMouseEvent* event)
+{
+    // A drag with a button held would sweep the current row over every row
+    // it crosses.
+    if (event->buttons() == Qt::NoButton)
+        QTableView::mouseMoveEvent(event);
+}
+
 void TDrawGrid::mouseReleaseEvent(QMouseEvent* event)
 {
-    QTableView::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton)
+        QTableView::mouseReleaseEvent(event);
     ForwardMouseUp(event, viewport()->mapTo(this, event->position().toPoint()));
+}
+
+void TDrawGrid::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        QTableView::mouseDoubleClickEvent(event);
+    else
+        event->accept();
+}
+
+void TDrawGrid::keyPressEvent(QKeyEvent* event)
+{
+    const QModelIndex before = currentIndex();
+    QTableView::keyPressEvent(event);
+    // A grid without scroll bars is scrolled by the keyboard alone: the view
+    // follows a row the keys made current. A mouse press never scrolls, so
+    // a partly visible row does not move away under the pointer.
+    const QModelIndex after = currentIndex();
+    if (after.isValid() && after != before)
+        scrollTo(after);
+}
+
+void TDrawGrid::keyboardSearch(const QString&)
+{
+    // No type-ahead: a typed letter must not pick a row, let alone link its symbol.
 }
 
 void TDrawGrid::changeEvent(QEvent* event)

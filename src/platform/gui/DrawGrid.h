@@ -206,7 +206,16 @@ protected:
     // With RowSelect on: the current cell moved to (column, row).
     virtual void SelectCell(int column, int row);
 
+    // A symbol reaches external linking only when the trader picks it: a
+    // left press or release, or an arrow key. Focus arriving any other way,
+    // the other buttons, a drag across rows and typed letters move nothing.
+    void focusInEvent(QFocusEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyboardSearch(const QString& search) override;
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;

@@ -1,4 +1,5 @@
 #include "platform/gui/Sound.h"
+#include "Shared/DebugLog.h"
 #include <QApplication>
 #include <QEventLoop>
 #include <QAudioDevice>
@@ -34,20 +35,49 @@ void WaitWhile(QSoundEffect& effect, Condition stillWaiting, int timeoutMs)
 
 } // namespace
 
-void TQtSoundPlayer::PlayWaveSync(const QString& fileName)
+void TSoundPlayer::PlayWaveOrBeep(const QString& fileName)
+{
+    if (fileName.isEmpty()) {
+        DefaultBeep();
+        return;
+    }
+    QString problem;
+    if (PlayWaveSync(fileName, problem)) {
+        m_reportedProblem.clear();
+        return;
+    }
+    const QString report = QStringLiteral("Price-spike sound: \"%1\" cannot be played (%2); the default beep sounds instead.")
+                               .arg(fileName, problem);
+    if (report != m_reportedProblem) {
+        m_reportedProblem = report;
+        DebugOutput(report);
+    }
+    DefaultBeep();
+}
+
+bool TQtSoundPlayer::PlayWaveSync(const QString& fileName, QString& problem)
 {
     // Without a file or an output device nothing can sound: return at once
     // rather than wait for a backend that will never start.
-    if (!QFileInfo(fileName).isFile() || QMediaDevices::defaultAudioOutput().isNull())
-        return;
+    if (!QFileInfo(fileName).isFile()) {
+        problem = QStringLiteral("there is no such file");
+        return false;
+    }
+    if (QMediaDevices::defaultAudioOutput().isNull()) {
+        problem = QStringLiteral("there is no audio output device");
+        return false;
+    }
     QSoundEffect effect;
     effect.setSource(QUrl::fromLocalFile(QFileInfo(fileName).absoluteFilePath()));
     WaitWhile(effect, [&] {
         const auto status = effect.status();
         return status == QSoundEffect::Loading || status == QSoundEffect::Null;
     }, LoadTimeoutMs);
-    if (effect.status() != QSoundEffect::Ready)
-        return;
+    if (effect.status() != QSoundEffect::Ready) {
+        problem = effect.status() == QSoundEffect::Error ? QStringLiteral("it is not a wave sound that can be read")
+                                                         : QStringLiteral("it did not load in time");
+        return false;
+    }
     bool started = false;
     auto noteStart = [&] {
         if (effect.isPlaying())
@@ -59,9 +89,12 @@ void TQtSoundPlayer::PlayWaveSync(const QString& fileName)
     // short sound may start and end before we look again, so the start is
     // noted whenever the effect reports.
     WaitWhile(effect, [&] { return noteStart() && !started; }, LoadTimeoutMs);
-    if (!started)
-        return;
+    if (!started) {
+        problem = QStringLiteral("the audio output did not start it");
+        return false;
+    }
     WaitWhile(effect, [&] { return noteStart() && effect.isPlaying(); }, PlayTimeoutMs);
+    return true;
 }
 
 void TQtSoundPlayer::DefaultBeep() { QApplication::beep(); }
