@@ -18,8 +18,10 @@ class QListWidget;
 class QPushButton;
 class QTabWidget;
 class TAlertForm;
+class TAlertReplay;
 class TExternalLinkingWindow;
 class TIniFile;
+class TRecordAndReplay;
 class TSettingsStore;
 class TSoundPlayer;
 
@@ -63,6 +65,13 @@ public:
     // when the window closes.
     void FormDestroy();
 
+    // --- Recording and replay -------------------------------------------------
+    // Offers pause and resume during a replay (where Login and Reset have
+    // nothing to do), and shows a recording's write error in the status.
+    void ShowRecordAndReplay(TRecordAndReplay& session);
+    void PauseReplayButtonClick();
+    void ShowRecordingProblem(const QString& text);
+
     // The user name and password a Login hands to the main connection.
     std::pair<QByteArray, QByteArray> LoginCredentials() const;
     const QString& SoundFileName() const { return m_soundFileName; }
@@ -84,6 +93,7 @@ public:
     QLineEdit* PasswordEdit = nullptr;
     QPushButton* LoginButton = nullptr;
     QPushButton* ResetConnectionButton = nullptr;
+    QPushButton* PauseReplayButton = nullptr; // shown during a replay only
     // "Windows" page
     QListWidget* AlertWindowsListBox = nullptr;
     QPushButton* ConfigureExternalLinkingButton = nullptr;
@@ -103,6 +113,8 @@ protected:
 private:
     void BuildForm();
     QWidget* BuildConnectionPage();
+    void BuildReplayControls(QWidget* page);
+    void FollowReplayState();
     QWidget* BuildWindowsPage();
     void ConnectHandlers();
     // Keeps the "Windows" page's bottom row on the bottom edge and lets the
@@ -132,4 +144,7 @@ private:
     TExternalLinkingWindow* m_linkingWindow = nullptr;
     TSoundPlayer* m_soundPlayer = nullptr;
     bool m_destroyed = false;
+    TAlertReplay* m_replay = nullptr;
+    // Follows the connection status while recording is broken.
+    QString m_statusNote;
 };

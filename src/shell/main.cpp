@@ -5,6 +5,8 @@
 // until the main window closes.
 #include "Shared/MiscDebugWindows.h"
 #include "Zembra/ExcludeList.h"
+#include "Zembra/MainConnectionUnit.h"
+#include "Zembra/RecordAndReplay.h"
 #include "platform/gui/PriceSpikeSound.h"
 #include "platform/gui/SymbolLink.h"
 #include "platform/core/IniFile.h"
@@ -24,6 +26,19 @@ QStringList Arguments(int argc, char** argv)
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     return arguments;
+}
+
+// What the command line and the configuration ask to record or replay.
+bool StartRecordAndReplay(TRecordAndReplay& session, TMainForm& mainForm)
+{
+    const TCommandLine& options = CommandLineOptions();
+    QString error;
+    if (!session.Start({options.RecordFile, ConfiguredRecordFolder(), options.ReplayFile, options.ReplaySpeed}, error)) {
+        std::fputs((error + u'\n').toLocal8Bit().constData(), stderr);
+        return false;
+    }
+    mainForm.ShowRecordAndReplay(session);
+    return true;
 }
 
 } // namespace
@@ -62,6 +77,12 @@ int main(int argc, char** argv)
     SetSymbolLinkHandler([&linkingWindow](const QByteArray& symbol) { linkingWindow.LinkSymbol(symbol); });
     SetPriceSpikeSoundHandler([&mainForm] { mainForm.PlayPriceSpikeSound(); });
     QObject::connect(&mainForm, &TMainForm::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+
+    // Made after the windows, which must be there for the first replayed
+    // alert; the recorders write their last alerts out when this goes.
+    TRecordAndReplay recordAndReplay(MainConnection());
+    if (!StartRecordAndReplay(recordAndReplay, mainForm))
+        return 1;
 
     mainForm.show();
     const int result = QApplication::exec();
