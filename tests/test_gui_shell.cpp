@@ -7,6 +7,7 @@
 #include "Zembra/MainConnectionUnit.h"
 #include "platform/core/SettingsStore.h"
 #include "platform/gui/ErrorReport.h"
+#include "shell/CommandLine.h"
 #include "shell/FakeDataFormUnit.h"
 #include "shell/MainFormUnit.h"
 #include <QApplication>
@@ -149,6 +150,24 @@ TEST_F(MainFormLoginTest, StatusLabelFollowsTheMainConnection)
     form.reset();
     // A closed main window is no longer called back.
     EXPECT_FALSE(MainConnection().OnStatusChange);
+}
+
+TEST_F(MainFormLoginTest, ARecordingProblemStaysBesideTheStatus)
+{
+    auto form = NewMainForm();
+    form->ShowRecordingProblem("cannot write to /full/alerts.tsv.gz: No space left on device");
+    MainConnection().ResetConnection();
+    EXPECT_EQ(form->StatusLabel->text(), MainConnection().Status() + "  (recording stopped)");
+    EXPECT_TRUE(form->StatusLabel->toolTip().endsWith("No space left on device"));
+}
+
+TEST(CommandLineTest, RecordingAReplayIsRefused)
+{
+    const TCommandLineOutcome outcome =
+        ParseCommandLine({"tavisk-alerts", "--replay", "day.tsv.gz", "--record", "copy.tsv.gz"});
+    EXPECT_FALSE(outcome.Options);
+    EXPECT_EQ(outcome.ExitCode, 2);
+    EXPECT_TRUE(outcome.Error.startsWith("--record and --replay cannot be used together")) << outcome.Error.toStdString();
 }
 
 // ---------------------------------------------------------------------------
