@@ -200,6 +200,15 @@ TEST_F(RecordingTest, AWriteErrorIsToldOnceAndAlertsStillReachTheOtherReceivers)
     EXPECT_EQ(Logged("Recording stopped"), 2) << DebugLines.join('\n').toStdString();
     for (const auto& recorder : session.Recorders())
         EXPECT_EQ(recorder->Lost(), 3);
+
+    // A file that is not a recording is not appended to, nor touched.
+    const QString notes = Path("notes.txt");
+    WriteFile(notes, "my notes\n");
+    auto intoNotes = TAlertRecorder::IntoFile(notes, Clock());
+    intoNotes->Record("strike\r\nsymbol=X");
+    intoNotes.reset();
+    EXPECT_EQ(Unzipped(notes), "my notes\n");
+    EXPECT_EQ(Logged("is not a gzip file, so it is not an alert recording. It is left as it is"), 1);
 }
 
 // ---------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 #include "Shared/AlertRecording.h"
 #include "Shared/DebugLog.h"
 #include "Shared/GuardedCall.h"
+#include "Shared/GzipAppender.h"
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -11,68 +12,42 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <zlib.h>
 
 namespace {
 
-// The issue of a crash: at most this much of the stream is lost.
+// What a crash can lose at most.
 constexpr int FlushIntervalMs = 500;
-// Level 1: recording must cost the receive path little, and alert text
-// compresses well even so.
-constexpr char AppendMode[] = "ab1";
-constexpr char RewriteMode[] = "wb1";
+// Written out sooner when this much has come in.
+constexpr qsizetype FlushSize = 256 * 1024;
+// A repair writes the kept lines out in pieces of about this size.
+constexpr qsizetype RepairChunk = 1024 * 1024;
 
 QString SystemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-QString ZlibError(gzFile file)
-{
-    int code = Z_OK;
-    const char* text = gzerror(file, &code);
-    // zlib's text for a failed write names the file and says nothing more
-    // than errno does.
-    if (code == Z_ERRNO)
-        return SystemError(errno);
-    return QString::fromLocal8Bit(text);
-}
-
 } // namespace
 
-struct TAlertRecorder::GzWriter {
-    explicit GzWriter(gzFile file) : Handle(file) {}
-    ~GzWriter()
-    {
-        if (Handle)
-            gzclose(Handle);
-    }
-    // Ends the gzip member; false when its last bytes could not be written.
-    bool Close()
-    {
-        const int result = gzclose(Handle);
-        Handle = nullptr;
-        return result == Z_OK;
-    }
-    gzFile Handle;
-};
-
-bool TAlertRecorder::CopyCompleteLines(const QString& from, const QString& to)
+QString TAlertRecorder::CopyCompleteLines(const QString& from, const QString& to)
 {
     TAlertRecordingReader reader;
     if (!reader.Open(from))
-        return false;
-    gzFile out = gzopen(QFile::encodeName(to).constData(), RewriteMode);
-    if (!out)
-        return false;
-    GzWriter writer(out);
-    bool written = true;
-    while (written) {
-        const std::optional<QByteArray> line = reader.NextLine();
-        if (!line)
-            break;
-        written = gzwrite(out, line->constData(), unsigned(line->size())) == int(line->size()) &&
-                  gzputc(out, '\n') == '\n';
+        return reader.Error();
+    QFile::remove(to); // a repair cut short earlier must not be appended to
+    TGzipAppender out;
+    if (!out.Open(to))
+        return out.Error();
+    QByteArray chunk;
+    while (const std::optional<QByteArray> line = reader.NextLine()) {
+        chunk += *line;
+        chunk += '\n';
+        if (chunk.size() >= RepairChunk) {
+            if (!out.Write(chunk))
+                return out.Error();
+            chunk.truncate(0);
+        }
     }
-    const bool closed = writer.Close();
-    return written && closed;
+    if (!out.Write(chunk) || !out.Close())
+        return out.Error();
+    return QString();
 }
 
 std::unique_ptr<TAlertRecorder> TAlertRecorder::IntoFile(const QString& path, TClock clock)
@@ -131,8 +106,13 @@ void TAlertRecorder::Record(const QByteArray& payload)
         ++m_lost;
         return;
     }
-    if (AppendRecordingLine(m_buffer, now, payload))
+    if (AppendRecordingLine(m_buffer, now, payload)) {
+        // A burst is compressed while its text is still in the cache, and
+        // the buffer never grows large.
+        if (m_buffer.size() >= FlushSize)
+            Flush();
         return;
+    }
     ++m_lost;
     if (!m_categoryProblemShown) {
         m_categoryProblemShown = true;
@@ -146,10 +126,8 @@ void TAlertRecorder::Flush()
 {
     if (m_failed || m_buffer.isEmpty() || !m_writer)
         return;
-    gzFile file = m_writer->Handle;
-    if (gzwrite(file, m_buffer.constData(), static_cast<unsigned>(m_buffer.size())) != int(m_buffer.size()) ||
-        gzflush(file, Z_SYNC_FLUSH) != Z_OK) {
-        Fail(QStringLiteral("cannot write to %1: %2").arg(m_path, ZlibError(file)));
+    if (!m_writer->Write(m_buffer)) {
+        Fail(QStringLiteral("cannot write to %1: %2").arg(m_path, m_writer->Error()));
         return;
     }
     // Keeps the buffer's memory for the next round.
@@ -175,7 +153,8 @@ bool TAlertRecorder::OpenForAppending()
     if (info.isFile() && info.size() > 0) {
         TAlertRecordingReader reader;
         if (!reader.Open(m_path)) {
-            Fail(QStringLiteral("%1 is left as it is and nothing is recorded into it").arg(reader.Error()));
+            // The reader's text is a sentence of its own.
+            Fail(QStringLiteral("%1 It is left as it is and nothing is recorded into it").arg(reader.Error()));
             return false;
         }
         qint64 lines = 0;
@@ -189,22 +168,22 @@ bool TAlertRecorder::OpenForAppending()
         if (!reader.EndedCleanly() && !RepairCutOffFile(lines))
             return false;
     }
-    gzFile file = gzopen(QFile::encodeName(m_path).constData(), AppendMode);
-    if (!file) {
-        Fail(QStringLiteral("cannot open %1: %2").arg(m_path, SystemError(errno)));
+    auto writer = std::make_unique<TGzipAppender>();
+    if (!writer->Open(m_path)) {
+        Fail(QStringLiteral("cannot open %1: %2").arg(m_path, writer->Error()));
         return false;
     }
-    m_writer = std::make_unique<GzWriter>(file);
+    m_writer = std::move(writer);
     return true;
 }
 
 bool TAlertRecorder::RepairCutOffFile(qint64 completeLines)
 {
     const QString repaired = m_path + QStringLiteral(".repairing");
-    if (!CopyCompleteLines(m_path, repaired)) {
-        const int error = errno;
+    const QString error = CopyCompleteLines(m_path, repaired);
+    if (!error.isEmpty()) {
         QFile::remove(repaired);
-        Fail(QStringLiteral("cannot repair %1, which was cut short: %2").arg(m_path, SystemError(error)));
+        Fail(QStringLiteral("cannot repair %1, which was cut short: %2").arg(m_path, error));
         return false;
     }
     // rename() replaces the file in one step: a crash now leaves either one.
@@ -227,8 +206,7 @@ void TAlertRecorder::Fail(const QString& text)
     m_lost += std::count(m_buffer.cbegin(), m_buffer.cend(), '\n');
     m_buffer.clear();
     if (m_writer) {
-        // The file is left as far as it got; closing may fail again, unheard.
-        m_writer->Close();
+        m_writer->Abandon();
         m_writer.reset();
     }
     m_problem = text;
@@ -242,7 +220,8 @@ void TAlertRecorder::Close()
     if (!m_writer)
         return;
     const bool closed = m_writer->Close();
+    const QString error = m_writer->Error();
     m_writer.reset();
     if (!closed && !m_failed)
-        Fail(QStringLiteral("cannot finish %1: %2").arg(m_path, SystemError(errno)));
+        Fail(QStringLiteral("cannot finish %1: %2").arg(m_path, error));
 }

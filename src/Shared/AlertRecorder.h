@@ -17,6 +17,7 @@
 #include <memory>
 
 class QTimer;
+class TGzipAppender;
 
 class TAlertRecorder {
 public:
@@ -51,18 +52,18 @@ private:
     void SwitchToDay(qint64 day);
     bool OpenForAppending();
     bool RepairCutOffFile(qint64 completeLines);
-    // Rewrites the complete lines of a recording into a new file.
-    static bool CopyCompleteLines(const QString& from, const QString& to);
+    // Rewrites the complete lines of a recording into a new file; the
+    // error text, empty when all went well.
+    static QString CopyCompleteLines(const QString& from, const QString& to);
     void Fail(const QString& text);
     void Close();
 
-    struct GzWriter;
     const QString m_fixedFile;
     const QString m_folder;
     const TClock m_clock;
     QString m_path;
     qint64 m_day = 0;
-    std::unique_ptr<GzWriter> m_writer;
+    std::unique_ptr<TGzipAppender> m_writer;
     QByteArray m_buffer;
     bool m_failed = false;
     QString m_problem;
