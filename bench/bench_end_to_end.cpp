@@ -337,3 +337,28 @@ BENCHMARK(BM_EndToEndOneCategory)
     ->Iterations(SingleIterations);
 
 } // namespace
+
+// The recorder alone, without the windows: what recording adds to each
+// alert of one category (the line into the buffer, compressing and writing
+// it out), to set beside the end-to-end figures above.
+void BM_RecordingOnly(benchmark::State& state)
+{
+    TEndToEndRig& rig = Rig();
+    const size_t window = size_t(state.range(0));
+    state.SetLabel(rig.Windows.at(window).Window->Subscription().toStdString());
+    const std::vector<QByteArray>& payloads = rig.Payloads.at(window);
+    static int runs = 0;
+    auto recorder = TAlertRecorder::IntoFile(rig.Folder.filePath(QStringLiteral("only-%1.tsv.gz").arg(++runs)));
+    size_t next = 0;
+    qint64 bytes = 0;
+    const double cpuBefore = ThreadCpuSeconds();
+    for (auto _ : state) {
+        const QByteArray& payload = payloads[next++ % payloads.size()];
+        recorder->Record(payload);
+        bytes += payload.size();
+    }
+    recorder->Flush();
+    state.counters["cpu us/alert"] = (ThreadCpuSeconds() - cpuBefore) * 1e6 / double(state.iterations());
+    state.counters["bytes/alert"] = double(bytes) / double(state.iterations());
+}
+BENCHMARK(BM_RecordingOnly)->ArgName("window")->DenseRange(0, 7)->MinTime(0.5);
