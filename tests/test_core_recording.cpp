@@ -169,6 +169,12 @@ TEST_F(RecordingTest, EachUtcDayHasItsFileAndARestartThatDayAppendsToIt)
                   "\ta\tn=2\n");
     EXPECT_EQ(Payloads(folder + "/alerts-2026-03-02.tsv.gz"), QByteArrayList({"a\r\nn=3", "a\r\nn=4"}));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 2);
+
+    // The configured folder: a relative one is beside the configuration file.
+    TestEnvironment::WriteIni("[general]\nRecord Folder = recordings \n");
+    EXPECT_EQ(ConfiguredRecordFolder(), QDir(TestEnvironment::WorkDir()).filePath("recordings"));
+    TestEnvironment::RemoveIni();
+    EXPECT_EQ(ConfiguredRecordFolder(), QString());
 }
 
 // ---------------------------------------------------------------------------
