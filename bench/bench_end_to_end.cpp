@@ -11,8 +11,15 @@
 // With BENCH_TLS=1 in the environment the feed serves TLS 1.3 and the client
 // talks TLS to it (a self-signed certificate made by openssl at setup, pinned
 // by its fingerprint): the same figures with encryption on the path.
+//
+// The ".../recording:1" runs record every alert into a file as the client's
+// --record does (the recorder is one more receiver of the main connection
+// and writes out on its timer, inside the timing); ".../recording:0" runs
+// are the same without it.
+#include "Shared/AlertRecorder.h"
 #include "Zembra/AlertWindowUnit.h"
 #include "Zembra/MainConnectionUnit.h"
+#include "Zembra/RecordAndReplay.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/TlsPolicy.h"
 
@@ -306,15 +313,28 @@ TEndToEndRig& Rig()
     return *rig;
 }
 
+// Recording into a fresh file while it lives, wired as the client wires it.
+std::unique_ptr<TRecordAndReplay> StartRecording(TEndToEndRig& rig)
+{
+    static int runs = 0;
+    auto session = std::make_unique<TRecordAndReplay>(MainConnection());
+    QString error;
+    const QString file = rig.Folder.filePath(QStringLiteral("bench-%1.tsv.gz").arg(++runs));
+    session->Start({file, QString(), QString(), 1}, error);
+    return session;
+}
+
 // Sends the recorded stream one chunk per iteration and waits until every
 // alert of it has been handled; reports alerts and paints per second.
-void RunStream(benchmark::State& state, const std::vector<size_t>& windows, int iterations, int alertsPerIteration)
+void RunStream(benchmark::State& state, const std::vector<size_t>& windows, int iterations, int alertsPerIteration,
+               bool recording)
 {
     TEndToEndRig& rig = Rig();
     if (!rig.Error.isEmpty()) {
         state.SkipWithError(rig.Error.toUtf8().constData());
         return;
     }
+    const std::unique_ptr<TRecordAndReplay> recorder = recording ? StartRecording(rig) : nullptr;
     const std::vector<QByteArray> chunks = rig.RecordStream(windows, iterations, alertsPerIteration);
     std::vector<qint64> paintsBefore;
     for (const TWindowUnderTest& item : rig.Windows)
@@ -333,6 +353,12 @@ void RunStream(benchmark::State& state, const std::vector<size_t>& windows, int 
         QCoreApplication::processEvents();
         alerts += alertsPerIteration;
     }
+    // What the recorder still holds is part of the cost.
+    if (recorder)
+        for (const auto& file : recorder->Recorders())
+            file->Flush();
+    if (recorder && !recorder->RecordingProblem().isEmpty())
+        state.SkipWithError(recorder->RecordingProblem().toUtf8().constData());
     state.counters["alerts/s"] = benchmark::Counter(double(alerts), benchmark::Counter::kIsRate);
     // On a shared machine the wall clock includes other processes' turns;
     // the thread's own CPU time per alert does not.
@@ -355,9 +381,15 @@ void BM_EndToEndEightWindows(benchmark::State& state)
     std::vector<size_t> all(Rig().Windows.size());
     for (size_t i = 0; i < all.size(); ++i)
         all[i] = i;
-    RunStream(state, all, MixedIterations, MixedAlertsPerIteration);
+    RunStream(state, all, MixedIterations, MixedAlertsPerIteration, state.range(0) != 0);
 }
-BENCHMARK(BM_EndToEndEightWindows)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(MixedIterations);
+BENCHMARK(BM_EndToEndEightWindows)
+    ->ArgName("recording")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(MixedIterations);
 
 // One category at a time (the argument is the window's number in the sample
 // configuration), still through all eight windows: where the time goes.
@@ -365,8 +397,38 @@ void BM_EndToEndOneCategory(benchmark::State& state)
 {
     const size_t window = size_t(state.range(0));
     state.SetLabel(Rig().Windows.at(window).Window->Subscription().toStdString());
-    RunStream(state, {window}, SingleIterations, SingleAlertsPerIteration);
+    RunStream(state, {window}, SingleIterations, SingleAlertsPerIteration, state.range(1) != 0);
 }
-BENCHMARK(BM_EndToEndOneCategory)->DenseRange(0, 7)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(SingleIterations);
+BENCHMARK(BM_EndToEndOneCategory)
+    ->ArgNames({"window", "recording"})
+    ->ArgsProduct({benchmark::CreateDenseRange(0, 7, 1), {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(SingleIterations);
 
 } // namespace
+
+// The recorder alone, without the windows: what recording adds to each
+// alert of one category (the line into the buffer, compressing and writing
+// it out), to set beside the end-to-end figures above.
+void BM_RecordingOnly(benchmark::State& state)
+{
+    TEndToEndRig& rig = Rig();
+    const size_t window = size_t(state.range(0));
+    state.SetLabel(rig.Windows.at(window).Window->Subscription().toStdString());
+    const std::vector<QByteArray>& payloads = rig.Payloads.at(window);
+    static int runs = 0;
+    auto recorder = TAlertRecorder::IntoFile(rig.Folder.filePath(QStringLiteral("only-%1.tsv.gz").arg(++runs)));
+    size_t next = 0;
+    qint64 bytes = 0;
+    const double cpuBefore = ThreadCpuSeconds();
+    for (auto _ : state) {
+        const QByteArray& payload = payloads[next++ % payloads.size()];
+        recorder->Record(payload);
+        bytes += payload.size();
+    }
+    recorder->Flush();
+    state.counters["cpu us/alert"] = (ThreadCpuSeconds() - cpuBefore) * 1e6 / double(state.iterations());
+    state.counters["bytes/alert"] = double(bytes) / double(state.iterations());
+}
+BENCHMARK(BM_RecordingOnly)->ArgName("window")->DenseRange(0, 7)->MinTime(0.5);

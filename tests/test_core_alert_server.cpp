@@ -2,6 +2,7 @@
 // a zlib stream of length-prefixed messages, and frames back in a zlib stream.
 #include "TestEnvironment.h"
 #include "WireTestKit.h"
+#include "Shared/AlertRecorder.h"
 #include <QDir>
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -548,6 +549,40 @@ TEST(AlertServer, TerminationAndDurationPrintTheAlertCounts)
     ServerProcess timed({"--duration", "1"});
     EXPECT_TRUE(WaitFor([&] { return timed.Process.state() == QProcess::NotRunning; }, 15s));
     EXPECT_TRUE(timed.Process.readAllStandardOutput().contains("alerts sent:"));
+}
+
+TEST(AlertServer, ReplayServesARecordingToItsSubscribersAndStartsAgainAtItsEnd)
+{
+    const QString path = QDir(TestEnvironment::WorkDir()).filePath("served.tsv.gz");
+    {
+        qint64 now = 1'000'000;
+        auto recorder = TAlertRecorder::IntoFile(path, [&now] { return now += 250; });
+        recorder->Record("strike\r\nsymbol=A");
+        recorder->Record("quent\r\nsymbol0=Q");
+        recorder->Record("strike\r\nsymbol=B");
+    }
+    ServerProcess server({"--replay", path, "--speed", "0"});
+    Client client;
+    ASSERT_TRUE(client.Connect(server.Port));
+    ASSERT_TRUE(StartSession(client, {"strike"}).startsWith("SESSION ID\r\n"));
+    QByteArrayList symbols;
+    for (const Alert& alert : CollectAlerts(client, 5)) {
+        EXPECT_EQ(alert.Category, "strike");
+        symbols << alert.Values.at("symbol");
+    }
+    EXPECT_EQ(symbols, QByteArrayList({"A", "B", "A", "B", "A"}));
+
+    // What is not a recording is refused at start, with the reason.
+    const QString plain = QDir(TestEnvironment::WorkDir()).filePath("plain.tsv");
+    QFile file(plain);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("1000\tstrike\tsymbol=A\n");
+    file.close();
+    QProcess refused;
+    refused.start(QStringLiteral(TAVISK_SERVER_BIN), {"--port", "0", "--replay", plain});
+    ASSERT_TRUE(refused.waitForFinished(10000));
+    EXPECT_NE(refused.exitCode(), 0);
+    EXPECT_TRUE(refused.readAllStandardError().contains("is not a gzip file"));
 }
 
 namespace {

@@ -551,6 +551,35 @@ TEST_F(MainConnectionTest, SendRequestOpensAConversationWhenThereIsNone)
     EXPECT_EQ(outcomes, std::vector<bool>{false});
 }
 
+TEST_F(MainConnectionTest, OfflineForAReplayNothingConnectsAndTheStatusIsTheReplays)
+{
+    Peer& peer = EstablishSession();
+    Main->GoOffline();
+    EXPECT_FALSE(Alive(peer));
+    Main->SetOfflineStatus("Replay: 2026-03-02 09:30:00");
+    EXPECT_EQ(Main->Status(), "Replay: 2026-03-02 09:30:00");
+
+    // Login, Reset, the timer and requests find no server to reach.
+    Main->SetUserName("other");
+    Main->SetPassword("other");
+    Main->ResetConnection();
+    TickAfter(13000);
+    std::vector<bool> outcomes;
+    Main->SendRequest(BuildMessage({"command", "ping", "response", "1"}), [&](bool success, const QByteArray&, const TMessageToServer&) {
+        outcomes.push_back(success);
+    });
+    TurnLoop();
+    EXPECT_EQ(Peers.size(), 1u);
+    EXPECT_EQ(Main->Conversation(), nullptr);
+    EXPECT_EQ(outcomes, std::vector<bool>{false});
+    EXPECT_EQ(Main->Status(), "Replay: 2026-03-02 09:30:00");
+    // Alerts still take their usual road.
+    std::vector<QByteArray> received;
+    Main->RegisterAlertCallback([&](const QByteArray& data) { received.push_back(data); });
+    Main->DeliverAlerts(true, "a\r\nx=1", TMessageToServer());
+    EXPECT_EQ(received, std::vector<QByteArray>{"a\r\nx=1"});
+}
+
 TEST(MainConnectionAddress, TheAddressComesFromBraxoIniOrIsTheBuiltInOne)
 {
     TestEnvironment::RemoveIni();

@@ -12,6 +12,7 @@
 #include "platform/core/SettingsStore.h"
 #include "platform/gui/DesktopIdentity.h"
 #include "platform/gui/ErrorReport.h"
+#include "shell/CommandLine.h"
 #include "shell/FakeDataFormUnit.h"
 #include "shell/MainFormUnit.h"
 #include <QApplication>
@@ -167,6 +168,24 @@ TEST_F(MainFormLoginTest, StatusAndEncryptionLabelsFollowTheMainConnection)
 
     EXPECT_EQ(TMainForm::EncryptionText({true, "TLS 1.3"}), "Encrypted (TLS 1.3)");
     EXPECT_EQ(TMainForm::EncryptionText({true, ""}), "Not connected yet; TLS required");
+}
+
+TEST_F(MainFormLoginTest, ARecordingProblemStaysBesideTheStatus)
+{
+    auto form = NewMainForm();
+    form->ShowRecordingProblem("cannot write to /full/alerts.tsv.gz: No space left on device");
+    MainConnection().ResetConnection();
+    EXPECT_EQ(form->StatusLabel->text(), MainConnection().Status() + "  (recording stopped)");
+    EXPECT_TRUE(form->StatusLabel->toolTip().endsWith("No space left on device"));
+}
+
+TEST(CommandLineTest, RecordingAReplayIsRefused)
+{
+    const TCommandLineOutcome outcome =
+        ParseCommandLine({"tavisk-alerts", "--replay", "day.tsv.gz", "--record", "copy.tsv.gz"});
+    EXPECT_FALSE(outcome.Options);
+    EXPECT_EQ(outcome.ExitCode, 2);
+    EXPECT_TRUE(outcome.Error.startsWith("--record and --replay cannot be used together")) << outcome.Error.toStdString();
 }
 
 // ---------------------------------------------------------------------------

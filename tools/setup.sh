@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 flavour="${1:-release}"
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev
-          zlib1g-dev libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick ccache
+          zlib1g-dev libisal-dev libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick ccache
           fonts-dejavu-core)
 
 case "$flavour" in

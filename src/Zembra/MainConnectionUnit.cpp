@@ -112,6 +112,7 @@ struct TMainConnection::Impl {
     QByteArray Password;
     QString ServerAddress;
     bool Stopped = false;
+    bool Offline = false;
     QByteArray SessionId;
     std::unique_ptr<QTimer> Timer;
     int MissedTicks = 0;
@@ -355,6 +356,8 @@ void TMainConnection::Impl::SetCredential(QByteArray& stored, const QByteArray& 
 
 void TMainConnection::Impl::ResetConnection()
 {
+    if (Offline)
+        return;
     MissedTicks = 0;
     Disconnect();
     WakeUp->RequestWakeUp();
@@ -380,6 +383,8 @@ void TMainConnection::Impl::Disconnect()
 void TMainConnection::Impl::ConnectNow()
 {
     DestroyRetiredIfIdle();
+    if (Offline)
+        return;
     if (!Conversation)
         CreateConversation();
     // A conversation already dialling is still NotConnected; a second Connect
@@ -445,6 +450,8 @@ void TMainConnection::Impl::TimerTick()
 void TMainConnection::Impl::Tick()
 {
     DestroyRetiredIfIdle();
+    if (Offline)
+        return;
     if (Conversation && Conversation->State() == TTalkWithServer::Closed) {
         RetireConversation(std::move(Conversation));
         if (CredentialsPresent() && !Stopped)
@@ -578,11 +585,32 @@ void TMainConnection::DeliverAlerts(bool success, const QByteArray& response, co
 
 TRequestHandle TMainConnection::SendRequest(const TMessageToServer& message, TResponseCallback callback)
 {
+    if (d->Offline) {
+        // No server to ask: refused at once, as a lost connection would be.
+        if (callback)
+            callback(false, QByteArray(), message);
+        return {};
+    }
     if (!d->Conversation) {
         d->CreateConversation();
         d->WakeUp->RequestWakeUp();
     }
     return d->Conversation->SendMessage(message, false, d->Guarded(std::move(callback)));
+}
+
+void TMainConnection::GoOffline()
+{
+    d->Offline = true;
+    d->Timer->stop();
+    d->Disconnect();
+}
+
+bool TMainConnection::Offline() const { return d->Offline; }
+
+void TMainConnection::SetOfflineStatus(const QString& text)
+{
+    if (d->Offline)
+        d->SetStatus(text);
 }
 
 const QString& TMainConnection::ServerAddress() const { return d->ServerAddress; }

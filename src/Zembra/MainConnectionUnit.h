@@ -43,6 +43,13 @@ public:
     const TEncryption& Encryption() const;
     std::function<void()> OnEncryptionChange;
 
+    // Alerts come from a recording instead of a server: from now on no
+    // conversation is made (an open one is closed), Login and Reset change
+    // nothing, and the status shows what SetOfflineStatus says.
+    void GoOffline();
+    bool Offline() const;
+    void SetOfflineStatus(const QString& text);
+
     // The response handler of the alert subscription; the fake data form calls
     // it directly with success true, an alert text and an empty message.
     void DeliverAlerts(bool success, const QByteArray& response, const TMessageToServer& message);

@@ -113,6 +113,10 @@ TCommandLineOutcome ParseCommandLine(const QStringList& arguments)
     options.ConfigFile = parser.value(config);
     options.RecordFile = parser.value(record);
     options.ReplayFile = parser.value(replay);
+    // A replay comes from no server: recording it would only copy the file
+    // with new times.
+    if (!options.RecordFile.isEmpty() && !options.ReplayFile.isEmpty())
+        return Failure(QStringLiteral("--record and --replay cannot be used together: a replay receives nothing to record."));
     if (parser.isSet(speed)) {
         if (options.ReplayFile.isEmpty())
             return Failure(QStringLiteral("--speed goes with --replay."));

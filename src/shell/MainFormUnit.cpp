@@ -9,6 +9,8 @@
 #include "shell/ExternalLinkingWindowUnit.h"
 #include "shell/VantorExcludeFormUnit.h"
 #include "Zembra/AlertWindowUnit.h"
+#include "Zembra/RecordAndReplay.h"
+#include "Shared/AlertReplay.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -23,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
@@ -243,6 +246,7 @@ QWidget* TMainForm::BuildConnectionPage()
     QWidget::setTabOrder(UsernameEdit, PasswordEdit);
     QWidget::setTabOrder(PasswordEdit, LoginButton);
     QWidget::setTabOrder(LoginButton, ResetConnectionButton);
+    BuildReplayControls(page);
     return page;
 }
 
@@ -490,8 +494,11 @@ void TMainForm::OpenCreatedConfiguration(const QString& path)
 
 void TMainForm::UpdateStatusLabel()
 {
-    StatusLabel->setText(MainConnection().Status());
-    StatusLabel->setToolTip(MainConnection().Status()); // in full, should it not fit
+    const QString& status = MainConnection().Status();
+    StatusLabel->setText(m_statusNote.isEmpty() ? status : status + QStringLiteral("  (") + m_statusNote + u')');
+    // In full, should it not fit, with the recording's trouble in its own words.
+    StatusLabel->setToolTip(m_statusNoteDetail.isEmpty() ? StatusLabel->text()
+                                                         : StatusLabel->text() + u'\n' + m_statusNoteDetail);
 }
 
 void TMainForm::UpdateEncryptionLabel() { EncryptionLabel->setText(EncryptionText(MainConnection().Encryption())); }
@@ -749,4 +756,63 @@ void TMainForm::VantorButtonClick()
     if (!form)
         form = new TVantorExcludeForm(this);
     form->EditExcludeList();
+}
+
+// ---------------------------------------------------------------------------
+// Recording and replay
+
+void TMainForm::BuildReplayControls(QWidget* page)
+{
+    PauseReplayButton = Place(new QPushButton(QStringLiteral("Pause Replay"), page), 24, 136, 121, 25);
+    PauseReplayButton->hide();
+    connect(PauseReplayButton, &QAbstractButton::clicked, this,
+            [this] { RunReportingErrors([this] { PauseReplayButtonClick(); }); });
+}
+
+void TMainForm::ShowRecordAndReplay(TRecordAndReplay& session)
+{
+    if (!session.RecordingProblem().isEmpty())
+        ShowRecordingProblem(session.RecordingProblem());
+    const QPointer<TMainForm> form(this);
+    session.OnRecordingProblem = [form](const QString& text) {
+        if (form)
+            form->ShowRecordingProblem(text);
+    };
+    m_replay = session.Replay();
+    if (!m_replay)
+        return;
+    // The session does not connect during a replay.
+    for (QWidget* login : {static_cast<QWidget*>(LoginButton), static_cast<QWidget*>(ResetConnectionButton),
+                           static_cast<QWidget*>(UsernameEdit), static_cast<QWidget*>(PasswordEdit)})
+        login->setEnabled(false);
+    PauseReplayButton->show();
+    connect(m_replay, &TAlertReplay::PausedChanged, this, [this] { FollowReplayState(); });
+    connect(m_replay, &TAlertReplay::ReachedEnd, this, [this] { FollowReplayState(); });
+    connect(m_replay, &QObject::destroyed, this, [this] { m_replay = nullptr; });
+    FollowReplayState();
+}
+
+void TMainForm::PauseReplayButtonClick()
+{
+    if (!m_replay)
+        return;
+    if (m_replay->Paused())
+        m_replay->Resume();
+    else
+        m_replay->Pause();
+}
+
+void TMainForm::FollowReplayState()
+{
+    const bool paused = m_replay && m_replay->Paused();
+    PauseReplayButton->setText(paused ? QStringLiteral("Resume Replay") : QStringLiteral("Pause Replay"));
+    PauseReplayButton->setEnabled(m_replay && !m_replay->Finished());
+}
+
+void TMainForm::ShowRecordingProblem(const QString& text)
+{
+    // The whole text is in the debug log; the status line has room for a hint.
+    m_statusNote = QStringLiteral("recording stopped");
+    m_statusNoteDetail = QStringLiteral("Recording stopped: ") + text;
+    UpdateStatusLabel();
 }

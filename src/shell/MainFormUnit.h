@@ -19,8 +19,10 @@ class QListWidget;
 class QPushButton;
 class QTabWidget;
 class TAlertForm;
+class TAlertReplay;
 class TExternalLinkingWindow;
 class TIniFile;
+class TRecordAndReplay;
 class TSettingsStore;
 class TSoundPlayer;
 struct TEncryption;
@@ -79,6 +81,13 @@ public:
     // per process, when the window closes or the process ends in order.
     void FormDestroy();
 
+    // --- Recording and replay -------------------------------------------------
+    // Offers pause and resume during a replay (where Login and Reset have
+    // nothing to do), and shows a recording's write error in the status.
+    void ShowRecordAndReplay(TRecordAndReplay& session);
+    void PauseReplayButtonClick();
+    void ShowRecordingProblem(const QString& text);
+
     // The user name and password a Login hands to the main connection.
     std::pair<QByteArray, QByteArray> LoginCredentials() const;
     const QString& SoundFileName() const { return m_soundFileName; }
@@ -101,6 +110,7 @@ public:
     QLineEdit* PasswordEdit = nullptr;
     QPushButton* LoginButton = nullptr;
     QPushButton* ResetConnectionButton = nullptr;
+    QPushButton* PauseReplayButton = nullptr; // shown during a replay only
     // "Windows" page
     QListWidget* AlertWindowsListBox = nullptr;
     QPushButton* ConfigureExternalLinkingButton = nullptr;
@@ -126,6 +136,8 @@ protected:
 private:
     void BuildForm();
     QWidget* BuildConnectionPage();
+    void BuildReplayControls(QWidget* page);
+    void FollowReplayState();
     QWidget* BuildWindowsPage();
     QFrame* BuildConfigurationNotice();
     void ConnectHandlers();
@@ -164,4 +176,9 @@ private:
     TSoundPlayer* m_soundPlayer = nullptr;
     bool m_soundBusy = false; // a spike sound waits or a sound plays
     bool m_destroyed = false;
+    TAlertReplay* m_replay = nullptr;
+    // Follows the connection status while recording is broken; the detail
+    // goes into the status line's tooltip.
+    QString m_statusNote;
+    QString m_statusNoteDetail;
 };

@@ -10,6 +10,8 @@
 #include "platform/core/TerminationSignals.h"
 #include "platform/gui/DesktopIdentity.h"
 #include "platform/gui/ErrorReport.h"
+#include "Zembra/MainConnectionUnit.h"
+#include "Zembra/RecordAndReplay.h"
 #include "platform/gui/PriceSpikeSound.h"
 #include "platform/gui/SymbolLink.h"
 #include "shell/CommandLine.h"
@@ -37,6 +39,19 @@ void SaveSettingsWhenTheSessionEnds(QApplication& app, TMainForm& mainForm)
 {
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm,
                      [&mainForm] { RunReportingErrors([&mainForm] { mainForm.FormDestroy(); }); });
+}
+
+// What the command line and the configuration ask to record or replay.
+bool StartRecordAndReplay(TRecordAndReplay& session, TMainForm& mainForm)
+{
+    const TCommandLine& options = CommandLineOptions();
+    QString error;
+    if (!session.Start({options.RecordFile, ConfiguredRecordFolder(), options.ReplayFile, options.ReplaySpeed}, error)) {
+        std::fputs((error + u'\n').toLocal8Bit().constData(), stderr);
+        return false;
+    }
+    mainForm.ShowRecordAndReplay(session);
+    return true;
 }
 
 } // namespace
@@ -91,6 +106,12 @@ int main(int argc, char** argv)
     // window as the user would: the settings are saved before the program
     // ends and the other windows go.
     const TTerminationSignals terminationSignals([&mainForm] { mainForm.close(); });
+
+    // Made after the windows, which must be there for the first replayed
+    // alert; the recorders write their last alerts out when this goes.
+    TRecordAndReplay recordAndReplay(MainConnection());
+    if (!StartRecordAndReplay(recordAndReplay, mainForm))
+        return 1;
 
     mainForm.show();
     const int result = QApplication::exec();

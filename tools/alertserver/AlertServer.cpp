@@ -1,6 +1,7 @@
 #include "AlertServer.h"
 #include "Logger.h"
 #include "TunnelEndpoint.h"
+#include "Shared/AlertReplay.h"
 #include <QTcpSocket>
 
 namespace AlertServer {
@@ -38,7 +39,9 @@ AlertServerCore::AlertServerCore(const ServerOptions& options, QObject* parent)
       DropRandom(options.Seed ? *options.Seed : QRandomGenerator::global()->generate())
 {
     const quint32 seed = options.Seed ? *options.Seed : QRandomGenerator::global()->generate();
-    for (const CategoryConfig& category : options.Categories) {
+    // A recording takes the synthetic market's place.
+    const QList<CategoryConfig> categories = options.ReplayFile.isEmpty() ? options.Categories : QList<CategoryConfig>();
+    for (const CategoryConfig& category : categories) {
         auto feed = std::make_unique<CategoryFeed>(category, CategorySeed(seed, category.Name));
         CategoryFeed* raw = feed.get();
         raw->Timer.setInterval(std::max(1, static_cast<int>(1000.0 / category.Rate)));
@@ -63,6 +66,8 @@ bool AlertServerCore::Listen(QString& error)
             return false;
         Listener.ServeTls(*ServerTls);
     }
+    if (!Options.ReplayFile.isEmpty() && !OpenReplay(error))
+        return false;
     if (!Listener.listen(Options.Host, Options.Port)) {
         error = QStringLiteral("cannot listen on %1:%2: %3")
                     .arg(Options.Host.toString())
@@ -98,6 +103,10 @@ AlertSession* AlertServerCore::CreateSession(QObject* parent)
     Sessions.append(session);
     Sessions.removeIf([](const QPointer<AlertSession>& s) { return s.isNull(); });
     connect(session, &AlertSession::Subscribed, this, [this, session](const QString& category) {
+        if (Replay) {
+            StartReplaySoon();
+            return;
+        }
         if (std::none_of(Feeds.begin(), Feeds.end(), [&](const auto& feed) { return feed->Config.Name == category; }))
             Log(QStringLiteral("session %1: no category \"%2\" here; it will get no alerts")
                     .arg(session->Number())
@@ -164,6 +173,54 @@ void AlertServerCore::PublishAlert(CategoryFeed& feed)
         session->SendAlert(feed.Config.Name, fieldLine);
         ++feed.Sent;
     }
+}
+
+bool AlertServerCore::OpenReplay(QString& error)
+{
+    auto reader = std::make_unique<TAlertRecordingReader>();
+    if (!reader->Open(Options.ReplayFile)) {
+        error = QStringLiteral("cannot replay: %1").arg(reader->Error());
+        return false;
+    }
+    Replay = std::make_unique<TAlertReplay>(std::move(reader), Options.ReplaySpeed);
+    Replay->SetLooping(!Options.ReplayOnce);
+    Replay->OnAlert = [this](const TRecordedAlert& alert) { PublishRecorded(alert); };
+    connect(Replay.get(), &TAlertReplay::ReachedEnd, this, [this] {
+        Log(QStringLiteral("replay: end of the recording; %1 recorded alerts no client was subscribed to; %2")
+                .arg(ReplayUnheard)
+                .arg(Replay->Summary()));
+    });
+    return true;
+}
+
+void AlertServerCore::StartReplaySoon()
+{
+    // Later in this turn of the event loop: the rest of the client's burst
+    // (its other subscriptions) is handled first.
+    QTimer::singleShot(0, this, [this] {
+        if (Replay->Started())
+            return;
+        Log(QStringLiteral("replay: serving %1 at speed %2%3")
+                .arg(Options.ReplayFile)
+                .arg(Options.ReplaySpeed)
+                .arg(Options.ReplayOnce ? QStringLiteral(", once") : QString()));
+        Replay->Start();
+    });
+}
+
+void AlertServerCore::PublishRecorded(const TRecordedAlert& alert)
+{
+    const QString category = QString::fromUtf8(alert.Category);
+    qint64 receivers = 0;
+    for (AlertSession* session : LiveSessions()) {
+        if (!session->Wants(category))
+            continue;
+        session->SendAlert(category, alert.FieldLine);
+        ++receivers;
+    }
+    if (receivers == 0)
+        ++ReplayUnheard;
+    ReplaySent[category] += receivers;
 }
 
 void AlertServerCore::DropAll(DropStyle how, const QString& why)
@@ -292,6 +349,8 @@ QString AlertServerCore::Summary() const
     QStringList parts;
     for (const auto& feed : Feeds)
         parts << QStringLiteral("%1=%2").arg(feed->Config.Name).arg(feed->Sent);
+    for (auto it = ReplaySent.cbegin(); it != ReplaySent.cend(); ++it)
+        parts << QStringLiteral("%1=%2").arg(it.key()).arg(it.value());
     return QStringLiteral("alerts sent: ") + parts.join(QLatin1Char(' '));
 }
 

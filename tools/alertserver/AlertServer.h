@@ -9,12 +9,16 @@
 #include "ServerState.h"
 #include "TlsListener.h"
 #include <QList>
+#include <QMap>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTimer>
 #include <memory>
 #include <vector>
+
+class TAlertReplay;
+struct TRecordedAlert;
 
 namespace AlertServer {
 
@@ -59,6 +63,12 @@ private:
     void DropAll(DropStyle how, const QString& why);
     void ScheduleRandomDrop();
     void SetRate(double rate);
+    // Serving a recording: opened with the listener, started once the first
+    // client has subscribed (so that it misses nothing), each alert sent to
+    // the clients subscribed to its category.
+    bool OpenReplay(QString& error);
+    void StartReplaySoon();
+    void PublishRecorded(const TRecordedAlert& alert);
 
     ServerOptions Options;
     ServerState SharedState;
@@ -70,6 +80,9 @@ private:
     QTimer RandomDropTimer;
     QRandomGenerator DropRandom;
     int SessionCounter = 0;
+    std::unique_ptr<TAlertReplay> Replay;
+    QMap<QString, qint64> ReplaySent;
+    qint64 ReplayUnheard = 0; // recorded alerts no client was subscribed to
 };
 
 } // namespace AlertServer

@@ -2,6 +2,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QRegularExpression>
+#include <cmath>
 
 namespace AlertServer {
 
@@ -116,6 +117,26 @@ bool ReadPort(const QCommandLineParser& parser, const QString& name, quint16& ta
     return true;
 }
 
+bool ReadReplayOptions(const QCommandLineParser& parser, ServerOptions& options, QString& error)
+{
+    options.ReplayFile = parser.value(QStringLiteral("replay"));
+    options.ReplayOnce = parser.isSet(QStringLiteral("replay-once"));
+    const bool speedSet = parser.isSet(QStringLiteral("speed"));
+    if (options.ReplayFile.isEmpty() && (speedSet || options.ReplayOnce)) {
+        error = QStringLiteral("--speed and --replay-once go with --replay");
+        return false;
+    }
+    if (speedSet) {
+        bool ok = false;
+        options.ReplaySpeed = parser.value(QStringLiteral("speed")).toDouble(&ok);
+        if (!ok || !std::isfinite(options.ReplaySpeed) || options.ReplaySpeed < 0) {
+            error = QStringLiteral("--speed needs a number of 0 or more");
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<ServerOptions> ParseOptions(const QStringList& arguments, QString& error, QString& helpText)
@@ -152,6 +173,9 @@ std::optional<ServerOptions> ParseOptions(const QStringList& arguments, QString&
     option("corrupt-after-ms", "Send corrupt compressed bytes this long after a connection was accepted.", "ms");
     option("fail-posts", "Tunnel: answer the next N POSTs with status 500.", "n");
     option("slow-posts-ms", "Tunnel: delay every POST by this many milliseconds.", "ms");
+    option("replay", "Serve the alerts of this recording instead of the synthetic market.", "file");
+    option("speed", "With --replay: X times the recorded pace (default 1; 0 as fast as possible).", "x");
+    option("replay-once", "With --replay: stop at the end of the recording instead of starting again.");
 
     helpText = parser.helpText();
     if (!parser.parse(arguments)) {
@@ -229,6 +253,8 @@ std::optional<ServerOptions> ParseOptions(const QStringList& arguments, QString&
         error = QStringLiteral("--tls-cert and --tls-key go together");
         return std::nullopt;
     }
+    if (!ReadReplayOptions(parser, options, error))
+        return std::nullopt;
     options.LogFile = parser.value(QStringLiteral("log"));
     options.LogMessages = parser.isSet(QStringLiteral("log-messages"));
     options.Password = parser.value(QStringLiteral("password"));

@@ -50,6 +50,9 @@ struct ServerOptions {
     int DropJitterMs = 0;
     DropStyle DropHow = DropStyle::Now;
     int CorruptAfterMs = 0;
+    QString ReplayFile;     // set: serve this alert recording instead of the synthetic market
+    double ReplaySpeed = 1; // times the recorded pace; 0 as fast as possible
+    bool ReplayOnce = false; // stop at the recording's end instead of starting again
 };
 
 // nullopt with Error set on bad options; Error empty and nullopt for --help.

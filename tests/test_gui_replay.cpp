@@ -1,0 +1,180 @@
+// The recording round trip through the windows of the sample configuration:
+// a session recorded from the reference server, served again by the server,
+// and replayed by the client fill the eight windows alike; the main window's
+// replay controls. A binary of its own: a replay takes the process-wide main
+// connection offline for good, which would leave other tests without one.
+#include "LocalMainConnection.h"
+#include "ReferenceServer.h"
+#include "TestEnvironment.h"
+#include "Shared/AlertRecording.h"
+#include "Shared/AlertReplay.h"
+#include "Shared/ServerConnectionFactory.h"
+#include "Zembra/AlertWindowUnit.h"
+#include "Zembra/MainConnectionUnit.h"
+#include "Zembra/RecordAndReplay.h"
+#include "shell/MainFormUnit.h"
+#include <QAbstractItemModel>
+#include <QAccessible>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSet>
+#include <gtest/gtest.h>
+#include <memory>
+
+using TestEnvironment::WaitFor;
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray SampleConfiguration()
+{
+    QFile sample(QStringLiteral(TAVISK_SOURCE_DIR "/examples/Braxo.ini"));
+    return sample.open(QIODevice::ReadOnly) ? sample.readAll() : QByteArray();
+}
+
+// The main window as the program makes it from the sample configuration,
+// and the eight alert windows it made.
+std::unique_ptr<TMainForm> StartClient(QList<TAlertForm*>& windows)
+{
+    TestEnvironment::WriteIni(SampleConfiguration());
+    const qsizetype before = AllAlertWindows().size();
+    auto form = std::make_unique<TMainForm>();
+    windows = AllAlertWindows().mid(before);
+    return form;
+}
+
+// Windows of an earlier part still get every alert; hidden, they cost no paint.
+void Hide(const QList<TAlertForm*>& windows)
+{
+    for (TAlertForm* window : windows)
+        window->hide();
+}
+
+// Every cell's text as assistive technology reads it (the header row
+// first), window by window.
+QStringList CellTexts(const QList<TAlertForm*>& windows)
+{
+    QStringList texts;
+    for (TAlertForm* window : windows) {
+        const QAbstractItemModel& model = *window->Grid()->model();
+        texts << "== " + window->windowTitle();
+        QStringList header;
+        for (int column = 0; column < model.columnCount(); ++column)
+            header << model.headerData(column, Qt::Horizontal).toString();
+        texts << header.join(" | ");
+        for (int row = 0; row < model.rowCount(); ++row) {
+            QStringList cells;
+            for (int column = 0; column < model.columnCount(); ++column)
+                cells << model.index(row, column).data().toString();
+            texts << cells.join(" | ");
+        }
+    }
+    return texts;
+}
+
+void LogInTo(const QByteArray& address, const QByteArray& user)
+{
+    MainConnection().SetConnectionFactory([address = QString::fromUtf8(address)](TTalkWithServer& talk) {
+        talk.ServerAddress = address;
+        return CreateServerConnection(talk);
+    });
+    MainConnection().SetUserName(user);
+    MainConnection().SetPassword("pw");
+}
+
+QSet<QByteArray> RecordedCategories(const QString& path, qint64& alerts)
+{
+    QSet<QByteArray> categories;
+    TAlertRecordingReader reader;
+    alerts = 0;
+    if (!reader.Open(path))
+        return categories;
+    while (const auto alert = reader.Next()) {
+        categories.insert(alert->Category);
+        ++alerts;
+    }
+    return categories;
+}
+
+} // namespace
+
+#ifdef TAVISK_SERVER_BIN
+TEST(ReplayRoundTrip, RecordedServedAndReplayedSessionsFillTheWindowsAlike)
+{
+    UseLocalMainConnection();
+    TestEnvironment::ClearSettings();
+    const QString recording = QDir(TestEnvironment::WorkDir()).filePath("round-trip.tsv.gz");
+
+    // Live, recording.
+    QStringList live;
+    {
+        ReferenceServerKit::ReferenceServer server(QStringLiteral(TAVISK_SERVER_BIN));
+        ASSERT_TRUE(server.Start({"--rate", "40", "--seed", "9"}));
+        TRecordAndReplay recorder(MainConnection());
+        QString error;
+        ASSERT_TRUE(recorder.Start({recording, QString(), QString(), 1}, error));
+        QList<TAlertForm*> windows;
+        const auto form = StartClient(windows);
+        ASSERT_EQ(windows.size(), 8);
+        LogInTo(server.Address(), "live");
+        ASSERT_TRUE(WaitFor([&] { return server.Sent(1, 8).size() >= 240; }, 30s));
+        // Logged out: the conversation and whatever it had not yet handed on go.
+        MainConnection().SetUserName(QByteArray());
+        live = CellTexts(windows);
+        Hide(windows);
+    }
+    qint64 alerts = 0;
+    EXPECT_EQ(RecordedCategories(recording, alerts).size(), 8);
+    EXPECT_GE(alerts, 200);
+
+    // Served again by the reference server, once and at full speed.
+    {
+        ReferenceServerKit::ReferenceServer server(QStringLiteral(TAVISK_SERVER_BIN));
+        ASSERT_TRUE(server.Start({"--replay", recording, "--speed", "0", "--replay-once"}));
+        QList<TAlertForm*> windows;
+        const auto form = StartClient(windows);
+        LogInTo(server.Address(), "served");
+        EXPECT_TRUE(server.WaitForLog("replay: end of the recording; 0 recorded alerts no client was subscribed to",
+                                      1, 30s))
+            << server.Log().toStdString();
+        EXPECT_TRUE(WaitFor([&] { return CellTexts(windows) == live; }, 30s));
+        EXPECT_EQ(CellTexts(windows), live);
+        MainConnection().SetUserName(QByteArray());
+        Hide(windows);
+    }
+
+    // Replayed by the client at full speed, paused before the first alert.
+    QList<TAlertForm*> windows;
+    const auto form = StartClient(windows);
+    const QStringList empty = CellTexts(windows);
+    TRecordAndReplay session(MainConnection());
+    QString error;
+    ASSERT_TRUE(session.Start({QString(), QString(), recording, 0}, error)) << error.toStdString();
+    form->ShowRecordAndReplay(session);
+    ASSERT_TRUE(form->PauseReplayButton->isVisibleTo(form.get()));
+    EXPECT_FALSE(form->LoginButton->isEnabled());
+    EXPECT_FALSE(form->UsernameEdit->isEnabled());
+    QAccessibleInterface* const button = QAccessible::queryAccessibleInterface(form->PauseReplayButton);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(QAccessible::Name), "Pause Replay");
+
+    form->PauseReplayButton->click();
+    session.Replay()->DeliverDue();
+    EXPECT_EQ(form->PauseReplayButton->text(), "Resume Replay");
+    EXPECT_EQ(form->StatusLabel->text(), "Replay: starting (paused)");
+    EXPECT_EQ(CellTexts(windows), empty);
+
+    form->PauseReplayButton->click();
+    ASSERT_TRUE(WaitFor([&] { return session.Replay()->Finished(); }, 30s));
+    EXPECT_EQ(CellTexts(windows), live);
+    EXPECT_EQ(session.Replay()->Delivered(), alerts);
+    EXPECT_TRUE(form->StatusLabel->text().startsWith("Replay: 20")) << form->StatusLabel->text().toStdString();
+    EXPECT_TRUE(form->StatusLabel->text().endsWith(" (end of recording)"));
+    EXPECT_FALSE(form->PauseReplayButton->isEnabled());
+    // The session stays offline: Login would not connect.
+    EXPECT_EQ(MainConnection().Conversation(), nullptr);
+}
+#endif
