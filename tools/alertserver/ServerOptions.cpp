@@ -77,8 +77,6 @@ std::optional<QHash<QByteArray, QByteArray>> ParseUsers(const QByteArray& text, 
     return users;
 }
 
-namespace {
-
 bool ReadFile(const QString& path, QByteArray& contents, QString& error)
 {
     QFile file(path);
@@ -89,6 +87,8 @@ bool ReadFile(const QString& path, QByteArray& contents, QString& error)
     contents = file.readAll();
     return true;
 }
+
+namespace {
 
 bool ReadCount(const QCommandLineParser& parser, const QString& name, int& target, QString& error)
 {

@@ -55,6 +55,9 @@ struct ServerOptions {
     bool ReplayOnce = false; // stop at the recording's end instead of starting again
 };
 
+// The whole file; false with "path: reason" in error when it cannot be read.
+bool ReadFile(const QString& path, QByteArray& contents, QString& error);
+
 // nullopt with Error set on bad options; Error empty and nullopt for --help.
 std::optional<ServerOptions> ParseOptions(const QStringList& arguments, QString& error, QString& helpText);
 QList<CategoryConfig> DefaultCategories(double rate);

@@ -1,5 +1,6 @@
 #include "TlsListener.h"
 #include "Logger.h"
+#include "ServerOptions.h"
 #include <QFile>
 #include <QSslKey>
 #include <QSslSocket>
@@ -10,24 +11,13 @@ namespace AlertServer {
 namespace {
 // A client that connects and never completes the handshake is not kept.
 constexpr int HandshakeTimeoutMs = 30000;
-
-bool ReadAll(const QString& path, QByteArray& contents, QString& error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("%1: %2").arg(path, file.errorString());
-        return false;
-    }
-    contents = file.readAll();
-    return true;
-}
 } // namespace
 
 std::optional<QSslConfiguration> LoadServerTls(const QString& certificateFile, const QString& keyFile, QString& error)
 {
     QByteArray certificates;
     QByteArray keyText;
-    if (!ReadAll(certificateFile, certificates, error) || !ReadAll(keyFile, keyText, error))
+    if (!ReadFile(certificateFile, certificates, error) || !ReadFile(keyFile, keyText, error))
         return std::nullopt;
     const QList<QSslCertificate> chain = QSslCertificate::fromData(certificates, QSsl::Pem);
     if (chain.isEmpty()) {
