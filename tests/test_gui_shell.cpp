@@ -3,7 +3,7 @@
 // unreadable configuration; the fake data form; the top-level error report.
 #include "GuiFakeSound.h"
 #include "LocalMainConnection.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include "TestEnvironment.h"
 #include "Zembra/AlertWindowUnit.h"
 #include "Zembra/MainConnectionUnit.h"

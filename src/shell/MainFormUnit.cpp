@@ -1,6 +1,6 @@
 #include "shell/MainFormUnit.h"
 #include "Zembra/MainConnectionUnit.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include "platform/core/ConfigLocation.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/SettingsStore.h"
