@@ -38,7 +38,8 @@ int FitAxis(qint64 start, qint64 length, qint64 monitorStart, qint64 monitorLeng
         fitted = monitorStart + monitorLength - length;
     if (start < monitorStart)
         fitted = monitorStart;
-    return static_cast<int>(std::clamp<qint64>(fitted, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+    return static_cast<int>(
+        std::clamp<qint64>(fitted, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 // Kept to what a window can have, so that no edge computed from a stored
@@ -46,19 +47,20 @@ int FitAxis(qint64 start, qint64 length, qint64 monitorStart, qint64 monitorLeng
 int StoredCoordinate(int value) { return std::clamp(value, -QWIDGETSIZE_MAX, QWIDGETSIZE_MAX); }
 int StoredLength(int value) { return std::clamp(value, 0, QWIDGETSIZE_MAX); }
 
-enum TStoredState { ssNormal = 0, ssMinimised = 1, ssMaximised = 2 };
+// The "State" values.
+enum TStoredState : int { StoredNormal = 0, StoredMinimised = 1, StoredMaximised = 2 };
 
 int StoredStateOf(const QWidget& window)
 {
-    return window.isMinimized() ? ssMinimised : (window.isMaximized() ? ssMaximised : ssNormal);
+    return window.isMinimized() ? StoredMinimised : (window.isMaximized() ? StoredMaximised : StoredNormal);
 }
 
 void ApplyStoredState(QWidget* window, int state)
 {
     const Qt::WindowStates others = window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
-    window->setWindowState(state == ssMinimised   ? others | Qt::WindowMinimized
-                           : state == ssMaximised ? others | Qt::WindowMaximized
-                                                  : others);
+    window->setWindowState(state == StoredMinimised   ? others | Qt::WindowMinimized
+                           : state == StoredMaximised ? others | Qt::WindowMaximized
+                                                      : others);
 }
 
 } // namespace
