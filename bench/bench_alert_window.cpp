@@ -7,7 +7,7 @@
 //   cmake --build build-rel --target bench_alert_window
 //   build-rel/bench/bench_alert_window
 #include "CollidingFieldNames.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include "Zembra/AlertParsing.h"
 #include "Zembra/AlertWindowUnit.h"
 #include "Shared/NewestFirstList.h"

@@ -1,5 +1,5 @@
 #include "FuzzSupport.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include <QApplication>
 #include <QCoreApplication>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "Shared/Assertions.h"
+#include "base/Assertions.h"
 #include "Shared/HashTables.h"
 #include <gtest/gtest.h>
 #include <functional>

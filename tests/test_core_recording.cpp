@@ -6,7 +6,7 @@
 #include "Shared/AlertRecorder.h"
 #include "Shared/AlertRecording.h"
 #include "Shared/AlertReplay.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include "Zembra/AlertParsing.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "Zembra/RecordAndReplay.h"

@@ -1,6 +1,6 @@
 // The TCP connection against a QTcpServer on 127.0.0.1, and one conversation
 // over it end to end.
-#include "Shared/Assertions.h"
+#include "base/Assertions.h"
 #include "Shared/SocketServerConnections.h"
 #include "Shared/TalkWithServer.h"
 #include "TestEnvironment.h"

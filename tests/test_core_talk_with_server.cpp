@@ -1,8 +1,8 @@
 // The conversation over a scripted connection: request table, the outgoing
 // compressed bursts, frame delivery, failures and destruction.
 #include "ScriptedServerConnection.h"
-#include "Shared/Assertions.h"
-#include "Shared/DebugLog.h"
+#include "base/Assertions.h"
+#include "base/DebugLog.h"
 #include "Shared/HttpTunnels.h"
 #include "Shared/ServerConnectionFactory.h"
 #include "Shared/TalkWithServer.h"

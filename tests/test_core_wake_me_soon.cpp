@@ -1,5 +1,5 @@
 // The deferred wake-up: collapsing, re-requests from the handler, errors.
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include "Shared/WakeMeSoon.h"
 #include "TestEnvironment.h"
 #include <QCoreApplication>

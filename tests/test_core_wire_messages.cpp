@@ -1,5 +1,5 @@
 // Message building, field texts, descriptions and percent-decoding.
-#include "Shared/Assertions.h"
+#include "base/Assertions.h"
 #include "Shared/WireMessages.h"
 #include <QPoint>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include "Shared/MiscDebugWindows.h"
 #include "TestEnvironment.h"
 #include <QApplication>

@@ -1,7 +1,7 @@
 // The owner-drawn grid adapter on its own: cell painting through DrawCell,
 // whole-row selection, mouse releases, and errors kept inside the grid.
 #include "GuiGridProbe.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include <QScrollBar>
 #include <QTest>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The full top-list grid: when a new order reaches the screen, what is named
 // missing, the column setting, the colours as rendered, the spike sound and
 // selection forwarding.
-#include "Shared/Assertions.h"
+#include "base/Assertions.h"
 #include "TestEnvironment.h"
 #include "Zembra/QuentGridFull.h"
 #include "platform/gui/PriceSpikeSound.h"

@@ -3,7 +3,7 @@
 // unreadable configuration; the fake data form; the top-level error report.
 #include "GuiFakeSound.h"
 #include "LocalMainConnection.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include "TestEnvironment.h"
 #include "Zembra/AlertWindowUnit.h"
 #include "Zembra/MainConnectionUnit.h"
@@ -15,6 +15,7 @@
 #include "shell/CommandLine.h"
 #include "shell/FakeDataFormUnit.h"
 #include "shell/MainFormUnit.h"
+#include "shell/WindowPlacement.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -244,26 +245,6 @@ TEST_F(MainFormDesignTest, BottomRowFollowsTheBottomEdgeAndTheListGrows)
     EXPECT_EQ(form->PriceSpikeSoundCheckBox->geometry(), checkBefore.translated(0, grown.height()));
 }
 
-TEST_F(MainFormDesignTest, MonitorRuleKeepsTheSizeAndLetsTheNearEdgeWin)
-{
-    const QRect monitor(0, 0, 1000, 800);
-    // Inside: unchanged.
-    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(10, 20, 300, 200), monitor), QRect(10, 20, 300, 200));
-    // Past the right and bottom edges: moved back inside.
-    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(900, 700, 300, 200), monitor), QRect(700, 600, 300, 200));
-    // Before the left and top edges: moved to them.
-    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(-50, -10, 300, 200), monitor), QRect(0, 0, 300, 200));
-    // Wider than the monitor and starting before it: the left edge wins.
-    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(-50, 0, 1200, 200), monitor), QRect(0, 0, 1200, 200));
-    // Wider than the monitor but starting on it: aligned to the right edge.
-    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(10, 0, 1200, 200), monitor), QRect(-200, 0, 1200, 200));
-    // A second monitor to the right has its own edges.
-    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(1900, 10, 300, 200), QRect(1000, 0, 1000, 800)),
-              QRect(1700, 10, 300, 200));
-    // Edges at the integer limits do not wrap round.
-    EXPECT_EQ(TMainForm::FitOnMonitor(QRect(QPoint(INT_MAX - 299, INT_MIN), QPoint(INT_MAX, INT_MIN + 199)), monitor), QRect(700, 0, 300, 200));
-}
-
 TEST_F(MainFormDesignTest, StoredPositionIsMovedOntoTheMonitor)
 {
     for (const auto& [left, top] : {std::pair{100000, -500}, std::pair{INT_MAX, INT_MIN}}) {
@@ -274,6 +255,29 @@ TEST_F(MainFormDesignTest, StoredPositionIsMovedOntoTheMonitor)
         EXPECT_EQ(form->frameGeometry().right(), screen.right()) << left;
         EXPECT_EQ(form->frameGeometry().top(), screen.top()) << top;
     }
+}
+
+// ---------------------------------------------------------------------------
+// Window placement: the monitor rule on rectangles
+
+TEST(WindowPlacementTest, MonitorRuleKeepsTheSizeAndLetsTheNearEdgeWin)
+{
+    const QRect monitor(0, 0, 1000, 800);
+    // Inside: unchanged.
+    EXPECT_EQ(FitOnMonitor(QRect(10, 20, 300, 200), monitor), QRect(10, 20, 300, 200));
+    // Past the right and bottom edges: moved back inside.
+    EXPECT_EQ(FitOnMonitor(QRect(900, 700, 300, 200), monitor), QRect(700, 600, 300, 200));
+    // Before the left and top edges: moved to them.
+    EXPECT_EQ(FitOnMonitor(QRect(-50, -10, 300, 200), monitor), QRect(0, 0, 300, 200));
+    // Wider than the monitor and starting before it: the left edge wins.
+    EXPECT_EQ(FitOnMonitor(QRect(-50, 0, 1200, 200), monitor), QRect(0, 0, 1200, 200));
+    // Wider than the monitor but starting on it: aligned to the right edge.
+    EXPECT_EQ(FitOnMonitor(QRect(10, 0, 1200, 200), monitor), QRect(-200, 0, 1200, 200));
+    // A second monitor to the right has its own edges.
+    EXPECT_EQ(FitOnMonitor(QRect(1900, 10, 300, 200), QRect(1000, 0, 1000, 800)),
+              QRect(1700, 10, 300, 200));
+    // Edges at the integer limits do not wrap round.
+    EXPECT_EQ(FitOnMonitor(QRect(QPoint(INT_MAX - 299, INT_MIN), QPoint(INT_MAX, INT_MIN + 199)), monitor), QRect(700, 0, 300, 200));
 }
 
 // ---------------------------------------------------------------------------

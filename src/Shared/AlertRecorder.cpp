@@ -1,7 +1,7 @@
 #include "Shared/AlertRecorder.h"
 #include "Shared/AlertRecording.h"
-#include "Shared/DebugLog.h"
-#include "Shared/GuardedCall.h"
+#include "base/DebugLog.h"
+#include "base/GuardedCall.h"
 #include "Shared/GzipAppender.h"
 #include <QDateTime>
 #include <QDir>

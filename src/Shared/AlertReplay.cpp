@@ -1,5 +1,5 @@
 #include "Shared/AlertReplay.h"
-#include "Shared/GuardedCall.h"
+#include "base/GuardedCall.h"
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <algorithm>

@@ -1,5 +1,5 @@
 #include "Shared/ColorTools.h"
-#include "Shared/Assertions.h"
+#include "base/Assertions.h"
 #include <cstdlib>
 #include <vector>
 

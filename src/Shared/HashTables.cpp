@@ -1,5 +1,5 @@
 #include "Shared/HashTables.h"
-#include "Shared/Assertions.h"
+#include "base/Assertions.h"
 #include <QtEndian>
 #include <algorithm>
 

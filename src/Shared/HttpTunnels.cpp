@@ -1,7 +1,7 @@
 #include "Shared/HttpTunnels.h"
-#include "Shared/Assertions.h"
-#include "Shared/DebugLog.h"
-#include "Shared/GuardedCall.h"
+#include "base/Assertions.h"
+#include "base/DebugLog.h"
+#include "base/GuardedCall.h"
 #include "Shared/P64.h"
 #include "Shared/WakeMeSoon.h"
 #include <QTimer>

@@ -1,5 +1,5 @@
 #include "Shared/MiscDebugWindows.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPlainTextEdit>

@@ -1,5 +1,5 @@
 #include "Shared/P64.h"
-#include "Shared/Assertions.h"
+#include "base/Assertions.h"
 #include <array>
 
 namespace {

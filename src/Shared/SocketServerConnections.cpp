@@ -1,7 +1,7 @@
 #include "Shared/SocketServerConnections.h"
-#include "Shared/Assertions.h"
-#include "Shared/DebugLog.h"
-#include "Shared/GuardedCall.h"
+#include "base/Assertions.h"
+#include "base/DebugLog.h"
+#include "base/GuardedCall.h"
 #include "platform/core/Socks4Handshake.h"
 #include "platform/core/TlsPolicy.h"
 #include <QNetworkProxy>

@@ -1,7 +1,7 @@
 #include "Shared/TalkWithServer.h"
-#include "Shared/Assertions.h"
-#include "Shared/DebugLog.h"
-#include "Shared/GuardedCall.h"
+#include "base/Assertions.h"
+#include "base/DebugLog.h"
+#include "base/GuardedCall.h"
 #include "Shared/ServerConnectionFactory.h"
 #include "Shared/WakeMeSoon.h"
 #include <QTimer>

@@ -1,5 +1,5 @@
 #include "Shared/WakeMeSoon.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include <QCoreApplication>
 #include <QEvent>
 

@@ -1,5 +1,5 @@
 #include "Shared/WireMessages.h"
-#include "Shared/Assertions.h"
+#include "base/Assertions.h"
 #include <cmath>
 
 namespace {

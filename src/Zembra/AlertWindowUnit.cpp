@@ -1,7 +1,7 @@
 #include "Zembra/AlertWindowUnit.h"
 
-#include "Shared/Assertions.h"
-#include "Shared/DebugLog.h"
+#include "base/Assertions.h"
+#include "base/DebugLog.h"
 #include "Shared/HashTables.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "platform/core/IniFile.h"

@@ -1,5 +1,5 @@
 #include "Zembra/MainConnectionUnit.h"
-#include "Shared/GuardedCall.h"
+#include "base/GuardedCall.h"
 #include "Shared/WakeMeSoon.h"
 #include "Shared/WireMessages.h"
 #include "platform/core/IniFile.h"

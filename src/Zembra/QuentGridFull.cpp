@@ -1,7 +1,7 @@
 #include "Zembra/QuentGridFull.h"
-#include "Shared/Assertions.h"
+#include "base/Assertions.h"
 #include "Shared/ColorTools.h"
-#include "Shared/GuardedCall.h"
+#include "base/GuardedCall.h"
 #include "platform/gui/PriceSpikeSound.h"
 #include "platform/gui/SymbolLink.h"
 #include <QEvent>

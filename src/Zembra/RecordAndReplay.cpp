@@ -1,7 +1,7 @@
 #include "Zembra/RecordAndReplay.h"
 #include "Shared/AlertRecorder.h"
 #include "Shared/AlertReplay.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "platform/core/IniFile.h"
 #include <QDir>

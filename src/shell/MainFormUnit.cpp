@@ -1,6 +1,6 @@
 #include "shell/MainFormUnit.h"
 #include "Zembra/MainConnectionUnit.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include "platform/core/ConfigLocation.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/SettingsStore.h"
@@ -8,6 +8,7 @@
 #include "platform/gui/Sound.h"
 #include "shell/ExternalLinkingWindowUnit.h"
 #include "shell/VantorExcludeFormUnit.h"
+#include "shell/WindowPlacement.h"
 #include "Zembra/AlertWindowUnit.h"
 #include "Zembra/RecordAndReplay.h"
 #include "Shared/AlertReplay.h"
@@ -28,7 +29,6 @@
 #include <QPointer>
 #include <QProxyStyle>
 #include <QPushButton>
-#include <QScreen>
 #include <QScopedValueRollback>
 #include <QTabWidget>
 #include <QTimer>
@@ -133,44 +133,6 @@ QString NoConfigurationText()
                           "to try it). Create yours from it, then edit it for your own server:") +
            Listed({UserConfigFile()});
 }
-
-// The screen holding the largest part of the frame, else the nearest one.
-QScreen* ScreenOf(const QRect& frame)
-{
-    QScreen* best = nullptr;
-    qint64 bestArea = 0;
-    qint64 bestDistance = std::numeric_limits<qint64>::max();
-    for (QScreen* screen : QGuiApplication::screens()) {
-        const QRect common = screen->geometry().intersected(frame);
-        const qint64 area = common.isEmpty() ? 0 : qint64(common.width()) * common.height();
-        const QPoint offset = screen->geometry().center() - frame.center();
-        const qint64 distance = qint64(offset.x()) * offset.x() + qint64(offset.y()) * offset.y();
-        if (area > bestArea || (bestArea == 0 && area == 0 && distance < bestDistance)) {
-            best = screen;
-            bestArea = area;
-            bestDistance = distance;
-        }
-    }
-    return best ? best : QGuiApplication::primaryScreen();
-}
-
-// One axis of the monitor rule: past the far edge moves back inside; a start
-// before the near edge (as it was before that correction) wins. In 64 bits:
-// an edge near the integer limits must not wrap round.
-int FitAxis(qint64 start, qint64 length, qint64 monitorStart, qint64 monitorLength)
-{
-    qint64 fitted = start;
-    if (start + length > monitorStart + monitorLength)
-        fitted = monitorStart + monitorLength - length;
-    if (start < monitorStart)
-        fitted = monitorStart;
-    return static_cast<int>(std::clamp<qint64>(fitted, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
-}
-
-// Stored placements are read from a file anything may have edited: kept to
-// what a window can have, so that no edge computed from them overflows.
-int StoredCoordinate(int value) { return std::clamp(value, -QWIDGETSIZE_MAX, QWIDGETSIZE_MAX); }
-int StoredLength(int value) { return std::clamp(value, 0, QWIDGETSIZE_MAX); }
 
 // More alert windows than anyone can watch is a broken configuration, not a
 // request to open a million windows.
@@ -372,12 +334,7 @@ void TMainForm::ShowSoundControls()
     SetupSoundButton->setVisible(soundOffered);
 }
 
-void TMainForm::PlaceMainWindow()
-{
-    move(StoredCoordinate(m_settings->ReadInteger(MainSection, QStringLiteral("Left"), x())),
-         StoredCoordinate(m_settings->ReadInteger(MainSection, QStringLiteral("Top"), y())));
-    MoveOntoMonitor(this);
-}
+void TMainForm::PlaceMainWindow() { RestoreWindowPosition(*m_settings, MainSection, this); }
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
@@ -401,28 +358,9 @@ void TMainForm::SaveMainSettings()
     m_settings->WriteString(MainSection, QStringLiteral("User"), UsernameEdit->text());
     m_settings->WriteString(MainSection, QStringLiteral("FontName"), m_alertFont.family());
     m_settings->WriteInteger(MainSection, QStringLiteral("FontSize"), m_alertFont.pointSize());
-    m_settings->WriteInteger(MainSection, QStringLiteral("Left"), x());
-    m_settings->WriteInteger(MainSection, QStringLiteral("Top"), y());
+    SaveWindowPosition(*m_settings, MainSection, *this);
     m_settings->WriteString(MainSection, QStringLiteral("SoundFileName"), m_soundFileName);
     m_settings->WriteBool(MainSection, QStringLiteral("EnableSound"), PriceSpikeSoundCheckBox->isChecked());
-}
-
-QRect TMainForm::FitOnMonitor(const QRect& frame, const QRect& monitor)
-{
-    const int left = FitAxis(frame.left(), frame.width(), monitor.left(), monitor.width());
-    const int top = FitAxis(frame.top(), frame.height(), monitor.top(), monitor.height());
-    return QRect(QPoint(left, top), frame.size());
-}
-
-void TMainForm::MoveOntoMonitor(QWidget* window)
-{
-    const QRect frame = window->frameGeometry();
-    const QScreen* screen = ScreenOf(frame);
-    if (!screen)
-        return;
-    const QRect fitted = FitOnMonitor(frame, screen->geometry());
-    if (fitted.topLeft() != frame.topLeft())
-        window->move(fitted.topLeft());
 }
 
 // ---------------------------------------------------------------------------
@@ -676,49 +614,21 @@ int TMainForm::AlertWindowCount() const
     return 0;
 }
 
+QString TMainForm::PlacementSection(const TAlertForm& window)
+{
+    return QStringLiteral("Window:") + QString::fromUtf8(window.WindowKey());
+}
+
 void TMainForm::RestoreAlertWindowPlacements()
 {
-    for (TAlertForm* window : std::as_const(m_alertWindows)) {
-        const QString section = QStringLiteral("Window:") + QString::fromUtf8(window->WindowKey());
-        const QRect current = window->geometry();
-        const int width = StoredLength(m_settings->ReadInteger(section, QStringLiteral("Width"), current.width()));
-        const int height = StoredLength(m_settings->ReadInteger(section, QStringLiteral("Height"), current.height()));
-        const int left = StoredCoordinate(m_settings->ReadInteger(section, QStringLiteral("Left"), current.left()));
-        const int top = StoredCoordinate(m_settings->ReadInteger(section, QStringLiteral("Top"), current.top()));
-        // A window with no stored placement opens visible: a configured
-        // window that stays hidden until found in the list looks like a
-        // window that was never created.
-        const bool visible = m_settings->ReadBool(section, QStringLiteral("Visible"), true);
-        const int currentState = window->isMinimized() ? 1 : (window->isMaximized() ? 2 : 0);
-        const int state = m_settings->ReadInteger(section, QStringLiteral("State"), currentState);
-        // The normal bounds first, so that a minimised or maximised window
-        // returns to them when restored.
-        window->setGeometry(left, top, width, height);
-        MoveOntoMonitor(window);
-        window->setVisible(visible);
-        const Qt::WindowStates others = window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
-        window->setWindowState(state == 1   ? others | Qt::WindowMinimized
-                               : state == 2 ? others | Qt::WindowMaximized
-                                            : others);
-    }
+    for (TAlertForm* window : std::as_const(m_alertWindows))
+        RestoreWindowPlacement(*m_settings, PlacementSection(*window), window);
 }
 
 void TMainForm::SaveAlertWindowPlacements()
 {
-    for (const TAlertForm* window : std::as_const(m_alertWindows)) {
-        const QString section = QStringLiteral("Window:") + QString::fromUtf8(window->WindowKey());
-        // The bounds the window returns to when restored.
-        QRect normal = window->normalGeometry();
-        if (!normal.isValid())
-            normal = window->geometry();
-        m_settings->WriteInteger(section, QStringLiteral("Width"), normal.width());
-        m_settings->WriteInteger(section, QStringLiteral("Height"), normal.height());
-        m_settings->WriteInteger(section, QStringLiteral("Left"), normal.left());
-        m_settings->WriteInteger(section, QStringLiteral("Top"), normal.top());
-        m_settings->WriteInteger(section, QStringLiteral("State"),
-                                 window->isMinimized() ? 1 : (window->isMaximized() ? 2 : 0));
-        m_settings->WriteBool(section, QStringLiteral("Visible"), window->isVisible());
-    }
+    for (const TAlertForm* window : std::as_const(m_alertWindows))
+        SaveWindowPlacement(*m_settings, PlacementSection(*window), *window);
 }
 
 void TMainForm::SetFontButtonClick()

@@ -94,10 +94,6 @@ public:
     // The font of every alert window.
     const QFont& AlertFont() const { return m_alertFont; }
 
-    // Moves a window so that it lies fully on its monitor, keeping its size.
-    static void MoveOntoMonitor(QWidget* window);
-    // The same rule on rectangles: where the window's frame goes.
-    static QRect FitOnMonitor(const QRect& frame, const QRect& monitor);
     // The system's millisecond tick count, from a monotonic clock; wraps at 2^32.
     static quint32 MonotonicTick();
 
@@ -163,6 +159,9 @@ private:
     // Each of these is the one place where its duty lives.
     void CreateAlertWindows();
     int AlertWindowCount() const;
+    // Each alert window's placement lives in the settings section named
+    // after its window key.
+    static QString PlacementSection(const TAlertForm& window);
     void RestoreAlertWindowPlacements();
     void SaveAlertWindowPlacements();
 

@@ -1,5 +1,5 @@
 #include "ReferenceServer.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include "Shared/ServerConnectionFactory.h"
 #include "TestEnvironment.h"
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
 #include "ScriptedServerConnection.h"
-#include "Shared/Assertions.h"
+#include "base/Assertions.h"
 #include <stdexcept>
 
 ScriptedServerConnection::~ScriptedServerConnection()

@@ -1,5 +1,5 @@
 #include "platform/core/ConfigLocation.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/SettingsStore.h"
 #include <QDir>

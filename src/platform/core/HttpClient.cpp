@@ -1,5 +1,5 @@
 #include "platform/core/HttpClient.h"
-#include "Shared/GuardedCall.h"
+#include "base/GuardedCall.h"
 #include <QIODevice>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>

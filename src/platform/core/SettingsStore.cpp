@@ -24,20 +24,24 @@ bool TSettingsStore::ValueExists(const QString& section, const QString& key) con
     return m_settings->contains(Path(section, key));
 }
 
+namespace {
+
 // A hand-edited settings file may hold a text with commas, which the file
 // format reads back as a list: it is still one text.
-static QString StoredText(const QVariant& stored)
+QString StoredText(const QVariant& stored)
 {
     if (stored.typeId() == QMetaType::QStringList)
         return stored.toStringList().join(',');
     return stored.toString();
 }
 
-static bool IsStoredAsText(const QVariant& stored)
+bool IsStoredAsText(const QVariant& stored)
 {
     const int type = stored.typeId();
     return type == QMetaType::QString || type == QMetaType::QStringList || type == QMetaType::QByteArray;
 }
+
+} // namespace
 
 std::optional<int> TSettingsStore::IntegerFromStored(const QVariant& stored)
 {

@@ -1,5 +1,5 @@
 #include "platform/core/TerminationSignals.h"
-#include "Shared/GuardedCall.h"
+#include "base/GuardedCall.h"
 #include <QSocketNotifier>
 
 #ifdef Q_OS_UNIX

@@ -1,5 +1,5 @@
 #include "platform/gui/DrawGrid.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include <QApplication>
 #include <QFontMetrics>
 #include <QMouseEvent>

@@ -1,5 +1,5 @@
 #include "platform/gui/Sound.h"
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include <QApplication>
 #include <QEventLoop>
 #include <QAudioDevice>

@@ -1,4 +1,4 @@
-#include "Shared/Assertions.h"
+#include "base/Assertions.h"
 
 namespace {
 std::string Compose(const std::string& text, const char* unit, int line)

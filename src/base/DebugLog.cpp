@@ -1,4 +1,4 @@
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include <cstdio>
 #include <cstdlib>
 #include <typeinfo>

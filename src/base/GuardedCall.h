@@ -4,7 +4,7 @@
 // handler (Qt is not exception-safe) or stop later deliveries. The location
 // may be a function that composes the text, so that a hot path pays for it
 // only when something was raised.
-#include "Shared/DebugLog.h"
+#include "base/DebugLog.h"
 #include <QString>
 #include <exception>
 #include <type_traits>
