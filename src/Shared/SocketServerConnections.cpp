@@ -14,6 +14,10 @@ constexpr const char* AssertUnit = "SocketServerConnections";
 constexpr int ConnectTwiceLine = 102;
 constexpr int SendBeforeOpenLine = 199;
 constexpr qsizetype FirstReadSize = 4096;
+// What the socket holds for the conversation before it stops reading: while
+// the conversation works through a backlog, TCP holds the server back
+// instead of this process buffering without end.
+constexpr qint64 ReadBufferBytes = 1024 * 1024;
 }
 
 TSocketServerConnection::TSocketServerConnection(const QString& address, const QString& port)
@@ -45,6 +49,7 @@ bool TSocketServerConnection::Connect()
 {
     TAV_ASSERT(m_socket == nullptr, AssertUnit, ConnectTwiceLine);
     m_socket = Tls.Enabled ? (m_ssl = new QSslSocket) : new QTcpSocket;
+    m_socket->setReadBufferSize(ReadBufferBytes);
     try {
         if (m_ssl)
             m_tls = std::make_unique<TTlsPolicy>(Tls);
@@ -343,7 +348,7 @@ QByteArray TSocketServerConnection::ReadAll()
 {
     if (!m_socket || !m_socket->isReadable())
         return {};
-    QByteArray buffer(FirstReadSize, Qt::Uninitialized);
+    QByteArray buffer(std::max<qint64>(FirstReadSize, m_socket->bytesAvailable()), Qt::Uninitialized);
     qsizetype used = 0;
     for (;;) {
         if (used == buffer.size())

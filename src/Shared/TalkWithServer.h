@@ -40,7 +40,9 @@ struct TRequestHandle {
 struct TPendingRequest {
     TMessageToServer Message; // empty marks a free slot
     qint64 Serial = 0;
-    TResponseCallback Callback;
+    // Shared, so that a delivery holds it cheaply while the slot may be
+    // cancelled or freed from inside the callback.
+    std::shared_ptr<const TResponseCallback> Callback;
     bool Persistent = false;
 };
 

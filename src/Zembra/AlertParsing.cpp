@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cstring>
 
-#include "Shared/HashTables.h"
 #include "Shared/WireMessages.h"
 
 namespace {
@@ -65,7 +64,7 @@ quint32 ReadColorSetting(const QByteArray& text)
     return static_cast<quint32>(value);
 }
 
-bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArray* fieldLine)
+bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine)
 {
     // The first line equals the subscription exactly when the text starts
     // with it and a line break or the end follows (a subscription holding a
@@ -75,7 +74,7 @@ bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteA
         return false;
     const QByteArrayView rest = QByteArrayView(data).sliced(subscription.size());
     if (rest.isEmpty()) {
-        fieldLine->clear();
+        *fieldLine = QByteArrayView();
         return true;
     }
     if (!rest.startsWith(LineBreak))
@@ -83,7 +82,7 @@ bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteA
     const QByteArrayView after = rest.sliced(LineBreak.size());
     const QByteArrayView window = after.first(std::min(after.size(), MaxAlertFieldLineBytes + LineBreak.size()));
     const qsizetype end = window.indexOf(LineBreak);
-    *fieldLine = window.first(end >= 0 ? end : std::min(window.size(), MaxAlertFieldLineBytes + 1)).toByteArray();
+    *fieldLine = window.first(end >= 0 ? end : std::min(window.size(), MaxAlertFieldLineBytes + 1));
     return true;
 }
 
@@ -103,60 +102,170 @@ bool AlertWithinLimits(QByteArrayView fieldLine)
     return false;
 }
 
-void ForEachAlertField(const QByteArray& fieldLine, const TAlertFieldVisitor& visit)
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The plain forms the server sends ("-12.50", "7"), which std::from_chars
+// reads exactly as Qt does (both round correctly) and many times faster.
+// Anything else (blanks, a sign "+", an exponent, "inf") takes Qt's reading.
+bool PlainDecimal(QByteArrayView text, bool allowPoint)
 {
-    const QByteArrayView line(fieldLine);
-    qsizetype start = 0;
-    while (start <= line.size()) {
-        qsizetype end = line.indexOf('&', start);
-        if (end < 0)
-            end = line.size();
-        const QByteArrayView piece = line.sliced(start, end - start);
-        const qsizetype equals = piece.indexOf('=');
-        if (equals >= 0)
-            visit(UrlDecode(piece.first(equals).toByteArray()),
-                  UrlDecode(piece.sliced(equals + 1).toByteArray()));
-        start = end + 1;
-    }
+    qsizetype i = text.startsWith('-') ? 1 : 0;
+    const qsizetype wholeStart = i;
+    while (i < text.size() && IsDigit(text[i]))
+        ++i;
+    if (i == wholeStart)
+        return false;
+    if (i == text.size())
+        return true;
+    if (!allowPoint || text[i] != '.')
+        return false;
+    const qsizetype fractionStart = ++i;
+    while (i < text.size() && IsDigit(text[i]))
+        ++i;
+    return i > fractionStart && i == text.size();
 }
 
-void ReadAlertFields(const QByteArray& fieldLine, tHashTable& fields)
-{
-    ForEachAlertField(fieldLine, [&fields](const QByteArray& name, const QByteArray& value) {
-        fields.Add(name, value);
-    });
-}
+} // namespace
 
-double ReadAlertNumber(const QByteArray& text)
+double ReadAlertNumber(QByteArrayView text)
 {
+    double value = 0;
     bool ok = false;
-    const double value = text.toDouble(&ok);
+    if (PlainDecimal(text, true)) {
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        ok = error == std::errc() && end == text.data() + text.size();
+    }
+    if (!ok)
+        value = text.toDouble(&ok);
     if (!ok || !std::isfinite(value))
         return std::numeric_limits<double>::quiet_NaN();
     return value;
 }
 
-double ReadAlertNumberOrZero(const QByteArray& text)
+double ReadAlertNumberOrZero(QByteArrayView text)
 {
     const double value = ReadAlertNumber(text);
     return std::isnan(value) ? 0.0 : value;
 }
 
-qint32 ReadAlertCount(const QByteArray& text)
+qint32 ReadAlertCount(QByteArrayView text)
 {
+    if (PlainDecimal(text, false)) {
+        qint32 value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        return error == std::errc() ? value : 0; // out of range: 0, as Qt reads it
+    }
     bool ok = false;
     const int value = text.toInt(&ok, 10);
     return ok ? value : 0;
 }
 
-TNumberedKey::TNumberedKey(const char* key, qsizetype n)
+QByteArray RawAlertText(QByteArrayView raw)
 {
-    // The keys are the alert format's own short names; the number takes at
-    // most 20 digits, so a name of up to 43 characters always fits.
-    const size_t length = std::min<size_t>(std::strlen(key), sizeof m_text - 21);
-    std::memcpy(m_text, key, length);
-    const auto end = std::to_chars(m_text + length, m_text + sizeof m_text, static_cast<long long>(n)).ptr;
-    m_size = end - m_text;
+    return raw.contains('%') ? UrlDecode(raw) : raw.toByteArray();
+}
+
+double RawAlertNumber(QByteArrayView raw)
+{
+    QVarLengthArray<char, 32> scratch;
+    return ReadAlertNumber(DecodedView(raw, scratch));
+}
+
+qint32 RawAlertCount(QByteArrayView raw)
+{
+    QVarLengthArray<char, 32> scratch;
+    return ReadAlertCount(DecodedView(raw, scratch));
+}
+
+// ---- TFieldPick
+
+TFieldPick::TFieldPick(std::initializer_list<QByteArray> names) : m_names(names), m_values(qsizetype(names.size())) {}
+
+void TFieldPick::Read(QByteArrayView fieldLine)
+{
+    std::fill(m_values.begin(), m_values.end(), QByteArrayView());
+    ForEachRawAlertField(fieldLine, [this](QByteArrayView name, QByteArrayView raw) {
+        for (qsizetype i = 0; i < m_names.size(); ++i)
+            if (name == m_names[i])
+                m_values[i] = raw;
+    });
+}
+
+double TFieldPick::NumberOrZero(int index) const
+{
+    const double value = Number(index);
+    return std::isnan(value) ? 0.0 : value;
+}
+
+// ---- TNumberedPick
+
+TNumberedPick::TNumberedPick(std::initializer_list<const char*> columns)
+{
+    for (const char* column : columns) {
+        const QByteArray name(column);
+        Q_ASSERT(!name.isEmpty() && !IsDigit(name.back()));
+        m_columns.push_back(name);
+    }
+}
+
+qsizetype ReadRowNumber(QByteArrayView digits, qsizetype limit)
+{
+    if (digits.isEmpty() || (digits.size() > 1 && digits[0] == '0'))
+        return -1;
+    qsizetype row = 0;
+    for (const char c : digits) {
+        if (!IsDigit(c))
+            return -1;
+        row = row * 10 + (c - '0');
+        if (row >= limit)
+            return -1;
+    }
+    return row;
+}
+
+int TNumberedPick::ColumnOf(QByteArrayView name) const
+{
+    for (size_t column = 0; column < m_columns.size(); ++column)
+        if (name == m_columns[column])
+            return int(column);
+    return -1;
+}
+
+void TNumberedPick::Read(QByteArrayView fieldLine)
+{
+    const size_t width = m_columns.size();
+    std::fill_n(m_table.begin(), std::min(m_table.size(), size_t(m_rows) * width), QByteArrayView());
+    m_rows = 0;
+    // Row r counts only when rows 0 .. r all have a field, each a piece of
+    // at least three bytes with its "&": later rows are not filed.
+    const qsizetype limit = std::min(MaxAlertFields, (fieldLine.size() + 1) / 3 + 1);
+    ForEachRawAlertField(fieldLine, [&](QByteArrayView name, QByteArrayView raw) {
+        qsizetype split = name.size();
+        while (split > 0 && IsDigit(name[split - 1]))
+            --split;
+        const int column = ColumnOf(name.first(split));
+        if (column < 0)
+            return;
+        const qsizetype row = ReadRowNumber(name.sliced(split), limit);
+        if (row < 0)
+            return;
+        if (row >= m_rows) {
+            const size_t needed = size_t(row + 1) * width;
+            if (m_table.size() < needed)
+                m_table.resize(needed);
+            m_rows = row + 1;
+        }
+        m_table[size_t(row) * width + size_t(column)] = raw;
+    });
+}
+
+QByteArrayView TNumberedPick::Raw(qsizetype row, int column) const
+{
+    if (row < 0 || row >= m_rows)
+        return {};
+    return m_table[size_t(row) * m_columns.size() + size_t(column)];
 }
 
 double DravelPercentChange(double last, double prevClose)

@@ -1,17 +1,24 @@
 #pragma once
 // The widget-free rules of an alert window: the list styles, the reading of
 // an alert text into decoded fields, the conversions of field values, and the
-// ordering of the Bollinger list. The window (AlertWindowUnit) puts them
-// together with its grids.
+// ordering of the Bollinger list. AlertRows puts them together by style.
+//
+// An alert is read in one pass over its field line, without a table of its
+// fields and without an allocation per field: a style picks the few names it
+// needs (TFieldPick), a whole-list style files each numbered name by row and
+// column (TNumberedPick), and values stay views into the text until a row
+// takes them.
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QVarLengthArray>
 #include <QtGlobal>
 #include <cmath>
-#include <functional>
+#include <initializer_list>
 #include <limits>
 #include <utility>
+#include <vector>
 
-class tHashTable;
+#include "Shared/WireMessages.h"
 
 enum TAlertStyle : quint8 {
     asStrike = 0,
@@ -28,8 +35,6 @@ enum TAlertStyle : quint8 {
 inline constexpr qsizetype MaxNewestFirstRows = 1000;
 // How long a Bollinger row stays after its last "add", in milliseconds.
 inline constexpr qint64 BollingerLifetimeMs = 2 * 60 * 1000;
-// Room of a fresh top list; doubled whenever it fills up.
-inline constexpr qsizetype InitialQuentRows = 55;
 
 // The style chosen by a "display" value (exact, letter case matters);
 // anything unknown is the strike style.
@@ -43,56 +48,126 @@ bool StyleIsBounded(TAlertStyle style);
 // leading "$", in the 0x00BBGGRR layout; empty or unreadable gives white.
 quint32 ReadColorSetting(const QByteArray& text);
 
-// What one alert may hold. An alert past either limit is dropped whole:
-// thousands of field names that collide in the hash table would cost a
-// quadratic walk of one chain (minutes for one frame of 45,000 names), and
-// a megabyte of text in a cell would be measured again at every repaint.
-// Real alerts hold a few to a thousand short fields (a top list of 60 rows
-// holds 900); at the limit, fields that all collide cost about 15 ms.
+// What one alert may hold. An alert past either limit is dropped whole, so
+// the work one frame can cause stays bounded (a hostile frame of 45,000
+// names once took minutes in a hash table), and a megabyte of text in a cell
+// would be measured again at every repaint. Real alerts hold a few to a
+// thousand short fields (a top list of 60 rows holds 900); every style reads
+// an alert in one pass, so its cost grows with the line's length and the
+// limits bound it.
 inline constexpr qsizetype MaxAlertFields = 2048;     // pieces between "&", skipped ones included
 inline constexpr qsizetype MaxAlertFieldBytes = 1024; // one piece as it arrives: name, "=", value
 // The longest field line that keeps both limits.
 inline constexpr qsizetype MaxAlertFieldLineBytes = MaxAlertFields * (MaxAlertFieldBytes + 1) - 1;
 
 // When the first line of the alert text (up to the first CR LF, or the whole
-// text) equals the subscription exactly, stores the field line (up to the
-// next CR LF) and returns true; otherwise returns false. Looks at no more of
-// the text than that needs: a field line longer than MaxAlertFieldLineBytes
-// is stored cut after one byte more, which breaks the limits all the same.
-bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArray* fieldLine);
+// text) equals the subscription exactly, points `fieldLine` at the field line
+// (up to the next CR LF) inside `data` and returns true; otherwise returns
+// false. Looks at no more of the text than that needs: a field line longer
+// than MaxAlertFieldLineBytes is cut after one byte more, which breaks the
+// limits all the same.
+bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine);
 // Whether the field line keeps the limits above.
 bool AlertWithinLimits(QByteArrayView fieldLine);
 
-using TAlertFieldVisitor = std::function<void(const QByteArray& name, const QByteArray& value)>;
+// A percent-decoded text: the text itself when it holds no "%", else its
+// decoded form in `scratch`. Valid as long as both are.
+template <qsizetype N>
+QByteArrayView DecodedView(QByteArrayView text, QVarLengthArray<char, N>& scratch)
+{
+    if (!text.contains('%'))
+        return text;
+    scratch.resize(text.size());
+    return QByteArrayView(scratch.data(), UrlDecodeInto(text, scratch.data()));
+}
+
 // Splits the field line at "&" and each piece at its first "="; pieces
-// without "=" are skipped. Calls the visitor with the percent-decoded name and
-// value of each field, in order.
-void ForEachAlertField(const QByteArray& fieldLine, const TAlertFieldVisitor& visit);
-// Stores every field of the line in the table; a later field with the same
-// name replaces the earlier value.
-void ReadAlertFields(const QByteArray& fieldLine, tHashTable& fields);
+// without "=" are skipped. Calls visit(name, rawValue) for each field in
+// order: the name percent-decoded, the value as it stands in the line. The
+// name's view lasts for the call only; the value's as long as the line.
+template <typename Visit>
+void ForEachRawAlertField(QByteArrayView line, Visit&& visit)
+{
+    QVarLengthArray<char, 64> name;
+    qsizetype start = 0;
+    while (start <= line.size()) {
+        qsizetype end = line.indexOf('&', start);
+        if (end < 0)
+            end = line.size();
+        const QByteArrayView piece = line.sliced(start, end - start);
+        const qsizetype equals = piece.indexOf('=');
+        if (equals >= 0)
+            visit(DecodedView(piece.first(equals), name), piece.sliced(equals + 1));
+        start = end + 1;
+    }
+}
+
+// The same with both sides decoded (views that last for the call only).
+template <typename Visit>
+void ForEachAlertField(QByteArrayView line, Visit&& visit)
+{
+    QVarLengthArray<char, 64> value;
+    ForEachRawAlertField(line, [&](QByteArrayView name, QByteArrayView raw) { visit(name, DecodedView(raw, value)); });
+}
 
 // A number field: a decimal with "." as the point; empty, unreadable or not
 // finite gives NaN.
-double ReadAlertNumber(const QByteArray& text);
+double ReadAlertNumber(QByteArrayView text);
 // A number field whose missing or bad value reads as 0.
-double ReadAlertNumberOrZero(const QByteArray& text);
+double ReadAlertNumberOrZero(QByteArrayView text);
 // A count field: a decimal 32-bit integer; empty, unreadable or out of range gives 0.
-qint32 ReadAlertCount(const QByteArray& text);
-// The key of row n in a whole-list alert: "symbol" and 0 give "symbol0".
-// Built in place, without a heap allocation: a top-list alert looks up
-// fourteen such keys for each of up to sixty rows.
-class TNumberedKey {
+qint32 ReadAlertCount(QByteArrayView text);
+
+// The same of a value as it stands in the line, still percent-encoded.
+QByteArray RawAlertText(QByteArrayView raw);
+double RawAlertNumber(QByteArrayView raw);
+qint32 RawAlertCount(QByteArrayView raw);
+
+// The last value of each of a few field names in a field line; a missing
+// field reads as empty. Read once per alert and reused: no allocation.
+class TFieldPick {
 public:
-    TNumberedKey(const char* key, qsizetype n);
-    operator QByteArrayView() const { return QByteArrayView(m_text, m_size); }
-    friend bool operator==(const TNumberedKey& key, QByteArrayView text) { return QByteArrayView(key) == text; }
+    // Names may repeat (the strike list's extra column may name "last").
+    explicit TFieldPick(std::initializer_list<QByteArray> names);
+    void Read(QByteArrayView fieldLine);
+    QByteArrayView Raw(int index) const { return m_values[index]; }
+    QByteArray Text(int index) const { return RawAlertText(m_values[index]); }
+    double Number(int index) const { return RawAlertNumber(m_values[index]); }
+    double NumberOrZero(int index) const;
+    qint32 Count(int index) const { return RawAlertCount(m_values[index]); }
 
 private:
-    char m_text[64];
-    qsizetype m_size = 0;
+    QVarLengthArray<QByteArray, 8> m_names;
+    QVarLengthArray<QByteArrayView, 8> m_values;
 };
-inline TNumberedKey NumberedKey(const char* key, qsizetype n) { return TNumberedKey(key, n); }
+
+// The fields of a whole-list alert: a column name followed by the row number
+// in decimal, counted from 0 ("symbol0", "last12"; "last012" names no row).
+// One pass files every such field by row and column; the last one wins.
+class TNumberedPick {
+public:
+    // No column name may end in a digit: the row number starts after the name.
+    explicit TNumberedPick(std::initializer_list<const char*> columns);
+    void Read(QByteArrayView fieldLine);
+    // Rows 0 .. Rows() - 1 may hold fields. A list is read from row 0 until
+    // a row lacks what the style needs, so a row number of an alert's field
+    // count or more can never be reached; those are not filed.
+    qsizetype Rows() const { return m_rows; }
+    QByteArrayView Raw(qsizetype row, int column) const;
+    double Number(qsizetype row, int column) const { return RawAlertNumber(Raw(row, column)); }
+    qint32 Count(qsizetype row, int column) const { return RawAlertCount(Raw(row, column)); }
+
+private:
+    int ColumnOf(QByteArrayView name) const;
+
+    std::vector<QByteArray> m_columns;
+    std::vector<QByteArrayView> m_table; // row by row, one value per column
+    qsizetype m_rows = 0;
+};
+
+// The row number of a numbered name's tail ("0", "12"), or -1 when the tail
+// is not a decimal number without leading zeros below `limit`.
+qsizetype ReadRowNumber(QByteArrayView digits, qsizetype limit);
 
 // The Dravel list's derived changes.
 double DravelPercentChange(double last, double prevClose);

@@ -1,0 +1,355 @@
+#include "Zembra/AlertRows.h"
+
+#include "Shared/DebugLog.h"
+
+#include <QDate>
+#include <QTime>
+#include <cmath>
+
+namespace {
+
+constexpr qint64 MsPerDay = 24LL * 60 * 60 * 1000;
+// 1 January 1970 counted from 30 December 1899.
+constexpr qint64 UnixEpochDay = 25569;
+const QByteArray DefaultExtraColumnKey("sma_divergence");
+
+double DayNumber(qint64 days, qint64 msOfDay) { return double(days) + double(msOfDay) / MsPerDay; }
+
+} // namespace
+
+double ToDayNumber(const QDateTime& moment)
+{
+    static const qint64 epochDay = QDate(1899, 12, 30).toJulianDay();
+    const QDateTime utc = moment.toUTC();
+    return DayNumber(utc.date().toJulianDay() - epochDay, utc.time().msecsSinceStartOfDay());
+}
+
+double DayNumberOfMs(qint64 msSinceEpoch)
+{
+    qint64 days = msSinceEpoch / MsPerDay;
+    qint64 msOfDay = msSinceEpoch % MsPerDay;
+    if (msOfDay < 0) {
+        --days;
+        msOfDay += MsPerDay;
+    }
+    return DayNumber(days + UnixEpochDay, msOfDay);
+}
+
+double DayNumberNow() { return DayNumberOfMs(QDateTime::currentMSecsSinceEpoch()); }
+
+bool BollingerRowAlive(double received, double now)
+{
+    return std::llround(received * MsPerDay) + BollingerLifetimeMs > std::llround(now * MsPerDay);
+}
+
+// ---- TAlertRows
+
+std::unique_ptr<TAlertRows> TAlertRows::Create(TAlertStyle style, const QByteArray& subscription,
+                                               const QByteArray& extraColumnKey, TDayClock clock)
+{
+    switch (style) {
+    case asStrike:
+        return std::make_unique<TVantorRows>(style, subscription, extraColumnKey);
+    case asSymbolOnly:
+        // The board shows symbols only; its rows still carry the usual extra value.
+        return std::make_unique<TVantorRows>(style, subscription, DefaultExtraColumnKey);
+    case asSimpleList:
+        return std::make_unique<TSimpleListRows>(subscription);
+    case asFerrik:
+        return std::make_unique<TFerrikRows>(subscription);
+    case asDravel:
+        return std::make_unique<TDravelRows>(subscription);
+    case asBollinger:
+        return std::make_unique<TBollingerRows>(subscription, std::move(clock));
+    case asPointsList:
+        return std::make_unique<TPointsListRows>(subscription);
+    case asQuentFull:
+        return std::make_unique<TTopListRows>(subscription);
+    }
+    return nullptr;
+}
+
+bool TAlertRows::TakeAlert(const QByteArray& text)
+{
+    QByteArrayView fieldLine;
+    if (!CutFieldLine(text, m_subscription, &fieldLine))
+        return false;
+    if (!AlertWithinLimits(fieldLine)) {
+        DebugOutput(QStringLiteral("Alert window \"%1\": an alert was dropped: it has more than %2 fields or a field "
+                                   "longer than %3 bytes.")
+                        .arg(QString::fromUtf8(m_subscription))
+                        .arg(MaxAlertFields)
+                        .arg(MaxAlertFieldBytes));
+        return false;
+    }
+    return TakeFields(fieldLine);
+}
+
+bool TAlertRows::Expire(double) { return false; }
+
+// ---- Newest-first styles
+
+template <typename TEntry>
+TNewestFirstRows<TEntry>::TNewestFirstRows(TAlertStyle style, const QByteArray& subscription,
+                                           std::initializer_list<QByteArray> names)
+    : TAlertRows(style, subscription), m_fields(names), m_limit(StyleIsBounded(style) ? MaxNewestFirstRows : 0)
+{
+}
+
+template <typename TEntry>
+bool TNewestFirstRows<TEntry>::TakeFields(QByteArrayView fieldLine)
+{
+    m_fields.Read(fieldLine);
+    TEntry row;
+    if (!MakeRow(m_fields, row))
+        return false;
+    m_rows.PushFront(std::move(row), m_limit);
+    ++m_added;
+    return true;
+}
+
+template <typename TEntry>
+bool TNewestFirstRows<TEntry>::Clear()
+{
+    if (!StyleHasClearCommand(Style()) || m_rows.isEmpty())
+        return false;
+    m_rows.clear();
+    m_added = 0;
+    return true;
+}
+
+namespace {
+enum TVantorField { vfSymbol, vfLast, vfPrevClose, vfExtra, vfTime };
+}
+
+TVantorRows::TVantorRows(TAlertStyle style, const QByteArray& subscription, const QByteArray& extraColumnKey)
+    : TNewestFirstRows(style, subscription, {"symbol", "last", "prev_close", extraColumnKey, "time"})
+{
+}
+
+bool TVantorRows::MakeRow(const TFieldPick& fields, TVantorEntry& row) const
+{
+    row.symbol = fields.Text(vfSymbol);
+    // The exclude list keeps strike windows quiet about a symbol; the board shows it.
+    if (Style() == asStrike && ExcludeList().Count() > 0 && ExcludeList().Contains(row.symbol))
+        return false;
+    row.last = fields.Number(vfLast);
+    row.prevClose = fields.Number(vfPrevClose);
+    row.extra = fields.Number(vfExtra);
+    row.time = fields.Text(vfTime);
+    return true;
+}
+
+namespace {
+enum TSimpleField { sfSymbol, sfLast, sfChange };
+}
+
+TSimpleListRows::TSimpleListRows(const QByteArray& subscription)
+    : TNewestFirstRows(asSimpleList, subscription, {"symbol", "last", "change"})
+{
+}
+
+bool TSimpleListRows::MakeRow(const TFieldPick& fields, TPointsTopListEntry& row) const
+{
+    row.symbol = fields.Text(sfSymbol);
+    row.last = fields.Number(sfLast);
+    row.change = fields.Number(sfChange);
+    row.percentVol = 0;
+    return true;
+}
+
+namespace {
+enum TFerrikField { ffTime, ffSymbol, ffChange, ffCount, ffVolume, ffBb, ffRank, ffRv };
+}
+
+TFerrikRows::TFerrikRows(const QByteArray& subscription)
+    : TNewestFirstRows(asFerrik, subscription, {"time", "symbol", "change", "count", "volume", "bb", "rank", "rv"})
+{
+}
+
+bool TFerrikRows::MakeRow(const TFieldPick& fields, TFerrikEntry& row) const
+{
+    row.time = fields.Text(ffTime);
+    row.symbol = fields.Text(ffSymbol);
+    row.change = fields.Number(ffChange);
+    row.count = fields.Count(ffCount);
+    row.volume = fields.Count(ffVolume);
+    row.bb = fields.Number(ffBb);
+    row.rank = fields.NumberOrZero(ffRank);
+    row.rv = fields.Number(ffRv);
+    return true;
+}
+
+namespace {
+enum TDravelField { dfTime, dfSymbol, dfLast, dfPrevClose, dfCount, dfVolume };
+}
+
+TDravelRows::TDravelRows(const QByteArray& subscription)
+    : TNewestFirstRows(asDravel, subscription, {"time", "symbol", "last", "prev_close", "count", "volume"})
+{
+}
+
+bool TDravelRows::MakeRow(const TFieldPick& fields, TDravelEntry& row) const
+{
+    row.time = fields.Text(dfTime);
+    row.symbol = fields.Text(dfSymbol);
+    row.last = fields.Number(dfLast);
+    row.prevClose = fields.NumberOrZero(dfPrevClose);
+    row.percentChange = DravelPercentChange(row.last, row.prevClose);
+    row.dollarChange = DravelDollarChange(row.last, row.prevClose);
+    row.count = fields.Count(dfCount);
+    row.volume = fields.Count(dfVolume);
+    return true;
+}
+
+template class TNewestFirstRows<TVantorEntry>;
+template class TNewestFirstRows<TPointsTopListEntry>;
+template class TNewestFirstRows<TFerrikEntry>;
+template class TNewestFirstRows<TDravelEntry>;
+
+// ---- Bollinger
+
+namespace {
+enum TBollingerField { bfSymbol, bfAction, bfLast, bfPrevClose, bfDistance };
+}
+
+TBollingerRows::TBollingerRows(const QByteArray& subscription, TDayClock clock)
+    : TAlertRows(asBollinger, subscription),
+      m_clock(std::move(clock)),
+      m_fields({"symbol", "action", "last", "prev_close", "dist_from_bb"})
+{
+}
+
+bool TBollingerRows::TakeFields(QByteArrayView fieldLine)
+{
+    m_fields.Read(fieldLine);
+    const QByteArray symbol = m_fields.Text(bfSymbol);
+    qsizetype index = m_symbols.Contains(symbol) ? FindRowBySymbol(m_rows, symbol) : -1;
+    QVarLengthArray<char, 16> scratch;
+    const QByteArrayView action = DecodedView(m_fields.Raw(bfAction), scratch);
+    if (action == "add") {
+        m_symbols.Add(symbol);
+        TBollingerEntry row;
+        row.symbol = symbol;
+        row.last = m_fields.Number(bfLast);
+        row.prevClose = m_fields.Number(bfPrevClose);
+        row.distFromBB = m_fields.Number(bfDistance);
+        row.received = m_clock();
+        if (index < 0) {
+            m_rows.append(row);
+            index = m_rows.size() - 1;
+        }
+        BollingerPlace(m_rows, index, std::move(row));
+    } else if (action == "delete") {
+        // A symbol without a row changes nothing and repaints nothing.
+        if (index < 0)
+            return false;
+        m_symbols.Remove(symbol);
+        m_rows.removeAt(index);
+    }
+    // Any other action hands the unchanged rows over again.
+    return true;
+}
+
+bool TBollingerRows::Expire(double now)
+{
+    m_symbols.Clear();
+    TBollingerEntries kept;
+    kept.reserve(m_rows.size());
+    for (const TBollingerEntry& row : std::as_const(m_rows)) {
+        if (BollingerRowAlive(row.received, now)) {
+            kept.append(row);
+            m_symbols.Add(row.symbol);
+        }
+    }
+    if (kept.size() == m_rows.size())
+        return false;
+    m_rows = kept;
+    return true;
+}
+
+// ---- Whole lists
+
+namespace {
+enum TPointsColumn { pcSymbol, pcLast, pcChange, pcPercentVol };
+}
+
+TPointsListRows::TPointsListRows(const QByteArray& subscription)
+    : TAlertRows(asPointsList, subscription), m_fields({"symbol", "last", "change", "percent_vol"})
+{
+}
+
+bool TPointsListRows::TakeFields(QByteArrayView fieldLine)
+{
+    m_fields.Read(fieldLine);
+    TPointsTopListEntries rows;
+    for (qsizetype n = 0; n < m_fields.Rows(); ++n) {
+        TPointsTopListEntry row;
+        row.last = m_fields.Number(n, pcLast);
+        row.change = m_fields.Number(n, pcChange);
+        const QByteArrayView symbol = m_fields.Raw(n, pcSymbol);
+        // The decoded symbol is empty exactly when its raw form is.
+        if (symbol.isEmpty() || std::isnan(row.last) || std::isnan(row.change))
+            break;
+        row.symbol = RawAlertText(symbol);
+        row.percentVol = m_fields.Number(n, pcPercentVol);
+        if (rows.isEmpty())
+            rows.reserve(m_fields.Rows());
+        rows.append(std::move(row));
+    }
+    m_rows = std::move(rows);
+    return true;
+}
+
+namespace {
+enum TTopListColumn {
+    tcSymbol, tcPriceSpike, tcVolRate, tcTodaysRange, tcOpeningRange, tcStrength, tcUpTrend, tcNearHigh,
+    tcNearLow, tcNewHigh, tcNewLow, tcLast, tcChange, tcVolume, tcCount
+};
+}
+
+TTopListRows::TTopListRows(const QByteArray& subscription)
+    : TAlertRows(asQuentFull, subscription),
+      m_fields({"symbol", "price_spike", "vol_rate", "todays_range", "opening_range", "strength", "up_trend",
+                "near_high", "near_low", "new_high", "new_low", "last", "change", "volume", "count"})
+{
+}
+
+// The symbol of a row: a top list mostly repeats the symbols of the one
+// before, at the same place, so the previous list's text is shared instead
+// of allocated again.
+QByteArray TTopListRows::SymbolAt(qsizetype row, QByteArrayView raw) const
+{
+    if (row < m_rows.size() && !raw.contains('%') && m_rows[row].symbol == raw)
+        return m_rows[row].symbol;
+    return RawAlertText(raw);
+}
+
+bool TTopListRows::TakeFields(QByteArrayView fieldLine)
+{
+    m_fields.Read(fieldLine);
+    qsizetype count = 0;
+    while (count < m_fields.Rows() && !m_fields.Raw(count, tcSymbol).isEmpty())
+        ++count;
+    TQuentTopListEntries rows(count);
+    for (qsizetype n = 0; n < count; ++n) {
+        TQuentTopListEntry& row = rows[n];
+        row.symbol = SymbolAt(n, m_fields.Raw(n, tcSymbol));
+        row.priceSpike = m_fields.Number(n, tcPriceSpike);
+        row.volRate = m_fields.Number(n, tcVolRate);
+        row.todaysRange = m_fields.Number(n, tcTodaysRange);
+        row.openingRange = m_fields.Number(n, tcOpeningRange);
+        row.strength = m_fields.Number(n, tcStrength);
+        row.upTrend = m_fields.Number(n, tcUpTrend);
+        row.nearHigh = m_fields.Number(n, tcNearHigh);
+        row.nearLow = m_fields.Number(n, tcNearLow);
+        row.newHigh = m_fields.Number(n, tcNewHigh);
+        row.newLow = m_fields.Number(n, tcNewLow);
+        row.last = m_fields.Number(n, tcLast);
+        row.change = m_fields.Number(n, tcChange);
+        row.volume = m_fields.Count(n, tcVolume);
+        row.count = m_fields.Count(n, tcCount);
+    }
+    m_rows = std::move(rows);
+    return true;
+}
