@@ -8,6 +8,16 @@
 // The alerts are made once, at setup, by the reference server's own market
 // (compiled in below), one category per list style as the server serves them.
 //
+// Each stream also reports its floor: the CPU time of inflating the same
+// compressed bytes and cutting their frames the cheapest way (one zlib call
+// per read into a reused buffer, a walk over the frame headers), measured in
+// the same run. floor_ratio is the client's CPU per alert over the floor's:
+// what parsing, rows, grids and painting cost on top of getting the bytes in.
+//
+// BM_EndToEndFlood offers alerts of all eight windows at twice the rate the
+// client handled the interleaved stream, for a while, and reports how often
+// each window repainted and how the process's memory moved meanwhile.
+//
 // With BENCH_TLS=1 in the environment the feed serves TLS 1.3 and the client
 // talks TLS to it (a self-signed certificate made by openssl at setup, pinned
 // by its fingerprint): the same figures with encryption on the path.
@@ -15,6 +25,7 @@
 #include "Zembra/MainConnectionUnit.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/TlsPolicy.h"
+#include "grids/ListGridFamily.h"
 
 #include "../tools/alertserver/MarketSimulator.cpp"
 #include "../tools/alertserver/WireCodec.cpp"
@@ -31,7 +42,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QtEndian>
 #include <benchmark/benchmark.h>
+#include <algorithm>
 #include <ctime>
 #include <memory>
 #include <optional>
@@ -45,7 +59,12 @@ constexpr int RecordedAlertsPerCategory = 4000;
 // cannot be replayed, so it covers every iteration.
 constexpr int MixedAlertsPerIteration = 25000;
 constexpr int MixedIterations = 6;
-constexpr int SingleAlertsPerIteration = 5000;
+// Enough alerts that an iteration lasts about a tenth of a second, so that
+// the client's own pacing of repaints, not the end of an iteration, decides
+// how often the windows paint. Whole lists are fewer, larger alerts.
+constexpr int SingleAlertsPerIteration = 100000;
+constexpr int SinglePointsListAlertsPerIteration = 20000;
+constexpr int SingleTopListAlertsPerIteration = 3000;
 constexpr int SingleIterations = 3;
 constexpr int SetupTimeoutMs = 10000;
 
@@ -114,7 +133,16 @@ public:
     }
     quint16 Port() const { return m_listener.serverPort(); }
     qint32 ListenId() const { return m_listenId; }
-    void Send(const QByteArray& compressed) { m_socket->write(compressed); }
+    void Send(const QByteArray& compressed)
+    {
+        if (OnSend)
+            OnSend(compressed);
+        m_socket->write(compressed);
+    }
+    // Bytes written but not yet taken by the kernel.
+    qint64 BytesQueued() const { return m_socket->bytesToWrite(); }
+    // Sees every byte of the stream, in order, before it goes.
+    std::function<void(const QByteArray&)> OnSend;
     AlertServer::ZlibDeflater& Deflater() { return m_deflater; }
     // Once the stream ahead is recorded, an answer would land out of order in it.
     void StopAnswering() { m_answering = false; }
@@ -197,6 +225,77 @@ double ThreadCpuSeconds()
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
+// The floor: the server's stream inflated with one zlib call per read into a
+// reused buffer, and its frames cut by walking their headers.
+class TFloor {
+public:
+    TFloor() { inflateInit(&m_stream); }
+    ~TFloor() { inflateEnd(&m_stream); }
+    TFloor(const TFloor&) = delete;
+    TFloor& operator=(const TFloor&) = delete;
+
+    // Takes bytes of the stream; returns the number of frames completed.
+    qint64 Take(const QByteArray& bytes) { return TakeWith(m_stream, m_carry, bytes); }
+
+    // Thread CPU seconds of taking the reads, at best of three runs from the
+    // present state; then takes them for real, keeping the stream in step.
+    double Measure(const std::vector<QByteArray>& reads, qint64& frames)
+    {
+        double best = 1e9;
+        for (int run = 0; run < 3; ++run) {
+            z_stream copy{};
+            inflateCopy(&copy, &m_stream);
+            QByteArray carry = m_carry;
+            const double start = ThreadCpuSeconds();
+            frames = 0;
+            for (const QByteArray& read : reads)
+                frames += TakeWith(copy, carry, read);
+            best = std::min(best, ThreadCpuSeconds() - start);
+            inflateEnd(&copy);
+        }
+        for (const QByteArray& read : reads)
+            Take(read);
+        return best;
+    }
+
+private:
+    qint64 TakeWith(z_stream& stream, QByteArray& carry, const QByteArray& bytes)
+    {
+        // The buffer: the incomplete frame carried over, then what inflates.
+        qsizetype used = carry.size();
+        if (m_buffer.size() < used + RoomPerCall)
+            m_buffer.resize(used + RoomPerCall);
+        std::copy(carry.cbegin(), carry.cend(), m_buffer.begin());
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
+        stream.avail_in = uInt(bytes.size());
+        for (;;) {
+            stream.next_out = reinterpret_cast<Bytef*>(m_buffer.data() + used);
+            stream.avail_out = uInt(m_buffer.size() - used);
+            inflate(&stream, Z_SYNC_FLUSH);
+            used = m_buffer.size() - stream.avail_out;
+            if (stream.avail_out != 0)
+                break;
+            m_buffer.resize(m_buffer.size() * 2);
+        }
+        qint64 frames = 0;
+        qsizetype at = 0;
+        while (used - at >= 8) {
+            const qint32 length = qFromLittleEndian<qint32>(m_buffer.constData() + at + 4);
+            if (used - at - 8 < length)
+                break;
+            at += 8 + length;
+            ++frames;
+        }
+        carry = QByteArray(m_buffer.constData() + at, used - at);
+        return frames;
+    }
+
+    static constexpr qsizetype RoomPerCall = 4 << 20;
+    z_stream m_stream{};
+    QByteArray m_carry;
+    QByteArray m_buffer;
+};
+
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
 {
     QElapsedTimer timer;
@@ -214,6 +313,8 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
 struct TEndToEndRig {
     QTemporaryDir Folder;
     TFeedServer Feed;
+    // In step with the client's inflater: it has seen every byte sent.
+    TFloor Floor;
     std::vector<TWindowUnderTest> Windows;
     // Per window, in the windows' order.
     std::vector<std::vector<QByteArray>> Payloads;
@@ -235,6 +336,7 @@ struct TEndToEndRig {
             Error = QStringLiteral("openssl could not make the feed's certificate");
             return;
         }
+        Feed.OnSend = [this](const QByteArray& bytes) { Floor.Take(bytes); };
         Feed.Listen(tls);
         QByteArray text = sample.readAll();
         QByteArray connection = "address=127.0.0.1:" + QByteArray::number(Feed.Port());
@@ -259,6 +361,8 @@ struct TEndToEndRig {
         if (WithTls() && MainConnection().Encryption().Protocol.isEmpty())
             Error = QStringLiteral("the conversation is not encrypted");
         Feed.StopAnswering();
+        // From here on the floor takes each stream as it is measured.
+        Feed.OnSend = nullptr;
     }
 
     void OpenWindows()
@@ -316,6 +420,12 @@ void RunStream(benchmark::State& state, const std::vector<size_t>& windows, int 
         return;
     }
     const std::vector<QByteArray> chunks = rig.RecordStream(windows, iterations, alertsPerIteration);
+    qint64 floorFrames = 0;
+    const double floorSeconds = rig.Floor.Measure(chunks, floorFrames);
+    if (floorFrames != qint64(iterations) * alertsPerIteration) {
+        state.SkipWithError("the floor cut another number of frames than was sent");
+        return;
+    }
     std::vector<qint64> paintsBefore;
     for (const TWindowUnderTest& item : rig.Windows)
         paintsBefore.push_back(item.Counter->Paints);
@@ -336,7 +446,11 @@ void RunStream(benchmark::State& state, const std::vector<size_t>& windows, int 
     state.counters["alerts/s"] = benchmark::Counter(double(alerts), benchmark::Counter::kIsRate);
     // On a shared machine the wall clock includes other processes' turns;
     // the thread's own CPU time per alert does not.
-    state.counters["cpu us/alert"] = (ThreadCpuSeconds() - cpuBefore) * 1e6 / double(alerts);
+    const double cpuPerAlert = (ThreadCpuSeconds() - cpuBefore) * 1e6 / double(alerts);
+    const double floorPerAlert = floorSeconds * 1e6 / double(floorFrames);
+    state.counters["cpu us/alert"] = cpuPerAlert;
+    state.counters["floor us/alert"] = floorPerAlert;
+    state.counters["floor_ratio"] = cpuPerAlert / floorPerAlert;
     qint64 paints = 0;
     for (size_t i = 0; i < rig.Windows.size(); ++i) {
         const qint64 windowPaints = rig.Windows[i].Counter->Paints - paintsBefore[i];
@@ -364,8 +478,12 @@ BENCHMARK(BM_EndToEndEightWindows)->Unit(benchmark::kMillisecond)->UseRealTime()
 void BM_EndToEndOneCategory(benchmark::State& state)
 {
     const size_t window = size_t(state.range(0));
-    state.SetLabel(Rig().Windows.at(window).Window->Subscription().toStdString());
-    RunStream(state, {window}, SingleIterations, SingleAlertsPerIteration);
+    const TAlertForm& form = *Rig().Windows.at(window).Window;
+    state.SetLabel(form.Subscription().toStdString());
+    const int alerts = form.Style() == asQuentFull    ? SingleTopListAlertsPerIteration
+                       : form.Style() == asPointsList ? SinglePointsListAlertsPerIteration
+                                                      : SingleAlertsPerIteration;
+    RunStream(state, {window}, SingleIterations, alerts);
 }
 BENCHMARK(BM_EndToEndOneCategory)->DenseRange(0, 7)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(SingleIterations);
 

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QtEndian>
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <zlib.h>
 
@@ -30,6 +31,8 @@ constexpr qint64 PassMilliseconds = 30;
 constexpr int FramesPerClockReading = 16;
 // Inflated at a time: what waits stays compressed.
 constexpr qsizetype InflateStepBytes = 256 * 1024;
+// A payload buffer larger than this is not kept for the next frame.
+constexpr qsizetype ReusedPayloadBytes = 64 * 1024;
 
 // Shared by every conversation of the process.
 qint64 g_serialCounter = 0;
@@ -212,6 +215,7 @@ struct TTalkWithServer::Impl {
     bool ReadMore();
     bool InflateMore();
     bool CutFrame();
+    void DropConsumed();
     void RejectInput(const std::exception& e);
     void SendGoodResponse(qint32 id, const QByteArray& payload);
     void SendErrorResponse(const TMessageToServer& message, bool persistent, const TResponseCallback& callback);
@@ -228,6 +232,10 @@ struct TTalkWithServer::Impl {
     TDecompressor decompressor;
     QByteArray received; // inflated bytes; frames are cut from receivedPos on
     qsizetype receivedPos = 0;
+    // The payload handed to the callbacks. When none of them kept a copy,
+    // the next frame reuses its memory instead of allocating again.
+    QByteArray payload;
+    int cutting = 0; // frames being delivered (more than one in a nested event loop)
     TCompressor compressor;
     QByteArray keptChunk;
     QByteArray compressedOutput;
@@ -537,8 +545,18 @@ void TTalkWithServer::Impl::Receive(bool everything)
         if (!InflateMore() && !ReadMore())
             break;
     }
-    // What stays is one incomplete frame: the consumed bytes go.
-    received.remove(0, receivedPos);
+    // What stays is one incomplete frame.
+    DropConsumed();
+}
+
+// Moves the incomplete frame to the front of the buffer, which keeps its
+// room: inflating into fresh memory for every read costs page faults.
+void TTalkWithServer::Impl::DropConsumed()
+{
+    const qsizetype rest = received.size() - receivedPos;
+    if (rest > 0 && receivedPos > 0)
+        std::memmove(received.data(), received.constData() + receivedPos, size_t(rest));
+    received.resize(rest);
     receivedPos = 0;
 }
 
@@ -564,8 +582,7 @@ bool TTalkWithServer::Impl::InflateMore()
 {
     if (!decompressor.HasWork())
         return false;
-    received.remove(0, receivedPos);
-    receivedPos = 0;
+    DropConsumed();
     try {
         decompressor.Inflate(received, InflateStepBytes);
         return true;
@@ -604,9 +621,21 @@ bool TTalkWithServer::Impl::CutFrame()
     }
     if (received.size() - receivedPos - FrameHeaderSize < length)
         return false;
-    const QByteArray payload = received.mid(receivedPos + FrameHeaderSize, length);
+    // A frame delivered from inside another's callback gets its own payload.
+    QByteArray nested;
+    QByteArray& text = cutting == 0 ? payload : nested;
+    // Resizing a payload that a callback kept gives this frame fresh memory.
+    text.resize(length);
+    std::memcpy(text.data(), received.constData() + receivedPos + FrameHeaderSize, size_t(length));
     receivedPos += FrameHeaderSize + length;
-    SendGoodResponse(id, payload);
+    ++cutting;
+    struct TDone {
+        int& cutting;
+        ~TDone() { --cutting; }
+    } done{cutting};
+    SendGoodResponse(id, text);
+    if (text.capacity() > ReusedPayloadBytes)
+        text = QByteArray();
     return true;
 }
 

@@ -9,6 +9,21 @@ namespace {
 
 const QByteArray LineBreak("\r\n");
 
+// Where the first CR LF starts, or -1.
+qsizetype IndexOfLineBreak(QByteArrayView text)
+{
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    for (const char* at = begin; at != end; ++at) {
+        at = static_cast<const char*>(std::memchr(at, '\r', size_t(end - at)));
+        if (!at)
+            return -1;
+        if (at + 1 != end && at[1] == '\n')
+            return at - begin;
+    }
+    return -1;
+}
+
 struct TDisplayStyle {
     const char* display;
     TAlertStyle style;
@@ -70,7 +85,7 @@ bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteA
     // with it and a line break or the end follows (a subscription holding a
     // line break can never be a first line). No search through the text: a
     // frame may be 64 MiB.
-    if (!data.startsWith(subscription) || subscription.contains(LineBreak))
+    if (!data.startsWith(subscription) || IndexOfLineBreak(subscription) >= 0)
         return false;
     const QByteArrayView rest = QByteArrayView(data).sliced(subscription.size());
     if (rest.isEmpty()) {
@@ -81,59 +96,81 @@ bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteA
         return false;
     const QByteArrayView after = rest.sliced(LineBreak.size());
     const QByteArrayView window = after.first(std::min(after.size(), MaxAlertFieldLineBytes + LineBreak.size()));
-    const qsizetype end = window.indexOf(LineBreak);
+    const qsizetype end = window.isEmpty() ? -1 : IndexOfLineBreak(window);
     *fieldLine = window.first(end >= 0 ? end : std::min(window.size(), MaxAlertFieldLineBytes + 1));
     return true;
 }
 
 bool AlertWithinLimits(QByteArrayView fieldLine)
 {
-    qsizetype start = 0;
-    for (qsizetype pieces = 1; pieces <= MaxAlertFields; ++pieces) {
-        qsizetype end = fieldLine.indexOf('&', start);
-        if (end < 0)
-            end = fieldLine.size();
-        if (end - start > MaxAlertFieldBytes)
-            return false;
-        if (end == fieldLine.size())
-            return true;
-        start = end + 1;
-    }
-    return false;
+    return ForEachRawAlertField(fieldLine, [](QByteArrayView, QByteArrayView) {});
 }
 
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// The plain forms the server sends ("-12.50", "7"), which std::from_chars
-// reads exactly as Qt does (both round correctly) and many times faster.
-// Anything else (blanks, a sign "+", an exponent, "inf") takes Qt's reading.
-bool PlainDecimal(QByteArrayView text, bool allowPoint)
+// The plain forms the server sends ("-12.50", "7"): a sign, digits and at
+// most one point between digits. Anything else (blanks, a sign "+", an
+// exponent, "inf") takes Qt's reading.
+struct TPlainDecimal {
+    bool plain = false;
+    bool negative = false;
+    quint64 digits = 0; // all digits as one integer, exact up to 19 digits
+    int count = 0;      // how many digits
+    int decimals = 0;   // how many of them after the point
+};
+
+TPlainDecimal ReadPlainDecimal(QByteArrayView text, bool allowPoint)
 {
-    qsizetype i = text.startsWith('-') ? 1 : 0;
-    const qsizetype wholeStart = i;
-    while (i < text.size() && IsDigit(text[i]))
-        ++i;
-    if (i == wholeStart)
-        return false;
-    if (i == text.size())
-        return true;
-    if (!allowPoint || text[i] != '.')
-        return false;
-    const qsizetype fractionStart = ++i;
-    while (i < text.size() && IsDigit(text[i]))
-        ++i;
-    return i > fractionStart && i == text.size();
+    TPlainDecimal number;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    if (at != end && *at == '-') {
+        number.negative = true;
+        ++at;
+    }
+    const auto readDigits = [&] {
+        const char* const start = at;
+        for (; at != end && IsDigit(*at); ++at)
+            number.digits = number.digits * 10 + quint64(*at - '0');
+        number.count += int(at - start);
+        return at != start;
+    };
+    if (!readDigits())
+        return number;
+    if (at != end && allowPoint && *at == '.') {
+        ++at;
+        const int whole = number.count;
+        if (!readDigits())
+            return number;
+        number.decimals = number.count - whole;
+    }
+    number.plain = at == end;
+    return number;
+}
+
+// Up to 15 digits the digits and the power of ten are exact doubles, so
+// one division rounds exactly as a full reading of the text does.
+constexpr int MostExactDigits = 15;
+constexpr double ExactPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+double ExactValue(const TPlainDecimal& plain)
+{
+    const double value = double(plain.digits) / ExactPowersOfTen[plain.decimals];
+    return plain.negative ? -value : value;
 }
 
 } // namespace
 
 double ReadAlertNumber(QByteArrayView text)
 {
+    const TPlainDecimal plain = ReadPlainDecimal(text, true);
+    if (plain.plain && plain.count <= MostExactDigits)
+        return ExactValue(plain);
     double value = 0;
     bool ok = false;
-    if (PlainDecimal(text, true)) {
+    if (plain.plain) {
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
         ok = error == std::errc() && end == text.data() + text.size();
     }
@@ -152,7 +189,10 @@ double ReadAlertNumberOrZero(QByteArrayView text)
 
 qint32 ReadAlertCount(QByteArrayView text)
 {
-    if (PlainDecimal(text, false)) {
+    const TPlainDecimal plain = ReadPlainDecimal(text, false);
+    if (plain.plain && plain.count <= 9)
+        return plain.negative ? -qint32(plain.digits) : qint32(plain.digits);
+    if (plain.plain) {
         qint32 value = 0;
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
         return error == std::errc() ? value : 0; // out of range: 0, as Qt reads it
@@ -169,6 +209,10 @@ QByteArray RawAlertText(QByteArrayView raw)
 
 double RawAlertNumber(QByteArrayView raw)
 {
+    // A plain number holds no "%": only the rest needs decoding first.
+    const TPlainDecimal plain = ReadPlainDecimal(raw, true);
+    if (plain.plain && plain.count <= MostExactDigits)
+        return ExactValue(plain);
     QVarLengthArray<char, 32> scratch;
     return ReadAlertNumber(DecodedView(raw, scratch));
 }
@@ -179,17 +223,35 @@ qint32 RawAlertCount(QByteArrayView raw)
     return ReadAlertCount(DecodedView(raw, scratch));
 }
 
+// ---- TTextCache
+
+QByteArray TTextCache::Text(QByteArrayView raw)
+{
+    if (raw.isEmpty() || raw.size() > LongestKept)
+        return RawAlertText(raw);
+    QVarLengthArray<char, LongestKept> scratch;
+    const QByteArrayView text = DecodedView(raw, scratch);
+    const size_t spread = size_t(text.size()) * 131 + uchar(text.front()) * 31 + uchar(text.back());
+    QByteArray& slot = m_slots[spread % m_slots.size()];
+    if (slot.size() != text.size() || std::memcmp(slot.constData(), text.data(), size_t(text.size())) != 0)
+        slot = text.toByteArray();
+    return slot;
+}
+
 // ---- TFieldPick
 
 TFieldPick::TFieldPick(std::initializer_list<QByteArray> names) : m_names(names), m_values(qsizetype(names.size())) {}
 
-void TFieldPick::Read(QByteArrayView fieldLine)
+bool TFieldPick::Read(QByteArrayView fieldLine)
 {
     std::fill(m_values.begin(), m_values.end(), QByteArrayView());
-    ForEachRawAlertField(fieldLine, [this](QByteArrayView name, QByteArrayView raw) {
-        for (qsizetype i = 0; i < m_names.size(); ++i)
-            if (name == m_names[i])
+    return ForEachRawAlertField(fieldLine, [this](QByteArrayView name, QByteArrayView raw) {
+        for (qsizetype i = 0; i < m_names.size(); ++i) {
+            const QByteArray& wanted = m_names[i];
+            if (name.size() == wanted.size() && (name.isEmpty() || (name[0] == wanted[0] &&
+                                                                    std::memcmp(name.data(), wanted.constData(), size_t(name.size())) == 0)))
                 m_values[i] = raw;
+        }
     });
 }
 
@@ -233,7 +295,7 @@ int TNumberedPick::ColumnOf(QByteArrayView name) const
     return -1;
 }
 
-void TNumberedPick::Read(QByteArrayView fieldLine)
+bool TNumberedPick::Read(QByteArrayView fieldLine)
 {
     const size_t width = m_columns.size();
     std::fill_n(m_table.begin(), std::min(m_table.size(), size_t(m_rows) * width), QByteArrayView());
@@ -241,7 +303,7 @@ void TNumberedPick::Read(QByteArrayView fieldLine)
     // Row r counts only when rows 0 .. r all have a field, each a piece of
     // at least three bytes with its "&": later rows are not filed.
     const qsizetype limit = std::min(MaxAlertFields, (fieldLine.size() + 1) / 3 + 1);
-    ForEachRawAlertField(fieldLine, [&](QByteArrayView name, QByteArrayView raw) {
+    return ForEachRawAlertField(fieldLine, [&](QByteArrayView name, QByteArrayView raw) {
         qsizetype split = name.size();
         while (split > 0 && IsDigit(name[split - 1]))
             --split;

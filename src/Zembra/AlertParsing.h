@@ -12,7 +12,9 @@
 #include <QByteArrayView>
 #include <QVarLengthArray>
 #include <QtGlobal>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <initializer_list>
 #include <limits>
 #include <utility>
@@ -67,7 +69,7 @@ inline constexpr qsizetype MaxAlertFieldLineBytes = MaxAlertFields * (MaxAlertFi
 // than MaxAlertFieldLineBytes is cut after one byte more, which breaks the
 // limits all the same.
 bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine);
-// Whether the field line keeps the limits above.
+// Whether the field line keeps the limits above (ForEachRawAlertField checks them as it reads).
 bool AlertWithinLimits(QByteArrayView fieldLine);
 
 // A percent-decoded text: the text itself when it holds no "%", else its
@@ -85,29 +87,50 @@ QByteArrayView DecodedView(QByteArrayView text, QVarLengthArray<char, N>& scratc
 // without "=" are skipped. Calls visit(name, rawValue) for each field in
 // order: the name percent-decoded, the value as it stands in the line. The
 // name's view lasts for the call only; the value's as long as the line.
+// Returns false, and stops, at the first piece past the alert limits above;
+// the fields visited until then are no alert.
+// Every alert goes through here once: names are short, so they are scanned
+// by hand, and the values are skipped with memchr.
 template <typename Visit>
-void ForEachRawAlertField(QByteArrayView line, Visit&& visit)
+bool ForEachRawAlertField(QByteArrayView line, Visit&& visit)
 {
-    QVarLengthArray<char, 64> name;
-    qsizetype start = 0;
-    while (start <= line.size()) {
-        qsizetype end = line.indexOf('&', start);
-        if (end < 0)
-            end = line.size();
-        const QByteArrayView piece = line.sliced(start, end - start);
-        const qsizetype equals = piece.indexOf('=');
-        if (equals >= 0)
-            visit(DecodedView(piece.first(equals), name), piece.sliced(equals + 1));
-        start = end + 1;
+    if (line.isEmpty())
+        return true;
+    QVarLengthArray<char, 64> decoded;
+    const char* piece = line.data();
+    const char* const end = piece + line.size();
+    for (qsizetype count = 1; count <= MaxAlertFields; ++count) {
+        const char* const start = piece;
+        const char* const longest = start + std::min<qsizetype>(end - start, MaxAlertFieldBytes + 1);
+        bool encoded = false;
+        while (piece != longest && *piece != '=' && *piece != '&') {
+            encoded |= *piece == '%';
+            ++piece;
+        }
+        const char* const equals = piece != end && *piece == '=' ? piece : nullptr;
+        if (equals) {
+            const auto* next = static_cast<const char*>(std::memchr(equals + 1, '&', size_t(end - equals - 1)));
+            piece = next ? next : end;
+        }
+        if (piece - start > MaxAlertFieldBytes)
+            return false;
+        if (equals) {
+            const QByteArrayView name(start, equals - start);
+            visit(encoded ? DecodedView(name, decoded) : name, QByteArrayView(equals + 1, piece - equals - 1));
+        }
+        if (piece == end)
+            return true;
+        ++piece; // past "&"
     }
+    return false;
 }
 
 // The same with both sides decoded (views that last for the call only).
 template <typename Visit>
-void ForEachAlertField(QByteArrayView line, Visit&& visit)
+bool ForEachAlertField(QByteArrayView line, Visit&& visit)
 {
     QVarLengthArray<char, 64> value;
-    ForEachRawAlertField(line, [&](QByteArrayView name, QByteArrayView raw) { visit(name, DecodedView(raw, value)); });
+    return ForEachRawAlertField(line, [&](QByteArrayView name, QByteArrayView raw) { visit(name, DecodedView(raw, value)); });
 }
 
 // A number field: a decimal with "." as the point; empty, unreadable or not
@@ -123,15 +146,32 @@ QByteArray RawAlertText(QByteArrayView raw);
 double RawAlertNumber(QByteArrayView raw);
 qint32 RawAlertCount(QByteArrayView raw);
 
+// Recent texts of one field: a symbol (or a time) seen a moment ago is
+// shared instead of allocated again. A text not seen lately costs what it
+// would without the cache, one allocation, and takes its slot. Symbols come
+// from a few thousand, so they get many slots; a time is mostly the one of
+// the alert before, so it gets one.
+class TTextCache {
+public:
+    explicit TTextCache(int slotCount) : m_slots(size_t(slotCount)) {}
+    QByteArray Text(QByteArrayView raw);
+
+private:
+    static constexpr qsizetype LongestKept = 32;
+    std::vector<QByteArray> m_slots;
+};
+
 // The last value of each of a few field names in a field line; a missing
 // field reads as empty. Read once per alert and reused: no allocation.
 class TFieldPick {
 public:
     // Names may repeat (the strike list's extra column may name "last").
     explicit TFieldPick(std::initializer_list<QByteArray> names);
-    void Read(QByteArrayView fieldLine);
+    // False for a line past the alert limits.
+    bool Read(QByteArrayView fieldLine);
     QByteArrayView Raw(int index) const { return m_values[index]; }
     QByteArray Text(int index) const { return RawAlertText(m_values[index]); }
+    QByteArray Text(int index, TTextCache& cache) const { return cache.Text(m_values[index]); }
     double Number(int index) const { return RawAlertNumber(m_values[index]); }
     double NumberOrZero(int index) const;
     qint32 Count(int index) const { return RawAlertCount(m_values[index]); }
@@ -148,7 +188,8 @@ class TNumberedPick {
 public:
     // No column name may end in a digit: the row number starts after the name.
     explicit TNumberedPick(std::initializer_list<const char*> columns);
-    void Read(QByteArrayView fieldLine);
+    // False for a line past the alert limits.
+    bool Read(QByteArrayView fieldLine);
     // Rows 0 .. Rows() - 1 may hold fields. A list is read from row 0 until
     // a row lacks what the style needs, so a row number of an alert's field
     // count or more can never be reached; those are not filed.
@@ -215,12 +256,19 @@ void BollingerPlace(Rows& rows, qsizetype index, Entry row)
     }
 }
 
-// The index of the first row whose symbol equals the given one exactly, or -1.
+// The index of the first row whose symbol equals the given one exactly, or
+// -1. Symbols of one length mostly differ in their first letter: that is
+// looked at before the rest.
 template <typename Rows>
 qsizetype FindRowBySymbol(const Rows& rows, const QByteArray& symbol)
 {
-    for (qsizetype i = 0; i < rows.size(); ++i)
-        if (rows[i].symbol == symbol)
+    const qsizetype size = symbol.size();
+    const char* const text = symbol.constData();
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const QByteArray& other = rows[i].symbol;
+        if (other.size() == size && (size == 0 || (other.constData()[0] == text[0] &&
+                                                   std::memcmp(other.constData(), text, size_t(size)) == 0)))
             return i;
+    }
     return -1;
 }

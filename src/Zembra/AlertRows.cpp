@@ -74,15 +74,14 @@ bool TAlertRows::TakeAlert(const QByteArray& text)
     QByteArrayView fieldLine;
     if (!CutFieldLine(text, m_subscription, &fieldLine))
         return false;
-    if (!AlertWithinLimits(fieldLine)) {
+    const TTake take = TakeFields(fieldLine);
+    if (take == OverLimits)
         DebugOutput(QStringLiteral("Alert window \"%1\": an alert was dropped: it has more than %2 fields or a field "
                                    "longer than %3 bytes.")
                         .arg(QString::fromUtf8(m_subscription))
                         .arg(MaxAlertFields)
                         .arg(MaxAlertFieldBytes));
-        return false;
-    }
-    return TakeFields(fieldLine);
+    return take == Changed;
 }
 
 bool TAlertRows::Expire(double) { return false; }
@@ -97,15 +96,16 @@ TNewestFirstRows<TEntry>::TNewestFirstRows(TAlertStyle style, const QByteArray& 
 }
 
 template <typename TEntry>
-bool TNewestFirstRows<TEntry>::TakeFields(QByteArrayView fieldLine)
+TAlertRows::TTake TNewestFirstRows<TEntry>::TakeFields(QByteArrayView fieldLine)
 {
-    m_fields.Read(fieldLine);
+    if (!m_fields.Read(fieldLine))
+        return OverLimits;
     TEntry row;
-    if (!MakeRow(m_fields, row))
-        return false;
+    if (!MakeRow(m_fields, m_texts, row))
+        return Unchanged;
     m_rows.PushFront(std::move(row), m_limit);
     ++m_added;
-    return true;
+    return Changed;
 }
 
 template <typename TEntry>
@@ -127,16 +127,16 @@ TVantorRows::TVantorRows(TAlertStyle style, const QByteArray& subscription, cons
 {
 }
 
-bool TVantorRows::MakeRow(const TFieldPick& fields, TVantorEntry& row) const
+bool TVantorRows::MakeRow(const TFieldPick& fields, TRowTexts& texts, TVantorEntry& row) const
 {
-    row.symbol = fields.Text(vfSymbol);
+    row.symbol = fields.Text(vfSymbol, texts.Symbols);
     // The exclude list keeps strike windows quiet about a symbol; the board shows it.
     if (Style() == asStrike && ExcludeList().Count() > 0 && ExcludeList().Contains(row.symbol))
         return false;
     row.last = fields.Number(vfLast);
     row.prevClose = fields.Number(vfPrevClose);
     row.extra = fields.Number(vfExtra);
-    row.time = fields.Text(vfTime);
+    row.time = fields.Text(vfTime, texts.Times);
     return true;
 }
 
@@ -149,9 +149,9 @@ TSimpleListRows::TSimpleListRows(const QByteArray& subscription)
 {
 }
 
-bool TSimpleListRows::MakeRow(const TFieldPick& fields, TPointsTopListEntry& row) const
+bool TSimpleListRows::MakeRow(const TFieldPick& fields, TRowTexts& texts, TPointsTopListEntry& row) const
 {
-    row.symbol = fields.Text(sfSymbol);
+    row.symbol = fields.Text(sfSymbol, texts.Symbols);
     row.last = fields.Number(sfLast);
     row.change = fields.Number(sfChange);
     row.percentVol = 0;
@@ -167,10 +167,10 @@ TFerrikRows::TFerrikRows(const QByteArray& subscription)
 {
 }
 
-bool TFerrikRows::MakeRow(const TFieldPick& fields, TFerrikEntry& row) const
+bool TFerrikRows::MakeRow(const TFieldPick& fields, TRowTexts& texts, TFerrikEntry& row) const
 {
-    row.time = fields.Text(ffTime);
-    row.symbol = fields.Text(ffSymbol);
+    row.time = fields.Text(ffTime, texts.Times);
+    row.symbol = fields.Text(ffSymbol, texts.Symbols);
     row.change = fields.Number(ffChange);
     row.count = fields.Count(ffCount);
     row.volume = fields.Count(ffVolume);
@@ -189,10 +189,10 @@ TDravelRows::TDravelRows(const QByteArray& subscription)
 {
 }
 
-bool TDravelRows::MakeRow(const TFieldPick& fields, TDravelEntry& row) const
+bool TDravelRows::MakeRow(const TFieldPick& fields, TRowTexts& texts, TDravelEntry& row) const
 {
-    row.time = fields.Text(dfTime);
-    row.symbol = fields.Text(dfSymbol);
+    row.time = fields.Text(dfTime, texts.Times);
+    row.symbol = fields.Text(dfSymbol, texts.Symbols);
     row.last = fields.Number(dfLast);
     row.prevClose = fields.NumberOrZero(dfPrevClose);
     row.percentChange = DravelPercentChange(row.last, row.prevClose);
@@ -220,15 +220,15 @@ TBollingerRows::TBollingerRows(const QByteArray& subscription, TDayClock clock)
 {
 }
 
-bool TBollingerRows::TakeFields(QByteArrayView fieldLine)
+TAlertRows::TTake TBollingerRows::TakeFields(QByteArrayView fieldLine)
 {
-    m_fields.Read(fieldLine);
-    const QByteArray symbol = m_fields.Text(bfSymbol);
-    qsizetype index = m_symbols.Contains(symbol) ? FindRowBySymbol(m_rows, symbol) : -1;
+    if (!m_fields.Read(fieldLine))
+        return OverLimits;
     QVarLengthArray<char, 16> scratch;
     const QByteArrayView action = DecodedView(m_fields.Raw(bfAction), scratch);
     if (action == "add") {
-        m_symbols.Add(symbol);
+        const QByteArray symbol = m_fields.Text(bfSymbol, m_texts);
+        qsizetype index = FindRowBySymbol(m_rows, symbol);
         TBollingerEntry row;
         row.symbol = symbol;
         row.last = m_fields.Number(bfLast);
@@ -242,26 +242,22 @@ bool TBollingerRows::TakeFields(QByteArrayView fieldLine)
         BollingerPlace(m_rows, index, std::move(row));
     } else if (action == "delete") {
         // A symbol without a row changes nothing and repaints nothing.
+        const qsizetype index = FindRowBySymbol(m_rows, m_fields.Text(bfSymbol, m_texts));
         if (index < 0)
-            return false;
-        m_symbols.Remove(symbol);
+            return Unchanged;
         m_rows.removeAt(index);
     }
     // Any other action hands the unchanged rows over again.
-    return true;
+    return Changed;
 }
 
 bool TBollingerRows::Expire(double now)
 {
-    m_symbols.Clear();
     TBollingerEntries kept;
     kept.reserve(m_rows.size());
-    for (const TBollingerEntry& row : std::as_const(m_rows)) {
-        if (BollingerRowAlive(row.received, now)) {
+    for (const TBollingerEntry& row : std::as_const(m_rows))
+        if (BollingerRowAlive(row.received, now))
             kept.append(row);
-            m_symbols.Add(row.symbol);
-        }
-    }
     if (kept.size() == m_rows.size())
         return false;
     m_rows = kept;
@@ -279,9 +275,10 @@ TPointsListRows::TPointsListRows(const QByteArray& subscription)
 {
 }
 
-bool TPointsListRows::TakeFields(QByteArrayView fieldLine)
+TAlertRows::TTake TPointsListRows::TakeFields(QByteArrayView fieldLine)
 {
-    m_fields.Read(fieldLine);
+    if (!m_fields.Read(fieldLine))
+        return OverLimits;
     TPointsTopListEntries rows;
     for (qsizetype n = 0; n < m_fields.Rows(); ++n) {
         TPointsTopListEntry row;
@@ -298,7 +295,7 @@ bool TPointsListRows::TakeFields(QByteArrayView fieldLine)
         rows.append(std::move(row));
     }
     m_rows = std::move(rows);
-    return true;
+    return Changed;
 }
 
 namespace {
@@ -325,9 +322,10 @@ QByteArray TTopListRows::SymbolAt(qsizetype row, QByteArrayView raw) const
     return RawAlertText(raw);
 }
 
-bool TTopListRows::TakeFields(QByteArrayView fieldLine)
+TAlertRows::TTake TTopListRows::TakeFields(QByteArrayView fieldLine)
 {
-    m_fields.Read(fieldLine);
+    if (!m_fields.Read(fieldLine))
+        return OverLimits;
     qsizetype count = 0;
     while (count < m_fields.Rows() && !m_fields.Raw(count, tcSymbol).isEmpty())
         ++count;
@@ -351,5 +349,5 @@ bool TTopListRows::TakeFields(QByteArrayView fieldLine)
         row.count = m_fields.Count(n, tcCount);
     }
     m_rows = std::move(rows);
-    return true;
+    return Changed;
 }

@@ -58,13 +58,21 @@ public:
     virtual int TakeAdded() { return 0; }
 
 protected:
+    enum TTake { Unchanged, Changed, OverLimits };
     TAlertRows(TAlertStyle style, const QByteArray& subscription) : m_style(style), m_subscription(subscription) {}
-    // The field line of one alert of this window, within the limits.
-    virtual bool TakeFields(QByteArrayView fieldLine) = 0;
+    // The field line of one alert of this window; a line past the alert
+    // limits (found while it is read) changes nothing.
+    virtual TTake TakeFields(QByteArrayView fieldLine) = 0;
 
 private:
     TAlertStyle m_style;
     QByteArray m_subscription;
+};
+
+// The recent symbols and times of a window's rows.
+struct TRowTexts {
+    TTextCache Symbols{256};
+    TTextCache Times{1};
 };
 
 // The styles that put one row per alert on top: strike, symbol-only and the
@@ -79,12 +87,14 @@ public:
 
 protected:
     TNewestFirstRows(TAlertStyle style, const QByteArray& subscription, std::initializer_list<QByteArray> names);
-    bool TakeFields(QByteArrayView fieldLine) override;
-    // Fills the row from the picked fields; false ignores the alert.
-    virtual bool MakeRow(const TFieldPick& fields, TEntry& row) const = 0;
+    TTake TakeFields(QByteArrayView fieldLine) override;
+    // Fills the row from the picked fields, its texts through the caches;
+    // false ignores the alert.
+    virtual bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TEntry& row) const = 0;
 
 private:
     TFieldPick m_fields;
+    TRowTexts m_texts;
     TNewestFirstList<TEntry> m_rows;
     qsizetype m_limit;
     int m_added = 0;
@@ -96,7 +106,7 @@ public:
     TVantorRows(TAlertStyle style, const QByteArray& subscription, const QByteArray& extraColumnKey);
 
 protected:
-    bool MakeRow(const TFieldPick& fields, TVantorEntry& row) const override;
+    bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TVantorEntry& row) const override;
 };
 
 class TSimpleListRows : public TNewestFirstRows<TPointsTopListEntry> {
@@ -104,7 +114,7 @@ public:
     explicit TSimpleListRows(const QByteArray& subscription);
 
 protected:
-    bool MakeRow(const TFieldPick& fields, TPointsTopListEntry& row) const override;
+    bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TPointsTopListEntry& row) const override;
 };
 
 class TFerrikRows : public TNewestFirstRows<TFerrikEntry> {
@@ -112,7 +122,7 @@ public:
     explicit TFerrikRows(const QByteArray& subscription);
 
 protected:
-    bool MakeRow(const TFieldPick& fields, TFerrikEntry& row) const override;
+    bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TFerrikEntry& row) const override;
 };
 
 class TDravelRows : public TNewestFirstRows<TDravelEntry> {
@@ -120,7 +130,7 @@ public:
     explicit TDravelRows(const QByteArray& subscription);
 
 protected:
-    bool MakeRow(const TFieldPick& fields, TDravelEntry& row) const override;
+    bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TDravelEntry& row) const override;
 };
 
 // One row per symbol of a set the server adds to and deletes from, in
@@ -128,19 +138,19 @@ protected:
 class TBollingerRows : public TAlertRows {
 public:
     TBollingerRows(const QByteArray& subscription, TDayClock clock);
+    // One row per symbol (exact comparison), found by a scan that compares
+    // lengths and first letters before anything else.
     const TBollingerEntries& Rows() const { return m_rows; }
-    // The symbols present in the rows; exact comparison, like the row lookup it guards.
-    const TSymbolSet& Symbols() const { return m_symbols; }
     bool Expire(double now) override;
 
 protected:
-    bool TakeFields(QByteArrayView fieldLine) override;
+    TTake TakeFields(QByteArrayView fieldLine) override;
 
 private:
     TDayClock m_clock;
     TFieldPick m_fields;
+    TTextCache m_texts{256};
     TBollingerEntries m_rows;
-    TSymbolSet m_symbols{TSymbolSet::ExactCase};
 };
 
 // The points list: every alert is a whole list, numbered from 0, that ends
@@ -151,7 +161,7 @@ public:
     const TPointsTopListEntries& Rows() const { return m_rows; }
 
 protected:
-    bool TakeFields(QByteArrayView fieldLine) override;
+    TTake TakeFields(QByteArrayView fieldLine) override;
 
 private:
     TNumberedPick m_fields;
@@ -167,7 +177,7 @@ public:
     const TQuentTopListEntries& Rows() const { return m_rows; }
 
 protected:
-    bool TakeFields(QByteArrayView fieldLine) override;
+    TTake TakeFields(QByteArrayView fieldLine) override;
 
 private:
     QByteArray SymbolAt(qsizetype row, QByteArrayView raw) const;

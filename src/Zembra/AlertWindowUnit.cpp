@@ -46,12 +46,6 @@ TAlertForm::TAlertForm(QWidget* parent)
     BuildForm();
     m_handOverSoon.OnWakeUp = [this] { ShowRowsNow(); };
     LivingAlertWindows().append(this);
-    // Registered before the settings are read: the window filters by its
-    // subscription on every call. A window that is gone receives nothing.
-    MainConnection().RegisterAlertCallback([window = QPointer<TAlertForm>(this)](const QByteArray& data) {
-        if (window)
-            window->HandleAlert(data);
-    });
 }
 
 TAlertForm::~TAlertForm()
@@ -147,6 +141,12 @@ void TAlertForm::LoadSettings(const TIniFile& ini, const QByteArray& section)
         m_extraColumnKey = ini.ReadString(section, "extra_column_internal_name", DefaultExtraColumnKey);
     m_rows = TAlertRows::Create(style, subscription, m_extraColumnKey, [this] { return m_dayClock(); });
     CreateGrid(ini, section, color);
+    // The main connection hands the window its own category only. A window
+    // that is gone receives nothing.
+    MainConnection().RegisterAlertCallback(subscription, [window = QPointer<TAlertForm>(this)](const QByteArray& data) {
+        if (window)
+            window->HandleAlert(data);
+    });
 }
 
 void TAlertForm::CreateGrid(const TIniFile& ini, const QByteArray& section, quint32 color)

@@ -27,13 +27,13 @@ using TAlertClock = std::function<QDateTime()>;
 class TAlertForm : public QWidget {
     Q_OBJECT
 public:
-    // Registers HandleAlert with the main connection; the style is the strike
-    // style and no grid exists until LoadSettings.
+    // The style is the strike style and no rows or grid exist until LoadSettings.
     explicit TAlertForm(QWidget* parent = nullptr);
     ~TAlertForm() override;
 
     // Reads the section's keys, sets the caption and style, creates the rows
-    // and the grid. Called once, right after creation.
+    // and the grid, and registers HandleAlert with the main connection for
+    // the window's category. Called once, right after creation.
     void LoadSettings(const TIniFile& ini, const QByteArray& section);
     // Subscription immediately followed by Suffix: names the window's
     // "Window:" placement section.

@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <deque>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -129,9 +130,22 @@ struct TMainConnection::Impl {
     qint64 CounterRate = 0;
     TRequestHandle LastPing;
     QDateTime NextPingTime;
-    // A deque: a callback that registers another one during delivery must not
-    // move the callbacks being called.
+    // Deques: a callback that registers another one during delivery must
+    // not move the callbacks or routes being used.
     std::deque<TAlertCallback> AlertCallbacks;
+    // Which receivers (indices into AlertCallbacks, in registration order) a
+    // payload reaches: per category, and for any other first line. A new
+    // receiver only ever goes to the end of a route, so a delivery that
+    // walks a route by index is not disturbed by one registered meanwhile.
+    struct TAlertRoute {
+        QByteArray Category;
+        std::vector<size_t> Receivers;
+    };
+    std::deque<TAlertRoute> CategoryRoutes;
+    std::vector<size_t> OtherRoute;
+    qsizetype LongestCategory = 0;
+    void AddAlertReceiver(std::optional<QByteArray> category, TAlertCallback callback);
+    const std::vector<size_t>& RouteOf(const QByteArray& payload) const;
     QString Status;
     TEncryption Encryption;
 
@@ -541,9 +555,60 @@ TMainConnection::~TMainConnection() = default;
 
 void TMainConnection::AddCategory(const QByteArray& category) { d->AddCategory(category); }
 
+void TMainConnection::Impl::AddAlertReceiver(std::optional<QByteArray> category, TAlertCallback callback)
+{
+    const size_t index = AlertCallbacks.size();
+    AlertCallbacks.push_back(std::move(callback));
+    if (!category) {
+        for (TAlertRoute& route : CategoryRoutes)
+            route.Receivers.push_back(index);
+        OtherRoute.push_back(index);
+        return;
+    }
+    // A first line never holds a line break: such a category receives nothing.
+    if (category->contains("\r\n"))
+        return;
+    for (TAlertRoute& route : CategoryRoutes) {
+        if (route.Category == *category) {
+            route.Receivers.push_back(index);
+            return;
+        }
+    }
+    // A new category starts with every receiver of all payloads.
+    LongestCategory = std::max(LongestCategory, category->size());
+    CategoryRoutes.push_back({*category, OtherRoute});
+    CategoryRoutes.back().Receivers.push_back(index);
+}
+
+const std::vector<size_t>& TMainConnection::Impl::RouteOf(const QByteArray& payload) const
+{
+    // The first line, looked for no further than the longest category
+    // reaches: a longer one belongs to no category.
+    const qsizetype window = std::min(payload.size(), LongestCategory + 2);
+    qsizetype lineLength = window == payload.size() ? payload.size() : -1;
+    for (qsizetype at = 0; at + 1 < window; ++at) {
+        if (payload[at] == '\r' && payload[at + 1] == '\n') {
+            lineLength = at;
+            break;
+        }
+    }
+    if (lineLength < 0)
+        return OtherRoute;
+    const QByteArrayView line(payload.constData(), lineLength);
+    for (const TAlertRoute& route : CategoryRoutes)
+        if (route.Category.size() == lineLength && line == route.Category)
+            return route.Receivers;
+    return OtherRoute;
+}
+
 void TMainConnection::RegisterAlertCallback(TAlertCallback callback)
 {
-    d->AlertCallbacks.push_back(std::move(callback));
+    d->AddAlertReceiver(std::nullopt, std::move(callback));
+}
+
+void TMainConnection::RegisterAlertCallback(const QByteArray& category, TAlertCallback callback)
+{
+    d->AddAlertReceiver(category, std::move(callback));
 }
 
 void TMainConnection::SetUserName(const QByteArray& userName) { d->SetCredential(d->UserName, userName); }
@@ -563,9 +628,10 @@ void TMainConnection::DeliverAlerts(bool success, const QByteArray& response, co
     if (!success)
         return;
     // Callbacks registered during this delivery wait for the next alert.
-    const std::size_t count = d->AlertCallbacks.size();
+    const std::vector<size_t>& route = d->RouteOf(response);
+    const std::size_t count = route.size();
     for (std::size_t i = 0; i < count; ++i) {
-        const TAlertCallback& callback = d->AlertCallbacks[i];
+        const TAlertCallback& callback = d->AlertCallbacks[route[i]];
         if (!callback)
             continue;
         try {
