@@ -65,7 +65,7 @@ constexpr int MixedIterations = 6;
 constexpr int SingleAlertsPerIteration = 100000;
 constexpr int SinglePointsListAlertsPerIteration = 20000;
 constexpr int SingleTopListAlertsPerIteration = 3000;
-constexpr int SingleIterations = 3;
+constexpr int SingleIterations = 5;
 constexpr int SetupTimeoutMs = 10000;
 
 bool WithTls() { return qEnvironmentVariableIntValue("BENCH_TLS") == 1; }
@@ -225,6 +225,13 @@ double ThreadCpuSeconds()
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
 // The floor: the server's stream inflated with one zlib call per read into a
 // reused buffer, and its frames cut by walking their headers.
 class TFloor {
@@ -237,25 +244,28 @@ public:
     // Takes bytes of the stream; returns the number of frames completed.
     qint64 Take(const QByteArray& bytes) { return TakeWith(m_stream, m_carry, bytes); }
 
-    // Thread CPU seconds of taking the reads, at best of three runs from the
-    // present state; then takes them for real, keeping the stream in step.
-    double Measure(const std::vector<QByteArray>& reads, qint64& frames)
+    // Thread CPU seconds of taking each read, at best of three runs from the
+    // state before it; the reads are then taken for real, keeping the
+    // stream in step. Counts the frames cut.
+    std::vector<double> Measure(const std::vector<QByteArray>& reads, qint64& frames)
     {
-        double best = 1e9;
-        for (int run = 0; run < 3; ++run) {
-            z_stream copy{};
-            inflateCopy(&copy, &m_stream);
-            QByteArray carry = m_carry;
-            const double start = ThreadCpuSeconds();
-            frames = 0;
-            for (const QByteArray& read : reads)
-                frames += TakeWith(copy, carry, read);
-            best = std::min(best, ThreadCpuSeconds() - start);
-            inflateEnd(&copy);
+        std::vector<double> seconds;
+        frames = 0;
+        for (const QByteArray& read : reads) {
+            double best = 1e9;
+            for (int run = 0; run < 3; ++run) {
+                z_stream copy{};
+                inflateCopy(&copy, &m_stream);
+                QByteArray carry = m_carry;
+                const double start = ThreadCpuSeconds();
+                TakeWith(copy, carry, read);
+                best = std::min(best, ThreadCpuSeconds() - start);
+                inflateEnd(&copy);
+            }
+            seconds.push_back(best);
+            frames += Take(read);
         }
-        for (const QByteArray& read : reads)
-            Take(read);
-        return best;
+        return seconds;
     }
 
 private:
@@ -421,7 +431,7 @@ void RunStream(benchmark::State& state, const std::vector<size_t>& windows, int 
     }
     const std::vector<QByteArray> chunks = rig.RecordStream(windows, iterations, alertsPerIteration);
     qint64 floorFrames = 0;
-    const double floorSeconds = rig.Floor.Measure(chunks, floorFrames);
+    const std::vector<double> floorSeconds = rig.Floor.Measure(chunks, floorFrames);
     if (floorFrames != qint64(iterations) * alertsPerIteration) {
         state.SkipWithError("the floor cut another number of frames than was sent");
         return;
@@ -431,26 +441,31 @@ void RunStream(benchmark::State& state, const std::vector<size_t>& windows, int 
         paintsBefore.push_back(item.Counter->Paints);
     qint64 alerts = 0;
     size_t next = 0;
-    const double cpuBefore = ThreadCpuSeconds();
+    // Per iteration: the client's CPU seconds, and their ratio to the floor of the same bytes.
+    std::vector<double> cpuSeconds;
+    std::vector<double> ratios;
     for (auto _ : state) {
+        const double cpuBefore = ThreadCpuSeconds();
         const qint64 target = rig.Delivered + alertsPerIteration;
-        rig.Feed.Send(chunks[next++]);
+        rig.Feed.Send(chunks[next]);
         if (!WaitUntil([&] { return rig.Delivered >= target; }, 120000)) {
             state.SkipWithError("alerts stopped arriving");
             return;
         }
         // The repaints the burst asked for happen inside the timing.
         QCoreApplication::processEvents();
+        cpuSeconds.push_back(ThreadCpuSeconds() - cpuBefore);
+        ratios.push_back(cpuSeconds.back() / floorSeconds[next]);
+        ++next;
         alerts += alertsPerIteration;
     }
     state.counters["alerts/s"] = benchmark::Counter(double(alerts), benchmark::Counter::kIsRate);
     // On a shared machine the wall clock includes other processes' turns;
-    // the thread's own CPU time per alert does not.
-    const double cpuPerAlert = (ThreadCpuSeconds() - cpuBefore) * 1e6 / double(alerts);
-    const double floorPerAlert = floorSeconds * 1e6 / double(floorFrames);
-    state.counters["cpu us/alert"] = cpuPerAlert;
-    state.counters["floor us/alert"] = floorPerAlert;
-    state.counters["floor_ratio"] = cpuPerAlert / floorPerAlert;
+    // the thread's own CPU time per alert does not, and the median iteration
+    // is the one least disturbed either way.
+    state.counters["cpu us/alert"] = Median(cpuSeconds) * 1e6 / alertsPerIteration;
+    state.counters["floor us/alert"] = Median(floorSeconds) * 1e6 / alertsPerIteration;
+    state.counters["floor_ratio"] = Median(ratios);
     qint64 paints = 0;
     for (size_t i = 0; i < rig.Windows.size(); ++i) {
         const qint64 windowPaints = rig.Windows[i].Counter->Paints - paintsBefore[i];

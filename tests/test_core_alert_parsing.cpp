@@ -226,78 +226,76 @@ TEST(DravelChanges, PercentNeedsBothPricesAboveZero)
     EXPECT_EQ(DravelPercentChange(-1, 8), 0.0);
 }
 
-struct TBand {
-    QByteArray symbol;
-    double distFromBB;
+// The order of the Bollinger rows, built through "add" alerts.
+class BollingerOrder : public ::testing::Test {
+protected:
+    void Add(const QByteArray& symbol, const QByteArray& distance)
+    {
+        Rows->TakeAlert("c\r\naction=add&symbol=" + symbol + "&dist_from_bb=" + distance);
+    }
+    QByteArray Order() const
+    {
+        QByteArrayList symbols;
+        for (const TBollingerEntry& row : Rows->Rows())
+            symbols << row.symbol;
+        return symbols.join(' ');
+    }
+    std::unique_ptr<TAlertRows> Made = TAlertRows::Create(asBollinger, "c");
+    TBollingerRows* Rows = dynamic_cast<TBollingerRows*>(Made.get());
 };
 
-// The window's "add": find the row, append it when absent, move it into place.
-void AddBand(QVector<TBand>& rows, const QByteArray& symbol, double distance)
+TEST_F(BollingerOrder, LargestAbsoluteDistanceFirstThenSymbol)
 {
-    qsizetype index = FindRowBySymbol(rows, symbol);
-    if (index < 0) {
-        rows.append({symbol, distance});
-        index = rows.size() - 1;
-    }
-    BollingerPlace(rows, index, TBand{symbol, distance});
-}
-
-QByteArray Order(const QVector<TBand>& rows)
-{
-    QByteArray out;
-    for (const TBand& row : rows)
-        out += row.symbol + ' ';
-    return out.trimmed();
-}
-
-TEST(BollingerOrder, LargestAbsoluteDistanceFirstThenSymbol)
-{
-    QVector<TBand> rows;
-    AddBand(rows, "AAA", 2);
-    AddBand(rows, "BBB", -3);
-    AddBand(rows, "CCC", 2);
-    EXPECT_EQ(Order(rows), "BBB AAA CCC");
-    AddBand(rows, "AAA", 5);
-    EXPECT_EQ(Order(rows), "AAA BBB CCC");
-    EXPECT_EQ(rows[0].distFromBB, 5);
+    Add("AAA", "2");
+    Add("BBB", "-3");
+    Add("CCC", "2");
+    EXPECT_EQ(Order(), "BBB AAA CCC");
+    Add("AAA", "5");
+    EXPECT_EQ(Order(), "AAA BBB CCC");
+    EXPECT_EQ(Rows->Rows()[0].distFromBB, 5);
     // Moving down: BBB falls behind CCC.
-    AddBand(rows, "BBB", 1);
-    EXPECT_EQ(Order(rows), "AAA CCC BBB");
-    // Same place: the row is overwritten where it stands.
-    AddBand(rows, "CCC", -2.5);
-    EXPECT_EQ(Order(rows), "AAA CCC BBB");
-    EXPECT_EQ(rows[1].distFromBB, -2.5);
+    Add("BBB", "1");
+    EXPECT_EQ(Order(), "AAA CCC BBB");
+    // Same place: the row is replaced where it stands.
+    Add("CCC", "-2.5");
+    EXPECT_EQ(Order(), "AAA CCC BBB");
+    EXPECT_EQ(Rows->Rows()[1].distFromBB, -2.5);
     // Equal distances order by bytes: "AAB" before "CCC", "ZZZ" after.
-    AddBand(rows, "ZZZ", 2.5);
-    AddBand(rows, "AAB", -2.5);
-    EXPECT_EQ(Order(rows), "AAA AAB CCC ZZZ BBB");
-    EXPECT_EQ(rows.size(), 5);
+    Add("ZZZ", "2.5");
+    Add("AAB", "-2.5");
+    EXPECT_EQ(Order(), "AAA AAB CCC ZZZ BBB");
 }
 
-TEST(BollingerOrder, RowsWithoutADistanceLeadAndLeaveTheOrderIntact)
+TEST_F(BollingerOrder, RowsWithoutADistanceLeadAndLeaveTheOrderIntact)
 {
-    QVector<TBand> rows;
-    AddBand(rows, "AAA", 2);
-    AddBand(rows, "BBB", 1);
-    AddBand(rows, "NAN", NaN);
-    EXPECT_EQ(Order(rows), "NAN AAA BBB");
+    Add("AAA", "2");
+    Add("BBB", "1");
+    Add("NAN", "x");
+    EXPECT_EQ(Order(), "NAN AAA BBB");
     // A new row with a distance takes its place among the rows with one.
-    AddBand(rows, "CCC", 0.5);
-    AddBand(rows, "DDD", 5);
-    EXPECT_EQ(Order(rows), "NAN DDD AAA BBB CCC");
-    AddBand(rows, "NA2", NaN);
-    EXPECT_EQ(Order(rows), "NA2 NAN DDD AAA BBB CCC");
+    Add("CCC", "0.5");
+    Add("DDD", "5");
+    EXPECT_EQ(Order(), "NAN DDD AAA BBB CCC");
+    Add("NA2", "");
+    EXPECT_EQ(Order(), "NA2 NAN DDD AAA BBB CCC");
     // Once it has a distance, a row moves to its place; the rest stay sorted.
-    AddBand(rows, "NAN", 1.5);
-    EXPECT_EQ(Order(rows), "NA2 DDD AAA NAN BBB CCC");
-    // Losing its distance sends a row to the front.
-    AddBand(rows, "BBB", NaN);
-    EXPECT_EQ(Order(rows), "BBB NA2 DDD AAA NAN CCC");
+    Add("NAN", "1.5");
+    EXPECT_EQ(Order(), "NA2 DDD AAA NAN BBB CCC");
+    // Losing its distance sends a row to the front, and it is still found there.
+    Add("BBB", "-");
+    EXPECT_EQ(Order(), "BBB NA2 DDD AAA NAN CCC");
+    Add("BBB", "3");
+    EXPECT_EQ(Order(), "NA2 DDD BBB AAA NAN CCC");
+    EXPECT_TRUE(Rows->TakeAlert("c\r\naction=delete&symbol=NA2"));
+    EXPECT_EQ(Order(), "DDD BBB AAA NAN CCC");
 }
 
-TEST(BollingerOrder, FindIsExact)
+TEST(BollingerOrderHelpers, FindIsExact)
 {
-    QVector<TBand> rows{{"AAA", 1}, {"aaa", 1}};
+    struct TBand {
+        QByteArray symbol;
+    };
+    QVector<TBand> rows{{"AAA"}, {"aaa"}};
     EXPECT_EQ(FindRowBySymbol(rows, "aaa"), 1);
     EXPECT_EQ(FindRowBySymbol(rows, "Aaa"), -1);
 }

@@ -8,8 +8,8 @@
 // later rows land beyond its end, and dropping old rows only moves the
 // owner's begin. A copy that inserts while it no longer ends at the buffer's
 // tip takes a private buffer first. The buffer is compacted once the dropped
-// rows are three times the kept ones, so a bounded list costs bounded memory
-// and every insertion costs amortised constant time (a third of a row copy).
+// rows are seven times the kept ones, so a bounded list costs bounded memory
+// and every insertion costs amortised constant time (a seventh of a row copy).
 #include <QtGlobal>
 #include <algorithm>
 #include <iterator>
@@ -66,7 +66,7 @@ public:
         ++m_end;
         if (limit > 0 && size() > limit)
             m_begin = m_end - limit;
-        if (m_begin > 0 && m_begin >= 3 * size())
+        if (m_begin > 0 && m_begin >= 7 * size())
             Reseat();
     }
 

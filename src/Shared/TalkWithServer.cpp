@@ -400,7 +400,7 @@ qint32 TTalkWithServer::Impl::ReserveSlot(const TMessageToServer& message, bool 
     }
     TPendingRequest& request = requests[slot];
     request.Message = message;
-    request.Callback = std::make_shared<const TResponseCallback>(callback);
+    request.Handler = std::make_shared<const TResponseHandler>(TResponseHandler{callback, message});
     request.Persistent = persistent;
     return static_cast<qint32>(slot + 1);
 }
@@ -411,7 +411,7 @@ void TTalkWithServer::Impl::CancelResponse(const TRequestHandle& handle)
         return;
     TPendingRequest& request = requests[handle.Id - 1];
     if (request.Serial == handle.Serial)
-        request.Callback = nullptr;
+        request.Handler.reset();
 }
 
 void TTalkWithServer::Impl::SendRaw(const QByteArray& bytes)
@@ -514,8 +514,8 @@ void TTalkWithServer::Impl::ConnectionClosed(bool pipeEnded)
     QVector<TPendingRequest> waiting;
     waiting.swap(requests);
     for (const TPendingRequest& request : std::as_const(waiting))
-        if (request.Callback)
-            SendErrorResponse(request.Message, request.Persistent, *request.Callback);
+        if (request.Handler)
+            SendErrorResponse(request.Message, request.Persistent, request.Handler->Callback);
 }
 
 void TTalkWithServer::Impl::ServerConnectionDataAvailable()
@@ -644,19 +644,19 @@ void TTalkWithServer::Impl::SendGoodResponse(qint32 id, const QByteArray& payloa
     if (id < 1 || id > requests.size())
         return;
     TPendingRequest& slot = requests[id - 1];
-    const std::shared_ptr<const TResponseCallback> callback = slot.Callback;
-    const TMessageToServer message = slot.Message;
+    const std::shared_ptr<const TResponseHandler> handler = slot.Handler;
     if (!slot.Persistent)
         slot = TPendingRequest{};
-    if (!callback)
+    if (!handler)
         return;
+    const TMessageToServer& message = handler->Message;
     const auto location = [&] { return "TTalkWithServer.SendGoodResponse, " + DescribeForLog(message); };
     GuardedCall(location, [&] {
         if (owner && owner->OnResponse) {
             auto observer = owner->OnResponse;
             observer(true, payload, message);
         }
-        (*callback)(true, payload, message);
+        handler->Callback(true, payload, message);
     });
 }
 

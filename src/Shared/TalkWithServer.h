@@ -37,12 +37,18 @@ struct TRequestHandle {
     qint64 Serial = 0;
 };
 
+// What an answer is handed to: the callback, and the message it answers.
+struct TResponseHandler {
+    TResponseCallback Callback;
+    TMessageToServer Message;
+};
+
 struct TPendingRequest {
     TMessageToServer Message; // empty marks a free slot
     qint64 Serial = 0;
     // Shared, so that a delivery holds it cheaply while the slot may be
-    // cancelled or freed from inside the callback.
-    std::shared_ptr<const TResponseCallback> Callback;
+    // cancelled or freed from inside the callback; none once cancelled.
+    std::shared_ptr<const TResponseHandler> Handler;
     bool Persistent = false;
 };
 

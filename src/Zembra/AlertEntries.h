@@ -85,3 +85,11 @@ struct TQuentTopListEntry {
 // Implicitly shared: handing a list on costs O(1), and the receiver never
 // sees later changes of the sender's list.
 using TQuentTopListEntries = QVector<TQuentTopListEntry>;
+
+// Texts and numbers only: a list moves its rows as plain memory.
+Q_DECLARE_TYPEINFO(TVantorEntry, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(TFerrikEntry, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(TDravelEntry, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(TBollingerEntry, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(TPointsTopListEntry, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(TQuentTopListEntry, Q_RELOCATABLE_TYPE);

@@ -1,5 +1,6 @@
 #include "Zembra/AlertParsing.h"
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -225,6 +226,10 @@ qint32 RawAlertCount(QByteArrayView raw)
 
 // ---- TTextCache
 
+TTextCache::TTextCache(int slotCount) : m_slots(std::bit_ceil(size_t(std::max(slotCount, 1)))), m_mask(m_slots.size() - 1)
+{
+}
+
 QByteArray TTextCache::Text(QByteArrayView raw)
 {
     if (raw.isEmpty() || raw.size() > LongestKept)
@@ -232,26 +237,30 @@ QByteArray TTextCache::Text(QByteArrayView raw)
     QVarLengthArray<char, LongestKept> scratch;
     const QByteArrayView text = DecodedView(raw, scratch);
     const size_t spread = size_t(text.size()) * 131 + uchar(text.front()) * 31 + uchar(text.back());
-    QByteArray& slot = m_slots[spread % m_slots.size()];
-    if (slot.size() != text.size() || std::memcmp(slot.constData(), text.data(), size_t(text.size())) != 0)
+    QByteArray& slot = m_slots[spread & m_mask];
+    if (slot.size() != text.size() || !SameBytes(slot.constData(), text.data(), text.size()))
         slot = text.toByteArray();
     return slot;
 }
 
 // ---- TFieldPick
 
-TFieldPick::TFieldPick(std::initializer_list<QByteArray> names) : m_names(names), m_values(qsizetype(names.size())) {}
+TFieldPick::TFieldPick(std::initializer_list<QByteArray> names) : m_names(names), m_values(qsizetype(names.size()))
+{
+    for (const QByteArray& name : names)
+        m_shapes.append({name.size(), name.isEmpty() ? '\0' : name.front()});
+}
 
 bool TFieldPick::Read(QByteArrayView fieldLine)
 {
     std::fill(m_values.begin(), m_values.end(), QByteArrayView());
     return ForEachRawAlertField(fieldLine, [this](QByteArrayView name, QByteArrayView raw) {
-        for (qsizetype i = 0; i < m_names.size(); ++i) {
-            const QByteArray& wanted = m_names[i];
-            if (name.size() == wanted.size() && (name.isEmpty() || (name[0] == wanted[0] &&
-                                                                    std::memcmp(name.data(), wanted.constData(), size_t(name.size())) == 0)))
+        const qsizetype size = name.size();
+        const char first = size > 0 ? name.front() : '\0';
+        for (qsizetype i = 0; i < m_shapes.size(); ++i)
+            if (m_shapes[i].first == size && m_shapes[i].second == first &&
+                SameBytes(name.data(), m_names[i].constData(), size))
                 m_values[i] = raw;
-        }
     });
 }
 

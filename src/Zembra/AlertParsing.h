@@ -91,6 +91,25 @@ QByteArrayView DecodedView(QByteArrayView text, QVarLengthArray<char, N>& scratc
 // the fields visited until then are no alert.
 // Every alert goes through here once: names are short, so they are scanned
 // by hand, and the values are skipped with memchr.
+// Names and texts of alerts are short: equal bytes are looked for inline
+// rather than through a call to memcmp.
+inline bool SameBytes(const char* a, const char* b, qsizetype size)
+{
+    if (size > 16)
+        return std::memcmp(a, b, size_t(size)) == 0;
+    for (qsizetype i = 0; i < size; ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+
+// The bytes a field name's scan stops at: "=", "&" and "%".
+struct TNameStops {
+    bool Stops[256] = {};
+    constexpr TNameStops() { Stops[uchar('=')] = Stops[uchar('&')] = Stops[uchar('%')] = true; }
+};
+inline constexpr TNameStops NameStops;
+
 template <typename Visit>
 bool ForEachRawAlertField(QByteArrayView line, Visit&& visit)
 {
@@ -103,14 +122,24 @@ bool ForEachRawAlertField(QByteArrayView line, Visit&& visit)
         const char* const start = piece;
         const char* const longest = start + std::min<qsizetype>(end - start, MaxAlertFieldBytes + 1);
         bool encoded = false;
-        while (piece != longest && *piece != '=' && *piece != '&') {
-            encoded |= *piece == '%';
+        for (;;) {
+            while (piece != longest && !NameStops.Stops[uchar(*piece)])
+                ++piece;
+            if (piece == longest || *piece != '%')
+                break;
+            encoded = true;
             ++piece;
         }
         const char* const equals = piece != end && *piece == '=' ? piece : nullptr;
         if (equals) {
-            const auto* next = static_cast<const char*>(std::memchr(equals + 1, '&', size_t(end - equals - 1)));
-            piece = next ? next : end;
+            // Values are mostly short: a few bytes by hand, the rest by memchr.
+            const char* const near = equals + 1 + std::min<qsizetype>(end - equals - 1, 16);
+            for (piece = equals + 1; piece != near && *piece != '&'; ++piece) {
+            }
+            if (piece == near && near != end) {
+                const auto* next = static_cast<const char*>(std::memchr(near, '&', size_t(end - near)));
+                piece = next ? next : end;
+            }
         }
         if (piece - start > MaxAlertFieldBytes)
             return false;
@@ -153,12 +182,14 @@ qint32 RawAlertCount(QByteArrayView raw);
 // the alert before, so it gets one.
 class TTextCache {
 public:
-    explicit TTextCache(int slotCount) : m_slots(size_t(slotCount)) {}
+    // The number of slots is rounded up to a power of two.
+    explicit TTextCache(int slotCount);
     QByteArray Text(QByteArrayView raw);
 
 private:
     static constexpr qsizetype LongestKept = 32;
     std::vector<QByteArray> m_slots;
+    size_t m_mask = 0;
 };
 
 // The last value of each of a few field names in a field line; a missing
@@ -178,6 +209,8 @@ public:
 
 private:
     QVarLengthArray<QByteArray, 8> m_names;
+    // The names' lengths and first bytes, looked at before the rest.
+    QVarLengthArray<std::pair<qsizetype, char>, 8> m_shapes;
     QVarLengthArray<QByteArrayView, 8> m_values;
 };
 
@@ -214,61 +247,21 @@ qsizetype ReadRowNumber(QByteArrayView digits, qsizetype limit);
 double DravelPercentChange(double last, double prevClose);
 double DravelDollarChange(double last, double prevClose);
 
-// Bollinger order: by absolute distance, largest first; equal distances by
-// symbol in byte order. `rows` needs size(), operator[] and a move-assignable
-// entry with `symbol` and `distFromBB`.
-//
-// The position the row should take: the first row that does not sort before
-// it. A row without a distance (NaN) goes to the front; rows without a
-// distance stay in front of every row that has one, so the rows with a
-// distance keep their order whatever the others do.
-template <typename Rows, typename Entry>
-qsizetype BollingerTarget(const Rows& rows, const Entry& row)
+// The same text, exactly; symbols of one length mostly differ in their first
+// letter, which is looked at before the rest.
+inline bool SameSymbol(const QByteArray& a, const QByteArray& b)
 {
-    const double wanted = std::fabs(row.distFromBB);
-    if (std::isnan(wanted))
-        return 0;
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        const double here = std::fabs(rows[i].distFromBB);
-        if (std::isnan(here))
-            continue;
-        if (here < wanted || (here == wanted && rows[i].symbol >= row.symbol))
-            return i;
-    }
-    return rows.size();
+    const qsizetype size = a.size();
+    return size == b.size() &&
+           (size == 0 || (a.constData()[0] == b.constData()[0] && SameBytes(a.constData(), b.constData(), size)));
 }
 
-// Stores `row` in place of the row at `index`, moved to its place in the order.
-template <typename Rows, typename Entry>
-void BollingerPlace(Rows& rows, qsizetype index, Entry row)
-{
-    const qsizetype target = BollingerTarget(rows, row);
-    if (target > index) {
-        for (qsizetype i = index; i < target - 1; ++i)
-            rows[i] = std::move(rows[i + 1]);
-        rows[target - 1] = std::move(row);
-    } else if (target < index) {
-        for (qsizetype i = index; i > target; --i)
-            rows[i] = std::move(rows[i - 1]);
-        rows[target] = std::move(row);
-    } else {
-        rows[index] = std::move(row);
-    }
-}
-
-// The index of the first row whose symbol equals the given one exactly, or
-// -1. Symbols of one length mostly differ in their first letter: that is
-// looked at before the rest.
+// The index of the first row whose symbol equals the given one exactly, or -1.
 template <typename Rows>
 qsizetype FindRowBySymbol(const Rows& rows, const QByteArray& symbol)
 {
-    const qsizetype size = symbol.size();
-    const char* const text = symbol.constData();
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        const QByteArray& other = rows[i].symbol;
-        if (other.size() == size && (size == 0 || (other.constData()[0] == text[0] &&
-                                                   std::memcmp(other.constData(), text, size_t(size)) == 0)))
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        if (SameSymbol(rows[i].symbol, symbol))
             return i;
-    }
     return -1;
 }

@@ -227,28 +227,94 @@ TAlertRows::TTake TBollingerRows::TakeFields(QByteArrayView fieldLine)
     QVarLengthArray<char, 16> scratch;
     const QByteArrayView action = DecodedView(m_fields.Raw(bfAction), scratch);
     if (action == "add") {
-        const QByteArray symbol = m_fields.Text(bfSymbol, m_texts);
-        qsizetype index = FindRowBySymbol(m_rows, symbol);
         TBollingerEntry row;
-        row.symbol = symbol;
+        row.symbol = m_fields.Text(bfSymbol, m_texts);
         row.last = m_fields.Number(bfLast);
         row.prevClose = m_fields.Number(bfPrevClose);
         row.distFromBB = m_fields.Number(bfDistance);
         row.received = m_clock();
-        if (index < 0) {
-            m_rows.append(row);
-            index = m_rows.size() - 1;
-        }
-        BollingerPlace(m_rows, index, std::move(row));
+        Add(std::move(row));
     } else if (action == "delete") {
         // A symbol without a row changes nothing and repaints nothing.
-        const qsizetype index = FindRowBySymbol(m_rows, m_fields.Text(bfSymbol, m_texts));
+        const qsizetype index = Find(m_fields.Text(bfSymbol, m_texts));
         if (index < 0)
             return Unchanged;
-        m_rows.removeAt(index);
+        Remove(index);
     }
     // Any other action hands the unchanged rows over again.
     return Changed;
+}
+
+namespace {
+
+// Whether a row sorts before a row with this distance and symbol: a larger
+// distance, or the same and a smaller symbol. Neither distance is NaN.
+bool SortsBefore(const TBollingerEntry& row, double distance, const QByteArray& symbol)
+{
+    const double here = std::fabs(row.distFromBB);
+    return here > distance || (here == distance && row.symbol < symbol);
+}
+
+quint64 SymbolKey(const QByteArray& symbol)
+{
+    quint64 key = quint64(std::min<qsizetype>(symbol.size(), 255)) << 56;
+    const qsizetype shown = std::min<qsizetype>(symbol.size(), 7);
+    for (qsizetype i = 0; i < shown; ++i)
+        key |= quint64(uchar(symbol[i])) << (8 * i);
+    return key;
+}
+
+} // namespace
+
+qsizetype TBollingerRows::Find(const QByteArray& symbol) const
+{
+    const quint64 key = SymbolKey(symbol);
+    for (size_t i = 0; i < m_keys.size(); ++i)
+        if (m_keys[i] == key && SameSymbol(m_rows[qsizetype(i)].symbol, symbol))
+            return qsizetype(i);
+    return -1;
+}
+
+qsizetype TBollingerRows::PlaceOf(double distance, const QByteArray& symbol) const
+{
+    const auto first = m_rows.cbegin() + m_undistanced;
+    return std::partition_point(first, m_rows.cend(),
+                                [&](const TBollingerEntry& row) { return SortsBefore(row, distance, symbol); }) -
+           m_rows.cbegin();
+}
+
+// The same as finding the first row that does not sort before the new one
+// with the old row still in the list, and moving the new row there.
+void TBollingerRows::Add(TBollingerEntry row)
+{
+    const qsizetype index = Find(row.symbol);
+    if (index >= 0)
+        Remove(index); // the rows around it keep their order
+    const double distance = std::fabs(row.distFromBB);
+    const qsizetype at = std::isnan(distance) ? 0 : PlaceOf(distance, row.symbol);
+    if (std::isnan(distance))
+        ++m_undistanced;
+    m_keys.insert(m_keys.begin() + at, SymbolKey(row.symbol));
+    m_rows.insert(at, std::move(row));
+}
+
+void TBollingerRows::Remove(qsizetype index)
+{
+    if (index < m_undistanced)
+        --m_undistanced;
+    m_keys.erase(m_keys.begin() + index);
+    m_rows.removeAt(index);
+}
+
+void TBollingerRows::Reindex()
+{
+    m_keys.clear();
+    m_undistanced = 0;
+    for (const TBollingerEntry& row : std::as_const(m_rows)) {
+        m_keys.push_back(SymbolKey(row.symbol));
+        if (std::isnan(row.distFromBB))
+            ++m_undistanced;
+    }
 }
 
 bool TBollingerRows::Expire(double now)
@@ -261,6 +327,7 @@ bool TBollingerRows::Expire(double now)
     if (kept.size() == m_rows.size())
         return false;
     m_rows = kept;
+    Reindex();
     return true;
 }
 

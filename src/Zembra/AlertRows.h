@@ -133,13 +133,16 @@ protected:
     bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TDravelEntry& row) const override;
 };
 
-// One row per symbol of a set the server adds to and deletes from, in
-// Bollinger order, each dropped two minutes after its last "add".
+// One row per symbol of a set the server adds to and deletes from, each
+// dropped two minutes after its last "add". The order: by absolute distance
+// from the band, largest first, equal distances by symbol in byte order; a
+// row without a distance (NaN) goes to the front, and such rows stay in
+// front of every row with one, so the rows with a distance keep their order
+// whatever the others do.
 class TBollingerRows : public TAlertRows {
 public:
     TBollingerRows(const QByteArray& subscription, TDayClock clock);
-    // One row per symbol (exact comparison), found by a scan that compares
-    // lengths and first letters before anything else.
+    // One row per symbol, exact comparison.
     const TBollingerEntries& Rows() const { return m_rows; }
     bool Expire(double now) override;
 
@@ -147,10 +150,26 @@ protected:
     TTake TakeFields(QByteArrayView fieldLine) override;
 
 private:
+    // The row of a symbol, or -1.
+    qsizetype Find(const QByteArray& symbol) const;
+    // Where a row with this distance and symbol belongs among the rows with
+    // a distance (the first that does not sort before it).
+    qsizetype PlaceOf(double distance, const QByteArray& symbol) const;
+    // Replaces the row of its symbol, or adds it, and moves it into place.
+    void Add(TBollingerEntry row);
+    void Remove(qsizetype index);
+    void Reindex();
+
     TDayClock m_clock;
     TFieldPick m_fields;
     TTextCache m_texts{256};
     TBollingerEntries m_rows;
+    // The rows without a distance, all in front; the rest are sorted, so a
+    // new row's place is found by bisection.
+    qsizetype m_undistanced = 0;
+    // Beside each row, its symbol's length and first seven bytes in one
+    // number: a row is found by comparing numbers, and texts only on a match.
+    std::vector<quint64> m_keys;
 };
 
 // The points list: every alert is a whole list, numbered from 0, that ends

@@ -419,7 +419,6 @@ void TMainConnection::Impl::CreateConversation()
     const TTalkWithServer* const made = Conversation.get();
     Conversation->OnConnected = [this, made] { ConversationConnected(made); };
     Conversation->OnDisconnected = [this, made] { ConversationEnded(made); };
-    Conversation->OnResponse = [](bool, const QByteArray&, const TMessageToServer&) {};
     Conversation->OnDebugText = [](const QString&) {};
     Conversation->ServerAddress = ServerAddress;
     ApplyConnectionSettings(*Conversation);
