@@ -42,6 +42,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QEventLoop>
 #include <QTimer>
 #include <QtEndian>
 #include <benchmark/benchmark.h>
@@ -328,7 +329,7 @@ struct TEndToEndRig {
     std::vector<TWindowUnderTest> Windows;
     // Per window, in the windows' order.
     std::vector<std::vector<QByteArray>> Payloads;
-    std::vector<size_t> NextPayload;
+    std::vector<size_t> NextPayloadOf;
     qint64 Delivered = 0;
     QString Error;
 
@@ -389,7 +390,7 @@ struct TEndToEndRig {
                 area->viewport()->installEventFilter(item.Counter.get());
             MainConnection().AddCategory(item.Window->Subscription());
             Payloads.push_back(RecordAlerts(item.Window->Subscription()));
-            NextPayload.push_back(0);
+            NextPayloadOf.push_back(0);
             Windows.push_back(std::move(item));
         }
     }
@@ -398,20 +399,47 @@ struct TEndToEndRig {
     // turn, each its own sync-flushed burst as the server sends them.
     std::vector<QByteArray> RecordStream(const std::vector<size_t>& windows, int iterations, int alertsPerIteration)
     {
+        if (FloorLost)
+            return {};
         std::vector<QByteArray> chunks;
         size_t turn = 0;
         for (int i = 0; i < iterations; ++i) {
             QByteArray bytes;
-            for (int n = 0; n < alertsPerIteration; ++n) {
-                const size_t window = windows[turn++ % windows.size()];
-                const QByteArray& payload = Payloads[window][NextPayload[window]];
-                NextPayload[window] = (NextPayload[window] + 1) % Payloads[window].size();
-                bytes += Feed.Deflater().Compress(AlertServer::EncodeFrame(Feed.ListenId(), payload));
-            }
+            for (int n = 0; n < alertsPerIteration; ++n)
+                bytes += Feed.Deflater().Compress(AlertServer::EncodeFrame(Feed.ListenId(), NextPayload(windows, turn)));
             chunks.push_back(bytes);
         }
         return chunks;
     }
+
+    // Batches that can be sent again and again: each ends with a full flush,
+    // after which the stream refers to nothing before it. The first element
+    // is the flush that starts the first batch, to be sent once.
+    std::vector<QByteArray> RecordRepeatableBatches(const std::vector<size_t>& windows, int batches, int alertsPerBatch)
+    {
+        std::vector<QByteArray> out{Feed.Deflater().Compress({}, Z_FULL_FLUSH)};
+        size_t turn = 0;
+        for (int b = 0; b < batches; ++b) {
+            QByteArray bytes;
+            for (int n = 0; n < alertsPerBatch; ++n)
+                bytes += Feed.Deflater().Compress(AlertServer::EncodeFrame(Feed.ListenId(), NextPayload(windows, turn)),
+                                                  n + 1 == alertsPerBatch ? Z_FULL_FLUSH : Z_SYNC_FLUSH);
+            out.push_back(bytes);
+        }
+        // Sent more than once, these bytes are no longer the stream the floor follows.
+        FloorLost = true;
+        return out;
+    }
+
+    const QByteArray& NextPayload(const std::vector<size_t>& windows, size_t& turn)
+    {
+        const size_t window = windows[turn++ % windows.size()];
+        const QByteArray& payload = Payloads[window][NextPayloadOf[window]];
+        NextPayloadOf[window] = (NextPayloadOf[window] + 1) % Payloads[window].size();
+        return payload;
+    }
+
+    bool FloorLost = false;
 };
 
 TEndToEndRig& Rig()
@@ -427,6 +455,10 @@ void RunStream(benchmark::State& state, const std::vector<size_t>& windows, int 
     TEndToEndRig& rig = Rig();
     if (!rig.Error.isEmpty()) {
         state.SkipWithError(rig.Error.toUtf8().constData());
+        return;
+    }
+    if (rig.FloorLost) {
+        state.SkipWithError("runs before the flood only: the flood's repeated bytes leave the floor behind");
         return;
     }
     const std::vector<QByteArray> chunks = rig.RecordStream(windows, iterations, alertsPerIteration);
@@ -501,5 +533,132 @@ void BM_EndToEndOneCategory(benchmark::State& state)
     RunStream(state, {window}, SingleIterations, alerts);
 }
 BENCHMARK(BM_EndToEndOneCategory)->DenseRange(0, 7)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(SingleIterations);
+
+// The process's resident memory now, in megabytes.
+double ResidentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
+
+constexpr int FloodBatches = 64;
+constexpr int FloodAlertsPerBatch = 64;
+constexpr int FloodCalibrationBatches = 400;
+constexpr int FeedTickMs = 5;
+// What the feed lets Qt hold for its socket before it waits for the kernel.
+constexpr qint64 FeedQueueBytes = 256 * 1024;
+
+// Alerts offered at twice the rate the client handles them: the client
+// must keep painting every window and keep its memory, while TCP holds the
+// feed back. The argument: 0 all eight windows, 1 the six whose lists are
+// bounded (the Ferrik and Dravel lists keep every row by design, so they
+// grow with every alert handled, flood or not). BENCH_FLOOD_SECONDS sets
+// how long the flood lasts (default 10).
+void BM_EndToEndFlood(benchmark::State& state)
+{
+    TEndToEndRig& rig = Rig();
+    if (!rig.Error.isEmpty()) {
+        state.SkipWithError(rig.Error.toUtf8().constData());
+        return;
+    }
+    std::vector<size_t> windows;
+    for (size_t i = 0; i < rig.Windows.size(); ++i) {
+        const TAlertStyle style = rig.Windows[i].Window->Style();
+        if (state.range(0) == 0 || (style != asFerrik && style != asDravel))
+            windows.push_back(i);
+    }
+    const std::vector<QByteArray> batches = rig.RecordRepeatableBatches(windows, FloodBatches, FloodAlertsPerBatch);
+    const int floodSeconds = qEnvironmentVariableIsSet("BENCH_FLOOD_SECONDS")
+                                 ? qEnvironmentVariableIntValue("BENCH_FLOOD_SECONDS")
+                                 : 10;
+    for (auto _ : state) {
+        // What the client handles when it never waits for alerts.
+        rig.Feed.Send(batches[0]);
+        QElapsedTimer calibration;
+        calibration.start();
+        const qint64 calibrationTarget = rig.Delivered + qint64(FloodCalibrationBatches) * FloodAlertsPerBatch;
+        // One write: Qt hands the kernel one written piece per turn of the loop.
+        QByteArray burst;
+        for (int b = 0; b < FloodCalibrationBatches; ++b)
+            burst += batches[1 + b % FloodBatches];
+        rig.Feed.Send(burst);
+        if (!WaitUntil([&] { return rig.Delivered >= calibrationTarget; }, 120000)) {
+            state.SkipWithError("alerts stopped arriving");
+            return;
+        }
+        const double capacity = double(FloodCalibrationBatches) * FloodAlertsPerBatch / (calibration.elapsed() / 1000.0);
+        const double offered = 2 * capacity;
+
+        std::vector<qint64> paintsBefore;
+        for (const TWindowUnderTest& item : rig.Windows)
+            paintsBefore.push_back(item.Counter->Paints);
+        const qint64 deliveredBefore = rig.Delivered;
+        const double rssStart = ResidentMegabytes();
+        double rssPeak = rssStart;
+        double rssAtHalf = rssStart;
+        qint64 sentAlerts = 0;
+        int nextBatch = 0;
+        QElapsedTimer flood;
+        flood.start();
+        QTimer feed;
+        QObject::connect(&feed, &QTimer::timeout, [&] {
+            const double owed = offered * double(flood.elapsed()) / 1000.0;
+            // One write per tick: Qt hands the kernel one written piece per turn of the loop.
+            QByteArray burst;
+            while (double(sentAlerts + FloodAlertsPerBatch) <= owed && rig.Feed.BytesQueued() + burst.size() < FeedQueueBytes) {
+                burst += batches[1 + nextBatch++ % FloodBatches];
+                sentAlerts += FloodAlertsPerBatch;
+            }
+            if (!burst.isEmpty())
+                rig.Feed.Send(burst);
+        });
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            const double rss = ResidentMegabytes();
+            rssPeak = std::max(rssPeak, rss);
+            if (flood.elapsed() < floodSeconds * 500)
+                rssAtHalf = rss;
+        });
+        feed.start(FeedTickMs);
+        sampler.start(250);
+        const double cpuBefore = ThreadCpuSeconds();
+        QEventLoop loop;
+        QTimer::singleShot(floodSeconds * 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        feed.stop();
+        sampler.stop();
+        const double seconds = flood.elapsed() / 1000.0;
+        const double owedAtEnd = offered * seconds;
+
+        double fewestPaints = 1e9;
+        double paintsPerWindow = 0;
+        for (const size_t i : windows) {
+            const double rate = double(rig.Windows[i].Counter->Paints - paintsBefore[i]) / seconds;
+            fewestPaints = std::min(fewestPaints, rate);
+            paintsPerWindow += rate / double(windows.size());
+            state.counters["paints/s " + rig.Windows[i].Window->Subscription().toStdString()] = rate;
+        }
+        state.counters["capacity alerts/s"] = capacity;
+        state.counters["offered alerts/s"] = offered;
+        state.counters["handled alerts/s"] = double(rig.Delivered - deliveredBefore) / seconds;
+        state.counters["held back alerts"] = owedAtEnd - double(sentAlerts);
+        state.counters["cpu share"] = (ThreadCpuSeconds() - cpuBefore) / seconds;
+        state.counters["paints/s fewest window"] = fewestPaints;
+        state.counters["paints/s per window"] = paintsPerWindow;
+        state.counters["rss start MB"] = rssStart;
+        state.counters["rss half MB"] = rssAtHalf;
+        state.counters["rss peak MB"] = rssPeak;
+        state.counters["rss end MB"] = ResidentMegabytes();
+        // Let what was sent drain before anything else runs.
+        WaitUntil([&] { return rig.Feed.BytesQueued() == 0; }, 120000);
+        QCoreApplication::processEvents();
+    }
+}
+BENCHMARK(BM_EndToEndFlood)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 } // namespace

@@ -339,6 +339,17 @@ void TSocketServerConnection::Close()
         m_socket->abort();
 }
 
+bool TSocketServerConnection::ReadAhead()
+{
+    if (!m_socket || m_state != Connected)
+        return false;
+    // Inside a readyRead of its own the socket announces nothing new: what
+    // it takes in here is read because this says so.
+    if (m_socket->bytesAvailable() < ReadBufferBytes)
+        m_socket->waitForReadyRead(0);
+    return m_socket->bytesAvailable() > 0;
+}
+
 qint64 TSocketServerConnection::BytesWaiting() const
 {
     return m_socket && m_socket->isReadable() ? m_socket->bytesAvailable() : 0;

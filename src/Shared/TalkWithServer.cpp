@@ -21,13 +21,10 @@ constexpr qsizetype FrameHeaderSize = 8;
 // No answer of this server comes near this; a larger length can only be
 // corrupt input, and waiting for it would buffer without bound.
 constexpr qint32 MaxFrameLength = 64 * 1024 * 1024;
-// The work one pass of the event loop does on received data: at least this
-// many frames, then frames until this much time has gone. Whatever is left
-// waits for the next pass, so windows repaint and timers run while alerts
-// arrive faster than they are handled; the socket is not read meanwhile, and
-// TCP holds the server back.
-constexpr int MinFramesPerPass = 256;
-constexpr qint64 PassMilliseconds = 30;
+// The work one pass of the event loop does on received data is bounded
+// (TReceivePass): whatever is left waits for the next pass, so windows
+// repaint and timers run while alerts arrive faster than they are handled;
+// the socket is not read meanwhile, and TCP holds the server back.
 constexpr int FramesPerClockReading = 16;
 // Inflated at a time: what waits stays compressed.
 constexpr qsizetype InflateStepBytes = 256 * 1024;
@@ -228,6 +225,7 @@ struct TTalkWithServer::Impl {
     std::unique_ptr<TWakeMeSoon> receiveSoon;
     // The pipe has reported data that has not been read yet.
     bool dataWaiting = false;
+    bool receiving = false; // inside Receive: a data event there only notes the data
     QByteArray pendingOutput;
     TDecompressor decompressor;
     QByteArray received; // inflated bytes; frames are cut from receivedPos on
@@ -522,28 +520,41 @@ void TTalkWithServer::Impl::ServerConnectionDataAvailable()
 {
     HandlerScope scope(*this);
     dataWaiting = true;
-    // While earlier data waits for the next pass, this waits behind it.
-    if (!receiveSoon->Pending())
+    // While earlier data waits for the next pass, this waits behind it; and
+    // a pass already under way reads it itself.
+    if (!receiveSoon->Pending() && !receiving)
         Receive(false);
 }
 
 void TTalkWithServer::Impl::Receive(bool everything)
 {
+    const TTalkWithServer::TReceivePass budget = owner ? owner->ReceivePass : TTalkWithServer::TReceivePass{};
     QElapsedTimer pass;
     pass.start();
     int frames = 0;
+    const bool nested = std::exchange(receiving, true);
+    struct TLeave {
+        bool& receiving;
+        bool was;
+        ~TLeave() { receiving = was; }
+    } leave{receiving, nested};
     while (state != Closed) {
         if (CutFrame()) {
             ++frames;
-            if (!everything && frames >= MinFramesPerPass && frames % FramesPerClockReading == 0 &&
-                pass.elapsed() >= PassMilliseconds) {
+            if (!everything && frames >= budget.MinFrames && frames % FramesPerClockReading == 0 &&
+                pass.elapsed() >= budget.Milliseconds) {
                 receiveSoon->RequestWakeUp();
                 return;
             }
             continue;
         }
-        if (!InflateMore() && !ReadMore())
+        if (InflateMore() || ReadMore())
+            continue;
+        // While the pass has time left, what the network holds now counts
+        // too: a pass per read would repaint every window for every read.
+        if (everything || !connection || pass.elapsed() >= budget.Milliseconds || !connection->ReadAhead())
             break;
+        dataWaiting = true;
     }
     // What stays is one incomplete frame.
     DropConsumed();

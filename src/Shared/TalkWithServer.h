@@ -82,6 +82,15 @@ public:
     TTlsSettings Tls; // TLS of the TCP connection; the tunnel's verification rules
     QString ServerAddress; // host, a colon and the port
 
+    // How much one pass of the event loop delivers of what has arrived: at
+    // least MinFrames frames, then frames until Milliseconds have gone; the
+    // rest follows on the next pass, and the pipe is not read meanwhile.
+    struct TReceivePass {
+        int MinFrames = 256;
+        qint64 Milliseconds = 30;
+    };
+    TReceivePass ReceivePass;
+
     // Builds the server connection the conversation will use. Defaults to a TCP
     // connection or an HTTP tunnel as the settings ask; tests replace it with a
     // scripted double. Called once, from Connect.
