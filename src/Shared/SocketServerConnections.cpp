@@ -13,7 +13,6 @@ namespace {
 constexpr const char* AssertUnit = "SocketServerConnections";
 constexpr int ConnectTwiceLine = 102;
 constexpr int SendBeforeOpenLine = 199;
-constexpr qsizetype FirstReadSize = 4096;
 // What the socket holds for the conversation before it stops reading: while
 // the conversation works through a backlog, TCP holds the server back
 // instead of this process buffering without end.
@@ -359,16 +358,6 @@ QByteArray TSocketServerConnection::ReadAll()
 {
     if (!m_socket || !m_socket->isReadable())
         return {};
-    QByteArray buffer(std::max<qint64>(FirstReadSize, m_socket->bytesAvailable()), Qt::Uninitialized);
-    qsizetype used = 0;
-    for (;;) {
-        if (used == buffer.size())
-            buffer.resize(buffer.size() * 2);
-        const qint64 count = m_socket->read(buffer.data() + used, buffer.size() - used);
-        if (count <= 0)
-            break;
-        used += count;
-    }
-    buffer.truncate(used);
-    return buffer;
+    // Qt hands its buffered bytes over without copying them where it can.
+    return m_socket->readAll();
 }

@@ -13,6 +13,7 @@
 #include <QVarLengthArray>
 #include <QtGlobal>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
@@ -21,6 +22,10 @@
 #include <vector>
 
 #include "Shared/WireMessages.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 enum TAlertStyle : quint8 {
     asStrike = 0,
@@ -104,11 +109,28 @@ inline bool SameBytes(const char* a, const char* b, qsizetype size)
 }
 
 // The bytes a field name's scan stops at: "=", "&" and "%".
-struct TNameStops {
-    bool Stops[256] = {};
-    constexpr TNameStops() { Stops[uchar('=')] = Stops[uchar('&')] = Stops[uchar('%')] = true; }
-};
-inline constexpr TNameStops NameStops;
+// The first of the bytes a, b or c in [at, limit), or limit. Sixteen bytes
+// at a time where the processor offers it: every byte of every alert passes
+// through here.
+inline const char* FindFirstOf(const char* at, const char* limit, char a, char b, char c)
+{
+#if defined(__SSE2__)
+    const __m128i wantA = _mm_set1_epi8(a);
+    const __m128i wantB = _mm_set1_epi8(b);
+    const __m128i wantC = _mm_set1_epi8(c);
+    while (limit - at >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, wantA), _mm_cmpeq_epi8(bytes, wantB)),
+                                           _mm_cmpeq_epi8(bytes, wantC));
+        if (const unsigned mask = unsigned(_mm_movemask_epi8(found)))
+            return at + std::countr_zero(mask);
+        at += 16;
+    }
+#endif
+    while (at != limit && *at != a && *at != b && *at != c)
+        ++at;
+    return at;
+}
 
 template <typename Visit>
 bool ForEachRawAlertField(QByteArrayView line, Visit&& visit)
@@ -123,24 +145,15 @@ bool ForEachRawAlertField(QByteArrayView line, Visit&& visit)
         const char* const longest = start + std::min<qsizetype>(end - start, MaxAlertFieldBytes + 1);
         bool encoded = false;
         for (;;) {
-            while (piece != longest && !NameStops.Stops[uchar(*piece)])
-                ++piece;
+            piece = FindFirstOf(piece, longest, '=', '&', '%');
             if (piece == longest || *piece != '%')
                 break;
             encoded = true;
             ++piece;
         }
         const char* const equals = piece != end && *piece == '=' ? piece : nullptr;
-        if (equals) {
-            // Values are mostly short: a few bytes by hand, the rest by memchr.
-            const char* const near = equals + 1 + std::min<qsizetype>(end - equals - 1, 16);
-            for (piece = equals + 1; piece != near && *piece != '&'; ++piece) {
-            }
-            if (piece == near && near != end) {
-                const auto* next = static_cast<const char*>(std::memchr(near, '&', size_t(end - near)));
-                piece = next ? next : end;
-            }
-        }
+        if (equals)
+            piece = FindFirstOf(equals + 1, end, '&', '&', '&');
         if (piece - start > MaxAlertFieldBytes)
             return false;
         if (equals) {
