@@ -82,11 +82,18 @@ quint32 ReadColorSetting(const QByteArray& text)
 
 bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine)
 {
+    // A subscription holding a line break can never be a first line.
+    return !HoldsLineBreak(subscription) && CutFieldLineOf(data, subscription, fieldLine);
+}
+
+bool HoldsLineBreak(QByteArrayView text) { return IndexOfLineBreak(text) >= 0; }
+
+bool CutFieldLineOf(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine)
+{
     // The first line equals the subscription exactly when the text starts
-    // with it and a line break or the end follows (a subscription holding a
-    // line break can never be a first line). No search through the text: a
-    // frame may be 64 MiB.
-    if (!data.startsWith(subscription) || IndexOfLineBreak(subscription) >= 0)
+    // with it and a line break or the end follows. No search through the
+    // text: a frame may be 64 MiB.
+    if (!data.startsWith(subscription))
         return false;
     const QByteArrayView rest = QByteArrayView(data).sliced(subscription.size());
     if (rest.isEmpty()) {
@@ -234,13 +241,14 @@ QByteArray TTextCache::Text(QByteArrayView raw)
 {
     if (raw.isEmpty() || raw.size() > LongestKept)
         return RawAlertText(raw);
-    QVarLengthArray<char, LongestKept> scratch;
-    const QByteArrayView text = DecodedView(raw, scratch);
-    const size_t spread = size_t(text.size()) * 131 + uchar(text.front()) * 31 + uchar(text.back());
-    QByteArray& slot = m_slots[spread & m_mask];
-    if (slot.size() != text.size() || !SameBytes(slot.constData(), text.data(), text.size()))
-        slot = text.toByteArray();
-    return slot;
+    const size_t spread = size_t(raw.size()) * 131 + uchar(raw.front()) * 31 + uchar(raw.back());
+    TSlot& slot = m_slots[spread & m_mask];
+    if (slot.RawSize != raw.size() || !SameBytes(slot.Raw, raw.data(), raw.size())) {
+        slot.Text = RawAlertText(raw);
+        std::memcpy(slot.Raw, raw.data(), size_t(raw.size()));
+        slot.RawSize = raw.size();
+    }
+    return slot.Text;
 }
 
 // ---- TFieldPick

@@ -74,6 +74,9 @@ inline constexpr qsizetype MaxAlertFieldLineBytes = MaxAlertFields * (MaxAlertFi
 // than MaxAlertFieldLineBytes is cut after one byte more, which breaks the
 // limits all the same.
 bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine);
+// The same for a subscription known to hold no CR LF.
+bool CutFieldLineOf(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine);
+bool HoldsLineBreak(QByteArrayView text);
 // Whether the field line keeps the limits above (ForEachRawAlertField checks them as it reads).
 bool AlertWithinLimits(QByteArrayView fieldLine);
 
@@ -201,7 +204,14 @@ public:
 
 private:
     static constexpr qsizetype LongestKept = 32;
-    std::vector<QByteArray> m_slots;
+    // A value as it stood in the line (compared before anything is
+    // decoded), and its text.
+    struct TSlot {
+        char Raw[LongestKept];
+        qsizetype RawSize = -1;
+        QByteArray Text;
+    };
+    std::vector<TSlot> m_slots;
     size_t m_mask = 0;
 };
 

@@ -72,7 +72,7 @@ std::unique_ptr<TAlertRows> TAlertRows::Create(TAlertStyle style, const QByteArr
 bool TAlertRows::TakeAlert(const QByteArray& text)
 {
     QByteArrayView fieldLine;
-    if (!CutFieldLine(text, m_subscription, &fieldLine))
+    if (!m_subscriptionMatches || !CutFieldLineOf(text, m_subscription, &fieldLine))
         return false;
     const TTake take = TakeFields(fieldLine);
     if (take == OverLimits)

@@ -59,7 +59,10 @@ public:
 
 protected:
     enum TTake { Unchanged, Changed, OverLimits };
-    TAlertRows(TAlertStyle style, const QByteArray& subscription) : m_style(style), m_subscription(subscription) {}
+    TAlertRows(TAlertStyle style, const QByteArray& subscription)
+        : m_style(style), m_subscription(subscription), m_subscriptionMatches(!HoldsLineBreak(subscription))
+    {
+    }
     // The field line of one alert of this window; a line past the alert
     // limits (found while it is read) changes nothing.
     virtual TTake TakeFields(QByteArrayView fieldLine) = 0;
@@ -67,6 +70,7 @@ protected:
 private:
     TAlertStyle m_style;
     QByteArray m_subscription;
+    bool m_subscriptionMatches; // a first line never holds a line break
 };
 
 // The recent symbols and times of a window's rows.

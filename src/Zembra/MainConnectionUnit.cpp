@@ -183,6 +183,16 @@ struct TMainConnection::Impl {
 
     TResponseCallback Guarded(TResponseCallback callback);
     TResponseCallback SessionHandler(std::function<void(bool, const QByteArray&, const TMessageToServer&)> handler);
+    // Guarded(SessionHandler(handler)) as one function object: every alert
+    // passes through it.
+    template <typename Handler>
+    TResponseCallback GuardedSessionHandler(Handler handler);
+    // Counts a handler of ours on the stack for as long as it lives.
+    struct THandlerRunning {
+        explicit THandlerRunning(int& depth) : Depth(++depth) {}
+        ~THandlerRunning() { --Depth; }
+        int& Depth;
+    };
     void RetireConversation(std::unique_ptr<TTalkWithServer> conversation);
     void DestroyRetiredIfIdle();
 };
@@ -227,12 +237,20 @@ TResponseCallback TMainConnection::Impl::Guarded(TResponseCallback callback)
         return {};
     return [this, callback = std::move(callback)](bool success, const QByteArray& response,
                                                    const TMessageToServer& message) {
-        ++HandlersRunning;
-        struct Leave {
-            int& depth;
-            ~Leave() { --depth; }
-        } leave{HandlersRunning};
+        const THandlerRunning running(HandlersRunning);
         callback(success, response, message);
+    };
+}
+
+template <typename Handler>
+TResponseCallback TMainConnection::Impl::GuardedSessionHandler(Handler handler)
+{
+    TTalkWithServer* const from = Conversation.get();
+    return [this, from, handler = std::move(handler)](bool success, const QByteArray& response,
+                                                      const TMessageToServer& message) {
+        const THandlerRunning running(HandlersRunning);
+        if (from == Conversation.get())
+            handler(success, response, message);
     };
 }
 
@@ -435,19 +453,19 @@ void TMainConnection::Impl::StartSession()
     TTalkWithServer& talk = *Conversation;
     talk.SendMessage(BuildMessage({"command", "login", "username", UserName, "password", Password,
                                    "session_id", SessionId}),
-                     true, Guarded(SessionHandler([this](bool success, const QByteArray& response, const TMessageToServer&) {
+                     true, GuardedSessionHandler([this](bool success, const QByteArray& response, const TMessageToServer&) {
                          LoginResponse(success, response);
-                     })));
+                     }));
     talk.SendMessage(BuildMessage({"command", "listen_for_alerts"}), true,
-                     Guarded(SessionHandler([this](bool success, const QByteArray& response, const TMessageToServer& message) {
+                     GuardedSessionHandler([this](bool success, const QByteArray& response, const TMessageToServer& message) {
                          Owner.DeliverAlerts(success, response, message);
-                     })));
+                     }));
     for (const QByteArray& category : Categories)
         talk.SendMessage(BuildMessage({"command", "add_alert_category", "category", category}), false, {});
     talk.SendMessage(PingMessage(), false,
-                     Guarded(SessionHandler([this](bool success, const QByteArray&, const TMessageToServer&) {
+                     GuardedSessionHandler([this](bool success, const QByteArray&, const TMessageToServer&) {
                          FirstPingResponse(success);
-                     })));
+                     }));
 }
 
 void TMainConnection::Impl::TimerTick()
