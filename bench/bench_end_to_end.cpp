@@ -8,6 +8,16 @@
 // The alerts are made once, at setup, by the reference server's own market
 // (compiled in below), one category per list style as the server serves them.
 //
+// Each stream also reports its floor: the CPU time of inflating the same
+// compressed bytes and cutting their frames the cheapest way (one zlib call
+// per read into a reused buffer, a walk over the frame headers), measured in
+// the same run. floor_ratio is the client's CPU per alert over the floor's:
+// what parsing, rows, grids and painting cost on top of getting the bytes in.
+//
+// BM_EndToEndFlood offers alerts of all eight windows at twice the rate the
+// client handled the interleaved stream, for a while, and reports how often
+// each window repainted and how the process's memory moved meanwhile.
+//
 // With BENCH_TLS=1 in the environment the feed serves TLS 1.3 and the client
 // talks TLS to it (a self-signed certificate made by openssl at setup, pinned
 // by its fingerprint): the same figures with encryption on the path.
@@ -22,6 +32,7 @@
 #include "Zembra/RecordAndReplay.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/TlsPolicy.h"
+#include "grids/ListGridFamily.h"
 
 #include "../tools/alertserver/MarketSimulator.cpp"
 #include "../tools/alertserver/WireCodec.cpp"
@@ -38,7 +49,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QEventLoop>
+#include <QTimer>
+#include <QtEndian>
 #include <benchmark/benchmark.h>
+#include <algorithm>
 #include <ctime>
 #include <memory>
 #include <optional>
@@ -52,8 +67,13 @@ constexpr int RecordedAlertsPerCategory = 4000;
 // cannot be replayed, so it covers every iteration.
 constexpr int MixedAlertsPerIteration = 25000;
 constexpr int MixedIterations = 6;
-constexpr int SingleAlertsPerIteration = 5000;
-constexpr int SingleIterations = 3;
+// Enough alerts that an iteration lasts about a tenth of a second, so that
+// the client's own pacing of repaints, not the end of an iteration, decides
+// how often the windows paint. Whole lists are fewer, larger alerts.
+constexpr int SingleAlertsPerIteration = 100000;
+constexpr int SinglePointsListAlertsPerIteration = 20000;
+constexpr int SingleTopListAlertsPerIteration = 3000;
+constexpr int SingleIterations = 5;
 constexpr int SetupTimeoutMs = 10000;
 
 bool WithTls() { return qEnvironmentVariableIntValue("BENCH_TLS") == 1; }
@@ -121,7 +141,16 @@ public:
     }
     quint16 Port() const { return m_listener.serverPort(); }
     qint32 ListenId() const { return m_listenId; }
-    void Send(const QByteArray& compressed) { m_socket->write(compressed); }
+    void Send(const QByteArray& compressed)
+    {
+        if (OnSend)
+            OnSend(compressed);
+        m_socket->write(compressed);
+    }
+    // Bytes written but not yet taken by the kernel.
+    qint64 BytesQueued() const { return m_socket->bytesToWrite(); }
+    // Sees every byte of the stream, in order, before it goes.
+    std::function<void(const QByteArray&)> OnSend;
     AlertServer::ZlibDeflater& Deflater() { return m_deflater; }
     // Once the stream ahead is recorded, an answer would land out of order in it.
     void StopAnswering() { m_answering = false; }
@@ -204,6 +233,87 @@ double ThreadCpuSeconds()
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// The floor: the server's stream inflated with one zlib call per read into a
+// reused buffer, and its frames cut by walking their headers.
+class TFloor {
+public:
+    TFloor() { inflateInit(&m_stream); }
+    ~TFloor() { inflateEnd(&m_stream); }
+    TFloor(const TFloor&) = delete;
+    TFloor& operator=(const TFloor&) = delete;
+
+    // Takes bytes of the stream; returns the number of frames completed.
+    qint64 Take(const QByteArray& bytes) { return TakeWith(m_stream, m_carry, bytes); }
+
+    // Thread CPU seconds of taking each read, at best of three runs from the
+    // state before it; the reads are then taken for real, keeping the
+    // stream in step. Counts the frames cut.
+    std::vector<double> Measure(const std::vector<QByteArray>& reads, qint64& frames)
+    {
+        std::vector<double> seconds;
+        frames = 0;
+        for (const QByteArray& read : reads) {
+            double best = 1e9;
+            for (int run = 0; run < 3; ++run) {
+                z_stream copy{};
+                inflateCopy(&copy, &m_stream);
+                QByteArray carry = m_carry;
+                const double start = ThreadCpuSeconds();
+                TakeWith(copy, carry, read);
+                best = std::min(best, ThreadCpuSeconds() - start);
+                inflateEnd(&copy);
+            }
+            seconds.push_back(best);
+            frames += Take(read);
+        }
+        return seconds;
+    }
+
+private:
+    qint64 TakeWith(z_stream& stream, QByteArray& carry, const QByteArray& bytes)
+    {
+        // The buffer: the incomplete frame carried over, then what inflates.
+        qsizetype used = carry.size();
+        if (m_buffer.size() < used + RoomPerCall)
+            m_buffer.resize(used + RoomPerCall);
+        std::copy(carry.cbegin(), carry.cend(), m_buffer.begin());
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
+        stream.avail_in = uInt(bytes.size());
+        for (;;) {
+            stream.next_out = reinterpret_cast<Bytef*>(m_buffer.data() + used);
+            stream.avail_out = uInt(m_buffer.size() - used);
+            inflate(&stream, Z_SYNC_FLUSH);
+            used = m_buffer.size() - stream.avail_out;
+            if (stream.avail_out != 0)
+                break;
+            m_buffer.resize(m_buffer.size() * 2);
+        }
+        qint64 frames = 0;
+        qsizetype at = 0;
+        while (used - at >= 8) {
+            const qint32 length = qFromLittleEndian<qint32>(m_buffer.constData() + at + 4);
+            if (used - at - 8 < length)
+                break;
+            at += 8 + length;
+            ++frames;
+        }
+        carry = QByteArray(m_buffer.constData() + at, used - at);
+        return frames;
+    }
+
+    static constexpr qsizetype RoomPerCall = 4 << 20;
+    z_stream m_stream{};
+    QByteArray m_carry;
+    QByteArray m_buffer;
+};
+
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
 {
     QElapsedTimer timer;
@@ -221,10 +331,12 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
 struct TEndToEndRig {
     QTemporaryDir Folder;
     TFeedServer Feed;
+    // In step with the client's inflater: it has seen every byte sent.
+    TFloor Floor;
     std::vector<TWindowUnderTest> Windows;
     // Per window, in the windows' order.
     std::vector<std::vector<QByteArray>> Payloads;
-    std::vector<size_t> NextPayload;
+    std::vector<size_t> NextPayloadOf;
     qint64 Delivered = 0;
     QString Error;
 
@@ -242,6 +354,7 @@ struct TEndToEndRig {
             Error = QStringLiteral("openssl could not make the feed's certificate");
             return;
         }
+        Feed.OnSend = [this](const QByteArray& bytes) { Floor.Take(bytes); };
         Feed.Listen(tls);
         QByteArray text = sample.readAll();
         QByteArray connection = "address=127.0.0.1:" + QByteArray::number(Feed.Port());
@@ -266,6 +379,8 @@ struct TEndToEndRig {
         if (WithTls() && MainConnection().Encryption().Protocol.isEmpty())
             Error = QStringLiteral("the conversation is not encrypted");
         Feed.StopAnswering();
+        // From here on the floor takes each stream as it is measured.
+        Feed.OnSend = nullptr;
     }
 
     void OpenWindows()
@@ -282,7 +397,7 @@ struct TEndToEndRig {
                 area->viewport()->installEventFilter(item.Counter.get());
             MainConnection().AddCategory(item.Window->Subscription());
             Payloads.push_back(RecordAlerts(item.Window->Subscription()));
-            NextPayload.push_back(0);
+            NextPayloadOf.push_back(0);
             Windows.push_back(std::move(item));
         }
     }
@@ -291,20 +406,47 @@ struct TEndToEndRig {
     // turn, each its own sync-flushed burst as the server sends them.
     std::vector<QByteArray> RecordStream(const std::vector<size_t>& windows, int iterations, int alertsPerIteration)
     {
+        if (FloorLost)
+            return {};
         std::vector<QByteArray> chunks;
         size_t turn = 0;
         for (int i = 0; i < iterations; ++i) {
             QByteArray bytes;
-            for (int n = 0; n < alertsPerIteration; ++n) {
-                const size_t window = windows[turn++ % windows.size()];
-                const QByteArray& payload = Payloads[window][NextPayload[window]];
-                NextPayload[window] = (NextPayload[window] + 1) % Payloads[window].size();
-                bytes += Feed.Deflater().Compress(AlertServer::EncodeFrame(Feed.ListenId(), payload));
-            }
+            for (int n = 0; n < alertsPerIteration; ++n)
+                bytes += Feed.Deflater().Compress(AlertServer::EncodeFrame(Feed.ListenId(), NextPayload(windows, turn)));
             chunks.push_back(bytes);
         }
         return chunks;
     }
+
+    // Batches that can be sent again and again: each ends with a full flush,
+    // after which the stream refers to nothing before it. The first element
+    // is the flush that starts the first batch, to be sent once.
+    std::vector<QByteArray> RecordRepeatableBatches(const std::vector<size_t>& windows, int batches, int alertsPerBatch)
+    {
+        std::vector<QByteArray> out{Feed.Deflater().Compress({}, Z_FULL_FLUSH)};
+        size_t turn = 0;
+        for (int b = 0; b < batches; ++b) {
+            QByteArray bytes;
+            for (int n = 0; n < alertsPerBatch; ++n)
+                bytes += Feed.Deflater().Compress(AlertServer::EncodeFrame(Feed.ListenId(), NextPayload(windows, turn)),
+                                                  n + 1 == alertsPerBatch ? Z_FULL_FLUSH : Z_SYNC_FLUSH);
+            out.push_back(bytes);
+        }
+        // Sent more than once, these bytes are no longer the stream the floor follows.
+        FloorLost = true;
+        return out;
+    }
+
+    const QByteArray& NextPayload(const std::vector<size_t>& windows, size_t& turn)
+    {
+        const size_t window = windows[turn++ % windows.size()];
+        const QByteArray& payload = Payloads[window][NextPayloadOf[window]];
+        NextPayloadOf[window] = (NextPayloadOf[window] + 1) % Payloads[window].size();
+        return payload;
+    }
+
+    bool FloorLost = false;
 };
 
 TEndToEndRig& Rig()
@@ -334,23 +476,39 @@ void RunStream(benchmark::State& state, const std::vector<size_t>& windows, int 
         state.SkipWithError(rig.Error.toUtf8().constData());
         return;
     }
+    if (rig.FloorLost) {
+        state.SkipWithError("runs before the flood only: the flood's repeated bytes leave the floor behind");
+        return;
+    }
     const std::unique_ptr<TRecordAndReplay> recorder = recording ? StartRecording(rig) : nullptr;
     const std::vector<QByteArray> chunks = rig.RecordStream(windows, iterations, alertsPerIteration);
+    qint64 floorFrames = 0;
+    const std::vector<double> floorSeconds = rig.Floor.Measure(chunks, floorFrames);
+    if (floorFrames != qint64(iterations) * alertsPerIteration) {
+        state.SkipWithError("the floor cut another number of frames than was sent");
+        return;
+    }
     std::vector<qint64> paintsBefore;
     for (const TWindowUnderTest& item : rig.Windows)
         paintsBefore.push_back(item.Counter->Paints);
     qint64 alerts = 0;
     size_t next = 0;
-    const double cpuBefore = ThreadCpuSeconds();
+    // Per iteration: the client's CPU seconds, and their ratio to the floor of the same bytes.
+    std::vector<double> cpuSeconds;
+    std::vector<double> ratios;
     for (auto _ : state) {
+        const double cpuBefore = ThreadCpuSeconds();
         const qint64 target = rig.Delivered + alertsPerIteration;
-        rig.Feed.Send(chunks[next++]);
+        rig.Feed.Send(chunks[next]);
         if (!WaitUntil([&] { return rig.Delivered >= target; }, 120000)) {
             state.SkipWithError("alerts stopped arriving");
             return;
         }
         // The repaints the burst asked for happen inside the timing.
         QCoreApplication::processEvents();
+        cpuSeconds.push_back(ThreadCpuSeconds() - cpuBefore);
+        ratios.push_back(cpuSeconds.back() / floorSeconds[next]);
+        ++next;
         alerts += alertsPerIteration;
     }
     // What the recorder still holds is part of the cost.
@@ -361,8 +519,11 @@ void RunStream(benchmark::State& state, const std::vector<size_t>& windows, int 
         state.SkipWithError(recorder->RecordingProblem().toUtf8().constData());
     state.counters["alerts/s"] = benchmark::Counter(double(alerts), benchmark::Counter::kIsRate);
     // On a shared machine the wall clock includes other processes' turns;
-    // the thread's own CPU time per alert does not.
-    state.counters["cpu us/alert"] = (ThreadCpuSeconds() - cpuBefore) * 1e6 / double(alerts);
+    // the thread's own CPU time per alert does not, and the median iteration
+    // is the one least disturbed either way.
+    state.counters["cpu us/alert"] = Median(cpuSeconds) * 1e6 / alertsPerIteration;
+    state.counters["floor us/alert"] = Median(floorSeconds) * 1e6 / alertsPerIteration;
+    state.counters["floor_ratio"] = Median(ratios);
     qint64 paints = 0;
     for (size_t i = 0; i < rig.Windows.size(); ++i) {
         const qint64 windowPaints = rig.Windows[i].Counter->Paints - paintsBefore[i];
@@ -396,8 +557,12 @@ BENCHMARK(BM_EndToEndEightWindows)
 void BM_EndToEndOneCategory(benchmark::State& state)
 {
     const size_t window = size_t(state.range(0));
-    state.SetLabel(Rig().Windows.at(window).Window->Subscription().toStdString());
-    RunStream(state, {window}, SingleIterations, SingleAlertsPerIteration, state.range(1) != 0);
+    const TAlertForm& form = *Rig().Windows.at(window).Window;
+    state.SetLabel(form.Subscription().toStdString());
+    const int alerts = form.Style() == asQuentFull    ? SingleTopListAlertsPerIteration
+                       : form.Style() == asPointsList ? SinglePointsListAlertsPerIteration
+                                                      : SingleAlertsPerIteration;
+    RunStream(state, {window}, SingleIterations, alerts, state.range(1) != 0);
 }
 BENCHMARK(BM_EndToEndOneCategory)
     ->ArgNames({"window", "recording"})
@@ -405,6 +570,133 @@ BENCHMARK(BM_EndToEndOneCategory)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(SingleIterations);
+
+// The process's resident memory now, in megabytes.
+double ResidentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
+
+constexpr int FloodBatches = 64;
+constexpr int FloodAlertsPerBatch = 64;
+constexpr int FloodCalibrationBatches = 400;
+constexpr int FeedTickMs = 5;
+// What the feed lets Qt hold for its socket before it waits for the kernel.
+constexpr qint64 FeedQueueBytes = 256 * 1024;
+
+// Alerts offered at twice the rate the client handles them: the client
+// must keep painting every window and keep its memory, while TCP holds the
+// feed back. The argument: 0 all eight windows, 1 the six whose lists are
+// bounded (the Ferrik and Dravel lists keep every row by design, so they
+// grow with every alert handled, flood or not). BENCH_FLOOD_SECONDS sets
+// how long the flood lasts (default 10).
+void BM_EndToEndFlood(benchmark::State& state)
+{
+    TEndToEndRig& rig = Rig();
+    if (!rig.Error.isEmpty()) {
+        state.SkipWithError(rig.Error.toUtf8().constData());
+        return;
+    }
+    std::vector<size_t> windows;
+    for (size_t i = 0; i < rig.Windows.size(); ++i) {
+        const TAlertStyle style = rig.Windows[i].Window->Style();
+        if (state.range(0) == 0 || (style != asFerrik && style != asDravel))
+            windows.push_back(i);
+    }
+    const std::vector<QByteArray> batches = rig.RecordRepeatableBatches(windows, FloodBatches, FloodAlertsPerBatch);
+    const int floodSeconds = qEnvironmentVariableIsSet("BENCH_FLOOD_SECONDS")
+                                 ? qEnvironmentVariableIntValue("BENCH_FLOOD_SECONDS")
+                                 : 10;
+    for (auto _ : state) {
+        // What the client handles when it never waits for alerts.
+        rig.Feed.Send(batches[0]);
+        QElapsedTimer calibration;
+        calibration.start();
+        const qint64 calibrationTarget = rig.Delivered + qint64(FloodCalibrationBatches) * FloodAlertsPerBatch;
+        // One write: Qt hands the kernel one written piece per turn of the loop.
+        QByteArray burst;
+        for (int b = 0; b < FloodCalibrationBatches; ++b)
+            burst += batches[1 + b % FloodBatches];
+        rig.Feed.Send(burst);
+        if (!WaitUntil([&] { return rig.Delivered >= calibrationTarget; }, 120000)) {
+            state.SkipWithError("alerts stopped arriving");
+            return;
+        }
+        const double capacity = double(FloodCalibrationBatches) * FloodAlertsPerBatch / (calibration.elapsed() / 1000.0);
+        const double offered = 2 * capacity;
+
+        std::vector<qint64> paintsBefore;
+        for (const TWindowUnderTest& item : rig.Windows)
+            paintsBefore.push_back(item.Counter->Paints);
+        const qint64 deliveredBefore = rig.Delivered;
+        const double rssStart = ResidentMegabytes();
+        double rssPeak = rssStart;
+        double rssAtHalf = rssStart;
+        qint64 sentAlerts = 0;
+        int nextBatch = 0;
+        QElapsedTimer flood;
+        flood.start();
+        QTimer feed;
+        QObject::connect(&feed, &QTimer::timeout, [&] {
+            const double owed = offered * double(flood.elapsed()) / 1000.0;
+            // One write per tick: Qt hands the kernel one written piece per turn of the loop.
+            QByteArray burst;
+            while (double(sentAlerts + FloodAlertsPerBatch) <= owed && rig.Feed.BytesQueued() + burst.size() < FeedQueueBytes) {
+                burst += batches[1 + nextBatch++ % FloodBatches];
+                sentAlerts += FloodAlertsPerBatch;
+            }
+            if (!burst.isEmpty())
+                rig.Feed.Send(burst);
+        });
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            const double rss = ResidentMegabytes();
+            rssPeak = std::max(rssPeak, rss);
+            if (flood.elapsed() < floodSeconds * 500)
+                rssAtHalf = rss;
+        });
+        feed.start(FeedTickMs);
+        sampler.start(250);
+        const double cpuBefore = ThreadCpuSeconds();
+        QEventLoop loop;
+        QTimer::singleShot(floodSeconds * 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        feed.stop();
+        sampler.stop();
+        const double seconds = flood.elapsed() / 1000.0;
+        const double owedAtEnd = offered * seconds;
+
+        double fewestPaints = 1e9;
+        double paintsPerWindow = 0;
+        for (const size_t i : windows) {
+            const double rate = double(rig.Windows[i].Counter->Paints - paintsBefore[i]) / seconds;
+            fewestPaints = std::min(fewestPaints, rate);
+            paintsPerWindow += rate / double(windows.size());
+            state.counters["paints/s " + rig.Windows[i].Window->Subscription().toStdString()] = rate;
+        }
+        state.counters["capacity alerts/s"] = capacity;
+        state.counters["offered alerts/s"] = offered;
+        state.counters["handled alerts/s"] = double(rig.Delivered - deliveredBefore) / seconds;
+        state.counters["held back alerts"] = owedAtEnd - double(sentAlerts);
+        state.counters["cpu share"] = (ThreadCpuSeconds() - cpuBefore) / seconds;
+        state.counters["paints/s fewest window"] = fewestPaints;
+        state.counters["paints/s per window"] = paintsPerWindow;
+        state.counters["rss start MB"] = rssStart;
+        state.counters["rss half MB"] = rssAtHalf;
+        state.counters["rss peak MB"] = rssPeak;
+        state.counters["rss end MB"] = ResidentMegabytes();
+        // Let what was sent drain before anything else runs.
+        WaitUntil([&] { return rig.Feed.BytesQueued() == 0; }, 120000);
+        QCoreApplication::processEvents();
+    }
+}
+BENCHMARK(BM_EndToEndFlood)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 } // namespace
 

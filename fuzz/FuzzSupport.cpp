@@ -1,25 +1,20 @@
 #include "FuzzSupport.h"
 #include "base/DebugLog.h"
-#include <QApplication>
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
 
 namespace FuzzSupport {
 
-void EnsureApplication(bool widgets)
+void EnsureApplication()
 {
     static int argc = 1;
     static char name[] = "fuzz";
     static char* argv[] = {name, nullptr};
     if (QCoreApplication::instance())
         return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     // Lives for the whole fuzz run.
-    if (widgets)
-        new QApplication(argc, argv);
-    else
-        new QCoreApplication(argc, argv);
+    new QCoreApplication(argc, argv);
     SetDebugSink([](const QString&) {});
 }
 

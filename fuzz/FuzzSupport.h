@@ -8,9 +8,8 @@
 #include <cstdint>
 
 namespace FuzzSupport {
-// A QCoreApplication, or with widgets true an offscreen QApplication; the
-// first call decides.
-void EnsureApplication(bool widgets = false);
+// A QCoreApplication for the whole run: no target needs widgets.
+void EnsureApplication();
 inline QByteArray Bytes(const uint8_t* data, size_t size)
 {
     return QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));

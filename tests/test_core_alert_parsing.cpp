@@ -1,10 +1,16 @@
 // The widget-free rules of the alert windows: reading alert texts, value
-// conversions, the Bollinger order, the newest-first list and the symbol sets.
+// conversions, the rows of every list style with their caps, order and
+// expiry, when a top list's new order reaches the screen, the newest-first
+// list and the symbol sets.
 #include "CollidingFieldNames.h"
+#include "TopListEntries.h"
+#include "base/DebugLog.h"
 #include "Shared/HashTables.h"
-#include "Zembra/AlertParsing.h"
-#include "Zembra/ExcludeList.h"
 #include "Shared/NewestFirstList.h"
+#include "Zembra/AlertParsing.h"
+#include "Zembra/AlertRows.h"
+#include "Zembra/ExcludeList.h"
+#include "Zembra/TopListOrder.h"
 
 #include <QList>
 #include <QVector>
@@ -20,14 +26,14 @@ const double NaN = std::numeric_limits<double>::quiet_NaN();
 
 QByteArray FieldLineOf(const QByteArray& data, const QByteArray& subscription)
 {
-    QByteArray line("untouched");
+    QByteArrayView line("untouched");
     EXPECT_TRUE(CutFieldLine(data, subscription, &line)) << data.constData();
-    return line;
+    return line.toByteArray();
 }
 
 TEST(AlertText, OnlyTheExactCategoryIsAccepted)
 {
-    QByteArray line("untouched");
+    QByteArrayView line("untouched");
     EXPECT_FALSE(CutFieldLine("other\r\nsymbol=A", "strike", &line));
     EXPECT_FALSE(CutFieldLine("Strike\r\nsymbol=A", "strike", &line));
     EXPECT_FALSE(CutFieldLine("strike \r\nsymbol=A", "strike", &line));
@@ -82,7 +88,7 @@ TEST(AlertLimits, AFieldLineIsReadNoFurtherThanTheLimitsNeed)
     const QByteArray longest = Pieces(MaxAlertFields, MaxAlertFieldBytes);
     EXPECT_EQ(FieldLineOf("strike\r\n" + longest + "\r\n" + huge, "strike"), longest);
     // A subscription that ends in CR is still matched line by line.
-    QByteArray line;
+    QByteArrayView line;
     EXPECT_FALSE(CutFieldLine("s\r\na=1", "s\r", &line));
     EXPECT_EQ(FieldLineOf("s\r\r\na=1", "s\r"), "a=1");
     EXPECT_FALSE(CutFieldLine("s\r\na=1", "s\r\na", &line));
@@ -91,8 +97,8 @@ TEST(AlertLimits, AFieldLineIsReadNoFurtherThanTheLimitsNeed)
 QList<QPair<QByteArray, QByteArray>> FieldsOf(const QByteArray& line)
 {
     QList<QPair<QByteArray, QByteArray>> fields;
-    ForEachAlertField(line, [&](const QByteArray& name, const QByteArray& value) {
-        fields.append({name, value});
+    ForEachAlertField(line, [&](QByteArrayView name, QByteArrayView value) {
+        fields.append({name.toByteArray(), value.toByteArray()});
     });
     return fields;
 }
@@ -106,17 +112,6 @@ TEST(AlertFields, PiecesWithoutEqualsAreSkippedAndBothSidesAreDecoded)
     EXPECT_EQ(FieldsOf("=v&k=&%61%3D=x=y"), (F{{"", "v"}, {"k", ""}, {"a=", "x=y"}}));
     // "+" stays "+", and a decoded "&" does not split.
     EXPECT_EQ(FieldsOf("s=A+B%26C"), (F{{"s", "A+B&C"}}));
-}
-
-TEST(AlertFields, TableKeepsTheLastValueOfARepeatedName)
-{
-    tHashTable fields(0);
-    ReadAlertFields("x=1&x=2&a=1&b&c=%41", fields);
-    EXPECT_EQ(fields.Lookup("x"), "2");
-    EXPECT_EQ(fields.Lookup("a"), "1");
-    EXPECT_EQ(fields.Lookup("c"), "A");
-    EXPECT_FALSE(fields.ContainsKey("b"));
-    EXPECT_EQ(fields.Count(), 3);
 }
 
 TEST(AlertValues, NumbersUseAPointAndEverythingElseIsNaN)
@@ -139,10 +134,49 @@ TEST(AlertValues, CountsAreDecimalIntegersOrZero)
         EXPECT_EQ(ReadAlertCount(bad), 0) << bad;
 }
 
-TEST(AlertValues, NumberedKeysAppendTheDecimalRowNumber)
+// The plain forms the server sends take a quicker road than Qt's reading;
+// every text still reads exactly as Qt reads it.
+TEST(AlertValues, EveryTextReadsAsQtReadsIt)
 {
-    EXPECT_EQ(NumberedKey("symbol", 0), "symbol0");
-    EXPECT_EQ(NumberedKey("percent_vol", 12), "percent_vol12");
+    for (const char* text : {"12.5", "-0.25", "-0", "007.50", "0.30000000000000004", "123456789012345678901234567890",
+                             "4.9e-324", "1e999", " 7.5 ", "+2", "1.", ".5", "-", "--1", "1-", "2147483647",
+                             "2147483648", "-2147483648", "-2147483649", "00", "1 2"}) {
+        bool ok = false;
+        const double qtNumber = QByteArray(text).toDouble(&ok);
+        const double number = ReadAlertNumber(text);
+        if (ok && std::isfinite(qtNumber)) {
+            EXPECT_EQ(number, qtNumber) << text;
+        } else {
+            EXPECT_TRUE(std::isnan(number)) << text;
+        }
+        const int qtCount = QByteArray(text).toInt(&ok);
+        EXPECT_EQ(ReadAlertCount(text), ok ? qtCount : 0) << text;
+    }
+}
+
+TEST(AlertValues, RecentTextsAreSharedAndNeverMistakenForOthers)
+{
+    TTextCache cache(64);
+    const QByteArray first = cache.Text("09%3A30%3A01");
+    EXPECT_EQ(first, "09:30:01");
+    EXPECT_EQ(cache.Text("09%3A30%3A01").constData(), first.constData());
+    EXPECT_EQ(cache.Text("09:30:01"), "09:30:01");
+    EXPECT_EQ(cache.Text("A%41"), "AA");
+    EXPECT_EQ(cache.Text("AA"), "AA");
+    // Far more texts than the cache keeps: each still reads as itself.
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 1000; ++i)
+            ASSERT_EQ(cache.Text("S" + QByteArray::number(i)), "S" + QByteArray::number(i));
+    EXPECT_EQ(cache.Text(QByteArray(40, 'x') + "%41"), QByteArray(40, 'x') + "A");
+    EXPECT_EQ(cache.Text(""), "");
+}
+
+TEST(AlertValues, ARowNumberIsDecimalWithoutLeadingZerosAndBounded)
+{
+    EXPECT_EQ(ReadRowNumber("0", 10), 0);
+    EXPECT_EQ(ReadRowNumber("9", 10), 9);
+    for (const char* none : {"", "10", "01", "00", "1x", "-1", "99999999999999999999999"})
+        EXPECT_EQ(ReadRowNumber(none, 10), -1) << none;
 }
 
 TEST(AlertSettings, ColourIsDecimalOrDollarHexElseWhite)
@@ -192,80 +226,492 @@ TEST(DravelChanges, PercentNeedsBothPricesAboveZero)
     EXPECT_EQ(DravelPercentChange(-1, 8), 0.0);
 }
 
-struct TBand {
-    QByteArray symbol;
-    double distFromBB;
+// The order of the Bollinger rows, built through "add" alerts.
+class BollingerOrder : public ::testing::Test {
+protected:
+    void Add(const QByteArray& symbol, const QByteArray& distance)
+    {
+        Rows->TakeAlert("c\r\naction=add&symbol=" + symbol + "&dist_from_bb=" + distance);
+    }
+    QByteArray Order() const
+    {
+        QByteArrayList symbols;
+        for (const TBollingerEntry& row : Rows->Rows())
+            symbols << row.symbol;
+        return symbols.join(' ');
+    }
+    std::unique_ptr<TAlertRows> Made = TAlertRows::Create(asBollinger, "c");
+    TBollingerRows* Rows = dynamic_cast<TBollingerRows*>(Made.get());
 };
 
-// The window's "add": find the row, append it when absent, move it into place.
-void AddBand(QVector<TBand>& rows, const QByteArray& symbol, double distance)
+TEST_F(BollingerOrder, LargestAbsoluteDistanceFirstThenSymbol)
 {
-    qsizetype index = FindRowBySymbol(rows, symbol);
-    if (index < 0) {
-        rows.append({symbol, distance});
-        index = rows.size() - 1;
-    }
-    BollingerPlace(rows, index, TBand{symbol, distance});
-}
-
-QByteArray Order(const QVector<TBand>& rows)
-{
-    QByteArray out;
-    for (const TBand& row : rows)
-        out += row.symbol + ' ';
-    return out.trimmed();
-}
-
-TEST(BollingerOrder, LargestAbsoluteDistanceFirstThenSymbol)
-{
-    QVector<TBand> rows;
-    AddBand(rows, "AAA", 2);
-    AddBand(rows, "BBB", -3);
-    AddBand(rows, "CCC", 2);
-    EXPECT_EQ(Order(rows), "BBB AAA CCC");
-    AddBand(rows, "AAA", 5);
-    EXPECT_EQ(Order(rows), "AAA BBB CCC");
-    EXPECT_EQ(rows[0].distFromBB, 5);
+    Add("AAA", "2");
+    Add("BBB", "-3");
+    Add("CCC", "2");
+    EXPECT_EQ(Order(), "BBB AAA CCC");
+    Add("AAA", "5");
+    EXPECT_EQ(Order(), "AAA BBB CCC");
+    EXPECT_EQ(Rows->Rows()[0].distFromBB, 5);
     // Moving down: BBB falls behind CCC.
-    AddBand(rows, "BBB", 1);
-    EXPECT_EQ(Order(rows), "AAA CCC BBB");
-    // Same place: the row is overwritten where it stands.
-    AddBand(rows, "CCC", -2.5);
-    EXPECT_EQ(Order(rows), "AAA CCC BBB");
-    EXPECT_EQ(rows[1].distFromBB, -2.5);
+    Add("BBB", "1");
+    EXPECT_EQ(Order(), "AAA CCC BBB");
+    // Same place: the row is replaced where it stands.
+    Add("CCC", "-2.5");
+    EXPECT_EQ(Order(), "AAA CCC BBB");
+    EXPECT_EQ(Rows->Rows()[1].distFromBB, -2.5);
     // Equal distances order by bytes: "AAB" before "CCC", "ZZZ" after.
-    AddBand(rows, "ZZZ", 2.5);
-    AddBand(rows, "AAB", -2.5);
-    EXPECT_EQ(Order(rows), "AAA AAB CCC ZZZ BBB");
-    EXPECT_EQ(rows.size(), 5);
+    Add("ZZZ", "2.5");
+    Add("AAB", "-2.5");
+    EXPECT_EQ(Order(), "AAA AAB CCC ZZZ BBB");
 }
 
-TEST(BollingerOrder, RowsWithoutADistanceLeadAndLeaveTheOrderIntact)
+TEST_F(BollingerOrder, RowsWithoutADistanceLeadAndLeaveTheOrderIntact)
 {
-    QVector<TBand> rows;
-    AddBand(rows, "AAA", 2);
-    AddBand(rows, "BBB", 1);
-    AddBand(rows, "NAN", NaN);
-    EXPECT_EQ(Order(rows), "NAN AAA BBB");
+    Add("AAA", "2");
+    Add("BBB", "1");
+    Add("NAN", "x");
+    EXPECT_EQ(Order(), "NAN AAA BBB");
     // A new row with a distance takes its place among the rows with one.
-    AddBand(rows, "CCC", 0.5);
-    AddBand(rows, "DDD", 5);
-    EXPECT_EQ(Order(rows), "NAN DDD AAA BBB CCC");
-    AddBand(rows, "NA2", NaN);
-    EXPECT_EQ(Order(rows), "NA2 NAN DDD AAA BBB CCC");
+    Add("CCC", "0.5");
+    Add("DDD", "5");
+    EXPECT_EQ(Order(), "NAN DDD AAA BBB CCC");
+    Add("NA2", "");
+    EXPECT_EQ(Order(), "NA2 NAN DDD AAA BBB CCC");
     // Once it has a distance, a row moves to its place; the rest stay sorted.
-    AddBand(rows, "NAN", 1.5);
-    EXPECT_EQ(Order(rows), "NA2 DDD AAA NAN BBB CCC");
-    // Losing its distance sends a row to the front.
-    AddBand(rows, "BBB", NaN);
-    EXPECT_EQ(Order(rows), "BBB NA2 DDD AAA NAN CCC");
+    Add("NAN", "1.5");
+    EXPECT_EQ(Order(), "NA2 DDD AAA NAN BBB CCC");
+    // Losing its distance sends a row to the front, and it is still found there.
+    Add("BBB", "-");
+    EXPECT_EQ(Order(), "BBB NA2 DDD AAA NAN CCC");
+    Add("BBB", "3");
+    EXPECT_EQ(Order(), "NA2 DDD BBB AAA NAN CCC");
+    EXPECT_TRUE(Rows->TakeAlert("c\r\naction=delete&symbol=NA2"));
+    EXPECT_EQ(Order(), "DDD BBB AAA NAN CCC");
 }
 
-TEST(BollingerOrder, FindIsExact)
+TEST(BollingerOrderHelpers, FindIsExact)
 {
-    QVector<TBand> rows{{"AAA", 1}, {"aaa", 1}};
+    struct TBand {
+        QByteArray symbol;
+    };
+    QVector<TBand> rows{{"AAA"}, {"aaa"}};
     EXPECT_EQ(FindRowBySymbol(rows, "aaa"), 1);
     EXPECT_EQ(FindRowBySymbol(rows, "Aaa"), -1);
+}
+
+// ---- The rows of each list style
+
+QByteArray Alert(const QByteArray& category, const QByteArray& fields) { return category + "\r\n" + fields; }
+
+template <typename TRows>
+std::unique_ptr<TRows> Make(TAlertStyle style, const QByteArray& extraKey = "sma_divergence", TDayClock clock = DayNumberNow)
+{
+    std::unique_ptr<TAlertRows> rows = TAlertRows::Create(style, "c", extraKey, std::move(clock));
+    EXPECT_EQ(rows->Style(), style);
+    return std::unique_ptr<TRows>(dynamic_cast<TRows*>(rows.release()));
+}
+
+// Takes an alert of the rows' own category; whether it is to be handed over.
+bool Take(TAlertRows& rows, const QByteArray& fields) { return rows.TakeAlert(Alert("c", fields)); }
+
+TEST(AlertRows, OnlyTheExactCategoryMakesARow)
+{
+    const auto rows = Make<TVantorRows>(asStrike);
+    for (const QByteArray& other : {Alert("other", "symbol=A"), Alert("C", "symbol=A"), Alert("c2", "symbol=A"),
+                                    QByteArray("csymbol=A"), QByteArray("c\nsymbol=A")})
+        EXPECT_FALSE(rows->TakeAlert(other)) << other.constData();
+    EXPECT_TRUE(rows->Rows().isEmpty());
+    EXPECT_TRUE(rows->TakeAlert("c"));
+    EXPECT_EQ(rows->Rows().size(), 1);
+}
+
+TEST(AlertRows, FieldsAreDecodedSkippedAndTheLastOfANameWins)
+{
+    const auto rows = Make<TVantorRows>(asStrike);
+    EXPECT_TRUE(Take(*rows, "sym%62ol=%41&b&last=1&last=2.5&time=10%3A00+AM&prev_close=x\r\nsymbol=IGNORED"));
+    const TVantorEntry& row = rows->Rows().at(0);
+    EXPECT_EQ(row.symbol, "A");
+    EXPECT_EQ(row.last, 2.5);
+    EXPECT_EQ(row.time, "10:00+AM");
+    EXPECT_TRUE(std::isnan(row.prevClose));
+    EXPECT_TRUE(std::isnan(row.extra));
+    // An empty field line still makes a row, with nothing in it.
+    EXPECT_TRUE(Take(*rows, ""));
+    EXPECT_EQ(rows->Rows().size(), 2);
+    EXPECT_TRUE(rows->Rows().at(0).symbol.isEmpty());
+    EXPECT_EQ(rows->TakeAdded(), 2);
+    EXPECT_EQ(rows->TakeAdded(), 0);
+}
+
+TEST(AlertRows, AnAlertOverTheLimitsIsDroppedWithOneDebugLine)
+{
+    QStringList logged;
+    SetDebugSink([&](const QString& line) { logged << line; });
+    const auto rows = Make<TVantorRows>(asStrike);
+    EXPECT_FALSE(Take(*rows, "symbol=A" + QByteArray(MaxAlertFields, '&')));
+    SetDebugSink(nullptr);
+    EXPECT_TRUE(rows->Rows().isEmpty());
+    ASSERT_EQ(logged.size(), 1);
+    EXPECT_TRUE(logged[0].contains("\"c\": an alert was dropped")) << logged[0].toStdString();
+    EXPECT_TRUE(Take(*rows, "symbol=B" + QByteArray(MaxAlertFields - 1, '&')));
+}
+
+TEST(AlertRows, StrikeSymbolAndSimpleListsKeepAThousandRowsUntilCleared)
+{
+    for (TAlertStyle style : {asStrike, asSymbolOnly, asSimpleList}) {
+        SCOPED_TRACE(int(style));
+        const auto rows = TAlertRows::Create(style, "c");
+        for (int i = 0; i < 1001; ++i)
+            Take(*rows, "symbol=S" + QByteArray::number(i));
+        const auto symbolAt = [&](qsizetype i) {
+            if (const auto* list = dynamic_cast<const TSimpleListRows*>(rows.get()))
+                return list->Rows().at(i).symbol;
+            return dynamic_cast<const TVantorRows&>(*rows).Rows().at(i).symbol;
+        };
+        const auto size = [&] {
+            if (const auto* list = dynamic_cast<const TSimpleListRows*>(rows.get()))
+                return list->Rows().size();
+            return dynamic_cast<const TVantorRows&>(*rows).Rows().size();
+        };
+        EXPECT_EQ(size(), 1000);
+        EXPECT_EQ(symbolAt(0), "S1000");
+        EXPECT_EQ(symbolAt(999), "S1");
+        EXPECT_EQ(rows->TakeAdded(), 1001);
+        EXPECT_TRUE(rows->Clear());
+        EXPECT_EQ(size(), 0);
+        EXPECT_FALSE(rows->Clear()) << "an empty list is not handed over again";
+    }
+}
+
+TEST(AlertRows, FerrikAndDravelKeepEveryRowAndOtherStylesIgnoreClear)
+{
+    const auto ferrik = Make<TFerrikRows>(asFerrik);
+    const auto dravel = Make<TDravelRows>(asDravel);
+    for (int i = 0; i < 1500; ++i) {
+        Take(*ferrik, "symbol=S" + QByteArray::number(i));
+        Take(*dravel, "symbol=S" + QByteArray::number(i));
+    }
+    EXPECT_EQ(ferrik->Rows().size(), 1500);
+    EXPECT_EQ(ferrik->Rows().last().symbol, "S0");
+    EXPECT_EQ(dravel->Rows().at(0).symbol, "S1499");
+    for (TAlertRows* rows : std::initializer_list<TAlertRows*>{ferrik.get(), dravel.get()})
+        EXPECT_FALSE(rows->Clear());
+    EXPECT_EQ(ferrik->Rows().size(), 1500);
+    for (TAlertStyle style : {asBollinger, asPointsList, asQuentFull}) {
+        const auto rows = TAlertRows::Create(style, "c");
+        Take(*rows, "symbol=A&last=1&change=1&action=add&dist_from_bb=1&symbol0=A&last0=1&change0=1");
+        EXPECT_FALSE(rows->Clear()) << int(style);
+    }
+}
+
+TEST(AlertRows, ExcludedSymbolsInAnyCaseSkipOnlyTheStrikeList)
+{
+    ReplaceExcludeList({"aaa"});
+    const auto strike = Make<TVantorRows>(asStrike);
+    const auto board = Make<TVantorRows>(asSymbolOnly);
+    for (const QByteArray symbol : {"AAA", "aaa", "A%41a"}) {
+        EXPECT_FALSE(Take(*strike, "symbol=" + symbol));
+        EXPECT_TRUE(Take(*board, "symbol=" + symbol));
+    }
+    EXPECT_TRUE(Take(*strike, "symbol=BBB"));
+    EXPECT_EQ(strike->Rows().size(), 1);
+    EXPECT_EQ(board->Rows().size(), 3);
+    // An emptied list lets the symbol through again.
+    ReplaceExcludeList({});
+    EXPECT_TRUE(Take(*strike, "symbol=AAA"));
+}
+
+TEST(AlertRows, EachStyleTakesItsFields)
+{
+    // The strike list's extra value comes from the configured key, the board's from sma_divergence.
+    const QByteArray vantor = "symbol=A&sma_divergence=1.5&spread=-0.25&last=10.5&prev_close=10";
+    const auto named = Make<TVantorRows>(asStrike, "spread");
+    const auto board = Make<TVantorRows>(asSymbolOnly, "spread");
+    Take(*named, vantor);
+    Take(*board, vantor);
+    EXPECT_EQ(named->Rows().at(0).extra, -0.25);
+    EXPECT_EQ(named->Rows().at(0).prevClose, 10);
+    EXPECT_EQ(board->Rows().at(0).extra, 1.5);
+
+    const auto simple = Make<TSimpleListRows>(asSimpleList);
+    Take(*simple, "symbol=A&change=1.5&percent_vol=9");
+    EXPECT_TRUE(std::isnan(simple->Rows().at(0).last));
+    EXPECT_EQ(simple->Rows().at(0).change, 1.5);
+    EXPECT_EQ(simple->Rows().at(0).percentVol, 0);
+
+    const auto ferrik = Make<TFerrikRows>(asFerrik);
+    Take(*ferrik, "time=09:31&symbol=F&change=-1.25&count=12&volume=34567&bb=2.5&rank=0.5&rv=3");
+    Take(*ferrik, "symbol=G&count=x&volume=1.5&rank=bad");
+    const TFerrikEntry& full = ferrik->Rows().at(1);
+    EXPECT_EQ(full.time, "09:31");
+    EXPECT_EQ(full.change, -1.25);
+    EXPECT_EQ(full.count, 12);
+    EXPECT_EQ(full.volume, 34567);
+    EXPECT_EQ(full.bb, 2.5);
+    EXPECT_EQ(full.rank, 0.5);
+    EXPECT_EQ(full.rv, 3);
+    const TFerrikEntry& sparse = ferrik->Rows().at(0);
+    EXPECT_EQ(sparse.count, 0);
+    EXPECT_EQ(sparse.volume, 0);
+    EXPECT_EQ(sparse.rank, 0);
+    EXPECT_TRUE(std::isnan(sparse.change));
+
+    const auto dravel = Make<TDravelRows>(asDravel);
+    Take(*dravel, "symbol=D&last=10&prev_close=8&count=3&volume=100");
+    Take(*dravel, "symbol=E&last=10");
+    Take(*dravel, "symbol=N&prev_close=8");
+    const TDravelEntry& both = dravel->Rows().at(2);
+    EXPECT_DOUBLE_EQ(both.percentChange, 25);
+    EXPECT_DOUBLE_EQ(both.dollarChange, 2);
+    EXPECT_EQ(both.count, 3);
+    const TDravelEntry& noClose = dravel->Rows().at(1);
+    EXPECT_EQ(noClose.prevClose, 0);
+    EXPECT_DOUBLE_EQ(noClose.dollarChange, 10);
+    EXPECT_TRUE(std::isnan(dravel->Rows().at(0).dollarChange));
+}
+
+QByteArray Symbols(const TBollingerEntries& rows)
+{
+    QByteArrayList symbols;
+    for (const TBollingerEntry& row : rows)
+        symbols.append(row.symbol);
+    return symbols.join(' ');
+}
+
+TEST(AlertRows, BollingerAddsMovesAndDeletesAndHandsOverOnlyWhatChanged)
+{
+    const auto rows = Make<TBollingerRows>(asBollinger, {}, [] { return 46000.5; });
+    EXPECT_TRUE(Take(*rows, "action=add&symbol=AAA&dist_from_bb=2&last=10&prev_close=9"));
+    EXPECT_TRUE(Take(*rows, "action=add&symbol=BBB&dist_from_bb=-3"));
+    EXPECT_TRUE(Take(*rows, "action=ad%64&symbol=abc&dist_from_bb=1"));
+    EXPECT_TRUE(Take(*rows, "action=add&symbol=ABC&dist_from_bb=1"));
+    EXPECT_EQ(Symbols(rows->Rows()), "BBB AAA ABC abc");
+    EXPECT_EQ(rows->Rows().at(1).received, 46000.5);
+    EXPECT_EQ(rows->Rows().at(1).prevClose, 9);
+    EXPECT_TRUE(Take(*rows, "action=add&symbol=AAA&dist_from_bb=5"));
+    EXPECT_EQ(Symbols(rows->Rows()), "AAA BBB ABC abc");
+    EXPECT_TRUE(std::isnan(rows->Rows().at(0).last)) << "a new add replaces the whole row";
+
+    // Rows of another letter case stay apart and delete cleanly.
+    EXPECT_TRUE(Take(*rows, "action=delete&symbol=abc"));
+    EXPECT_EQ(Symbols(rows->Rows()), "AAA BBB ABC");
+    // Nothing to delete: nothing to hand over. Any other action hands the rows over unchanged.
+    EXPECT_FALSE(Take(*rows, "action=delete&symbol=abc"));
+    EXPECT_FALSE(Take(*rows, "action=delete&symbol=ZZZ"));
+    EXPECT_TRUE(Take(*rows, "action=refresh&symbol=BBB"));
+    EXPECT_TRUE(Take(*rows, "symbol=BBB"));
+    EXPECT_EQ(Symbols(rows->Rows()), "AAA BBB ABC");
+}
+
+TEST(AlertRows, BollingerRowsExpireTwoMinutesAfterTheirLastAdd)
+{
+    const QDateTime start(QDate(2026, 3, 2), QTime(9, 30), Qt::UTC);
+    QDateTime now = start;
+    const auto rows = Make<TBollingerRows>(asBollinger, {}, [&now] { return ToDayNumber(now); });
+    Take(*rows, "action=add&symbol=OLD&dist_from_bb=1");
+    now = now.addSecs(1);
+    Take(*rows, "action=add&symbol=NEW&dist_from_bb=2");
+    now = now.addSecs(58);
+    Take(*rows, "action=add&symbol=OLD&dist_from_bb=1"); // renewed at +59 s
+    now = now.addSecs(61);                                // NEW was received 1:59 ago
+    EXPECT_FALSE(rows->Expire(ToDayNumber(now)));
+    EXPECT_EQ(Symbols(rows->Rows()), "NEW OLD");
+    now = now.addSecs(1); // NEW 2:00 ago
+    EXPECT_TRUE(rows->Expire(ToDayNumber(now)));
+    EXPECT_EQ(Symbols(rows->Rows()), "OLD");
+    // The expired symbol is gone: deleting it hands nothing over.
+    EXPECT_FALSE(Take(*rows, "action=delete&symbol=NEW"));
+    now = now.addMSecs(57999); // OLD 1:59.999 ago
+    EXPECT_FALSE(rows->Expire(ToDayNumber(now)));
+    now = now.addMSecs(1);
+    EXPECT_TRUE(rows->Expire(ToDayNumber(now)));
+    EXPECT_TRUE(rows->Rows().isEmpty());
+    // The clock the program uses and the calendar agree to the millisecond.
+    EXPECT_EQ(DayNumberOfMs(start.toMSecsSinceEpoch() + 1), ToDayNumber(start.addMSecs(1)));
+    EXPECT_EQ(DayNumberOfMs(-1), ToDayNumber(QDateTime::fromMSecsSinceEpoch(-1, Qt::UTC)));
+}
+
+TEST(AlertRows, PointsListStopsAtTheFirstIncompleteRow)
+{
+    const auto rows = Make<TPointsListRows>(asPointsList);
+    Take(*rows, "symbol0=A&last0=1&change0=0.5&percent_vol0=12.5&symbol1=B&last1=x&change1=1&symbol2=C&last2=3&change2=1");
+    ASSERT_EQ(rows->Rows().size(), 1);
+    EXPECT_EQ(rows->Rows().at(0).percentVol, 12.5);
+    // A bad percent volume does not end the list; a missing change does.
+    Take(*rows, "symbol0=A&last0=1&change0=0&percent_vol0=x&symbol1=B&last1=2&change1=1&symbol2=C&last2=3");
+    ASSERT_EQ(rows->Rows().size(), 2);
+    EXPECT_TRUE(std::isnan(rows->Rows().at(0).percentVol));
+    EXPECT_TRUE(Take(*rows, "last0=1&change0=1&symbol1=B&last1=1&change1=1"));
+    EXPECT_TRUE(rows->Rows().isEmpty());
+}
+
+QByteArray TopList(const QByteArray& prefix, int rows)
+{
+    QByteArrayList fields;
+    for (int n = 0; n < rows; ++n) {
+        const QByteArray i = QByteArray::number(n);
+        fields << "symbol" + i + "=" + prefix + i << "last" + i + "=" + QByteArray::number(n + 1) << "volume" + i + "=7";
+    }
+    return fields.join('&');
+}
+
+TEST(AlertRows, TopListTakesEveryNumberedRow)
+{
+    const auto rows = Make<TTopListRows>(asQuentFull);
+    EXPECT_TRUE(Take(*rows, TopList("T", 60) + "&price_spike0=7.5&vol_rate0=x&count0=4&count0=5&change01=9&sym%62ol60=X"));
+    ASSERT_EQ(rows->Rows().size(), 61);
+    const TQuentTopListEntry& first = rows->Rows().at(0);
+    EXPECT_EQ(first.symbol, "T0");
+    EXPECT_EQ(first.priceSpike, 7.5);
+    EXPECT_TRUE(std::isnan(first.volRate));
+    EXPECT_EQ(first.count, 5);
+    EXPECT_EQ(first.volume, 7);
+    EXPECT_TRUE(std::isnan(rows->Rows().at(1).change)) << "change01 names no row";
+    EXPECT_EQ(rows->Rows().at(59).last, 60);
+    EXPECT_EQ(rows->Rows().at(60).symbol, "X");
+    // The next list shares the texts of symbols that stayed where they were.
+    const TQuentTopListEntries before = rows->Rows();
+    Take(*rows, TopList("T", 2) + "&symbol1=U");
+    EXPECT_EQ(rows->Rows().at(0).symbol.constData(), before.at(0).symbol.constData());
+    EXPECT_EQ(rows->Rows().at(1).symbol, "U");
+
+    EXPECT_TRUE(Take(*rows, "last0=1&symbol1=A"));
+    EXPECT_TRUE(rows->Rows().isEmpty());
+}
+
+// ---- When a top list's new order reaches the screen
+
+using TopListEntries::Entry;
+using TopListEntries::List;
+
+QByteArray Shown(const TTopListOrder& order)
+{
+    QByteArrayList symbols;
+    for (const auto& e : order.Displayed())
+        symbols << e.symbol;
+    return symbols.join(' ');
+}
+
+class TopListOrder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Order.SetClock([this] { return Now; });
+    }
+    TTopListOrder Order;
+    qint64 Now = 1000000;
+};
+
+TEST_F(TopListOrder, FirstListShowsAtOnceAndANewOrderWithin30SecondsOnlyUpdatesInPlace)
+{
+    EXPECT_EQ(Order.SetEntries({Entry("BBB", 1), Entry("CCC", 1)}), TTopListOrder::Reorder);
+    EXPECT_EQ(Shown(Order), "BBB CCC");
+    EXPECT_FALSE(Order.HavePending());
+
+    Now += 10000;
+    EXPECT_EQ(Order.SetEntries({Entry("AAA", 2), Entry("BBB", 3)}), TTopListOrder::Repaint);
+    EXPECT_EQ(Shown(Order), "BBB CCC");
+    EXPECT_EQ(Order.Displayed()[0].volRate, 3); // BBB takes its new values
+    EXPECT_EQ(Order.Displayed()[1].volRate, 1); // CCC keeps its old ones
+    EXPECT_TRUE(Order.HavePending());
+    EXPECT_EQ(Order.MissingCount(), 1);
+    EXPECT_EQ(Order.MissingText(), QStringLiteral("AAA"));
+
+    // The order on screen is 10 s old: due only once 30 s have fully passed.
+    Now += 20000;
+    EXPECT_EQ(Order.CheckSort(), TTopListOrder::Unchanged);
+    Now += 1;
+    EXPECT_EQ(Order.CheckSort(), TTopListOrder::Reorder);
+    EXPECT_EQ(Shown(Order), "AAA BBB");
+    EXPECT_FALSE(Order.HavePending());
+    EXPECT_EQ(Order.MissingCount(), 0);
+    EXPECT_EQ(Order.MissingText(), QString());
+}
+
+TEST_F(TopListOrder, AnUnchangedOrderShowsAtOnceWithoutRestartingTheSortClock)
+{
+    Order.SetEntries(List({"AAA", "BBB"}));
+    Now += 20000;
+    EXPECT_EQ(Order.SetEntries({Entry("AAA", 2), Entry("BBB", 2)}), TTopListOrder::Reorder);
+    EXPECT_FALSE(Order.HavePending());
+    EXPECT_EQ(Order.Displayed()[1].volRate, 2);
+    // 31 s after the last re-sort a new order shows at once, although an
+    // unchanged list arrived 11 s ago.
+    Now += 11000;
+    Order.SetEntries(List({"BBB", "AAA"}));
+    EXPECT_EQ(Shown(Order), "BBB AAA");
+}
+
+TEST_F(TopListOrder, IgnoringTheSortTimerShowsEveryNewOrderUnlessFrozen)
+{
+    Order.SetIgnoreSortTimer(true);
+    Order.SetEntries(List({"AAA", "BBB"}));
+    Order.SetEntries(List({"BBB", "AAA"}));
+    EXPECT_EQ(Shown(Order), "BBB AAA");
+    Order.SetEntries(List({"CCC"}));
+    EXPECT_EQ(Shown(Order), "CCC");
+    EXPECT_EQ(Order.SetFrozen(true), TTopListOrder::Repaint);
+    Order.SetEntries(List({"DDD", "CCC"}));
+    EXPECT_EQ(Shown(Order), "CCC");
+    EXPECT_TRUE(Order.HavePending());
+}
+
+TEST_F(TopListOrder, FrozenListsUpdateInPlaceSortNowStillWorksAndUnfreezingResorts)
+{
+    Order.SetEntries(List({"AAA", "BBB"}));
+    EXPECT_EQ(Order.SetFrozen(true), TTopListOrder::Repaint);
+    EXPECT_EQ(Order.SetFrozen(true), TTopListOrder::Unchanged);
+    Now += 60000;
+    Order.SetEntries({Entry("BBB", 4), Entry("CCC", 4)});
+    EXPECT_EQ(Order.CheckSort(), TTopListOrder::Unchanged);
+    EXPECT_EQ(Shown(Order), "AAA BBB");
+    EXPECT_EQ(Order.Displayed()[1].volRate, 4);
+
+    EXPECT_EQ(Order.SortNow(), TTopListOrder::Reorder);
+    EXPECT_EQ(Shown(Order), "BBB CCC");
+    EXPECT_EQ(Order.SortNow(), TTopListOrder::Unchanged) << "nothing pending";
+
+    Order.SetEntries(List({"CCC", "BBB"}));
+    EXPECT_TRUE(Order.HavePending());
+    // Inside 30 s of Sort Now, yet unfreezing re-sorts.
+    EXPECT_EQ(Order.SetFrozen(false), TTopListOrder::Reorder);
+    EXPECT_EQ(Shown(Order), "CCC BBB");
+}
+
+TEST_F(TopListOrder, MissingSymbolsAreNamedUpToFiveThenCounted)
+{
+    Order.SetEntries(List({"ZZZ"}));
+    Order.SetEntries(List({"AAA", "BBB", "CCC", "ZZZ", "DDD", "EEE", "FFF", "GGG", "HHH"}));
+    EXPECT_EQ(Order.MissingCount(), 8);
+    EXPECT_EQ(Order.MissingText(), QStringLiteral("AAA, BBB, CCC, DDD, EEE and 3 more"));
+    Order.SetEntries(List({"AAA", "BBB", "CCC", "DDD", "EEE"}));
+    EXPECT_EQ(Order.MissingText(), QStringLiteral("AAA, BBB, CCC, DDD, EEE"));
+
+    // Letter case does not make a symbol missing; the new row replaces the old whole.
+    Order.SetEntries({Entry("zzz", 2), Entry("Q", 1)});
+    EXPECT_EQ(Order.MissingText(), QStringLiteral("Q"));
+    EXPECT_EQ(Shown(Order), "zzz");
+    EXPECT_EQ(Order.Displayed()[0].volRate, 2);
+    Order.SetEntries({Entry("ZzZ", 3), Entry("Q", 1)});
+    EXPECT_EQ(Shown(Order), "ZzZ");
+}
+
+TEST_F(TopListOrder, ARowThatLeftTheListKeepsItsValuesAndTheSenderCannotChangeTheRows)
+{
+    TQuentTopListEntries rows{Entry("AAA", 1), Entry("BBB", 1), Entry("aaa", 5)};
+    Order.SetEntries(rows);
+    rows[0].volRate = 9; // the window's own list changes afterwards
+    EXPECT_EQ(Order.Displayed()[0].volRate, 1);
+
+    Now += 1000;
+    Order.SetEntries({Entry("BBB", 2), Entry("AAA", 3), Entry("AAA", 4)});
+    // Duplicates land on the first row of their symbol, the later one last.
+    EXPECT_EQ(Order.Displayed()[0].volRate, 4);
+    EXPECT_EQ(Order.Displayed()[1].volRate, 2);
+    EXPECT_EQ(Order.Displayed()[2].volRate, 5);
+    EXPECT_EQ(Order.MissingCount(), 0);
+    EXPECT_TRUE(Order.HavePending());
 }
 
 std::vector<int> Items(const TNewestFirstList<int>& list)

@@ -273,6 +273,26 @@ TEST_F(TunnelTest, EndOfTheGetClosesOnceAndLeavesTheLastBytesReadable)
     EXPECT_EQ(Count("closed"), 1);
 }
 
+// Flow control: while the conversation does not read, the tunnel stops
+// taking the GET's body past a megabyte; the rest waits with the server.
+TEST_F(TunnelTest, AnUnreadStreamStopsPastAMegabyteAndLosesNothing)
+{
+    auto tunnel = Open();
+    tunnel->OnDataAvailable = nullptr; // the owner reads later
+    const QByteArray sent = Pattern(16 << 20);
+    peer.Push(sent);
+    ASSERT_TRUE(WaitFor([&] { return tunnel->ReceiveClient().ReceivePaused(); }));
+    ASSERT_TRUE(EventsPostedSoFarHandled());
+    QByteArray received = tunnel->ReadAll();
+    EXPECT_GE(received.size(), 1 << 20);
+    EXPECT_LE(received.size(), 2 << 20);
+    ASSERT_TRUE(WaitFor([&] {
+        received += tunnel->ReadAll();
+        return received.size() >= sent.size();
+    }, 60s));
+    EXPECT_EQ(received, sent);
+}
+
 TEST_F(TunnelTest, CloseTwiceOrDestroyingAnOpenTunnelRaisesClosedOnceAndAbortsBothRequests)
 {
     auto tunnel = Open();

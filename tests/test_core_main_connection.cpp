@@ -513,6 +513,31 @@ TEST_F(MainConnectionTest, AlertsReachEveryCallbackInOrderEvenPastOneThatThrows)
     EXPECT_EQ(received, injected);
 }
 
+TEST_F(MainConnectionTest, CategoryReceiversGetTheirFirstLineOnlyAndEveryoneKeepsTheRegistrationOrder)
+{
+    std::vector<std::pair<int, QByteArray>> received;
+    const auto record = [&](int receiver) {
+        return [&received, receiver](const QByteArray& data) { received.emplace_back(receiver, data); };
+    };
+    Main->RegisterAlertCallback("s", record(1));
+    Main->RegisterAlertCallback(record(2));
+    Main->RegisterAlertCallback("s", [&](const QByteArray& data) {
+        received.emplace_back(3, data);
+        // Registered during a delivery: from the next alert on.
+        if (received.size() < 4)
+            Main->RegisterAlertCallback("s", record(5));
+    });
+    Main->RegisterAlertCallback("q", record(4));
+    Main->RegisterAlertCallback("s\r\nx", record(6));
+
+    for (const QByteArray text : {"s\r\nx=1", "q", "S\r\nx=2", "sq\r\n", "s\nx=3", "s\r\nx=4"})
+        Main->DeliverAlerts(true, text, TMessageToServer());
+    const std::vector<std::pair<int, QByteArray>> expected{
+        {1, "s\r\nx=1"}, {2, "s\r\nx=1"}, {3, "s\r\nx=1"}, {2, "q"}, {4, "q"}, {2, "S\r\nx=2"}, {2, "sq\r\n"},
+        {2, "s\nx=3"}, {1, "s\r\nx=4"}, {2, "s\r\nx=4"}, {3, "s\r\nx=4"}, {5, "s\r\nx=4"}};
+    EXPECT_EQ(received, expected);
+}
+
 TEST_F(MainConnectionTest, AResetRequestedFromInsideAHandlerWaitsUntilTheHandlerIsDone)
 {
     Peer& first = EstablishSession();

@@ -72,7 +72,7 @@ QByteArrayList Payloads(const QString& path)
 QList<QPair<QByteArray, QByteArray>> DecodedFields(const QByteArray& fieldLine)
 {
     QList<QPair<QByteArray, QByteArray>> fields;
-    ForEachAlertField(fieldLine, [&](const QByteArray& name, const QByteArray& value) { fields.append({name, value}); });
+    ForEachAlertField(fieldLine, [&](QByteArrayView name, QByteArrayView value) { fields.append({name.toByteArray(), value.toByteArray()}); });
     return fields;
 }
 

@@ -82,6 +82,27 @@ TEST_F(SocketTest, OpensSendsAndDrainsABurstInOneRead)
     EXPECT_EQ(counts.Closed, 0);
 }
 
+// Flow control: what nobody reads stops at a megabyte in this process; the
+// rest waits with the server, and none of it is lost.
+TEST_F(SocketTest, UnreadBytesStopAtAMegabyteWhileTheServerIsHeldBack)
+{
+    auto connection = MakeToServer();
+    QTcpSocket* peer = Open(*connection);
+    ASSERT_NE(peer, nullptr);
+    QByteArray sent(32 << 20, Qt::Uninitialized);
+    for (qsizetype i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<char>(i * 13 + i / 4093);
+    peer->write(sent);
+    ASSERT_TRUE(WaitFor([&] { return connection->BytesWaiting() == 1 << 20; }));
+    EXPECT_GT(peer->bytesToWrite(), 0);
+    QByteArray received;
+    ASSERT_TRUE(WaitFor([&] {
+        received += connection->ReadAll();
+        return received.size() == sent.size();
+    }, std::chrono::seconds(60)));
+    EXPECT_EQ(received, sent);
+}
+
 TEST_F(SocketTest, CloseTwiceReportsOnceAndLaterSendsAreDropped)
 {
     auto connection = MakeToServer();

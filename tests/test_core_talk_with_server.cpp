@@ -303,6 +303,53 @@ TEST_F(ReceiveTest, FramesInOneReadAreDeliveredInOrderAndEmptyPayloadIsASuccess)
     EXPECT_EQ(order, (QStringList{"", "first"}));
 }
 
+// Forty alerts in one read, sixteen per pass of the event loop.
+class BacklogTest : public ReceiveTest {
+protected:
+    void SetUp() override
+    {
+        ReceiveTest::SetUp();
+        talk->ReceivePass = {16, 0};
+        alerts = &Box();
+        id = talk->SendMessage(Command("listen"), true, Record(*alerts)).Id;
+        QByteArray frames;
+        for (int i = 0; i < 40; ++i)
+            frames += Frame(id, "alert " + QByteArray::number(i));
+        connection->Deliver(server.Burst(frames));
+    }
+    void ExpectInOrder(qsizetype count) const
+    {
+        for (qsizetype i = 0; i < count; ++i)
+            EXPECT_EQ((*alerts)[i].Text, "alert " + QByteArray::number(i));
+    }
+    QVector<Response>* alerts = nullptr;
+    qint32 id = 0;
+};
+
+TEST_F(BacklogTest, AReadLongerThanAPassWaitsForTheNextPassAndThePipeIsNotReadMeanwhile)
+{
+    EXPECT_EQ(alerts->size(), 16);
+    const int reads = connection->ReadAllCalls;
+    connection->Deliver(server.Burst(Frame(id, "later")));
+    EXPECT_EQ(connection->ReadAllCalls, reads);
+    EXPECT_EQ(alerts->size(), 16);
+    DeliverPosted();
+    ASSERT_EQ(alerts->size(), 41);
+    ExpectInOrder(40);
+    EXPECT_EQ(alerts->last().Text, "later");
+    EXPECT_EQ(connection->ReadAllCalls, reads + 1);
+}
+
+TEST_F(BacklogTest, APipeThatEndsWhileABacklogWaitsDeliversItBeforeFailingTheRequests)
+{
+    connection->ReportClosed();
+    ASSERT_EQ(alerts->size(), 41);
+    ExpectInOrder(40);
+    EXPECT_FALSE(alerts->last().Success);
+    DeliverPosted();
+    EXPECT_EQ(alerts->size(), 41);
+}
+
 TEST_F(ReceiveTest, UnknownAndCancelledIdsAreDroppedAndTheNextFrameStillArrives)
 {
     auto& cancelled = Box();

@@ -10,6 +10,13 @@
 #include "WireTestKit.h"
 #include "Zembra/AlertWindowUnit.h"
 #include "Zembra/ExcludeList.h"
+#include "Zembra/QuentGridFull.h"
+#include "grids/BollingerGrid.h"
+#include "grids/DravelGrid.h"
+#include "grids/FerrikGrid.h"
+#include "grids/PointsTopListGrid.h"
+#include "grids/SymbolOnlyGrid.h"
+#include "grids/VantorGrid.h"
 #include "base/Assertions.h"
 #include "base/DebugLog.h"
 #include "Shared/ServerConnectionFactory.h"
@@ -66,13 +73,10 @@ std::unique_ptr<QSignalSpy> SetEntriesSpy(const TAlertForm& window)
     return std::make_unique<QSignalSpy>(window.Grid()->model(), &QAbstractItemModel::dataChanged);
 }
 
-QByteArray Symbols(const TBollingerEntries& rows)
-{
-    QByteArrayList symbols;
-    for (const TBollingerEntry& row : rows)
-        symbols.append(row.symbol);
-    return symbols.join(' ');
-}
+// The hand-offs that wait for the next pass of the event loop, done now.
+void NextPass() { QCoreApplication::sendPostedEvents(); }
+
+const TVantorEntries& StrikeRows(const TAlertForm& window) { return window.RowsAs<TVantorRows>()->Rows(); }
 
 class AlertWindowTest : public ::testing::Test {
 protected:
@@ -94,38 +98,40 @@ TEST_F(AlertWindowTest, SettingsPickTheStyleCaptionKeyAndGridSetUp)
     EXPECT_EQ(strike->Style(), asStrike);
     EXPECT_EQ(strike->windowTitle(), "Alerts");
     EXPECT_EQ(strike->WindowKey(), "strike-2");
-    ASSERT_NE(strike->StrikeView, nullptr);
-    EXPECT_EQ(strike->Grid(), strike->StrikeView);
-    EXPECT_EQ(strike->StrikeView->TextColor(), 0x00FFFFu);
-    EXPECT_EQ(strike->StrikeView->ExtraColumnName(), "SMA");
-    EXPECT_EQ(strike->StrikeView->ExtraColumnFormat(), "I");
+    auto* strikeGrid = strike->GridAs<TVantorGrid>();
+    ASSERT_NE(strikeGrid, nullptr);
+    EXPECT_EQ(strikeGrid->TextColor(), 0x00FFFFu);
+    EXPECT_EQ(strikeGrid->ExtraColumnName(), "SMA");
+    EXPECT_EQ(strikeGrid->ExtraColumnFormat(), "I");
     EXPECT_EQ(strike->ExtraColumnKey(), "sma_divergence");
-    EXPECT_EQ(strike->BollingerView, nullptr);
-    EXPECT_EQ(strike->QuentView, nullptr);
+    const auto spread = MakeWindow("subscription=s\nextra_column_internal_name=spread\n");
+    spread->HandleAlert(Alert("s", "symbol=A&sma_divergence=1.5&spread=-0.25"));
+    EXPECT_EQ(StrikeRows(*spread).at(0).extra, -0.25);
 
     const auto bands = MakeWindow("subscription=b\ntitle=Bands\ndisplay=set\nextra=Dist\ncolor=255\n");
     EXPECT_EQ(bands->Style(), asBollinger);
     EXPECT_EQ(bands->windowTitle(), "Bands");
-    ASSERT_NE(bands->BollingerView, nullptr);
-    EXPECT_EQ(bands->BollingerView->BandLabel(), "Dist");
-    EXPECT_EQ(MakeWindow("display=set\n")->BollingerView->BandLabel(), "BBand");
+    ASSERT_NE(bands->GridAs<TBollingerGrid>(), nullptr);
+    EXPECT_EQ(bands->GridAs<TBollingerGrid>()->BandLabel(), "Dist");
+    EXPECT_EQ(MakeWindow("display=set\n")->GridAs<TBollingerGrid>()->BandLabel(), "BBand");
 
     const auto points = MakeWindow("display=pointslist\nvolume=1\ncolor=bad\n");
-    ASSERT_NE(points->PointsView, nullptr);
-    EXPECT_EQ(points->PointsView->ColCount(), 4);
-    EXPECT_EQ(points->PointsView->TextColor(), 0xFFFFFFu);
+    ASSERT_NE(points->GridAs<TPointsTopListGrid>(), nullptr);
+    EXPECT_EQ(points->Grid()->ColCount(), 4);
+    EXPECT_EQ(points->Grid()->TextColor(), 0xFFFFFFu);
     // The volume column belongs to the points list only.
-    EXPECT_EQ(MakeWindow("display=simplelist\nvolume=1\n")->PointsView->ColCount(), 3);
+    EXPECT_EQ(MakeWindow("display=simplelist\nvolume=1\n")->GridAs<TPointsTopListGrid>()->ColCount(), 3);
 
     const auto quent = MakeWindow("display=quent\ncolumns=0,11,12\nignore_sort_timer=1\n");
-    ASSERT_NE(quent->QuentView, nullptr);
-    EXPECT_EQ(quent->QuentView->Columns(), (QVector<int>{0, 11, 12}));
-    EXPECT_TRUE(quent->QuentView->IgnoreSortTimer());
-    EXPECT_FALSE(MakeWindow("display=quent\nignore_sort_timer=yes\n")->QuentView->IgnoreSortTimer());
+    auto* topList = quent->GridAs<TQuentTopListFullGrid>();
+    ASSERT_NE(topList, nullptr);
+    EXPECT_EQ(topList->Columns(), (QVector<int>{0, 11, 12}));
+    EXPECT_TRUE(topList->IgnoreSortTimer());
+    EXPECT_FALSE(MakeWindow("display=quent\nignore_sort_timer=yes\n")->GridAs<TQuentTopListFullGrid>()->IgnoreSortTimer());
 
-    EXPECT_NE(MakeWindow("display=ferrik-simplelist\n")->FerrikView, nullptr);
-    EXPECT_NE(MakeWindow("display=dravel-simplelist\n")->DravelView, nullptr);
-    EXPECT_NE(MakeWindow("display=symbol\n")->SymbolView, nullptr);
+    EXPECT_NE(MakeWindow("display=ferrik-simplelist\n")->GridAs<TFerrikGrid>(), nullptr);
+    EXPECT_NE(MakeWindow("display=dravel-simplelist\n")->GridAs<TDravelGrid>(), nullptr);
+    EXPECT_NE(MakeWindow("display=symbol\n")->GridAs<TSymbolOnlyGrid>(), nullptr);
     EXPECT_EQ(MakeWindow("display=Set\n")->Style(), asStrike);
 
     // The style is chosen once: a second reading is refused and changes nothing.
@@ -151,356 +157,59 @@ TEST_F(AlertWindowTest, DesignBoundsAndClosingOnlyHides)
     EXPECT_TRUE(AllAlertWindows().contains(window.get()));
     // Hidden windows keep receiving alerts.
     window->HandleAlert(Alert("strike", "symbol=A"));
-    EXPECT_EQ(window->StrikeRows().size(), 1);
+    EXPECT_EQ(StrikeRows(*window).size(), 1);
 }
 
 // ---------------------------------------------------------------------------
-// Alert texts
+// Alerts and their hand-off to the grid
 
-TEST_F(AlertWindowTest, OnlyTheExactCategoryReachesTheRows)
+TEST_F(AlertWindowTest, TheAlertsOfOnePassReachTheGridInOneHandOff)
 {
     const auto window = MakeWindow("subscription=strike\n");
     const auto spy = SetEntriesSpy(*window);
-    window->HandleAlert(Alert("other", "symbol=A"));
-    window->HandleAlert(Alert("Strike", "symbol=A"));
-    window->HandleAlert(Alert("strike2", "symbol=A"));
-    window->HandleAlert("strikesymbol=A");
-    EXPECT_TRUE(window->StrikeRows().isEmpty());
-    EXPECT_EQ(spy->count(), 0);
-
-    // Delivered through the main connection like a server alert.
-    MainConnection().DeliverAlerts(true, Alert("strike", "symbol=A&last=1"), {});
-    ASSERT_EQ(window->StrikeRows().size(), 1);
-    EXPECT_EQ(window->StrikeView->EntryCount(), 1);
+    // Delivered through the main connection like server alerts.
+    for (const QByteArray symbol : {"A", "B", "C"})
+        MainConnection().DeliverAlerts(true, Alert("strike", "symbol=" + symbol), {});
+    MainConnection().DeliverAlerts(true, Alert("other", "symbol=X"), {});
+    EXPECT_EQ(StrikeRows(*window).size(), 3);
+    EXPECT_EQ(window->Grid()->EntryCount(), 0) << "handed over on the next pass";
+    NextPass();
+    EXPECT_EQ(window->Grid()->EntryCount(), 3);
+    EXPECT_EQ(window->Grid()->CellText(0, 1), "C");
     EXPECT_EQ(spy->count(), 1);
-}
+    NextPass();
+    EXPECT_EQ(spy->count(), 1) << "nothing new, nothing handed over";
 
-TEST_F(AlertWindowTest, FieldsAreDecodedSkippedAndReplaced)
-{
-    const auto window = MakeWindow("subscription=strike\n");
-    window->HandleAlert(Alert("strike", "symbol=%41&b&last=1&last=2.5&time=10%3A00+AM\r\nsymbol=IGNORED"));
-    ASSERT_EQ(window->StrikeRows().size(), 1);
-    const TVantorEntry& row = window->StrikeRows().at(0);
-    EXPECT_EQ(row.symbol, "A");
-    EXPECT_EQ(row.last, 2.5);
-    EXPECT_EQ(row.time, "10:00+AM");
-    EXPECT_TRUE(std::isnan(row.prevClose));
-    EXPECT_TRUE(std::isnan(row.extra));
-
-    // An empty field line still makes a row, with nothing in it.
-    window->HandleAlert("strike");
-    ASSERT_EQ(window->StrikeRows().size(), 2);
-    EXPECT_TRUE(window->StrikeRows().at(0).symbol.isEmpty());
-}
-
-TEST_F(AlertWindowTest, AnAlertOverTheLimitsIsDroppedWithOneDebugLine)
-{
-    QStringList logged;
-    SetDebugSink([&](const QString& line) { logged << line; });
-    const auto window = MakeWindow("subscription=strike\n");
-    const auto spy = SetEntriesSpy(*window);
-    window->HandleAlert(Alert("strike", "symbol=A" + QByteArray(MaxAlertFields, '&')));
-    SetDebugSink(nullptr);
-    EXPECT_TRUE(window->StrikeRows().isEmpty());
-    EXPECT_EQ(spy->count(), 0);
-    ASSERT_EQ(logged.size(), 1);
-    EXPECT_TRUE(logged[0].contains("\"strike\": an alert was dropped")) << logged[0].toStdString();
-
-    window->HandleAlert(Alert("strike", "symbol=B" + QByteArray(MaxAlertFields - 1, '&')));
-    EXPECT_EQ(window->StrikeRows().size(), 1);
+    // A top list goes to its grid as it comes: each list may decide when the order changes.
+    const auto quent = MakeWindow("subscription=q\ndisplay=quent\n");
+    quent->HandleAlert(Alert("q", "symbol0=A&symbol1=B"));
+    EXPECT_EQ(quent->GridAs<TQuentTopListFullGrid>()->Pending().size(), 2);
 }
 
 TEST_F(AlertWindowTest, AWindowWithoutSettingsShowsNothingAndDoesNotFail)
 {
     TAlertForm window;
     window.HandleAlert("\r\nsymbol=A");
+    window.ExpireBollingersTimerTimer();
+    window.ClearWindow();
     EXPECT_EQ(window.Grid(), nullptr);
-    EXPECT_TRUE(window.StrikeRows().isEmpty());
+    EXPECT_EQ(window.Rows(), nullptr);
 }
 
-// ---------------------------------------------------------------------------
-// Newest-first styles
-
-TEST_F(AlertWindowTest, StrikeListIsNewestFirstAndKeepsAThousandRows)
+TEST_F(AlertWindowTest, TheTimerExpiresBollingerRowsEverySecond)
 {
-    const auto window = MakeWindow("subscription=strike\n");
-    for (int i = 0; i < 1001; ++i)
-        window->HandleAlert(Alert("strike", "symbol=S" + QByteArray::number(i)));
-    EXPECT_EQ(window->StrikeRows().size(), 1000);
-    EXPECT_EQ(window->StrikeRows().at(0).symbol, "S1000");
-    EXPECT_EQ(window->StrikeRows().at(999).symbol, "S1");
-    EXPECT_EQ(window->StrikeView->EntryCount(), 1000);
-    EXPECT_EQ(window->StrikeView->CellText(0, 1), "S1000");
-    EXPECT_EQ(window->StrikeView->CellText(0, 1000), "S1");
-}
-
-TEST_F(AlertWindowTest, ExcludedSymbolsInAnyCaseSkipOnlyStrikeWindows)
-{
-    ReplaceExcludeList({"aaa"});
-    const auto strike = MakeWindow("subscription=s\n");
-    const auto board = MakeWindow("subscription=s\ndisplay=symbol\n");
-    for (const QByteArray symbol : {"AAA", "aaa", "AaA"}) {
-        strike->HandleAlert(Alert("s", "symbol=" + symbol));
-        board->HandleAlert(Alert("s", "symbol=" + symbol));
-    }
-    strike->HandleAlert(Alert("s", "symbol=BBB"));
-    ASSERT_EQ(strike->StrikeRows().size(), 1);
-    EXPECT_EQ(strike->StrikeRows().at(0).symbol, "BBB");
-    EXPECT_EQ(board->SymbolRows().size(), 3);
-    EXPECT_EQ(board->SymbolView->EntryCount(), 3);
-
-    // An emptied list lets the symbol through again.
-    ReplaceExcludeList({});
-    strike->HandleAlert(Alert("s", "symbol=AAA"));
-    EXPECT_EQ(strike->StrikeRows().at(0).symbol, "AAA");
-}
-
-TEST_F(AlertWindowTest, ExtraColumnComesFromTheConfiguredKey)
-{
-    const auto byDefault = MakeWindow("subscription=s\n");
-    const auto named = MakeWindow("subscription=s\nextra_column_internal_name=spread\n");
-    const auto board = MakeWindow("subscription=s\ndisplay=symbol\nextra_column_internal_name=spread\n");
-    const QByteArray text = Alert("s", "symbol=A&sma_divergence=1.5&spread=-0.25&last=10.5&prev_close=10");
-    for (TAlertForm* window : {byDefault.get(), named.get(), board.get()})
-        window->HandleAlert(text);
-    EXPECT_EQ(byDefault->StrikeRows().at(0).extra, 1.5);
-    EXPECT_EQ(named->StrikeRows().at(0).extra, -0.25);
-    EXPECT_EQ(board->SymbolRows().at(0).extra, 1.5);
-    EXPECT_EQ(byDefault->StrikeRows().at(0).last, 10.5);
-    EXPECT_EQ(byDefault->StrikeRows().at(0).prevClose, 10);
-}
-
-TEST_F(AlertWindowTest, SimpleFerrikAndDravelRowsTakeTheirFields)
-{
-    const auto simple = MakeWindow("subscription=s\ndisplay=simplelist\n");
-    simple->HandleAlert(Alert("s", "symbol=A&change=1.5&percent_vol=9"));
-    const TPointsTopListEntry& simpleRow = simple->SimpleListRows().at(0);
-    EXPECT_EQ(simpleRow.symbol, "A");
-    EXPECT_TRUE(std::isnan(simpleRow.last));
-    EXPECT_EQ(simpleRow.change, 1.5);
-    EXPECT_EQ(simpleRow.percentVol, 0);
-    EXPECT_EQ(simple->PointsView->EntryCount(), 1);
-
-    const auto ferrik = MakeWindow("subscription=s\ndisplay=ferrik-simplelist\n");
-    ferrik->HandleAlert(Alert("s", "time=09:31&symbol=F&change=-1.25&count=12&volume=34567&bb=2.5&rank=0.5&rv=3"));
-    ferrik->HandleAlert(Alert("s", "symbol=G&count=x&volume=1.5&rank=bad"));
-    ASSERT_EQ(ferrik->FerrikRows().size(), 2);
-    const TFerrikEntry& full = ferrik->FerrikRows().at(1);
-    EXPECT_EQ(full.time, "09:31");
-    EXPECT_EQ(full.symbol, "F");
-    EXPECT_EQ(full.change, -1.25);
-    EXPECT_EQ(full.count, 12);
-    EXPECT_EQ(full.volume, 34567);
-    EXPECT_EQ(full.bb, 2.5);
-    EXPECT_EQ(full.rank, 0.5);
-    EXPECT_EQ(full.rv, 3);
-    const TFerrikEntry& sparse = ferrik->FerrikRows().at(0);
-    EXPECT_EQ(sparse.symbol, "G");
-    EXPECT_EQ(sparse.count, 0);
-    EXPECT_EQ(sparse.volume, 0);
-    EXPECT_EQ(sparse.rank, 0);
-    EXPECT_TRUE(std::isnan(sparse.change));
-    EXPECT_TRUE(std::isnan(sparse.bb));
-    EXPECT_EQ(ferrik->FerrikView->CellText(1, 1), "G");
-    EXPECT_EQ(ferrik->FerrikView->CellText(1, 2), "F");
-
-    const auto dravel = MakeWindow("subscription=s\ndisplay=dravel-simplelist\n");
-    dravel->HandleAlert(Alert("s", "symbol=D&last=10&prev_close=8&count=3&volume=100"));
-    dravel->HandleAlert(Alert("s", "symbol=E&last=10"));
-    dravel->HandleAlert(Alert("s", "symbol=N&prev_close=8"));
-    ASSERT_EQ(dravel->DravelRows().size(), 3);
-    const TDravelEntry& both = dravel->DravelRows().at(2);
-    EXPECT_DOUBLE_EQ(both.percentChange, 25);
-    EXPECT_DOUBLE_EQ(both.dollarChange, 2);
-    EXPECT_EQ(both.count, 3);
-    EXPECT_EQ(both.volume, 100);
-    const TDravelEntry& noClose = dravel->DravelRows().at(1);
-    EXPECT_EQ(noClose.prevClose, 0);
-    EXPECT_EQ(noClose.percentChange, 0);
-    EXPECT_DOUBLE_EQ(noClose.dollarChange, 10);
-    const TDravelEntry& noLast = dravel->DravelRows().at(0);
-    EXPECT_EQ(noLast.percentChange, 0);
-    EXPECT_TRUE(std::isnan(noLast.dollarChange));
-    EXPECT_EQ(dravel->DravelView->EntryCount(), 3);
-}
-
-TEST_F(AlertWindowTest, FerrikAndDravelListsAreNeverTrimmed)
-{
-    const auto ferrik = MakeWindow("subscription=s\ndisplay=ferrik-simplelist\n");
-    const auto dravel = MakeWindow("subscription=s\ndisplay=dravel-simplelist\n");
-    for (int i = 0; i < 1500; ++i) {
-        const QByteArray text = Alert("s", "symbol=S" + QByteArray::number(i));
-        ferrik->HandleAlert(text);
-        dravel->HandleAlert(text);
-    }
-    EXPECT_EQ(ferrik->FerrikView->EntryCount(), 1500);
-    EXPECT_EQ(dravel->DravelView->EntryCount(), 1500);
-    EXPECT_EQ(ferrik->FerrikView->CellText(1, 1500), "S0");
-    EXPECT_EQ(dravel->DravelView->CellText(1, 1), "S1499");
-}
-
-// ---------------------------------------------------------------------------
-// Bollinger
-
-class BollingerTest : public AlertWindowTest {
-protected:
-    void SetUp() override
-    {
-        AlertWindowTest::SetUp();
-        Window = MakeWindow("subscription=bb\ndisplay=set\n");
-        Window->SetClock([this] { return Now; });
-        Spy = SetEntriesSpy(*Window);
-    }
-    void Add(const QByteArray& symbol, const QByteArray& distance)
-    {
-        Window->HandleAlert(Alert("bb", "action=add&symbol=" + symbol + "&dist_from_bb=" + distance));
-    }
-    void Delete(const QByteArray& symbol) { Window->HandleAlert(Alert("bb", "action=delete&symbol=" + symbol)); }
-    QByteArray Shown() const
-    {
-        QByteArrayList symbols;
-        for (int i = 0; i < Window->BollingerView->EntryCount(); ++i)
-            symbols.append(Window->BollingerView->CellText(0, i + 1).toUtf8());
-        return symbols.join(' ');
-    }
-
-    QDateTime Now = QDateTime(QDate(2026, 3, 2), QTime(9, 30), Qt::UTC);
-    std::unique_ptr<TAlertForm> Window;
-    std::unique_ptr<QSignalSpy> Spy;
-};
-
-TEST_F(BollingerTest, AddsMovesAndDeletesInDistanceOrder)
-{
-    Add("AAA", "2");
-    Add("BBB", "-3");
-    Add("CCC", "2");
-    EXPECT_EQ(Shown(), "BBB AAA CCC");
-    Add("AAA", "5");
-    EXPECT_EQ(Shown(), "AAA BBB CCC");
-    EXPECT_EQ(Window->BollingerRows().at(0).distFromBB, 5);
-    EXPECT_EQ(Spy->count(), 4);
-
-    Delete("AAA");
-    EXPECT_EQ(Shown(), "BBB CCC");
-    EXPECT_FALSE(Window->BollingerSymbols().Contains("AAA"));
-    EXPECT_EQ(Spy->count(), 5);
-
-    // Nothing to delete: no hand-off, no repaint.
-    Delete("AAA");
-    Delete("ZZZ");
-    EXPECT_EQ(Spy->count(), 5);
-    // Any other action hands the unchanged rows over again.
-    Window->HandleAlert(Alert("bb", "action=refresh&symbol=BBB"));
-    Window->HandleAlert(Alert("bb", "symbol=BBB"));
-    EXPECT_EQ(Spy->count(), 7);
-    EXPECT_EQ(Shown(), "BBB CCC");
-}
-
-TEST_F(BollingerTest, RowsOfOtherLetterCaseStayApartAndDeleteCleanly)
-{
-    Add("abc", "1");
-    Add("ABC", "2");
-    EXPECT_EQ(Shown(), "ABC abc");
-    Delete("abc");
-    EXPECT_EQ(Shown(), "ABC");
-    // The remaining row is still found: re-adding moves it, deleting removes it.
-    Add("ABC", "3");
-    EXPECT_EQ(Shown(), "ABC");
-    Delete("ABC");
-    EXPECT_EQ(Shown(), "");
-}
-
-TEST_F(BollingerTest, RowsExpireTwoMinutesAfterTheirLastAdd)
-{
-    Add("OLD", "1");
-    Now = Now.addSecs(1);
-    Add("NEW", "2");
-    Now = Now.addSecs(58);
-    Add("OLD", "1"); // renewed: received again at +59 s
-    EXPECT_EQ(Shown(), "NEW OLD");
-    const int handedOver = Spy->count();
-
-    Now = Now.addSecs(61); // NEW was received 1:59 ago
-    Window->ExpireBollingersTimerTimer();
-    EXPECT_EQ(Shown(), "NEW OLD");
-    EXPECT_EQ(Spy->count(), handedOver);
-
-    Now = Now.addSecs(1); // NEW 2:00 ago, OLD 1:02 ago
-    Window->ExpireBollingersTimerTimer();
-    EXPECT_EQ(Shown(), "OLD");
-    EXPECT_EQ(Spy->count(), handedOver + 1);
-    EXPECT_EQ(Window->BollingerSymbols().Items(), QList<QByteArray>{"OLD"});
-
-    // The expired symbol is gone: deleting it is a no-op, adding it is new.
-    Delete("NEW");
-    EXPECT_EQ(Spy->count(), handedOver + 1);
-    Now = Now.addMSecs(57999); // OLD 1:59.999 ago
-    Window->ExpireBollingersTimerTimer();
-    EXPECT_EQ(Shown(), "OLD");
-    Now = Now.addMSecs(1);
-    Window->ExpireBollingersTimerTimer();
-    EXPECT_EQ(Shown(), "");
-    EXPECT_EQ(Window->BollingerSymbols().Count(), 0);
-}
-
-TEST_F(AlertWindowTest, ExpiryTimerRunsEverySecond)
-{
-    const auto window = MakeWindow("display=set\n");
+    const auto window = MakeWindow("subscription=bb\ndisplay=set\n");
     EXPECT_TRUE(window->ExpireBollingersTimer->isActive());
     EXPECT_EQ(window->ExpireBollingersTimer->interval(), 1000);
-}
-
-// ---------------------------------------------------------------------------
-// Whole-list styles
-
-TEST_F(AlertWindowTest, PointsListStopsAtTheFirstIncompleteRow)
-{
-    const auto window = MakeWindow("subscription=p\ndisplay=pointslist\nvolume=1\n");
-    window->HandleAlert(Alert("p", "symbol0=A&last0=1&change0=0.5&percent_vol0=12.5"
-                                   "&symbol1=B&last1=x&change1=1&symbol2=C&last2=3&change2=1"));
-    ASSERT_EQ(window->PointsRows().size(), 1);
-    EXPECT_EQ(window->PointsRows().at(0).symbol, "A");
-    EXPECT_EQ(window->PointsRows().at(0).percentVol, 12.5);
-    EXPECT_EQ(window->PointsView->EntryCount(), 1);
-
-    // A bad percent volume does not end the list; a missing change does.
-    window->HandleAlert(Alert("p", "symbol0=A&last0=1&change0=0&percent_vol0=x"
-                                   "&symbol1=B&last1=2&change1=1&symbol2=C&last2=3"));
-    ASSERT_EQ(window->PointsRows().size(), 2);
-    EXPECT_TRUE(std::isnan(window->PointsRows().at(0).percentVol));
-
-    window->HandleAlert(Alert("p", "last0=1&change0=1&symbol1=B&last1=1&change1=1"));
-    EXPECT_TRUE(window->PointsRows().isEmpty());
-    EXPECT_EQ(window->PointsView->EntryCount(), 0);
-}
-
-QByteArray TopList(const QByteArray& prefix, int rows)
-{
-    QByteArrayList fields;
-    for (int n = 0; n < rows; ++n) {
-        const QByteArray i = QByteArray::number(n);
-        fields << "symbol" + i + "=" + prefix + i << "last" + i + "=" + QByteArray::number(n + 1) << "volume" + i + "=7";
-    }
-    return fields.join('&');
-}
-
-TEST_F(AlertWindowTest, TopListTakesEveryNumberedRow)
-{
-    const auto window = MakeWindow("subscription=q\ndisplay=quent\n");
-    window->HandleAlert(Alert("q", TopList("T", 60) + "&price_spike0=7.5&vol_rate0=x&count0=4"));
-    ASSERT_EQ(window->QuentRows().size(), 60);
-    const TQuentTopListEntry& first = window->QuentRows().at(0);
-    EXPECT_EQ(first.symbol, "T0");
-    EXPECT_EQ(first.priceSpike, 7.5);
-    EXPECT_TRUE(std::isnan(first.volRate));
-    EXPECT_EQ(first.count, 4);
-    EXPECT_EQ(first.volume, 7);
-    EXPECT_EQ(window->QuentRows().at(59).symbol, "T59");
-    EXPECT_EQ(window->QuentRows().at(59).last, 60);
-    EXPECT_EQ(window->QuentView->Pending().size(), 60);
-
-    window->HandleAlert(Alert("q", "last0=1"));
-    EXPECT_TRUE(window->QuentRows().isEmpty());
+    QDateTime now(QDate(2026, 3, 2), QTime(9, 30), Qt::UTC);
+    window->SetClock([&now] { return now; });
+    window->HandleAlert(Alert("bb", "action=add&symbol=OLD&dist_from_bb=1"));
+    NextPass();
+    EXPECT_EQ(window->Grid()->EntryCount(), 1);
+    now = now.addSecs(120);
+    window->ExpireBollingersTimerTimer();
+    NextPass();
+    EXPECT_EQ(window->Grid()->EntryCount(), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -520,6 +229,7 @@ TEST_F(AlertWindowTest, ClearWindowEmptiesOnlyTheNewestFirstStylesWithTheCommand
         SCOPED_TRACE(c.display.constData());
         const auto window = MakeWindow("subscription=c\ndisplay=" + c.display + "\n");
         window->HandleAlert(Alert("c", one));
+        NextPass();
         ASSERT_EQ(window->Grid()->EntryCount(), 1);
         const auto spy = SetEntriesSpy(*window);
         window->ClearWindowMenuItemClick();
@@ -527,6 +237,7 @@ TEST_F(AlertWindowTest, ClearWindowEmptiesOnlyTheNewestFirstStylesWithTheCommand
         EXPECT_EQ(spy->count(), c.clears ? 1 : 0);
         // Clearing an empty list hands nothing over.
         window->ClearWindow();
+        NextPass();
         EXPECT_EQ(spy->count(), c.clears ? 1 : 0);
         EXPECT_EQ(window->ContextMenu(), c.clears ? window->ClearPopup
                                          : c.display == "quent" ? window->QuentMenu
@@ -534,16 +245,34 @@ TEST_F(AlertWindowTest, ClearWindowEmptiesOnlyTheNewestFirstStylesWithTheCommand
     }
 }
 
-TEST_F(AlertWindowTest, ClearedBoardStartsAgainAtTheFirstCell)
+TEST_F(AlertWindowTest, TheBoardMovesOneCellPerAlertAndAClearedBoardStartsAgain)
 {
     const auto window = MakeWindow("subscription=c\ndisplay=symbol\n");
+    auto* board = window->GridAs<TSymbolOnlyGrid>();
+    window->show();
+    NextPass();
+    ASSERT_GE(board->Capacity(), 5);
     window->HandleAlert(Alert("c", "symbol=A"));
-    window->HandleAlert(Alert("c", "symbol=B"));
+    NextPass();
+    EXPECT_EQ(board->RingPosition(), 0);
+    for (const QByteArray symbol : {"B", "C", "D"})
+        window->HandleAlert(Alert("c", "symbol=" + symbol));
+    NextPass();
+    EXPECT_EQ(board->RingPosition(), 3);
+    int index = -1;
+    ASSERT_TRUE(board->CellToEntry(0, 4, index));
+    EXPECT_EQ(index, 0) << "the newest in the fourth cell, as if handed over one by one";
+
+    // An alert still waiting for its hand-off is cleared with the rest.
+    window->HandleAlert(Alert("c", "symbol=X"));
     window->ClearWindow();
-    EXPECT_EQ(window->SymbolView->RingPosition(), -1);
-    window->HandleAlert(Alert("c", "symbol=C"));
-    EXPECT_EQ(window->SymbolView->RingPosition(), 0);
-    EXPECT_EQ(window->SymbolRows().size(), 1);
+    NextPass();
+    EXPECT_EQ(board->EntryCount(), 0);
+    EXPECT_EQ(board->RingPosition(), -1);
+    window->HandleAlert(Alert("c", "symbol=E"));
+    NextPass();
+    EXPECT_EQ(board->RingPosition(), 0);
+    window->hide();
 }
 
 TEST_F(AlertWindowTest, RightClickOnTheGridOpensTheWindowsMenu)
@@ -563,11 +292,20 @@ TEST_F(AlertWindowTest, RightClickOnTheGridOpensTheWindowsMenu)
     clearable->ClearPopup->hide();
 }
 
+QByteArray TopList(const QByteArray& prefix, int rows)
+{
+    QByteArrayList fields;
+    for (int n = 0; n < rows; ++n)
+        fields << "symbol" + QByteArray::number(n) + "=" + prefix + QByteArray::number(n);
+    return fields.join('&');
+}
+
 TEST_F(AlertWindowTest, FreezeAndSortNowFollowTheTopList)
 {
     const auto window = MakeWindow("subscription=q\ndisplay=quent\n");
+    auto* grid = window->GridAs<TQuentTopListFullGrid>();
     qint64 clock = 1'000'000;
-    window->QuentView->SetClock([&clock] { return clock; });
+    grid->SetClock([&clock] { return clock; });
     window->HandleAlert(Alert("q", TopList("A", 8)));
     window->SortNowActionUpdate();
     EXPECT_FALSE(window->SortNowAction->isEnabled());
@@ -583,27 +321,27 @@ TEST_F(AlertWindowTest, FreezeAndSortNowFollowTheTopList)
     window->SortNowActionUpdate();
     EXPECT_FALSE(window->SortNowAction->isEnabled());
     EXPECT_EQ(window->SortNowAction->text(), "Sort Now");
-    EXPECT_EQ(window->QuentView->Displayed().at(0).symbol, "I");
+    EXPECT_EQ(grid->Displayed().at(0).symbol, "I");
 
     window->FreezeActionUpdate();
     EXPECT_FALSE(window->FreezeAction->isChecked());
     window->FreezeAction->trigger();
-    EXPECT_TRUE(window->QuentView->Frozen());
+    EXPECT_TRUE(grid->Frozen());
     EXPECT_TRUE(window->FreezeAction->isChecked());
     window->FreezeAction->trigger();
-    EXPECT_FALSE(window->QuentView->Frozen());
+    EXPECT_FALSE(grid->Frozen());
     EXPECT_FALSE(window->FreezeAction->isChecked());
 
     // The expiry timer is the top list's clock: a due list is shown on its
     // tick. (Unfreezing made the next list due at once.)
     window->HandleAlert(Alert("q", TopList("Y", 2)));
-    EXPECT_FALSE(window->QuentView->HavePending());
+    EXPECT_FALSE(grid->HavePending());
     window->HandleAlert(Alert("q", TopList("Z", 2)));
-    EXPECT_TRUE(window->QuentView->HavePending());
+    EXPECT_TRUE(grid->HavePending());
     clock += 31'000;
     window->ExpireBollingersTimerTimer();
-    EXPECT_FALSE(window->QuentView->HavePending());
-    EXPECT_EQ(window->QuentView->Displayed().at(0).symbol, "Z0");
+    EXPECT_FALSE(grid->HavePending());
+    EXPECT_EQ(grid->Displayed().at(0).symbol, "Z0");
 }
 
 // ---------------------------------------------------------------------------
@@ -711,8 +449,8 @@ TEST_F(AlertWindowListTest, OneSubscriptionForTwoWindowsIsSentOnceAndFeedsBoth)
     MainConnection().SetUserName(QByteArray());
 
     MainConnection().DeliverAlerts(true, Alert("twin-sub", "symbol=X"), {});
-    EXPECT_EQ(Made[0]->StrikeRows().size(), 1);
-    EXPECT_EQ(Made[1]->SymbolRows().size(), 1);
+    EXPECT_EQ(StrikeRows(*Made[0]).size(), 1);
+    EXPECT_EQ(StrikeRows(*Made[1]).size(), 1);
 }
 
 TEST_F(AlertWindowListTest, OneWindowKeySharesOneSectionAndTheLastSavedWins)
@@ -878,7 +616,7 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
         << status().toStdString();
     EXPECT_TRUE(TestEnvironment::WaitFor(
         [&] {
-            const auto& rows = Made[0]->StrikeRows();
+            const auto& rows = StrikeRows(*Made[0]);
             return std::any_of(rows.begin(), rows.end(), [&](const TVantorEntry& row) { return row.symbol == markup; });
         },
         std::chrono::seconds(20)));
@@ -971,7 +709,7 @@ TEST_F(AlertWindowListTest, VantorButtonEditsTheListThatStrikeWindowsRead)
     form->VantorButtonClick();
     EXPECT_TRUE(ExcludeList().Contains("MSFT"));
     Made[0]->HandleAlert(Alert("vx", "symbol=MSFT"));
-    EXPECT_TRUE(Made[0]->StrikeRows().isEmpty());
+    EXPECT_TRUE(StrikeRows(*Made[0]).isEmpty());
 }
 
 } // namespace

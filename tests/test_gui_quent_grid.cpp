@@ -3,6 +3,7 @@
 // selection forwarding.
 #include "base/Assertions.h"
 #include "TestEnvironment.h"
+#include "TopListEntries.h"
 #include "Zembra/QuentGridFull.h"
 #include "platform/gui/PriceSpikeSound.h"
 #include "platform/gui/SymbolLink.h"
@@ -18,21 +19,8 @@
 
 namespace {
 
-TQuentTopListEntry Entry(const char* symbol, double volRate = std::nan(""))
-{
-    TQuentTopListEntry e;
-    e.symbol = symbol;
-    e.volRate = volRate;
-    return e;
-}
-
-TQuentTopListEntries List(std::initializer_list<const char*> symbols)
-{
-    TQuentTopListEntries list;
-    for (const char* s : symbols)
-        list << Entry(s);
-    return list;
-}
+using TopListEntries::Entry;
+using TopListEntries::List;
 
 QList<QByteArray> SymbolsOf(const TQuentTopListEntries& list)
 {
@@ -105,128 +93,25 @@ protected:
     QList<QByteArray> m_linked;
 };
 
-// ---- When the new order reaches the screen
+// ---- The order's state as the header shows it (the rule itself: TopListOrder)
 
-TEST_F(QuentGridTest, FirstListShowsAtOnceAndANewOrderWithin30SecondsOnlyUpdatesInPlace)
+TEST_F(QuentGridTest, TheHeaderIsPinkWhileSymbolsAreMissingAndCyanWhileFrozen)
 {
     m_grid->SetEntries({Entry("BBB", 1), Entry("CCC", 1)});
-    EXPECT_EQ(SymbolsOf(m_grid->Displayed()), Symbols({"BBB", "CCC"}));
-    EXPECT_FALSE(m_grid->HavePending());
-
+    EXPECT_EQ(CellBackground(Render(), 0, 0), Rgb(0x00D8E9EC)); // beige
     Advance(10000);
     m_grid->SetEntries({Entry("AAA", 2), Entry("BBB", 3)});
     EXPECT_EQ(SymbolsOf(m_grid->Displayed()), Symbols({"BBB", "CCC"}));
-    EXPECT_EQ(m_grid->Displayed()[0].volRate, 3); // BBB takes its new values
-    EXPECT_EQ(m_grid->Displayed()[1].volRate, 1); // CCC keeps its old ones
-    EXPECT_TRUE(m_grid->HavePending());
-    EXPECT_EQ(m_grid->MissingCount(), 1);
-    EXPECT_EQ(m_grid->MissingText(), QStringLiteral("AAA"));
-    EXPECT_EQ(CellBackground(Render(), 0, 0), Rgb(0x00C0C0FF)); // pink header: symbols missing
+    EXPECT_EQ(m_grid->CellText(0, 1), "BBB");
+    EXPECT_EQ(CellBackground(Render(), 0, 0), Rgb(0x00C0C0FF)); // pink: symbols missing
 
-    // The order on screen is 10 s old: due only once 30 s have fully passed.
-    Advance(20000);
-    m_grid->CheckSort();
-    EXPECT_TRUE(m_grid->HavePending());
-    Advance(1);
-    m_grid->CheckSort();
-    EXPECT_EQ(SymbolsOf(m_grid->Displayed()), Symbols({"AAA", "BBB"}));
-    EXPECT_FALSE(m_grid->HavePending());
-    EXPECT_EQ(m_grid->MissingText(), QString());
-    EXPECT_EQ(CellBackground(Render(), 0, 0), Rgb(0x00D8E9EC)); // beige again
-}
-
-TEST_F(QuentGridTest, AnUnchangedOrderShowsAtOnceWithoutRestartingTheSortClock)
-{
-    m_grid->SetEntries(List({"AAA", "BBB"}));
-    Advance(20000);
-    m_grid->SetEntries({Entry("AAA", 2), Entry("BBB", 2)});
-    EXPECT_FALSE(m_grid->HavePending());
-    EXPECT_EQ(m_grid->Displayed()[1].volRate, 2);
-
-    // 31 s after the last re-sort a new order shows at once, although an
-    // unchanged list arrived 11 s ago.
-    Advance(11000);
-    m_grid->SetEntries(List({"BBB", "AAA"}));
-    EXPECT_EQ(SymbolsOf(m_grid->Displayed()), Symbols({"BBB", "AAA"}));
-    EXPECT_FALSE(m_grid->HavePending());
-}
-
-TEST_F(QuentGridTest, IgnoringTheSortTimerShowsEveryNewOrderUnlessFrozen)
-{
-    m_grid->SetIgnoreSortTimer(true);
-    m_grid->SetEntries(List({"AAA", "BBB"}));
-    m_grid->SetEntries(List({"BBB", "AAA"}));
-    EXPECT_EQ(SymbolsOf(m_grid->Displayed()), Symbols({"BBB", "AAA"}));
-    m_grid->SetEntries(List({"CCC"}));
-    EXPECT_EQ(SymbolsOf(m_grid->Displayed()), Symbols({"CCC"}));
-
-    m_grid->SetFrozen(true);
-    m_grid->SetEntries(List({"DDD", "CCC"}));
-    EXPECT_EQ(SymbolsOf(m_grid->Displayed()), Symbols({"CCC"}));
-    EXPECT_TRUE(m_grid->HavePending());
-}
-
-TEST_F(QuentGridTest, FrozenListsUpdateInPlaceSortNowStillWorksAndUnfreezingResorts)
-{
-    m_grid->SetEntries(List({"AAA", "BBB"}));
-    m_grid->SetFrozen(true);
-    EXPECT_TRUE(m_grid->Frozen());
-    EXPECT_EQ(CellBackground(Render(), 0, 0), Rgb(0x00F8FE20)); // cyan header
-
-    Advance(60000);
-    m_grid->SetEntries({Entry("BBB", 4), Entry("CCC", 4)});
-    m_grid->CheckSort();
-    EXPECT_EQ(SymbolsOf(m_grid->Displayed()), Symbols({"AAA", "BBB"}));
-    EXPECT_EQ(m_grid->Displayed()[1].volRate, 4);
     // Frozen outranks missing symbols in the header.
-    EXPECT_EQ(m_grid->MissingCount(), 1);
+    m_grid->SetFrozen(true);
     EXPECT_EQ(CellBackground(Render(), 0, 0), Rgb(0x00F8FE20));
-
     m_grid->SortNow();
-    EXPECT_EQ(SymbolsOf(m_grid->Displayed()), Symbols({"BBB", "CCC"}));
-    EXPECT_FALSE(m_grid->HavePending());
-    m_grid->SortNow(); // nothing pending: nothing happens
-    EXPECT_EQ(SymbolsOf(m_grid->Displayed()), Symbols({"BBB", "CCC"}));
-
-    m_grid->SetEntries(List({"CCC", "BBB"}));
-    EXPECT_TRUE(m_grid->HavePending());
-    m_grid->SetFrozen(false); // inside 30 s of Sort Now, yet unfreezing re-sorts
-    EXPECT_FALSE(m_grid->Frozen());
-    EXPECT_EQ(SymbolsOf(m_grid->Displayed()), Symbols({"CCC", "BBB"}));
-    EXPECT_FALSE(m_grid->HavePending());
-}
-
-TEST_F(QuentGridTest, MissingSymbolsAreNamedUpToFiveThenCounted)
-{
-    m_grid->SetEntries(List({"ZZZ"}));
-    m_grid->SetEntries(List({"AAA", "BBB", "CCC", "ZZZ", "DDD", "EEE", "FFF", "GGG", "HHH"}));
-    EXPECT_EQ(m_grid->MissingCount(), 8);
-    EXPECT_EQ(m_grid->MissingText(), QStringLiteral("AAA, BBB, CCC, DDD, EEE and 3 more"));
-
-    m_grid->SetEntries(List({"AAA", "BBB", "CCC", "DDD", "EEE"}));
-    EXPECT_EQ(m_grid->MissingText(), QStringLiteral("AAA, BBB, CCC, DDD, EEE"));
-
-    // Letter case does not make a symbol missing; the new row replaces the old whole.
-    m_grid->SetEntries({Entry("zzz", 2), Entry("Q", 1)});
-    EXPECT_EQ(m_grid->MissingText(), QStringLiteral("Q"));
-    EXPECT_EQ(SymbolsOf(m_grid->Displayed()), Symbols({"zzz"}));
-    EXPECT_EQ(m_grid->Displayed()[0].volRate, 2);
-}
-
-TEST_F(QuentGridTest, ARowThatLeftTheListKeepsItsValuesAndTheCallerCannotChangeTheGrid)
-{
-    TQuentTopListEntries rows{Entry("AAA", 1), Entry("BBB", 1)};
-    m_grid->SetEntries(rows);
-    rows[0].volRate = 9; // the window's own list changes afterwards
-    EXPECT_EQ(m_grid->Displayed()[0].volRate, 1);
-
-    Advance(1000);
-    m_grid->SetEntries({Entry("BBB", 2), Entry("AAA", 3), Entry("AAA", 4)});
-    // Duplicates land on the same row, the later one last.
-    EXPECT_EQ(m_grid->Displayed()[0].volRate, 4);
-    EXPECT_EQ(m_grid->Displayed()[1].volRate, 2);
-    EXPECT_EQ(m_grid->MissingCount(), 0);
-    EXPECT_TRUE(m_grid->HavePending());
+    EXPECT_EQ(m_grid->CellText(0, 1), "AAA");
+    m_grid->SetFrozen(false);
+    EXPECT_EQ(CellBackground(Render(), 0, 0), Rgb(0x00D8E9EC));
 }
 
 // ---- Columns

@@ -12,6 +12,7 @@
 #include "Zembra/AlertWindowUnit.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "Zembra/RecordAndReplay.h"
+#include "grids/ListGridFamily.h"
 #include "shell/MainFormUnit.h"
 #include <QAbstractItemModel>
 #include <QAccessible>
@@ -54,11 +55,13 @@ void Hide(const QList<TAlertForm*>& windows)
 }
 
 // Every cell's text as assistive technology reads it (the header row
-// first), window by window.
+// first), window by window, once the rows still waiting for the next pass
+// of the event loop are in the grid.
 QStringList CellTexts(const QList<TAlertForm*>& windows)
 {
     QStringList texts;
     for (TAlertForm* window : windows) {
+        window->ShowRowsNow();
         const QAbstractItemModel& model = *window->Grid()->model();
         texts << "== " + window->windowTitle();
         QStringList header;

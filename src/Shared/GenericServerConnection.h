@@ -68,6 +68,11 @@ public:
     virtual void Send(const QByteArray& data) = 0;
     virtual void Close() = 0;
     virtual QByteArray ReadAll() = 0;
+    // Takes in what the network holds for the pipe right now, without
+    // waiting, and says whether ReadAll has anything (OnDataAvailable may
+    // or may not be raised for it). A pipe that can only hear of data on a
+    // later turn of the event loop says no.
+    virtual bool ReadAhead() { return false; }
 
 protected:
     void RaiseSessionClosed()

@@ -152,8 +152,12 @@ void THttpTunnel::ReceiveData(const QByteArray& data)
         m_state = Open;
         RaiseSessionConnected();
     }
-    if (m_state == Open && !m_receiveBuffer.isEmpty())
-        RaiseDataAvailable();
+    if (m_state != Open || m_receiveBuffer.isEmpty())
+        return;
+    // The conversation reads when it is ready; until then the server waits.
+    if (m_receiveBuffer.size() >= THttpClient::ReceiveBufferBytes)
+        m_receiveClient->SetReceivePaused(true);
+    RaiseDataAvailable();
 }
 
 QString THttpTunnel::EncryptionProtocol() const
@@ -167,6 +171,8 @@ QByteArray THttpTunnel::ReadAll()
         return {};
     QByteArray result;
     result.swap(m_receiveBuffer);
+    if (m_state == Open)
+        m_receiveClient->SetReceivePaused(false);
     return result;
 }
 

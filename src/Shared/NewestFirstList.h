@@ -8,18 +8,21 @@
 // later rows land beyond its end, and dropping old rows only moves the
 // owner's begin. A copy that inserts while it no longer ends at the buffer's
 // tip takes a private buffer first. The buffer is compacted once the dropped
-// rows outnumber the kept ones, so a bounded list costs bounded memory and
-// every insertion costs amortised constant time.
+// rows are seven times the kept ones, so a bounded list costs bounded memory
+// and every insertion costs amortised constant time (a seventh of a row copy).
 #include <QtGlobal>
 #include <algorithm>
 #include <iterator>
 #include <memory>
+#include <deque>
 #include <utility>
 #include <vector>
 
 template <typename T>
 class TNewestFirstList {
-    using Buffer = std::vector<T>;
+    // Rows never move once stored: a list that only grows (the unbounded
+    // styles) neither copies its rows to grow nor touches its memory twice.
+    using Buffer = std::deque<T>;
 
 public:
     using value_type = T;
@@ -63,7 +66,7 @@ public:
         ++m_end;
         if (limit > 0 && size() > limit)
             m_begin = m_end - limit;
-        if (m_begin > 0 && m_begin >= size())
+        if (m_begin > 0 && m_begin >= 7 * size())
             Reseat();
     }
 
@@ -100,8 +103,12 @@ private:
     {
         auto fresh = std::make_shared<Buffer>();
         if (m_buffer) {
-            fresh->reserve(static_cast<size_t>(size()) * 2 + 1);
-            fresh->insert(fresh->end(), m_buffer->cbegin() + m_begin, m_buffer->cbegin() + m_end);
+            // Rows no copy of the list can see any more are moved, not copied.
+            if (m_buffer.use_count() == 1)
+                fresh->insert(fresh->end(), std::make_move_iterator(m_buffer->begin() + m_begin),
+                              std::make_move_iterator(m_buffer->begin() + m_end));
+            else
+                fresh->insert(fresh->end(), m_buffer->cbegin() + m_begin, m_buffer->cbegin() + m_end);
         }
         m_buffer = std::move(fresh);
         m_end = size();

@@ -13,7 +13,10 @@ namespace {
 constexpr const char* AssertUnit = "SocketServerConnections";
 constexpr int ConnectTwiceLine = 102;
 constexpr int SendBeforeOpenLine = 199;
-constexpr qsizetype FirstReadSize = 4096;
+// What the socket holds for the conversation before it stops reading: while
+// the conversation works through a backlog, TCP holds the server back
+// instead of this process buffering without end.
+constexpr qint64 ReadBufferBytes = 1024 * 1024;
 }
 
 TSocketServerConnection::TSocketServerConnection(const QString& address, const QString& port)
@@ -45,6 +48,7 @@ bool TSocketServerConnection::Connect()
 {
     TAV_ASSERT(m_socket == nullptr, AssertUnit, ConnectTwiceLine);
     m_socket = Tls.Enabled ? (m_ssl = new QSslSocket) : new QTcpSocket;
+    m_socket->setReadBufferSize(ReadBufferBytes);
     try {
         if (m_ssl)
             m_tls = std::make_unique<TTlsPolicy>(Tls);
@@ -334,6 +338,17 @@ void TSocketServerConnection::Close()
         m_socket->abort();
 }
 
+bool TSocketServerConnection::ReadAhead()
+{
+    if (!m_socket || m_state != Connected)
+        return false;
+    // Inside a readyRead of its own the socket announces nothing new: what
+    // it takes in here is read because this says so.
+    if (m_socket->bytesAvailable() < ReadBufferBytes)
+        m_socket->waitForReadyRead(0);
+    return m_socket->bytesAvailable() > 0;
+}
+
 qint64 TSocketServerConnection::BytesWaiting() const
 {
     return m_socket && m_socket->isReadable() ? m_socket->bytesAvailable() : 0;
@@ -343,16 +358,6 @@ QByteArray TSocketServerConnection::ReadAll()
 {
     if (!m_socket || !m_socket->isReadable())
         return {};
-    QByteArray buffer(FirstReadSize, Qt::Uninitialized);
-    qsizetype used = 0;
-    for (;;) {
-        if (used == buffer.size())
-            buffer.resize(buffer.size() * 2);
-        const qint64 count = m_socket->read(buffer.data() + used, buffer.size() - used);
-        if (count <= 0)
-            break;
-        used += count;
-    }
-    buffer.truncate(used);
-    return buffer;
+    // Qt hands its buffered bytes over without copying them where it can.
+    return m_socket->readAll();
 }

@@ -46,6 +46,7 @@ public:
     void Send(const QByteArray& data) override;
     void Close() override;
     QByteArray ReadAll() override;
+    bool ReadAhead() override;
     QString EncryptionProtocol() const override;
 
     const QString Address;

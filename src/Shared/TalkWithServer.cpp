@@ -4,9 +4,11 @@
 #include "base/GuardedCall.h"
 #include "Shared/ServerConnectionFactory.h"
 #include "Shared/WakeMeSoon.h"
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QtEndian>
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <zlib.h>
 
@@ -19,6 +21,15 @@ constexpr qsizetype FrameHeaderSize = 8;
 // No answer of this server comes near this; a larger length can only be
 // corrupt input, and waiting for it would buffer without bound.
 constexpr qint32 MaxFrameLength = 64 * 1024 * 1024;
+// The work one pass of the event loop does on received data is bounded
+// (TReceivePass): whatever is left waits for the next pass, so windows
+// repaint and timers run while alerts arrive faster than they are handled;
+// the socket is not read meanwhile, and TCP holds the server back.
+constexpr int FramesPerClockReading = 16;
+// Inflated at a time: what waits stays compressed.
+constexpr qsizetype InflateStepBytes = 256 * 1024;
+// A payload buffer larger than this is not kept for the next frame.
+constexpr qsizetype ReusedPayloadBytes = 64 * 1024;
 
 // Shared by every conversation of the process.
 qint64 g_serialCounter = 0;
@@ -92,25 +103,52 @@ public:
     TDecompressor(const TDecompressor&) = delete;
     TDecompressor& operator=(const TDecompressor&) = delete;
 
-    // After its first error (or the end of the server's stream) it ignores
-    // everything it is given.
-    void Write(const QByteArray& input, QByteArray& output)
+    // Keeps bytes of the server's stream to inflate later. After its first
+    // error (or the end of the server's stream) it ignores everything.
+    void Take(const QByteArray& input)
     {
         if (m_stopped || input.isEmpty())
             return;
-        try {
-            PumpZlib(m_stream, input, output, [&] {
-                const int result = inflate(&m_stream, Z_SYNC_FLUSH);
-                if (result == Z_STREAM_END)
-                    m_stopped = true;
-                // This protocol has no preset dictionary.
-                if (result == Z_NEED_DICT)
-                    return Z_DATA_ERROR;
-                return result;
-            });
-        } catch (...) {
+        if (m_inputPos == m_input.size()) {
+            m_input = input;
+        } else {
+            m_input.remove(0, m_inputPos);
+            m_input.append(input);
+        }
+        m_inputPos = 0;
+    }
+    // Input is waiting, or the last step filled its room and more may follow.
+    bool HasWork() const { return !m_stopped && (m_inputPos < m_input.size() || m_moreOutput); }
+    // Inflates kept input until `output` has grown by `room` bytes or the
+    // input is used up; the rest waits for the next step.
+    void Inflate(QByteArray& output, qsizetype room)
+    {
+        if (!HasWork())
+            return;
+        const qsizetype start = output.size();
+        output.resize(start + room);
+        m_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(m_input.constData() + m_inputPos));
+        m_stream.avail_in = static_cast<uInt>(m_input.size() - m_inputPos);
+        m_stream.next_out = reinterpret_cast<Bytef*>(output.data() + start);
+        m_stream.avail_out = static_cast<uInt>(room);
+        int result = inflate(&m_stream, Z_SYNC_FLUSH);
+        m_inputPos = m_input.size() - m_stream.avail_in;
+        output.resize(start + room - m_stream.avail_out);
+        m_moreOutput = m_stream.avail_out == 0 && result == Z_OK;
+        m_stream.next_in = nullptr;
+        m_stream.avail_in = 0;
+        if (m_inputPos == m_input.size()) {
+            m_input.clear();
+            m_inputPos = 0;
+        }
+        // This protocol has no preset dictionary.
+        if (result == Z_NEED_DICT)
+            result = Z_DATA_ERROR;
+        if (result == Z_STREAM_END)
             m_stopped = true;
-            throw;
+        else if (result != Z_OK && result != Z_BUF_ERROR) {
+            m_stopped = true;
+            throw EZlibError(result);
         }
     }
     void Stop() { m_stopped = true; }
@@ -118,6 +156,9 @@ public:
 private:
     z_stream m_stream{};
     bool m_stopped = false;
+    QByteArray m_input;
+    qsizetype m_inputPos = 0;
+    bool m_moreOutput = false;
 };
 }
 
@@ -161,10 +202,18 @@ struct TTalkWithServer::Impl {
     void FlushOutput();
 
     void ConnectionConnected(TGenericServerConnection* sender);
-    void ConnectionClosed();
-    void ServerConnectionDataAvailable(TGenericServerConnection* sender);
-    void CutFrames(TGenericServerConnection* sender);
-    void RejectInput(TGenericServerConnection* sender, const std::exception& e);
+    // The pipe ended (true) or the owner went (false); what the server sent
+    // before the end is delivered first when the pipe ended.
+    void ConnectionClosed(bool pipeEnded);
+    void ServerConnectionDataAvailable();
+    // Delivers received frames, inflating and reading as it goes, within one
+    // pass's budget (or everything, at the end of the pipe).
+    void Receive(bool everything);
+    bool ReadMore();
+    bool InflateMore();
+    bool CutFrame();
+    void DropConsumed();
+    void RejectInput(const std::exception& e);
     void SendGoodResponse(qint32 id, const QByteArray& payload);
     void SendErrorResponse(const TMessageToServer& message, bool persistent, const TResponseCallback& callback);
     void RaiseOwnerEvent(std::function<void()> TTalkWithServer::*event, const QString& location);
@@ -172,10 +221,19 @@ struct TTalkWithServer::Impl {
     TTalkWithServer* owner; // none once the owner has been destroyed
     std::unique_ptr<TGenericServerConnection> connection;
     std::unique_ptr<TWakeMeSoon> wakeUp;
+    // The rest of a pass's work on received data, on the next pass.
+    std::unique_ptr<TWakeMeSoon> receiveSoon;
+    // The pipe has reported data that has not been read yet.
+    bool dataWaiting = false;
+    bool receiving = false; // inside Receive: a data event there only notes the data
     QByteArray pendingOutput;
     TDecompressor decompressor;
     QByteArray received; // inflated bytes; frames are cut from receivedPos on
     qsizetype receivedPos = 0;
+    // The payload handed to the callbacks. When none of them kept a copy,
+    // the next frame reuses its memory instead of allocating again.
+    QByteArray payload;
+    int cutting = 0; // frames being delivered (more than one in a nested event loop)
     TCompressor compressor;
     QByteArray keptChunk;
     QByteArray compressedOutput;
@@ -188,9 +246,16 @@ struct TTalkWithServer::Impl {
 };
 
 TTalkWithServer::Impl::Impl(TTalkWithServer* owner)
-    : owner(owner), wakeUp(std::make_unique<TWakeMeSoon>()), errorText("Unable to connect to server.")
+    : owner(owner),
+      wakeUp(std::make_unique<TWakeMeSoon>()),
+      receiveSoon(std::make_unique<TWakeMeSoon>()),
+      errorText("Unable to connect to server.")
 {
     wakeUp->OnWakeUp = [this] { FlushOutput(); };
+    receiveSoon->OnWakeUp = [this] {
+        HandlerScope scope(*this);
+        Receive(false);
+    };
     SendRaw(QByteArray(Preamble));
 }
 
@@ -204,6 +269,7 @@ TTalkWithServer::Impl::~Impl()
     }
     connection.reset();
     wakeUp.reset();
+    receiveSoon.reset();
 }
 
 void TTalkWithServer::Impl::LeaveHandler()
@@ -232,7 +298,7 @@ void TTalkWithServer::Impl::PostDisposal()
 bool TTalkWithServer::Impl::Detach()
 {
     if (state != Closed)
-        ConnectionClosed();
+        ConnectionClosed(false);
     owner = nullptr;
     if (handlerDepth == 0)
         return false;
@@ -262,9 +328,9 @@ void TTalkWithServer::Impl::Connect()
 
 void TTalkWithServer::Impl::HookConnection()
 {
-    connection->OnSessionClosed = [this](TGenericServerConnection*) { ConnectionClosed(); };
+    connection->OnSessionClosed = [this](TGenericServerConnection*) { ConnectionClosed(true); };
     connection->OnSessionConnected = [this](TGenericServerConnection* sender) { ConnectionConnected(sender); };
-    connection->OnDataAvailable = [this](TGenericServerConnection* sender) { ServerConnectionDataAvailable(sender); };
+    connection->OnDataAvailable = [this](TGenericServerConnection*) { ServerConnectionDataAvailable(); };
     connection->OnDebugText = [this](TGenericServerConnection*, const QString& text) {
         HandlerScope scope(*this);
         if (!owner || !owner->OnDebugText)
@@ -332,7 +398,7 @@ qint32 TTalkWithServer::Impl::ReserveSlot(const TMessageToServer& message, bool 
     }
     TPendingRequest& request = requests[slot];
     request.Message = message;
-    request.Callback = callback;
+    request.Handler = std::make_shared<const TResponseHandler>(TResponseHandler{callback, message});
     request.Persistent = persistent;
     return static_cast<qint32>(slot + 1);
 }
@@ -343,7 +409,7 @@ void TTalkWithServer::Impl::CancelResponse(const TRequestHandle& handle)
         return;
     TPendingRequest& request = requests[handle.Id - 1];
     if (request.Serial == handle.Serial)
-        request.Callback = nullptr;
+        request.Handler.reset();
 }
 
 void TTalkWithServer::Impl::SendRaw(const QByteArray& bytes)
@@ -423,9 +489,15 @@ void TTalkWithServer::Impl::ConnectionConnected(TGenericServerConnection* sender
 
 // Raised by the connection (possibly more than once) and by destruction; only
 // the first call has anything to do.
-void TTalkWithServer::Impl::ConnectionClosed()
+void TTalkWithServer::Impl::ConnectionClosed(bool pipeEnded)
 {
     HandlerScope scope(*this);
+    if (state == Closed)
+        return;
+    // Alerts the server sent before it went still count, as they did when
+    // every read was handled at once.
+    if (pipeEnded)
+        Receive(true);
     if (state == Closed)
         return;
     // A pipe that ended may know why better than we do ("DNS error", a
@@ -440,56 +512,142 @@ void TTalkWithServer::Impl::ConnectionClosed()
     QVector<TPendingRequest> waiting;
     waiting.swap(requests);
     for (const TPendingRequest& request : std::as_const(waiting))
-        if (request.Callback)
-            SendErrorResponse(request.Message, request.Persistent, request.Callback);
+        if (request.Handler)
+            SendErrorResponse(request.Message, request.Persistent, request.Handler->Callback);
 }
 
-void TTalkWithServer::Impl::ServerConnectionDataAvailable(TGenericServerConnection* sender)
+void TTalkWithServer::Impl::ServerConnectionDataAvailable()
 {
     HandlerScope scope(*this);
-    try {
-        const QByteArray bytes = sender->ReadAll();
-        decompressor.Write(bytes, received);
-    } catch (const std::exception& e) {
-        RejectInput(sender, e);
-    } catch (...) {
-        RejectInput(sender, std::runtime_error("unknown error"));
+    dataWaiting = true;
+    // While earlier data waits for the next pass, this waits behind it; and
+    // a pass already under way reads it itself.
+    if (!receiveSoon->Pending() && !receiving)
+        Receive(false);
+}
+
+void TTalkWithServer::Impl::Receive(bool everything)
+{
+    const TTalkWithServer::TReceivePass budget = owner ? owner->ReceivePass : TTalkWithServer::TReceivePass{};
+    QElapsedTimer pass;
+    pass.start();
+    int frames = 0;
+    const bool nested = std::exchange(receiving, true);
+    struct TLeave {
+        bool& receiving;
+        bool was;
+        ~TLeave() { receiving = was; }
+    } leave{receiving, nested};
+    while (state != Closed) {
+        if (CutFrame()) {
+            ++frames;
+            if (!everything && frames >= budget.MinFrames && frames % FramesPerClockReading == 0 &&
+                pass.elapsed() >= budget.Milliseconds) {
+                receiveSoon->RequestWakeUp();
+                return;
+            }
+            continue;
+        }
+        if (InflateMore() || ReadMore())
+            continue;
+        // While the pass has time left, what the network holds now counts
+        // too: a pass per read would repaint every window for every read.
+        if (everything || !connection || pass.elapsed() >= budget.Milliseconds || !connection->ReadAhead())
+            break;
+        dataWaiting = true;
     }
-    CutFrames(sender);
+    // What stays is one incomplete frame.
+    DropConsumed();
+}
+
+// Moves the incomplete frame to the front of the buffer, which keeps its
+// room: inflating into fresh memory for every read costs page faults.
+void TTalkWithServer::Impl::DropConsumed()
+{
+    const qsizetype rest = received.size() - receivedPos;
+    if (rest > 0 && receivedPos > 0)
+        std::memmove(received.data(), received.constData() + receivedPos, size_t(rest));
+    received.resize(rest);
+    receivedPos = 0;
+}
+
+// Reads what the pipe holds, once it said it has data.
+bool TTalkWithServer::Impl::ReadMore()
+{
+    if (!dataWaiting || !connection)
+        return false;
+    dataWaiting = false;
+    try {
+        const QByteArray bytes = connection->ReadAll();
+        decompressor.Take(bytes);
+        return !bytes.isEmpty();
+    } catch (const std::exception& e) {
+        RejectInput(e);
+    } catch (...) {
+        RejectInput(std::runtime_error("unknown error"));
+    }
+    return false;
+}
+
+bool TTalkWithServer::Impl::InflateMore()
+{
+    if (!decompressor.HasWork())
+        return false;
+    DropConsumed();
+    try {
+        decompressor.Inflate(received, InflateStepBytes);
+        return true;
+    } catch (const std::exception& e) {
+        RejectInput(e);
+    }
+    return false;
 }
 
 // Corrupt input ends the conversation: nothing more is decoded, frames still
 // buffered are dropped, and the close fails every waiting request.
-void TTalkWithServer::Impl::RejectInput(TGenericServerConnection* sender, const std::exception& e)
+void TTalkWithServer::Impl::RejectInput(const std::exception& e)
 {
     decompressor.Stop();
     received.clear();
     receivedPos = 0;
+    dataWaiting = false;
     errorText = "Invalid data from server: " + QString::fromLocal8Bit(e.what());
     ReportException(e, "TalkWithServer, TTalkWithServer.ServerConnectionDataAvailable");
-    sender->Close();
+    if (connection)
+        connection->Close();
 }
 
 // Each frame is consumed before its callback runs, so a callback that lets
 // another data event in (a nested event loop) never sees a frame twice.
-void TTalkWithServer::Impl::CutFrames(TGenericServerConnection* sender)
+bool TTalkWithServer::Impl::CutFrame()
 {
-    while (received.size() - receivedPos >= FrameHeaderSize) {
-        const char* header = received.constData() + receivedPos;
-        const qint32 id = qFromLittleEndian<qint32>(header);
-        const qint32 length = qFromLittleEndian<qint32>(header + 4);
-        if (length < 0 || length > MaxFrameLength) {
-            RejectInput(sender, EInvalidFrame(length));
-            return;
-        }
-        if (received.size() - receivedPos - FrameHeaderSize < length)
-            break;
-        const QByteArray payload = received.mid(receivedPos + FrameHeaderSize, length);
-        receivedPos += FrameHeaderSize + length;
-        SendGoodResponse(id, payload);
+    if (received.size() - receivedPos < FrameHeaderSize)
+        return false;
+    const char* header = received.constData() + receivedPos;
+    const qint32 id = qFromLittleEndian<qint32>(header);
+    const qint32 length = qFromLittleEndian<qint32>(header + 4);
+    if (length < 0 || length > MaxFrameLength) {
+        RejectInput(EInvalidFrame(length));
+        return false;
     }
-    received.remove(0, receivedPos);
-    receivedPos = 0;
+    if (received.size() - receivedPos - FrameHeaderSize < length)
+        return false;
+    // A frame delivered from inside another's callback gets its own payload.
+    QByteArray nested;
+    QByteArray& text = cutting == 0 ? payload : nested;
+    // Resizing a payload that a callback kept gives this frame fresh memory.
+    text.resize(length);
+    std::memcpy(text.data(), received.constData() + receivedPos + FrameHeaderSize, size_t(length));
+    receivedPos += FrameHeaderSize + length;
+    ++cutting;
+    struct TDone {
+        int& cutting;
+        ~TDone() { --cutting; }
+    } done{cutting};
+    SendGoodResponse(id, text);
+    if (text.capacity() > ReusedPayloadBytes)
+        text = QByteArray();
+    return true;
 }
 
 void TTalkWithServer::Impl::SendGoodResponse(qint32 id, const QByteArray& payload)
@@ -497,19 +655,19 @@ void TTalkWithServer::Impl::SendGoodResponse(qint32 id, const QByteArray& payloa
     if (id < 1 || id > requests.size())
         return;
     TPendingRequest& slot = requests[id - 1];
-    const TResponseCallback callback = slot.Callback;
-    const TMessageToServer message = slot.Message;
+    const std::shared_ptr<const TResponseHandler> handler = slot.Handler;
     if (!slot.Persistent)
         slot = TPendingRequest{};
-    if (!callback)
+    if (!handler)
         return;
+    const TMessageToServer& message = handler->Message;
     const auto location = [&] { return "TTalkWithServer.SendGoodResponse, " + DescribeForLog(message); };
     GuardedCall(location, [&] {
         if (owner && owner->OnResponse) {
             auto observer = owner->OnResponse;
             observer(true, payload, message);
         }
-        callback(true, payload, message);
+        handler->Callback(true, payload, message);
     });
 }
 

@@ -37,10 +37,18 @@ struct TRequestHandle {
     qint64 Serial = 0;
 };
 
+// What an answer is handed to: the callback, and the message it answers.
+struct TResponseHandler {
+    TResponseCallback Callback;
+    TMessageToServer Message;
+};
+
 struct TPendingRequest {
     TMessageToServer Message; // empty marks a free slot
     qint64 Serial = 0;
-    TResponseCallback Callback;
+    // Shared, so that a delivery holds it cheaply while the slot may be
+    // cancelled or freed from inside the callback; none once cancelled.
+    std::shared_ptr<const TResponseHandler> Handler;
     bool Persistent = false;
 };
 
@@ -73,6 +81,15 @@ public:
     QString HttpTunnelUrl;
     TTlsSettings Tls; // TLS of the TCP connection; the tunnel's verification rules
     QString ServerAddress; // host, a colon and the port
+
+    // How much one pass of the event loop delivers of what has arrived: at
+    // least MinFrames frames, then frames until Milliseconds have gone; the
+    // rest follows on the next pass, and the pipe is not read meanwhile.
+    struct TReceivePass {
+        int MinFrames = 256;
+        qint64 Milliseconds = 30;
+    };
+    TReceivePass ReceivePass;
 
     // Builds the server connection the conversation will use. Defaults to a TCP
     // connection or an HTTP tunnel as the settings ask; tests replace it with a

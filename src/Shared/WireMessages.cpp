@@ -113,13 +113,10 @@ bool IsHexDigit(char c)
 }
 }
 
-QByteArray UrlDecode(const QByteArray& text)
+qsizetype UrlDecodeInto(QByteArrayView text, char* out)
 {
-    // Sized once: the output is never longer than the input.
-    QByteArray result(text.size(), Qt::Uninitialized);
-    const char* in = text.constData();
+    const char* in = text.data();
     const qsizetype length = text.size();
-    char* out = result.data();
     qsizetype used = 0;
     qsizetype i = 0;
     while (i < length) {
@@ -130,6 +127,13 @@ QByteArray UrlDecode(const QByteArray& text)
             out[used++] = in[i++];
         }
     }
-    result.truncate(used);
+    return used;
+}
+
+QByteArray UrlDecode(QByteArrayView text)
+{
+    // Sized once: the output is never longer than the input.
+    QByteArray result(text.size(), Qt::Uninitialized);
+    result.truncate(UrlDecodeInto(text, result.data()));
     return result;
 }

@@ -81,7 +81,10 @@ private:
 TMessageToServer BuildMessage(std::initializer_list<TMessageItem> items);
 QByteArray FieldToText(const TMessageItem& item);
 QByteArray DescribeMessage(const TMessageToServer& message);
-QByteArray UrlDecode(const QByteArray& text);
+QByteArray UrlDecode(QByteArrayView text);
+// Writes the decoded text to `out`, which has room for text.size() bytes
+// (decoding never lengthens a text); returns the decoded length.
+qsizetype UrlDecodeInto(QByteArrayView text, char* out);
 int HexDigitValue(char digit);
 // True when no pair has a non-empty key: such a message is never sent.
 bool IsEmptyMessage(const TMessageToServer& message);

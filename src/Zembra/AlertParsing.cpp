@@ -1,14 +1,29 @@
 #include "Zembra/AlertParsing.h"
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
-#include "Shared/HashTables.h"
 #include "Shared/WireMessages.h"
 
 namespace {
 
 const QByteArray LineBreak("\r\n");
+
+// Where the first CR LF starts, or -1.
+qsizetype IndexOfLineBreak(QByteArrayView text)
+{
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    for (const char* at = begin; at != end; ++at) {
+        at = static_cast<const char*>(std::memchr(at, '\r', size_t(end - at)));
+        if (!at)
+            return -1;
+        if (at + 1 != end && at[1] == '\n')
+            return at - begin;
+    }
+    return -1;
+}
 
 struct TDisplayStyle {
     const char* display;
@@ -65,98 +80,271 @@ quint32 ReadColorSetting(const QByteArray& text)
     return static_cast<quint32>(value);
 }
 
-bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArray* fieldLine)
+bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine)
+{
+    // A subscription holding a line break can never be a first line.
+    return !HoldsLineBreak(subscription) && CutFieldLineOf(data, subscription, fieldLine);
+}
+
+bool HoldsLineBreak(QByteArrayView text) { return IndexOfLineBreak(text) >= 0; }
+
+bool CutFieldLineOf(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine)
 {
     // The first line equals the subscription exactly when the text starts
-    // with it and a line break or the end follows (a subscription holding a
-    // line break can never be a first line). No search through the text: a
-    // frame may be 64 MiB.
-    if (!data.startsWith(subscription) || subscription.contains(LineBreak))
+    // with it and a line break or the end follows. No search through the
+    // text: a frame may be 64 MiB.
+    if (!data.startsWith(subscription))
         return false;
     const QByteArrayView rest = QByteArrayView(data).sliced(subscription.size());
     if (rest.isEmpty()) {
-        fieldLine->clear();
+        *fieldLine = QByteArrayView();
         return true;
     }
     if (!rest.startsWith(LineBreak))
         return false;
     const QByteArrayView after = rest.sliced(LineBreak.size());
     const QByteArrayView window = after.first(std::min(after.size(), MaxAlertFieldLineBytes + LineBreak.size()));
-    const qsizetype end = window.indexOf(LineBreak);
-    *fieldLine = window.first(end >= 0 ? end : std::min(window.size(), MaxAlertFieldLineBytes + 1)).toByteArray();
+    const qsizetype end = window.isEmpty() ? -1 : IndexOfLineBreak(window);
+    *fieldLine = window.first(end >= 0 ? end : std::min(window.size(), MaxAlertFieldLineBytes + 1));
     return true;
 }
 
 bool AlertWithinLimits(QByteArrayView fieldLine)
 {
-    qsizetype start = 0;
-    for (qsizetype pieces = 1; pieces <= MaxAlertFields; ++pieces) {
-        qsizetype end = fieldLine.indexOf('&', start);
-        if (end < 0)
-            end = fieldLine.size();
-        if (end - start > MaxAlertFieldBytes)
-            return false;
-        if (end == fieldLine.size())
-            return true;
-        start = end + 1;
+    return ForEachRawAlertField(fieldLine, [](QByteArrayView, QByteArrayView) {});
+}
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The plain forms the server sends ("-12.50", "7"): a sign, digits and at
+// most one point between digits. Anything else (blanks, a sign "+", an
+// exponent, "inf") takes Qt's reading.
+struct TPlainDecimal {
+    bool plain = false;
+    bool negative = false;
+    quint64 digits = 0; // all digits as one integer, exact up to 19 digits
+    int count = 0;      // how many digits
+    int decimals = 0;   // how many of them after the point
+};
+
+TPlainDecimal ReadPlainDecimal(QByteArrayView text, bool allowPoint)
+{
+    TPlainDecimal number;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    if (at != end && *at == '-') {
+        number.negative = true;
+        ++at;
     }
-    return false;
-}
-
-void ForEachAlertField(const QByteArray& fieldLine, const TAlertFieldVisitor& visit)
-{
-    const QByteArrayView line(fieldLine);
-    qsizetype start = 0;
-    while (start <= line.size()) {
-        qsizetype end = line.indexOf('&', start);
-        if (end < 0)
-            end = line.size();
-        const QByteArrayView piece = line.sliced(start, end - start);
-        const qsizetype equals = piece.indexOf('=');
-        if (equals >= 0)
-            visit(UrlDecode(piece.first(equals).toByteArray()),
-                  UrlDecode(piece.sliced(equals + 1).toByteArray()));
-        start = end + 1;
+    const auto readDigits = [&] {
+        const char* const start = at;
+        for (; at != end && IsDigit(*at); ++at)
+            number.digits = number.digits * 10 + quint64(*at - '0');
+        number.count += int(at - start);
+        return at != start;
+    };
+    if (!readDigits())
+        return number;
+    if (at != end && allowPoint && *at == '.') {
+        ++at;
+        const int whole = number.count;
+        if (!readDigits())
+            return number;
+        number.decimals = number.count - whole;
     }
+    number.plain = at == end;
+    return number;
 }
 
-void ReadAlertFields(const QByteArray& fieldLine, tHashTable& fields)
+// Up to 15 digits the digits and the power of ten are exact doubles, so
+// one division rounds exactly as a full reading of the text does.
+constexpr int MostExactDigits = 15;
+constexpr double ExactPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+double ExactValue(const TPlainDecimal& plain)
 {
-    ForEachAlertField(fieldLine, [&fields](const QByteArray& name, const QByteArray& value) {
-        fields.Add(name, value);
-    });
+    const double value = double(plain.digits) / ExactPowersOfTen[plain.decimals];
+    return plain.negative ? -value : value;
 }
 
-double ReadAlertNumber(const QByteArray& text)
+} // namespace
+
+double ReadAlertNumber(QByteArrayView text)
 {
+    const TPlainDecimal plain = ReadPlainDecimal(text, true);
+    if (plain.plain && plain.count <= MostExactDigits)
+        return ExactValue(plain);
+    double value = 0;
     bool ok = false;
-    const double value = text.toDouble(&ok);
+    if (plain.plain) {
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        ok = error == std::errc() && end == text.data() + text.size();
+    }
+    if (!ok)
+        value = text.toDouble(&ok);
     if (!ok || !std::isfinite(value))
         return std::numeric_limits<double>::quiet_NaN();
     return value;
 }
 
-double ReadAlertNumberOrZero(const QByteArray& text)
+double ReadAlertNumberOrZero(QByteArrayView text)
 {
     const double value = ReadAlertNumber(text);
     return std::isnan(value) ? 0.0 : value;
 }
 
-qint32 ReadAlertCount(const QByteArray& text)
+qint32 ReadAlertCount(QByteArrayView text)
 {
+    const TPlainDecimal plain = ReadPlainDecimal(text, false);
+    if (plain.plain && plain.count <= 9)
+        return plain.negative ? -qint32(plain.digits) : qint32(plain.digits);
+    if (plain.plain) {
+        qint32 value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        return error == std::errc() ? value : 0; // out of range: 0, as Qt reads it
+    }
     bool ok = false;
     const int value = text.toInt(&ok, 10);
     return ok ? value : 0;
 }
 
-TNumberedKey::TNumberedKey(const char* key, qsizetype n)
+QByteArray RawAlertText(QByteArrayView raw)
 {
-    // The keys are the alert format's own short names; the number takes at
-    // most 20 digits, so a name of up to 43 characters always fits.
-    const size_t length = std::min<size_t>(std::strlen(key), sizeof m_text - 21);
-    std::memcpy(m_text, key, length);
-    const auto end = std::to_chars(m_text + length, m_text + sizeof m_text, static_cast<long long>(n)).ptr;
-    m_size = end - m_text;
+    return raw.contains('%') ? UrlDecode(raw) : raw.toByteArray();
+}
+
+double RawAlertNumber(QByteArrayView raw)
+{
+    // A plain number holds no "%": only the rest needs decoding first.
+    const TPlainDecimal plain = ReadPlainDecimal(raw, true);
+    if (plain.plain && plain.count <= MostExactDigits)
+        return ExactValue(plain);
+    QVarLengthArray<char, 32> scratch;
+    return ReadAlertNumber(DecodedView(raw, scratch));
+}
+
+qint32 RawAlertCount(QByteArrayView raw)
+{
+    QVarLengthArray<char, 32> scratch;
+    return ReadAlertCount(DecodedView(raw, scratch));
+}
+
+// ---- TTextCache
+
+TTextCache::TTextCache(int slotCount) : m_slots(std::bit_ceil(size_t(std::max(slotCount, 1)))), m_mask(m_slots.size() - 1)
+{
+}
+
+QByteArray TTextCache::Text(QByteArrayView raw)
+{
+    if (raw.isEmpty() || raw.size() > LongestKept)
+        return RawAlertText(raw);
+    const size_t spread = size_t(raw.size()) * 131 + uchar(raw.front()) * 31 + uchar(raw.back());
+    TSlot& slot = m_slots[spread & m_mask];
+    if (slot.RawSize != raw.size() || !SameBytes(slot.Raw, raw.data(), raw.size())) {
+        slot.Text = RawAlertText(raw);
+        std::memcpy(slot.Raw, raw.data(), size_t(raw.size()));
+        slot.RawSize = raw.size();
+    }
+    return slot.Text;
+}
+
+// ---- TFieldPick
+
+TFieldPick::TFieldPick(std::initializer_list<QByteArray> names) : m_names(names), m_values(qsizetype(names.size()))
+{
+    for (const QByteArray& name : names)
+        m_shapes.append({name.size(), name.isEmpty() ? '\0' : name.front()});
+}
+
+bool TFieldPick::Read(QByteArrayView fieldLine)
+{
+    std::fill(m_values.begin(), m_values.end(), QByteArrayView());
+    return ForEachRawAlertField(fieldLine, [this](QByteArrayView name, QByteArrayView raw) {
+        const qsizetype size = name.size();
+        const char first = size > 0 ? name.front() : '\0';
+        for (qsizetype i = 0; i < m_shapes.size(); ++i)
+            if (m_shapes[i].first == size && m_shapes[i].second == first &&
+                SameBytes(name.data(), m_names[i].constData(), size))
+                m_values[i] = raw;
+    });
+}
+
+double TFieldPick::NumberOrZero(int index) const
+{
+    const double value = Number(index);
+    return std::isnan(value) ? 0.0 : value;
+}
+
+// ---- TNumberedPick
+
+TNumberedPick::TNumberedPick(std::initializer_list<const char*> columns)
+{
+    for (const char* column : columns) {
+        const QByteArray name(column);
+        Q_ASSERT(!name.isEmpty() && !IsDigit(name.back()));
+        m_columns.push_back(name);
+    }
+}
+
+qsizetype ReadRowNumber(QByteArrayView digits, qsizetype limit)
+{
+    if (digits.isEmpty() || (digits.size() > 1 && digits[0] == '0'))
+        return -1;
+    qsizetype row = 0;
+    for (const char c : digits) {
+        if (!IsDigit(c))
+            return -1;
+        row = row * 10 + (c - '0');
+        if (row >= limit)
+            return -1;
+    }
+    return row;
+}
+
+int TNumberedPick::ColumnOf(QByteArrayView name) const
+{
+    for (size_t column = 0; column < m_columns.size(); ++column)
+        if (name == m_columns[column])
+            return int(column);
+    return -1;
+}
+
+bool TNumberedPick::Read(QByteArrayView fieldLine)
+{
+    const size_t width = m_columns.size();
+    std::fill_n(m_table.begin(), std::min(m_table.size(), size_t(m_rows) * width), QByteArrayView());
+    m_rows = 0;
+    // Row r counts only when rows 0 .. r all have a field, each a piece of
+    // at least three bytes with its "&": later rows are not filed.
+    const qsizetype limit = std::min(MaxAlertFields, (fieldLine.size() + 1) / 3 + 1);
+    return ForEachRawAlertField(fieldLine, [&](QByteArrayView name, QByteArrayView raw) {
+        qsizetype split = name.size();
+        while (split > 0 && IsDigit(name[split - 1]))
+            --split;
+        const int column = ColumnOf(name.first(split));
+        if (column < 0)
+            return;
+        const qsizetype row = ReadRowNumber(name.sliced(split), limit);
+        if (row < 0)
+            return;
+        if (row >= m_rows) {
+            const size_t needed = size_t(row + 1) * width;
+            if (m_table.size() < needed)
+                m_table.resize(needed);
+            m_rows = row + 1;
+        }
+        m_table[size_t(row) * width + size_t(column)] = raw;
+    });
+}
+
+QByteArrayView TNumberedPick::Raw(qsizetype row, int column) const
+{
+    if (row < 0 || row >= m_rows)
+        return {};
+    return m_table[size_t(row) * m_columns.size() + size_t(column)];
 }
 
 double DravelPercentChange(double last, double prevClose)

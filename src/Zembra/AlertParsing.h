@@ -1,17 +1,31 @@
 #pragma once
 // The widget-free rules of an alert window: the list styles, the reading of
 // an alert text into decoded fields, the conversions of field values, and the
-// ordering of the Bollinger list. The window (AlertWindowUnit) puts them
-// together with its grids.
+// ordering of the Bollinger list. AlertRows puts them together by style.
+//
+// An alert is read in one pass over its field line, without a table of its
+// fields and without an allocation per field: a style picks the few names it
+// needs (TFieldPick), a whole-list style files each numbered name by row and
+// column (TNumberedPick), and values stay views into the text until a row
+// takes them.
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QVarLengthArray>
 #include <QtGlobal>
+#include <array>
+#include <bit>
 #include <cmath>
-#include <functional>
+#include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <utility>
+#include <vector>
 
-class tHashTable;
+#include "Shared/WireMessages.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 enum TAlertStyle : quint8 {
     asStrike = 0,
@@ -28,8 +42,6 @@ enum TAlertStyle : quint8 {
 inline constexpr qsizetype MaxNewestFirstRows = 1000;
 // How long a Bollinger row stays after its last "add", in milliseconds.
 inline constexpr qint64 BollingerLifetimeMs = 2 * 60 * 1000;
-// Room of a fresh top list; doubled whenever it fills up.
-inline constexpr qsizetype InitialQuentRows = 55;
 
 // The style chosen by a "display" value (exact, letter case matters);
 // anything unknown is the strike style.
@@ -43,101 +55,228 @@ bool StyleIsBounded(TAlertStyle style);
 // leading "$", in the 0x00BBGGRR layout; empty or unreadable gives white.
 quint32 ReadColorSetting(const QByteArray& text);
 
-// What one alert may hold. An alert past either limit is dropped whole:
-// thousands of field names that collide in the hash table would cost a
-// quadratic walk of one chain (minutes for one frame of 45,000 names), and
-// a megabyte of text in a cell would be measured again at every repaint.
-// Real alerts hold a few to a thousand short fields (a top list of 60 rows
-// holds 900); at the limit, fields that all collide cost about 15 ms.
+// What one alert may hold. An alert past either limit is dropped whole, so
+// the work one frame can cause stays bounded (a hostile frame of 45,000
+// names once took minutes in a hash table), and a megabyte of text in a cell
+// would be measured again at every repaint. Real alerts hold a few to a
+// thousand short fields (a top list of 60 rows holds 900); every style reads
+// an alert in one pass, so its cost grows with the line's length and the
+// limits bound it.
 inline constexpr qsizetype MaxAlertFields = 2048;     // pieces between "&", skipped ones included
 inline constexpr qsizetype MaxAlertFieldBytes = 1024; // one piece as it arrives: name, "=", value
 // The longest field line that keeps both limits.
 inline constexpr qsizetype MaxAlertFieldLineBytes = MaxAlertFields * (MaxAlertFieldBytes + 1) - 1;
 
 // When the first line of the alert text (up to the first CR LF, or the whole
-// text) equals the subscription exactly, stores the field line (up to the
-// next CR LF) and returns true; otherwise returns false. Looks at no more of
-// the text than that needs: a field line longer than MaxAlertFieldLineBytes
-// is stored cut after one byte more, which breaks the limits all the same.
-bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArray* fieldLine);
-// Whether the field line keeps the limits above.
+// text) equals the subscription exactly, points `fieldLine` at the field line
+// (up to the next CR LF) inside `data` and returns true; otherwise returns
+// false. Looks at no more of the text than that needs: a field line longer
+// than MaxAlertFieldLineBytes is cut after one byte more, which breaks the
+// limits all the same.
+bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine);
+// The same for a subscription known to hold no CR LF.
+bool CutFieldLineOf(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine);
+bool HoldsLineBreak(QByteArrayView text);
+// Whether the field line keeps the limits above (ForEachRawAlertField checks them as it reads).
 bool AlertWithinLimits(QByteArrayView fieldLine);
 
-using TAlertFieldVisitor = std::function<void(const QByteArray& name, const QByteArray& value)>;
+// A percent-decoded text: the text itself when it holds no "%", else its
+// decoded form in `scratch`. Valid as long as both are.
+template <qsizetype N>
+QByteArrayView DecodedView(QByteArrayView text, QVarLengthArray<char, N>& scratch)
+{
+    if (!text.contains('%'))
+        return text;
+    scratch.resize(text.size());
+    return QByteArrayView(scratch.data(), UrlDecodeInto(text, scratch.data()));
+}
+
 // Splits the field line at "&" and each piece at its first "="; pieces
-// without "=" are skipped. Calls the visitor with the percent-decoded name and
-// value of each field, in order.
-void ForEachAlertField(const QByteArray& fieldLine, const TAlertFieldVisitor& visit);
-// Stores every field of the line in the table; a later field with the same
-// name replaces the earlier value.
-void ReadAlertFields(const QByteArray& fieldLine, tHashTable& fields);
+// without "=" are skipped. Calls visit(name, rawValue) for each field in
+// order: the name percent-decoded, the value as it stands in the line. The
+// name's view lasts for the call only; the value's as long as the line.
+// Returns false, and stops, at the first piece past the alert limits above;
+// the fields visited until then are no alert.
+// Every alert goes through here once: names are short, so they are scanned
+// by hand, and the values are skipped with memchr.
+// Names and texts of alerts are short: equal bytes are looked for inline
+// rather than through a call to memcmp.
+inline bool SameBytes(const char* a, const char* b, qsizetype size)
+{
+    if (size > 16)
+        return std::memcmp(a, b, size_t(size)) == 0;
+    for (qsizetype i = 0; i < size; ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+
+// The bytes a field name's scan stops at: "=", "&" and "%".
+// The first of the bytes a, b or c in [at, limit), or limit. Sixteen bytes
+// at a time where the processor offers it: every byte of every alert passes
+// through here.
+inline const char* FindFirstOf(const char* at, const char* limit, char a, char b, char c)
+{
+#if defined(__SSE2__)
+    const __m128i wantA = _mm_set1_epi8(a);
+    const __m128i wantB = _mm_set1_epi8(b);
+    const __m128i wantC = _mm_set1_epi8(c);
+    while (limit - at >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, wantA), _mm_cmpeq_epi8(bytes, wantB)),
+                                           _mm_cmpeq_epi8(bytes, wantC));
+        if (const unsigned mask = unsigned(_mm_movemask_epi8(found)))
+            return at + std::countr_zero(mask);
+        at += 16;
+    }
+#endif
+    while (at != limit && *at != a && *at != b && *at != c)
+        ++at;
+    return at;
+}
+
+template <typename Visit>
+bool ForEachRawAlertField(QByteArrayView line, Visit&& visit)
+{
+    if (line.isEmpty())
+        return true;
+    QVarLengthArray<char, 64> decoded;
+    const char* piece = line.data();
+    const char* const end = piece + line.size();
+    for (qsizetype count = 1; count <= MaxAlertFields; ++count) {
+        const char* const start = piece;
+        const char* const longest = start + std::min<qsizetype>(end - start, MaxAlertFieldBytes + 1);
+        bool encoded = false;
+        for (;;) {
+            piece = FindFirstOf(piece, longest, '=', '&', '%');
+            if (piece == longest || *piece != '%')
+                break;
+            encoded = true;
+            ++piece;
+        }
+        const char* const equals = piece != end && *piece == '=' ? piece : nullptr;
+        if (equals)
+            piece = FindFirstOf(equals + 1, end, '&', '&', '&');
+        if (piece - start > MaxAlertFieldBytes)
+            return false;
+        if (equals) {
+            const QByteArrayView name(start, equals - start);
+            visit(encoded ? DecodedView(name, decoded) : name, QByteArrayView(equals + 1, piece - equals - 1));
+        }
+        if (piece == end)
+            return true;
+        ++piece; // past "&"
+    }
+    return false;
+}
+
+// The same with both sides decoded (views that last for the call only).
+template <typename Visit>
+bool ForEachAlertField(QByteArrayView line, Visit&& visit)
+{
+    QVarLengthArray<char, 64> value;
+    return ForEachRawAlertField(line, [&](QByteArrayView name, QByteArrayView raw) { visit(name, DecodedView(raw, value)); });
+}
 
 // A number field: a decimal with "." as the point; empty, unreadable or not
 // finite gives NaN.
-double ReadAlertNumber(const QByteArray& text);
+double ReadAlertNumber(QByteArrayView text);
 // A number field whose missing or bad value reads as 0.
-double ReadAlertNumberOrZero(const QByteArray& text);
+double ReadAlertNumberOrZero(QByteArrayView text);
 // A count field: a decimal 32-bit integer; empty, unreadable or out of range gives 0.
-qint32 ReadAlertCount(const QByteArray& text);
-// The key of row n in a whole-list alert: "symbol" and 0 give "symbol0".
-// Built in place, without a heap allocation: a top-list alert looks up
-// fourteen such keys for each of up to sixty rows.
-class TNumberedKey {
+qint32 ReadAlertCount(QByteArrayView text);
+
+// The same of a value as it stands in the line, still percent-encoded.
+QByteArray RawAlertText(QByteArrayView raw);
+double RawAlertNumber(QByteArrayView raw);
+qint32 RawAlertCount(QByteArrayView raw);
+
+// Recent texts of one field: a symbol (or a time) seen a moment ago is
+// shared instead of allocated again. A text not seen lately costs what it
+// would without the cache, one allocation, and takes its slot. Symbols come
+// from a few thousand, so they get many slots; a time is mostly the one of
+// the alert before, so it gets one.
+class TTextCache {
 public:
-    TNumberedKey(const char* key, qsizetype n);
-    operator QByteArrayView() const { return QByteArrayView(m_text, m_size); }
-    friend bool operator==(const TNumberedKey& key, QByteArrayView text) { return QByteArrayView(key) == text; }
+    // The number of slots is rounded up to a power of two.
+    explicit TTextCache(int slotCount);
+    QByteArray Text(QByteArrayView raw);
 
 private:
-    char m_text[64];
-    qsizetype m_size = 0;
+    static constexpr qsizetype LongestKept = 32;
+    // A value as it stood in the line (compared before anything is
+    // decoded), and its text.
+    struct TSlot {
+        char Raw[LongestKept];
+        qsizetype RawSize = -1;
+        QByteArray Text;
+    };
+    std::vector<TSlot> m_slots;
+    size_t m_mask = 0;
 };
-inline TNumberedKey NumberedKey(const char* key, qsizetype n) { return TNumberedKey(key, n); }
+
+// The last value of each of a few field names in a field line; a missing
+// field reads as empty. Read once per alert and reused: no allocation.
+class TFieldPick {
+public:
+    // Names may repeat (the strike list's extra column may name "last").
+    explicit TFieldPick(std::initializer_list<QByteArray> names);
+    // False for a line past the alert limits.
+    bool Read(QByteArrayView fieldLine);
+    QByteArrayView Raw(int index) const { return m_values[index]; }
+    QByteArray Text(int index) const { return RawAlertText(m_values[index]); }
+    QByteArray Text(int index, TTextCache& cache) const { return cache.Text(m_values[index]); }
+    double Number(int index) const { return RawAlertNumber(m_values[index]); }
+    double NumberOrZero(int index) const;
+    qint32 Count(int index) const { return RawAlertCount(m_values[index]); }
+
+private:
+    QVarLengthArray<QByteArray, 8> m_names;
+    // The names' lengths and first bytes, looked at before the rest.
+    QVarLengthArray<std::pair<qsizetype, char>, 8> m_shapes;
+    QVarLengthArray<QByteArrayView, 8> m_values;
+};
+
+// The fields of a whole-list alert: a column name followed by the row number
+// in decimal, counted from 0 ("symbol0", "last12"; "last012" names no row).
+// One pass files every such field by row and column; the last one wins.
+class TNumberedPick {
+public:
+    // No column name may end in a digit: the row number starts after the name.
+    explicit TNumberedPick(std::initializer_list<const char*> columns);
+    // False for a line past the alert limits.
+    bool Read(QByteArrayView fieldLine);
+    // Rows 0 .. Rows() - 1 may hold fields. A list is read from row 0 until
+    // a row lacks what the style needs, so a row number of an alert's field
+    // count or more can never be reached; those are not filed.
+    qsizetype Rows() const { return m_rows; }
+    QByteArrayView Raw(qsizetype row, int column) const;
+    double Number(qsizetype row, int column) const { return RawAlertNumber(Raw(row, column)); }
+    qint32 Count(qsizetype row, int column) const { return RawAlertCount(Raw(row, column)); }
+
+private:
+    int ColumnOf(QByteArrayView name) const;
+
+    std::vector<QByteArray> m_columns;
+    std::vector<QByteArrayView> m_table; // row by row, one value per column
+    qsizetype m_rows = 0;
+};
+
+// The row number of a numbered name's tail ("0", "12"), or -1 when the tail
+// is not a decimal number without leading zeros below `limit`.
+qsizetype ReadRowNumber(QByteArrayView digits, qsizetype limit);
 
 // The Dravel list's derived changes.
 double DravelPercentChange(double last, double prevClose);
 double DravelDollarChange(double last, double prevClose);
 
-// Bollinger order: by absolute distance, largest first; equal distances by
-// symbol in byte order. `rows` needs size(), operator[] and a move-assignable
-// entry with `symbol` and `distFromBB`.
-//
-// The position the row should take: the first row that does not sort before
-// it. A row without a distance (NaN) goes to the front; rows without a
-// distance stay in front of every row that has one, so the rows with a
-// distance keep their order whatever the others do.
-template <typename Rows, typename Entry>
-qsizetype BollingerTarget(const Rows& rows, const Entry& row)
+// The same text, exactly; symbols of one length mostly differ in their first
+// letter, which is looked at before the rest.
+inline bool SameSymbol(const QByteArray& a, const QByteArray& b)
 {
-    const double wanted = std::fabs(row.distFromBB);
-    if (std::isnan(wanted))
-        return 0;
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        const double here = std::fabs(rows[i].distFromBB);
-        if (std::isnan(here))
-            continue;
-        if (here < wanted || (here == wanted && rows[i].symbol >= row.symbol))
-            return i;
-    }
-    return rows.size();
-}
-
-// Stores `row` in place of the row at `index`, moved to its place in the order.
-template <typename Rows, typename Entry>
-void BollingerPlace(Rows& rows, qsizetype index, Entry row)
-{
-    const qsizetype target = BollingerTarget(rows, row);
-    if (target > index) {
-        for (qsizetype i = index; i < target - 1; ++i)
-            rows[i] = std::move(rows[i + 1]);
-        rows[target - 1] = std::move(row);
-    } else if (target < index) {
-        for (qsizetype i = index; i > target; --i)
-            rows[i] = std::move(rows[i - 1]);
-        rows[target] = std::move(row);
-    } else {
-        rows[index] = std::move(row);
-    }
+    const qsizetype size = a.size();
+    return size == b.size() &&
+           (size == 0 || (a.constData()[0] == b.constData()[0] && SameBytes(a.constData(), b.constData(), size)));
 }
 
 // The index of the first row whose symbol equals the given one exactly, or -1.
@@ -145,7 +284,7 @@ template <typename Rows>
 qsizetype FindRowBySymbol(const Rows& rows, const QByteArray& symbol)
 {
     for (qsizetype i = 0; i < rows.size(); ++i)
-        if (rows[i].symbol == symbol)
+        if (SameSymbol(rows[i].symbol, symbol))
             return i;
     return -1;
 }

@@ -1,68 +1,49 @@
 #pragma once
 // One alert window: shows the alerts of one category in one of eight list
-// styles. It reads its own section of "Braxo.ini", keeps the rows its style
-// needs (newest first, sorted and expiring, or replaced wholesale), and hands
-// the whole list to its grid after every change. Closing it only hides it;
-// it lives until the process ends.
-#include "Zembra/AlertParsing.h"
-#include "Zembra/ExcludeList.h"
-#include "Shared/NewestFirstList.h"
-#include "Zembra/QuentGridFull.h"
-#include "grids/BollingerGrid.h"
-#include "grids/DravelGrid.h"
-#include "grids/FerrikGrid.h"
-#include "grids/PointsTopListGrid.h"
-#include "grids/SymbolOnlyGrid.h"
-#include "grids/VantorGrid.h"
+// styles. It reads its own section of "Braxo.ini", keeps the rows of its
+// style (AlertRows, widget-free) and hands them to its grid once per pass of
+// the event loop, however many alerts changed them: the grid repaints at most
+// that often anyway. Closing it only hides it; it lives until the process ends.
+#include "Shared/WakeMeSoon.h"
+#include "Zembra/AlertRows.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QMenu;
 class QTimer;
 class TIniFile;
-class tHashTable;
+class TListGrid;
+class TQuentTopListFullGrid;
 
 // The local time now; tests replace it to drive the Bollinger expiry.
 using TAlertClock = std::function<QDateTime()>;
 
-// Row building from the decoded fields of one alert, one function per style.
-TVantorEntry StrikeRowFromFields(const tHashTable& fields, const QByteArray& extraKey);
-TPointsTopListEntry SimpleListRowFromFields(const tHashTable& fields);
-TFerrikEntry FerrikRowFromFields(const tHashTable& fields);
-TDravelEntry DravelRowFromFields(const tHashTable& fields);
-TBollingerEntry BollingerRowFromFields(const tHashTable& fields, double received);
-TPointsTopListEntries PointsListFromFields(const tHashTable& fields);
-TQuentTopListEntries QuentListFromFields(const tHashTable& fields);
-
-// A moment as the Bollinger rows hold it: days since 30 December 1899 (UTC),
-// the time of day as the fraction.
-double ToDayNumber(const QDateTime& moment);
-// Whether a row received at `received` is still alive at `now` (both day
-// numbers), compared to the millisecond so that exactly two minutes expire.
-bool BollingerRowAlive(double received, double now);
-
 class TAlertForm : public QWidget {
     Q_OBJECT
 public:
-    // Registers HandleAlert with the main connection; the style is the strike
-    // style and no grid exists until LoadSettings.
+    // The style is the strike style and no rows or grid exist until LoadSettings.
     explicit TAlertForm(QWidget* parent = nullptr);
     ~TAlertForm() override;
 
-    // Reads the section's keys, sets the caption and style, creates the grid.
-    // Called once, right after creation.
+    // Reads the section's keys, sets the caption and style, creates the rows
+    // and the grid, and registers HandleAlert with the main connection for
+    // the window's category. Called once, right after creation.
     void LoadSettings(const TIniFile& ini, const QByteArray& section);
     // Subscription immediately followed by Suffix: names the window's
     // "Window:" placement section.
-    QByteArray WindowKey() const { return m_subscription + m_suffix; }
+    QByteArray WindowKey() const { return Subscription() + m_suffix; }
 
     // One alert text, of any category.
     void HandleAlert(const QByteArray& data);
+    // Hands rows changed since the last hand-off to the grid now rather than
+    // on the next pass of the event loop.
+    void ShowRowsNow();
 
     void ClearWindow();
     void ClearWindowMenuItemClick();
@@ -74,34 +55,26 @@ public:
 
     void SetClock(TAlertClock clock);
 
-    const QByteArray& Subscription() const { return m_subscription; }
+    const QByteArray& Subscription() const;
     const QByteArray& Suffix() const { return m_suffix; }
     const QByteArray& ExtraColumnKey() const { return m_extraColumnKey; }
-    TAlertStyle Style() const { return m_style; }
+    TAlertStyle Style() const { return m_rows ? m_rows->Style() : asStrike; }
+    // The rows of the window's style (nullptr before LoadSettings).
+    const TAlertRows* Rows() const { return m_rows.get(); }
+    template <typename TRows>
+    const TRows* RowsAs() const
+    {
+        return dynamic_cast<const TRows*>(m_rows.get());
+    }
     // The grid of the window's style (nullptr before LoadSettings).
     TListGrid* Grid() const { return m_grid; }
+    template <typename TGrid>
+    TGrid* GridAs() const
+    {
+        return dynamic_cast<TGrid*>(m_grid);
+    }
     // The menu a right click opens, if the style has one.
     QMenu* ContextMenu() const;
-
-    // Row lists, for inspection.
-    const TNewestFirstList<TVantorEntry>& StrikeRows() const { return m_strikeRows; }
-    const TNewestFirstList<TVantorEntry>& SymbolRows() const { return m_symbolRows; }
-    const TNewestFirstList<TFerrikEntry>& FerrikRows() const { return m_ferrikRows; }
-    const TNewestFirstList<TDravelEntry>& DravelRows() const { return m_dravelRows; }
-    const TNewestFirstList<TPointsTopListEntry>& SimpleListRows() const { return m_simpleListRows; }
-    const TBollingerEntries& BollingerRows() const { return m_bollingerRows; }
-    const TSymbolSet& BollingerSymbols() const { return m_bollingerSymbols; }
-    const TPointsTopListEntries& PointsRows() const { return m_pointsRows; }
-    const TQuentTopListEntries& QuentRows() const { return m_quentRows; }
-
-    // The grids; only the one of the window's style exists.
-    TVantorGrid* StrikeView = nullptr;
-    TBollingerGrid* BollingerView = nullptr;
-    TSymbolOnlyGrid* SymbolView = nullptr;
-    TPointsTopListGrid* PointsView = nullptr;
-    TFerrikGrid* FerrikView = nullptr;
-    TDravelGrid* DravelView = nullptr;
-    TQuentTopListFullGrid* QuentView = nullptr;
 
     QTimer* ExpireBollingersTimer = nullptr;
     QMenu* ClearPopup = nullptr;
@@ -112,35 +85,30 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildForm();
     void CreateGrid(const TIniFile& ini, const QByteArray& section, quint32 color);
     template <typename Grid>
     Grid* AddGrid();
+    template <typename TGrid, typename TRows>
+    void HandRowsTo(TGrid* grid);
+    void RowsChanged();
+    TQuentTopListFullGrid* TopListGrid() const;
 
-    void AddNewestFirst(const tHashTable& fields);
-    void UpdateBollinger(const tHashTable& fields);
-    void ShowBollingerRows();
-    void ShowPointsRows();
-
-    TAlertClock m_clock;
-    QByteArray m_subscription;
+    TDayClock m_dayClock = DayNumberNow;
     QByteArray m_suffix;
     QByteArray m_extraColumnKey;
+    std::unique_ptr<TAlertRows> m_rows;
     TListGrid* m_grid = nullptr;
-    TNewestFirstList<TVantorEntry> m_strikeRows;
-    TBollingerEntries m_bollingerRows;
-    // Exact comparison, like the row lookup it guards.
-    TSymbolSet m_bollingerSymbols{TSymbolSet::ExactCase};
-    TNewestFirstList<TVantorEntry> m_symbolRows;
-    TNewestFirstList<TFerrikEntry> m_ferrikRows;
-    TNewestFirstList<TDravelEntry> m_dravelRows;
-    // The simple-list style's rows; the points-list style replaces PointsRows whole.
-    TNewestFirstList<TPointsTopListEntry> m_simpleListRows;
-    TPointsTopListEntries m_pointsRows;
-    TQuentTopListEntries m_quentRows;
-    TAlertStyle m_style = asStrike;
+    // Hands the rows to the grid; set with the grid.
+    std::function<void()> m_handRows;
+    // Every top list passes the grid's order rule as it comes: a list that
+    // only lasted a moment can still decide when the order changes.
+    bool m_handEveryChange = false;
+    bool m_handOverDue = false;
+    TWakeMeSoon m_handOverSoon;
 };
 
 // Every alert window made in this process, in creation order. They are never

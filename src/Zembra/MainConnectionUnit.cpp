@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <deque>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -130,9 +131,22 @@ struct TMainConnection::Impl {
     qint64 CounterRate = 0;
     TRequestHandle LastPing;
     QDateTime NextPingTime;
-    // A deque: a callback that registers another one during delivery must not
-    // move the callbacks being called.
+    // Deques: a callback that registers another one during delivery must
+    // not move the callbacks or routes being used.
     std::deque<TAlertCallback> AlertCallbacks;
+    // Which receivers (indices into AlertCallbacks, in registration order) a
+    // payload reaches: per category, and for any other first line. A new
+    // receiver only ever goes to the end of a route, so a delivery that
+    // walks a route by index is not disturbed by one registered meanwhile.
+    struct TAlertRoute {
+        QByteArray Category;
+        std::vector<size_t> Receivers;
+    };
+    std::deque<TAlertRoute> CategoryRoutes;
+    std::vector<size_t> OtherRoute;
+    qsizetype LongestCategory = 0;
+    void AddAlertReceiver(std::optional<QByteArray> category, TAlertCallback callback);
+    const std::vector<size_t>& RouteOf(const QByteArray& payload) const;
     QString Status;
     TEncryption Encryption;
 
@@ -170,6 +184,16 @@ struct TMainConnection::Impl {
 
     TResponseCallback Guarded(TResponseCallback callback);
     TResponseCallback SessionHandler(std::function<void(bool, const QByteArray&, const TMessageToServer&)> handler);
+    // Guarded(SessionHandler(handler)) as one function object: every alert
+    // passes through it.
+    template <typename Handler>
+    TResponseCallback GuardedSessionHandler(Handler handler);
+    // Counts a handler of ours on the stack for as long as it lives.
+    struct THandlerRunning {
+        explicit THandlerRunning(int& depth) : Depth(++depth) {}
+        ~THandlerRunning() { --Depth; }
+        int& Depth;
+    };
     void RetireConversation(std::unique_ptr<TTalkWithServer> conversation);
     void DestroyRetiredIfIdle();
 };
@@ -214,12 +238,20 @@ TResponseCallback TMainConnection::Impl::Guarded(TResponseCallback callback)
         return {};
     return [this, callback = std::move(callback)](bool success, const QByteArray& response,
                                                    const TMessageToServer& message) {
-        ++HandlersRunning;
-        struct Leave {
-            int& depth;
-            ~Leave() { --depth; }
-        } leave{HandlersRunning};
+        const THandlerRunning running(HandlersRunning);
         callback(success, response, message);
+    };
+}
+
+template <typename Handler>
+TResponseCallback TMainConnection::Impl::GuardedSessionHandler(Handler handler)
+{
+    TTalkWithServer* const from = Conversation.get();
+    return [this, from, handler = std::move(handler)](bool success, const QByteArray& response,
+                                                      const TMessageToServer& message) {
+        const THandlerRunning running(HandlersRunning);
+        if (from == Conversation.get())
+            handler(success, response, message);
     };
 }
 
@@ -410,7 +442,6 @@ void TMainConnection::Impl::CreateConversation()
     const TTalkWithServer* const made = Conversation.get();
     Conversation->OnConnected = [this, made] { ConversationConnected(made); };
     Conversation->OnDisconnected = [this, made] { ConversationEnded(made); };
-    Conversation->OnResponse = [](bool, const QByteArray&, const TMessageToServer&) {};
     Conversation->OnDebugText = [](const QString&) {};
     Conversation->ServerAddress = ServerAddress;
     ApplyConnectionSettings(*Conversation);
@@ -427,19 +458,19 @@ void TMainConnection::Impl::StartSession()
     TTalkWithServer& talk = *Conversation;
     talk.SendMessage(BuildMessage({"command", "login", "username", UserName, "password", Password,
                                    "session_id", SessionId}),
-                     true, Guarded(SessionHandler([this](bool success, const QByteArray& response, const TMessageToServer&) {
+                     true, GuardedSessionHandler([this](bool success, const QByteArray& response, const TMessageToServer&) {
                          LoginResponse(success, response);
-                     })));
+                     }));
     talk.SendMessage(BuildMessage({"command", "listen_for_alerts"}), true,
-                     Guarded(SessionHandler([this](bool success, const QByteArray& response, const TMessageToServer& message) {
+                     GuardedSessionHandler([this](bool success, const QByteArray& response, const TMessageToServer& message) {
                          Owner.DeliverAlerts(success, response, message);
-                     })));
+                     }));
     for (const QByteArray& category : Categories)
         talk.SendMessage(BuildMessage({"command", "add_alert_category", "category", category}), false, {});
     talk.SendMessage(PingMessage(), false,
-                     Guarded(SessionHandler([this](bool success, const QByteArray&, const TMessageToServer&) {
+                     GuardedSessionHandler([this](bool success, const QByteArray&, const TMessageToServer&) {
                          FirstPingResponse(success);
-                     })));
+                     }));
 }
 
 void TMainConnection::Impl::TimerTick()
@@ -548,9 +579,60 @@ TMainConnection::~TMainConnection() = default;
 
 void TMainConnection::AddCategory(const QByteArray& category) { d->AddCategory(category); }
 
+void TMainConnection::Impl::AddAlertReceiver(std::optional<QByteArray> category, TAlertCallback callback)
+{
+    const size_t index = AlertCallbacks.size();
+    AlertCallbacks.push_back(std::move(callback));
+    if (!category) {
+        for (TAlertRoute& route : CategoryRoutes)
+            route.Receivers.push_back(index);
+        OtherRoute.push_back(index);
+        return;
+    }
+    // A first line never holds a line break: such a category receives nothing.
+    if (category->contains("\r\n"))
+        return;
+    for (TAlertRoute& route : CategoryRoutes) {
+        if (route.Category == *category) {
+            route.Receivers.push_back(index);
+            return;
+        }
+    }
+    // A new category starts with every receiver of all payloads.
+    LongestCategory = std::max(LongestCategory, category->size());
+    CategoryRoutes.push_back({*category, OtherRoute});
+    CategoryRoutes.back().Receivers.push_back(index);
+}
+
+const std::vector<size_t>& TMainConnection::Impl::RouteOf(const QByteArray& payload) const
+{
+    // The first line, looked for no further than the longest category
+    // reaches: a longer one belongs to no category.
+    const qsizetype window = std::min(payload.size(), LongestCategory + 2);
+    qsizetype lineLength = window == payload.size() ? payload.size() : -1;
+    for (qsizetype at = 0; at + 1 < window; ++at) {
+        if (payload[at] == '\r' && payload[at + 1] == '\n') {
+            lineLength = at;
+            break;
+        }
+    }
+    if (lineLength < 0)
+        return OtherRoute;
+    const QByteArrayView line(payload.constData(), lineLength);
+    for (const TAlertRoute& route : CategoryRoutes)
+        if (route.Category.size() == lineLength && line == route.Category)
+            return route.Receivers;
+    return OtherRoute;
+}
+
 void TMainConnection::RegisterAlertCallback(TAlertCallback callback)
 {
-    d->AlertCallbacks.push_back(std::move(callback));
+    d->AddAlertReceiver(std::nullopt, std::move(callback));
+}
+
+void TMainConnection::RegisterAlertCallback(const QByteArray& category, TAlertCallback callback)
+{
+    d->AddAlertReceiver(category, std::move(callback));
 }
 
 void TMainConnection::SetUserName(const QByteArray& userName) { d->SetCredential(d->UserName, userName); }
@@ -570,9 +652,10 @@ void TMainConnection::DeliverAlerts(bool success, const QByteArray& response, co
     if (!success)
         return;
     // Callbacks registered during this delivery wait for the next alert.
-    const std::size_t count = d->AlertCallbacks.size();
+    const std::vector<size_t>& route = d->RouteOf(response);
+    const std::size_t count = route.size();
     for (std::size_t i = 0; i < count; ++i) {
-        const TAlertCallback& callback = d->AlertCallbacks[i];
+        const TAlertCallback& callback = d->AlertCallbacks[route[i]];
         if (!callback)
             continue;
         try {

@@ -30,7 +30,12 @@ public:
     TMainConnection& operator=(const TMainConnection&) = delete;
 
     void AddCategory(const QByteArray& category);
+    // Receives every payload.
     void RegisterAlertCallback(TAlertCallback callback);
+    // Receives the payloads whose first line (up to the first CR LF, or the
+    // whole text) is the category exactly, and only those. Every payload
+    // reaches its receivers in the order they registered, whichever kind.
+    void RegisterAlertCallback(const QByteArray& category, TAlertCallback callback);
     void SetUserName(const QByteArray& userName);
     void SetPassword(const QByteArray& password);
     void ResetConnection();

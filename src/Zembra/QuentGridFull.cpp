@@ -7,7 +7,6 @@
 #include <QEvent>
 #include <QPainter>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -16,8 +15,6 @@
 namespace {
 
 constexpr const char* kUnit = "QuentGridFull";
-constexpr qint64 kResortIntervalMs = 30 * 1000;
-constexpr int kNamedMissing = 5;
 constexpr double kSpikeThreshold = 7;
 
 constexpr TColor kFrozenHeader = 0x00F8FE20;
@@ -66,12 +63,6 @@ constexpr int kKindCount = int(std::size(kKinds));
 bool KnownKind(int kind) { return kind >= 0 && kind < kKindCount; }
 
 bool IsPieKind(int kind) { return KnownKind(kind) && kKinds[kind].Shape == TKindShape::Pie; }
-
-qint64 MonotonicMilliseconds()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 bool IsBlank(QChar c) { return c.unicode() >= 1 && c.unicode() <= ' '; }
 
@@ -227,15 +218,6 @@ QWidget* RequireOwner(QWidget* owner)
 
 } // namespace
 
-TQuentTopListEntry::TQuentTopListEntry()
-{
-    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-    priceSpike = volRate = todaysRange = openingRange = strength = upTrend = nan;
-    nearHigh = nearLow = newHigh = newLow = last = change = nan;
-    volume = 0;
-    count = 0;
-}
-
 QVector<int> ParseQuentColumns(const QString& text)
 {
     const QStringList items = SplitCommaText(text.trimmed());
@@ -268,7 +250,7 @@ TColor VolumeRateColor(double v)
 // ---- Construction and layout
 
 TQuentTopListFullGrid::TQuentTopListFullGrid(QWidget* owner)
-    : TListGridOf<TQuentTopListEntry>(RequireOwner(owner), {}, 1), m_clock(MonotonicMilliseconds)
+    : TListGrid(RequireOwner(owner), {}, 1)
 {
     SetTextColor(clWhite);
     // Rows past the bottom are reached with the keyboard; no scroll bars.
@@ -281,7 +263,7 @@ TQuentTopListFullGrid::TQuentTopListFullGrid(QWidget* owner)
 
 TQuentTopListFullGrid::~TQuentTopListFullGrid() = default;
 
-void TQuentTopListFullGrid::SetClock(TQuentClock clock) { m_clock = clock ? std::move(clock) : MonotonicMilliseconds; }
+void TQuentTopListFullGrid::SetClock(TQuentClock clock) { m_order.SetClock(std::move(clock)); }
 
 void TQuentTopListFullGrid::SetColumns(const QString& text)
 {
@@ -317,72 +299,35 @@ int TQuentTopListFullGrid::KindOf(int column) const
 
 // ---- New lists and the re-sort rule
 
-void TQuentTopListFullGrid::SetEntries(const TQuentTopListEntries& entries)
+void TQuentTopListFullGrid::SetEntries(const TQuentTopListEntries& entries) { Show(m_order.SetEntries(entries)); }
+
+void TQuentTopListFullGrid::CheckSort() { Show(m_order.CheckSort()); }
+
+void TQuentTopListFullGrid::SortNow() { Show(m_order.SortNow()); }
+
+void TQuentTopListFullGrid::SetFrozen(bool frozen) { Show(m_order.SetFrozen(frozen)); }
+
+void TQuentTopListFullGrid::Show(TTopListOrder::TChange change)
 {
-    m_pending = entries;
-    m_havePending = true;
-    if (SameSymbols())
-        ShowPending(); // nothing moves, so the re-sort clock is left alone
-    else if (SortDue())
-        SortNow();
-    else
-        UpdateInPlace();
+    switch (change) {
+    case TTopListOrder::Unchanged:
+        break;
+    case TTopListOrder::Repaint:
+        InvalidateGrid();
+        break;
+    case TTopListOrder::Reorder:
+        ShowNewOrder();
+        break;
+    }
 }
 
-bool TQuentTopListFullGrid::SameSymbols() const
+void TQuentTopListFullGrid::ShowNewOrder()
 {
-    if (m_pending.size() != m_entries.size())
-        return false;
-    for (qsizetype i = 0; i < m_pending.size(); ++i)
-        if (m_pending[i].symbol != m_entries[i].symbol)
-            return false;
-    return true;
-}
-
-bool TQuentTopListFullGrid::SortDue() const
-{
-    if (!m_havePending || m_frozen)
-        return false;
-    if (m_ignoreSortTimer || !m_lastSortTime)
-        return true;
-    return m_clock() > *m_lastSortTime + kResortIntervalMs;
-}
-
-void TQuentTopListFullGrid::CheckSort()
-{
-    if (SortDue())
-        SortNow();
-}
-
-void TQuentTopListFullGrid::SortNow()
-{
-    if (!m_havePending)
-        return;
-    ShowPending();
-    m_lastSortTime = m_clock();
-}
-
-void TQuentTopListFullGrid::SetFrozen(bool frozen)
-{
-    if (frozen == m_frozen)
-        return;
-    m_frozen = frozen;
-    InvalidateGrid(); // the header colour tells the state
-    m_lastSortTime.reset();
-    CheckSort();
-}
-
-void TQuentTopListFullGrid::ShowPending()
-{
-    TAV_ASSERT(m_havePending, kUnit, 692);
-    m_havePending = false;
-    m_missingCount = 0;
-    m_missingText.clear();
     const int oldRow = Row();
     const int oldTopRow = TopRow();
     // Resizing moves the current cell; that move must not reach external linking.
     m_selectEnabled = false;
-    TListGridOf<TQuentTopListEntry>::SetEntries(m_pending);
+    EntriesReplaced(EntryCount());
     KeepOrRemoveSelection(oldRow, oldTopRow);
     m_selectEnabled = true;
 }
@@ -390,8 +335,8 @@ void TQuentTopListFullGrid::ShowPending()
 void TQuentTopListFullGrid::KeepOrRemoveSelection(int oldRow, int oldTopRow)
 {
     const int index = oldRow - FixedRows();
-    const bool onEntry = oldRow >= FixedRows() && index < m_entries.size();
-    if (onEntry && m_entries[index].symbol == m_selectedSymbol) {
+    const bool onEntry = oldRow >= FixedRows() && index < Displayed().size();
+    if (onEntry && Displayed()[index].symbol == m_selectedSymbol) {
         if (Row() != oldRow)
             SetRow(oldRow);
         if (TopRow() != oldTopRow)
@@ -406,59 +351,19 @@ void TQuentTopListFullGrid::KeepOrRemoveSelection(int oldRow, int oldTopRow)
     SetTopRow(FixedRows());
 }
 
-void TQuentTopListFullGrid::UpdateInPlace()
-{
-    m_missingCount = 0;
-    m_missingText.clear();
-
-    // Built once per list: the shown symbols, letter case ignored, each with
-    // its first row.
-    std::vector<std::pair<QByteArray, int>> index;
-    index.reserve(size_t(m_entries.size()));
-    for (int row = 0; row < m_entries.size(); ++row)
-        index.emplace_back(m_entries[row].symbol.toLower(), row);
-    std::stable_sort(index.begin(), index.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    index.erase(std::unique(index.begin(), index.end(),
-                            [](const auto& a, const auto& b) { return a.first == b.first; }),
-                index.end());
-
-    for (const TQuentTopListEntry& entry : std::as_const(m_pending)) {
-        const QByteArray key = entry.symbol.toLower();
-        const auto found = std::lower_bound(index.begin(), index.end(), key,
-                                            [](const auto& item, const QByteArray& k) { return item.first < k; });
-        if (found != index.end() && found->first == key)
-            m_entries[found->second] = entry;
-        else
-            NoteMissing(entry.symbol);
-    }
-    if (m_missingCount > kNamedMissing)
-        m_missingText += QStringLiteral(" and %1 more").arg(m_missingCount - kNamedMissing);
-    InvalidateGrid();
-}
-
-void TQuentTopListFullGrid::NoteMissing(const QByteArray& symbol)
-{
-    ++m_missingCount;
-    if (m_missingCount == 1)
-        m_missingText = QString::fromUtf8(symbol);
-    else if (m_missingCount <= kNamedMissing)
-        m_missingText += QStringLiteral(", ") + QString::fromUtf8(symbol);
-}
-
 // ---- Painting
 
 bool TQuentTopListFullGrid::viewportEvent(QEvent* event)
 {
     if (event->type() != QEvent::Paint)
-        return TListGridOf<TQuentTopListEntry>::viewportEvent(event);
-    TPaintScope scope(m_paintSnapshot, m_paintDepth, m_entries);
-    return TListGridOf<TQuentTopListEntry>::viewportEvent(event);
+        return TListGrid::viewportEvent(event);
+    TPaintScope scope(m_paintSnapshot, m_paintDepth, Displayed());
+    return TListGrid::viewportEvent(event);
 }
 
 const TQuentTopListEntries& TQuentTopListFullGrid::PaintedEntries() const
 {
-    return m_paintDepth > 0 ? m_paintSnapshot : m_entries;
+    return m_paintDepth > 0 ? m_paintSnapshot : Displayed();
 }
 
 void TQuentTopListFullGrid::DrawCell(int column, int row, const QRect& rect, TGridDrawState state)
@@ -494,9 +399,9 @@ void TQuentTopListFullGrid::DrawCell(int column, int row, const QRect& rect, TGr
 
 TColor TQuentTopListFullGrid::HeaderColor() const
 {
-    if (m_frozen)
+    if (Frozen())
         return kFrozenHeader;
-    if (m_missingCount > 0)
+    if (MissingCount() > 0)
         return kMissingHeader;
     return kPlainHeader;
 }
@@ -561,15 +466,15 @@ QString TQuentTopListFullGrid::ColumnTitle(int column) const { return QuentColum
 
 TCellContent TQuentTopListFullGrid::DataCell(int column, int index) const
 {
-    return EntryContent(KindOf(column), m_entries.at(index));
+    return EntryContent(KindOf(column), Displayed().at(index));
 }
 
 QString TQuentTopListFullGrid::CellText(int column, int row) const
 {
     const int index = row - FixedRows();
-    if (index >= 0 && index < m_entries.size() && m_entries[index].symbol == "-")
+    if (index >= 0 && index < Displayed().size() && Displayed()[index].symbol == "-")
         return ColumnTitle(column);
-    return TListGridOf<TQuentTopListEntry>::CellText(column, row);
+    return TListGrid::CellText(column, row);
 }
 
 // ---- Selection
@@ -587,7 +492,7 @@ void TQuentTopListFullGrid::GridSelectCell(int, int row)
         return;
     try {
         const int index = row - FixedRows();
-        const QByteArray symbol = index >= 0 && index < m_entries.size() ? m_entries[index].symbol : QByteArray();
+        const QByteArray symbol = index >= 0 && index < Displayed().size() ? Displayed()[index].symbol : QByteArray();
         if (symbol.isEmpty() || symbol == "-" || symbol == m_selectedSymbol)
             return;
         m_selectedSymbol = symbol;

@@ -4,44 +4,17 @@
 // order only updates the rows on screen in place (symbols the screen lacks
 // are counted as missing and named for "Sort Now"), and the new order is
 // shown at most once every 30 seconds, never while frozen, or at once on
-// "Sort Now". Price spikes light up and ask for a sound; new highs and lows
-// are drawn as small smoothed pies.
+// "Sort Now" (TopListOrder decides; the grid shows what it decides). Price
+// spikes light up and ask for a sound; new highs and lows are drawn as small
+// smoothed pies.
+#include "Zembra/AlertEntries.h"
+#include "Zembra/TopListOrder.h"
 #include "grids/ListGridFamily.h"
 #include <QByteArray>
 #include <QImage>
 #include <QString>
 #include <QList>
 #include <QVector>
-#include <functional>
-#include <optional>
-
-struct TQuentTopListEntry {
-    QByteArray symbol;
-    double priceSpike;
-    double volRate; // 1 is the neutral point of the colour scale
-    double todaysRange;
-    double openingRange;
-    double strength;
-    double upTrend;
-    double nearHigh;
-    double nearLow;
-    double newHigh; // fraction 0 to 1
-    double newLow;  // fraction 0 to 1
-    double last;
-    double change;
-    qint32 volume;
-    qint32 count;
-
-    // Every measure missing: NaN, the counts 0.
-    TQuentTopListEntry();
-};
-
-// Implicitly shared: handing a list to the grid costs O(1) and the grid never
-// sees later changes of the caller's list.
-using TQuentTopListEntries = QVector<TQuentTopListEntry>;
-
-// Milliseconds on a clock that never goes back; only differences matter.
-using TQuentClock = std::function<qint64()>;
 
 // The column kinds a "columns" setting can name.
 enum TQuentColumnKind {
@@ -72,7 +45,7 @@ QString QuentColumnHeader(int kind);
 // 0.5, fading to black at 1, growing red to pure red at 3.5; black for NaN.
 TColor VolumeRateColor(double volRate);
 
-class TQuentTopListFullGrid : public TListGridOf<TQuentTopListEntry> {
+class TQuentTopListFullGrid : public TListGrid {
     Q_OBJECT
 public:
     // The owner must not be null.
@@ -82,25 +55,26 @@ public:
     void SetColumns(const QString& text);
     const QVector<int>& Columns() const { return m_columnKinds; }
 
-    bool IgnoreSortTimer() const { return m_ignoreSortTimer; }
-    void SetIgnoreSortTimer(bool on) { m_ignoreSortTimer = on; }
+    bool IgnoreSortTimer() const { return m_order.IgnoreSortTimer(); }
+    void SetIgnoreSortTimer(bool on) { m_order.SetIgnoreSortTimer(on); }
 
     // A new list from the alert window.
-    void SetEntries(const TQuentTopListEntries& entries) override;
+    void SetEntries(const TQuentTopListEntries& entries);
     // From the alert window's one-second timer: shows a pending order when due.
     void CheckSort();
     // Shows the pending list in its own order, frozen or not.
     void SortNow();
     void SetFrozen(bool frozen);
-    bool Frozen() const { return m_frozen; }
+    bool Frozen() const { return m_order.Frozen(); }
     // A list has arrived whose order is not on screen yet.
-    bool HavePending() const { return m_havePending; }
-    int MissingCount() const { return m_missingCount; }
+    bool HavePending() const { return m_order.HavePending(); }
+    int MissingCount() const { return m_order.MissingCount(); }
     // The first five missing symbols, then " and N more".
-    QString MissingText() const { return m_missingText; }
+    QString MissingText() const { return m_order.MissingText(); }
 
-    const TQuentTopListEntries& Displayed() const { return m_entries; }
-    const TQuentTopListEntries& Pending() const { return m_pending; }
+    const TQuentTopListEntries& Displayed() const { return m_order.Displayed(); }
+    const TQuentTopListEntries& Pending() const { return m_order.Pending(); }
+    int EntryCount() const override { return int(Displayed().size()); }
     QByteArray SelectedSymbol() const { return m_selectedSymbol; }
     // Symbols whose spike sound has played and whose spike is still on.
     const QList<QByteArray>& SpikedSymbols() const { return m_spikedSymbols; }
@@ -113,6 +87,7 @@ public:
 protected:
     QString ColumnTitle(int column) const override;
     TCellContent DataCell(int column, int index) const override;
+    QByteArray EntrySymbol(int index) const override { return Displayed().at(index).symbol; }
     void DrawCell(int column, int row, const QRect& rect, TGridDrawState state) override;
     void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, const QPoint& point) override;
     void FontChanged() override;
@@ -128,12 +103,10 @@ private:
     void Layout();
     int KindOf(int column) const;
 
-    bool SameSymbols() const;
-    bool SortDue() const;
-    void ShowPending();
+    // Shows what a call of the order changed.
+    void Show(TTopListOrder::TChange change);
+    void ShowNewOrder();
     void KeepOrRemoveSelection(int oldRow, int oldTopRow);
-    void UpdateInPlace();
-    void NoteMissing(const QByteArray& symbol);
 
     const TQuentTopListEntries& PaintedEntries() const;
     TCellColors CellColors(int kind, const TQuentTopListEntry* entry, bool headerLike);
@@ -146,14 +119,7 @@ private:
 
     void GridSelectCell(int column, int row);
 
-    TQuentTopListEntries m_pending;
-    bool m_havePending = false;
-    int m_missingCount = 0;
-    QString m_missingText;
-    bool m_ignoreSortTimer = false;
-    bool m_frozen = false;
-    std::optional<qint64> m_lastSortTime; // none: never sorted, a re-sort is due at once
-    TQuentClock m_clock;
+    TTopListOrder m_order;
     TPieBitmaps m_newHighPie;
     TPieBitmaps m_newLowPie;
     QVector<int> m_columnKinds;

@@ -1,17 +1,8 @@
 #pragma once
 // The Bollinger-band list: one row per symbol of a set the server maintains,
 // every number coloured by its sign.
+#include "Zembra/AlertEntries.h"
 #include "grids/ListGridFamily.h"
-#include <limits>
-
-struct TBollingerEntry {
-    QByteArray symbol;
-    double last = std::numeric_limits<double>::quiet_NaN();
-    double prevClose = std::numeric_limits<double>::quiet_NaN();
-    double distFromBB = std::numeric_limits<double>::quiet_NaN();
-    double received = 0; // days since 30 December 1899; used for expiry only
-};
-using TBollingerEntries = QVector<TBollingerEntry>;
 
 inline constexpr TColor BollingerPositive = 0x0064FF64;
 inline constexpr TColor BollingerNegative = 0x004B4BFF;

@@ -1,18 +1,35 @@
 #pragma once
 // Symbols with last price and change, optionally with percent volume: the
 // grid of the points lists and of the plain simple list.
+#include "Zembra/AlertEntries.h"
 #include "grids/ListGridFamily.h"
-#include <limits>
+#include <initializer_list>
 
-struct TPointsTopListEntry {
-    QByteArray symbol;
-    double last = std::numeric_limits<double>::quiet_NaN();
-    double change = std::numeric_limits<double>::quiet_NaN();
-    double percentVol = std::numeric_limits<double>::quiet_NaN();
+// What the points grid shows: a whole list as the points list sends it, or
+// the simple list's newest-first rows. Either is taken at constant cost, so
+// the simple list's thousand rows are never copied to be shown.
+class TPointsRows {
+public:
+    TPointsRows() = default;
+    TPointsRows(std::initializer_list<TPointsTopListEntry> rows) : m_whole(rows) {}
+    TPointsRows(const TPointsTopListEntries& rows) : m_whole(rows) {}
+    TPointsRows(const TSimpleListEntries& rows) : m_newestFirst(rows), m_isNewestFirst(true) {}
+
+    qsizetype size() const { return m_isNewestFirst ? m_newestFirst.size() : m_whole.size(); }
+    bool isEmpty() const { return size() == 0; }
+    const TPointsTopListEntry& at(qsizetype index) const
+    {
+        return m_isNewestFirst ? m_newestFirst.at(index) : m_whole.at(index);
+    }
+    const TPointsTopListEntry& operator[](qsizetype index) const { return at(index); }
+
+private:
+    TPointsTopListEntries m_whole;
+    TSimpleListEntries m_newestFirst;
+    bool m_isNewestFirst = false;
 };
-using TPointsTopListEntries = QVector<TPointsTopListEntry>;
 
-class TPointsTopListGrid : public TListGridOf<TPointsTopListEntry> {
+class TPointsTopListGrid : public TListGridOf<TPointsTopListEntry, TPointsRows> {
 public:
     explicit TPointsTopListGrid(QWidget* owner);
 

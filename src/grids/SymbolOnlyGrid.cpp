@@ -34,7 +34,9 @@ void TSymbolOnlyGrid::FitToSize(bool force)
     }
 }
 
-void TSymbolOnlyGrid::SetEntries(const TVantorEntries& entries)
+void TSymbolOnlyGrid::SetEntries(const TVantorEntries& entries) { AddEntries(entries, 1); }
+
+void TSymbolOnlyGrid::AddEntries(const TVantorEntries& entries, int added)
 {
     if (entries.isEmpty()) {
         m_entries = entries;
@@ -46,7 +48,7 @@ void TSymbolOnlyGrid::SetEntries(const TVantorEntries& entries)
         m_everFilled = true;
     }
     m_entries = entries;
-    m_ringPosition = (m_ringPosition + 1) % Capacity();
+    m_ringPosition = int((qint64(m_ringPosition) + std::max(added, 0)) % Capacity());
     InvalidateGrid();
 }
 

@@ -9,6 +9,9 @@ public:
     explicit TSymbolOnlyGrid(QWidget* owner);
 
     void SetEntries(const TVantorEntries& entries) override;
+    // The board after `added` alerts that each put a row on top, ending with
+    // `entries`: the same as `added` calls of SetEntries, one per alert.
+    void AddEntries(const TVantorEntries& entries, int added);
     // Reshapes the board to the control's size; when forced or when the shape
     // changed, the newest entries are laid out again from cell 0.
     void FitToSize(bool force);

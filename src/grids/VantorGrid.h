@@ -1,19 +1,8 @@
 #pragma once
 // The strike grid, the default list: one row per alert, newest first and
 // drawn inverted, with one configurable extra column.
+#include "Zembra/AlertEntries.h"
 #include "grids/ListGridFamily.h"
-#include "Shared/NewestFirstList.h"
-#include <limits>
-
-struct TVantorEntry {
-    QByteArray symbol;
-    double last = std::numeric_limits<double>::quiet_NaN();
-    double prevClose = std::numeric_limits<double>::quiet_NaN();
-    double extra = std::numeric_limits<double>::quiet_NaN();
-    QByteArray time;
-};
-// Newest first, as the alert window keeps them.
-using TVantorEntries = TNewestFirstList<TVantorEntry>;
 
 class TVantorGrid : public TListGridOf<TVantorEntry, TVantorEntries> {
 public:

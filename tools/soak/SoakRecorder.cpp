@@ -1,5 +1,6 @@
 #include "SoakRecorder.h"
 #include "Zembra/AlertWindowUnit.h"
+#include "grids/ListGridFamily.h"
 #include <QFile>
 #include <QJsonArray>
 

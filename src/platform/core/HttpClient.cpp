@@ -85,8 +85,10 @@ void THttpClient::Start(THttpRequest request, const QByteArray& contentType)
     m_reasonPhrase.clear();
     m_request = request;
     m_state = httpDnsLookup;
+    m_receivePaused = false;
     if (request == httpGET) {
         m_reply = m_manager->get(networkRequest);
+        m_reply->setReadBufferSize(ReceiveBufferBytes);
     } else {
         networkRequest.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
         const QByteArray body = SendStream ? SendStream->readAll() : QByteArray();
@@ -199,9 +201,9 @@ void THttpClient::ReadHeader()
     m_state = httpWaitingBody;
 }
 
-void THttpClient::DeliverBody()
+void THttpClient::DeliverBody(bool evenWhenPaused)
 {
-    if (!m_reply)
+    if (!m_reply || (m_receivePaused && !evenWhenPaused))
         return;
     ReadHeader();
     const QByteArray data = m_reply->readAll();
@@ -215,7 +217,7 @@ void THttpClient::DeliverBody()
 void THttpClient::Finish()
 {
     const std::shared_ptr<bool> alive = m_alive;
-    DeliverBody(); // whatever came with the end
+    DeliverBody(true); // whatever came with the end
     if (!*alive || !m_reply)
         return; // destroyed or aborted by the body's receiver
     ReadHeader();
@@ -233,6 +235,23 @@ int THttpClient::ErrorCodeOf(const QNetworkReply& reply) const
     if (error == QNetworkReply::NoError || (m_statusCode > 0 && IsHttpStatusError(error)))
         return 0;
     return static_cast<int>(error);
+}
+
+void THttpClient::SetReceivePaused(bool paused)
+{
+    if (paused == m_receivePaused)
+        return;
+    m_receivePaused = paused;
+    if (paused || !m_reply)
+        return;
+    // Not from here: the receiver is resuming from inside its own reading.
+    QMetaObject::invokeMethod(
+        m_hooks.get(),
+        [this, alive = m_alive] {
+            if (*alive)
+                FromReply("THttpClient.OnDocData", [this] { DeliverBody(); });
+        },
+        Qt::QueuedConnection);
 }
 
 void THttpClient::Abort()

@@ -93,6 +93,13 @@ public:
     // Stops the current request; its request-done report is raised before
     // Abort returns. Nothing happens when the client is ready.
     void Abort();
+    // While paused, body bytes stay with the request (at most
+    // ReceiveBufferBytes, then the server is held back); resuming hands
+    // them over on the next pass of the event loop. The end of a request
+    // hands over whatever is left, paused or not.
+    void SetReceivePaused(bool paused);
+    bool ReceivePaused() const { return m_receivePaused; }
+    static constexpr qint64 ReceiveBufferBytes = 1024 * 1024;
 
     THttpState State() const { return m_state; }
     int StatusCode() const { return m_statusCode; }
@@ -110,7 +117,7 @@ private:
     void ApplyTls(class QNetworkRequest& request, const QUrl& url);
     void CheckEncrypted();
     void ReadHeader();
-    void DeliverBody();
+    void DeliverBody(bool evenWhenPaused = false);
     void Finish();
     int ErrorCodeOf(const QNetworkReply& reply) const;
     void RaiseRequestDone(THttpRequest request, int errCode);
@@ -128,6 +135,7 @@ private:
     std::unique_ptr<TTlsPolicy> m_tls; // https only
     QString m_tlsFailure;
     QString m_encryptionProtocol;
+    bool m_receivePaused = false;
     int m_signalDepth = 0;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

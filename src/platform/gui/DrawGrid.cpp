@@ -19,9 +19,37 @@ TColor FromQColor(const QColor& color)
 
 // ---- TCanvas
 
-TCanvas::TCanvas(const QFont& font, QPainter* painter) : m_font(font), m_painter(painter) {}
+int TTextMetrics::Width(const QString& text)
+{
+    const auto known = m_widths.constFind(text);
+    if (known != m_widths.cend())
+        return *known;
+    if (m_widths.size() >= MaxKept)
+        m_widths.clear();
+    const int width = m_metrics.horizontalAdvance(text);
+    m_widths.insert(text, width);
+    return width;
+}
 
-void TCanvas::SetFont(const QFont& font) { m_font = font; }
+TCanvas::TCanvas(const QFont& font, QPainter* painter, std::shared_ptr<TTextMetrics> metrics)
+    : m_font(font), m_painter(painter), m_metrics(std::move(metrics))
+{
+}
+
+TTextMetrics& TCanvas::Metrics() const
+{
+    if (!m_metrics)
+        m_metrics = std::make_shared<TTextMetrics>(m_font);
+    return *m_metrics;
+}
+
+void TCanvas::SetFont(const QFont& font)
+{
+    if (font == m_font)
+        return;
+    m_font = font;
+    m_metrics.reset();
+}
 
 TFontStyles TCanvas::FontStyle() const
 {
@@ -39,6 +67,9 @@ TFontStyles TCanvas::FontStyle() const
 
 void TCanvas::SetFontStyle(TFontStyles style)
 {
+    if (style == FontStyle())
+        return;
+    m_metrics.reset();
     m_font.setBold(style & fsBold);
     m_font.setItalic(style & fsItalic);
     m_font.setUnderline(style & fsUnderline);
@@ -68,13 +99,13 @@ void TCanvas::TextRect(const QRect& clip, int x, int y, const QString& text)
     m_painter->setClipRect(clip, Qt::IntersectClip);
     m_painter->setFont(m_font);
     m_painter->setPen(ToQColor(m_fontColor));
-    m_painter->drawText(QPoint(x, y + QFontMetrics(m_font).ascent()), text);
+    m_painter->drawText(QPoint(x, y + Metrics().Ascent()), text);
     m_painter->restore();
 }
 
-int TCanvas::TextWidth(const QString& text) const { return QFontMetrics(m_font).horizontalAdvance(text); }
+int TCanvas::TextWidth(const QString& text) const { return Metrics().Width(text); }
 
-int TCanvas::TextHeight(const QString&) const { return QFontMetrics(m_font).height(); }
+int TCanvas::TextHeight(const QString&) const { return Metrics().Height(); }
 
 void TCanvas::DrawRaisedInnerEdge(const QRect& rect)
 {
@@ -198,7 +229,8 @@ void TDrawGridHeader::mouseReleaseEvent(QMouseEvent* event)
 // ---- TDrawGrid
 
 TDrawGrid::TDrawGrid(QWidget* parent)
-    : QTableView(parent), m_model(new TDrawGridModel(this)), m_header(new TDrawGridHeader(this)), m_canvas(font()),
+    : QTableView(parent), m_model(new TDrawGridModel(this)), m_header(new TDrawGridHeader(this)),
+      m_metrics(std::make_shared<TTextMetrics>(font())), m_canvas(font(), nullptr, m_metrics),
       m_color(clWhite), m_fixedColor(FromQColor(QApplication::palette().color(QPalette::Button)))
 {
     setHorizontalHeader(m_header);
@@ -399,7 +431,7 @@ void TDrawGrid::PaintCell(QPainter* painter, int column, int row, const QRect& r
 {
     // DrawCell draws on Canvas(); during the call it is backed by the painter.
     TCanvas measuring = m_canvas;
-    m_canvas = TCanvas(font(), painter);
+    m_canvas = TCanvas(font(), painter, m_metrics);
     painter->save();
     try {
         DrawCell(column, row, rect, state);
@@ -538,4 +570,9 @@ void TDrawGrid::ApplyColors()
     viewport()->setAutoFillBackground(true);
 }
 
-void TDrawGrid::ApplyFont() { m_canvas.SetFont(font()); }
+void TDrawGrid::ApplyFont()
+{
+    if (!(m_metrics->Font() == font()))
+        m_metrics = std::make_shared<TTextMetrics>(font());
+    m_canvas = TCanvas(font(), nullptr, m_metrics);
+}

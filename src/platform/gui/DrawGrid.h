@@ -9,12 +9,15 @@
 #include <QAbstractTableModel>
 #include <QColor>
 #include <QFont>
+#include <QFontMetrics>
+#include <QHash>
 #include <QHeaderView>
 #include <QRect>
 #include <QString>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QtGlobal>
+#include <memory>
 
 class QPainter;
 
@@ -40,11 +43,32 @@ struct TGridDrawState {
     bool Focused = false;
 };
 
+// The measures of one font, and the widths of the texts measured with it.
+// A grid keeps one between paints: measuring a text means shaping it, which
+// costs more than drawing the rest of a cell, and a grid's texts change
+// little from one paint to the next.
+class TTextMetrics {
+public:
+    explicit TTextMetrics(const QFont& font) : m_font(font), m_metrics(font) {}
+    const QFont& Font() const { return m_font; }
+    int Width(const QString& text);
+    int Height() const { return m_metrics.height(); }
+    int Ascent() const { return m_metrics.ascent(); }
+
+private:
+    static constexpr qsizetype MaxKept = 4096;
+    QFont m_font;
+    QFontMetrics m_metrics;
+    QHash<QString, int> m_widths;
+};
+
 // The drawing surface handed to DrawCell. Without a painter (outside
 // painting) it still measures text with its font.
 class TCanvas {
 public:
-    explicit TCanvas(const QFont& font = QFont(), QPainter* painter = nullptr);
+    // The metrics, when given, are those of the font.
+    explicit TCanvas(const QFont& font = QFont(), QPainter* painter = nullptr,
+                     std::shared_ptr<TTextMetrics> metrics = {});
 
     const QFont& Font() const { return m_font; }
     void SetFont(const QFont& font);
@@ -74,8 +98,11 @@ public:
     QPainter* Painter() const { return m_painter; }
 
 private:
+    TTextMetrics& Metrics() const;
+
     QFont m_font;
     QPainter* m_painter;
+    mutable std::shared_ptr<TTextMetrics> m_metrics; // of m_font; made when first needed
     TColor m_fontColor = clBlack;
     TColor m_brushColor = clWhite;
     TBrushStyle m_brushStyle = TBrushStyle::Solid;
@@ -228,6 +255,7 @@ private:
 
     TDrawGridModel* m_model;
     TDrawGridHeader* m_header;
+    std::shared_ptr<TTextMetrics> m_metrics; // of the grid's font
     TCanvas m_canvas;
     int m_defaultRowHeight = 24;
     int m_defaultColWidth = 64;

@@ -1,0 +1,210 @@
+#pragma once
+// The rows of one alert window, by list style, without any widget: an alert
+// text goes in, and out come the rows the window's grid shows, with each
+// style's list, cap, order and expiry. The window (AlertWindowUnit) owns one
+// of these, reads its settings and hands the rows to its grid.
+//
+// Every call says whether the rows changed so that the grid must be handed
+// them again. Handing over is the window's business: it may gather the
+// changes of several alerts into one hand-off.
+#include "Zembra/AlertEntries.h"
+#include "Zembra/AlertParsing.h"
+#include "Zembra/ExcludeList.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <functional>
+#include <memory>
+
+// A moment as the Bollinger rows hold it: days since 30 December 1899 (UTC),
+// the time of day as the fraction.
+double ToDayNumber(const QDateTime& moment);
+// The same of milliseconds since 1970 (UTC), without a calendar.
+double DayNumberOfMs(qint64 msSinceEpoch);
+// Whether a row received at `received` is still alive at `now` (both day
+// numbers), compared to the millisecond so that exactly two minutes expire.
+bool BollingerRowAlive(double received, double now);
+
+// The local time now as a day number; tests drive the Bollinger expiry with their own.
+using TDayClock = std::function<double()>;
+double DayNumberNow();
+
+class TAlertRows {
+public:
+    virtual ~TAlertRows() = default;
+    TAlertRows(const TAlertRows&) = delete;
+    TAlertRows& operator=(const TAlertRows&) = delete;
+
+    // The rows of a style; `extraColumnKey` names the strike list's extra
+    // column. The clock stamps Bollinger rows.
+    static std::unique_ptr<TAlertRows> Create(TAlertStyle style, const QByteArray& subscription,
+                                              const QByteArray& extraColumnKey = "sma_divergence",
+                                              TDayClock clock = DayNumberNow);
+
+    TAlertStyle Style() const { return m_style; }
+    const QByteArray& Subscription() const { return m_subscription; }
+
+    // One alert text, of any category. Only a text whose first line is the
+    // subscription counts; one past the alert limits is dropped with one
+    // line in the debug log. Returns whether the rows are to be handed over.
+    bool TakeAlert(const QByteArray& text);
+    // "Clear Window": true when the list was emptied (and is to be handed
+    // over); only the styles with the command and a non-empty list.
+    virtual bool Clear() { return false; }
+    // The one-second tick at day number `now`: true when rows expired.
+    virtual bool Expire(double now);
+
+    // How many rows reached the top since the last call (newest-first styles).
+    virtual int TakeAdded() { return 0; }
+
+protected:
+    enum TTake { Unchanged, Changed, OverLimits };
+    TAlertRows(TAlertStyle style, const QByteArray& subscription)
+        : m_style(style), m_subscription(subscription), m_subscriptionMatches(!HoldsLineBreak(subscription))
+    {
+    }
+    // The field line of one alert of this window; a line past the alert
+    // limits (found while it is read) changes nothing.
+    virtual TTake TakeFields(QByteArrayView fieldLine) = 0;
+
+private:
+    TAlertStyle m_style;
+    QByteArray m_subscription;
+    bool m_subscriptionMatches; // a first line never holds a line break
+};
+
+// The recent symbols and times of a window's rows.
+struct TRowTexts {
+    TTextCache Symbols{256};
+    TTextCache Times{1};
+};
+
+// The styles that put one row per alert on top: strike, symbol-only and the
+// simple list keep at most MaxNewestFirstRows and "Clear Window" empties
+// them; Ferrik and Dravel keep every row.
+template <typename TEntry>
+class TNewestFirstRows : public TAlertRows {
+public:
+    const TNewestFirstList<TEntry>& Rows() const { return m_rows; }
+    int TakeAdded() override { return std::exchange(m_added, 0); }
+    bool Clear() override;
+
+protected:
+    TNewestFirstRows(TAlertStyle style, const QByteArray& subscription, std::initializer_list<QByteArray> names);
+    TTake TakeFields(QByteArrayView fieldLine) override;
+    // Fills the row from the picked fields, its texts through the caches;
+    // false ignores the alert.
+    virtual bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TEntry& row) const = 0;
+
+private:
+    TFieldPick m_fields;
+    TRowTexts m_texts;
+    TNewestFirstList<TEntry> m_rows;
+    qsizetype m_limit;
+    int m_added = 0;
+};
+
+// Strike (the exclude list applies) and symbol-only rows.
+class TVantorRows : public TNewestFirstRows<TVantorEntry> {
+public:
+    TVantorRows(TAlertStyle style, const QByteArray& subscription, const QByteArray& extraColumnKey);
+
+protected:
+    bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TVantorEntry& row) const override;
+};
+
+class TSimpleListRows : public TNewestFirstRows<TPointsTopListEntry> {
+public:
+    explicit TSimpleListRows(const QByteArray& subscription);
+
+protected:
+    bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TPointsTopListEntry& row) const override;
+};
+
+class TFerrikRows : public TNewestFirstRows<TFerrikEntry> {
+public:
+    explicit TFerrikRows(const QByteArray& subscription);
+
+protected:
+    bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TFerrikEntry& row) const override;
+};
+
+class TDravelRows : public TNewestFirstRows<TDravelEntry> {
+public:
+    explicit TDravelRows(const QByteArray& subscription);
+
+protected:
+    bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TDravelEntry& row) const override;
+};
+
+// One row per symbol of a set the server adds to and deletes from, each
+// dropped two minutes after its last "add". The order: by absolute distance
+// from the band, largest first, equal distances by symbol in byte order; a
+// row without a distance (NaN) goes to the front, and such rows stay in
+// front of every row with one, so the rows with a distance keep their order
+// whatever the others do.
+class TBollingerRows : public TAlertRows {
+public:
+    TBollingerRows(const QByteArray& subscription, TDayClock clock);
+    // One row per symbol, exact comparison.
+    const TBollingerEntries& Rows() const { return m_rows; }
+    bool Expire(double now) override;
+
+protected:
+    TTake TakeFields(QByteArrayView fieldLine) override;
+
+private:
+    // The row of a symbol, or -1.
+    qsizetype Find(const QByteArray& symbol) const;
+    // Where a row with this distance and symbol belongs among the rows with
+    // a distance (the first that does not sort before it).
+    qsizetype PlaceOf(double distance, const QByteArray& symbol) const;
+    // Replaces the row of its symbol, or adds it, and moves it into place.
+    void Add(TBollingerEntry row);
+    void Remove(qsizetype index);
+    void Reindex();
+
+    TDayClock m_clock;
+    TFieldPick m_fields;
+    TTextCache m_texts{256};
+    TBollingerEntries m_rows;
+    // The rows without a distance, all in front; the rest are sorted, so a
+    // new row's place is found by bisection.
+    qsizetype m_undistanced = 0;
+    // Beside each row, its symbol's length and first seven bytes in one
+    // number: a row is found by comparing numbers, and texts only on a match.
+    std::vector<quint64> m_keys;
+};
+
+// The points list: every alert is a whole list, numbered from 0, that ends
+// at the first row without a symbol, a last price or a change.
+class TPointsListRows : public TAlertRows {
+public:
+    explicit TPointsListRows(const QByteArray& subscription);
+    const TPointsTopListEntries& Rows() const { return m_rows; }
+
+protected:
+    TTake TakeFields(QByteArrayView fieldLine) override;
+
+private:
+    TNumberedPick m_fields;
+    TPointsTopListEntries m_rows;
+};
+
+// The full top list: every alert is a whole list, numbered from 0, that ends
+// at the first row without a symbol. When and how it reaches the screen is
+// the top-list order's business (TopListOrder).
+class TTopListRows : public TAlertRows {
+public:
+    explicit TTopListRows(const QByteArray& subscription);
+    const TQuentTopListEntries& Rows() const { return m_rows; }
+
+protected:
+    TTake TakeFields(QByteArrayView fieldLine) override;
+
+private:
+    QByteArray SymbolAt(qsizetype row, QByteArrayView raw) const;
+
+    TNumberedPick m_fields;
+    TQuentTopListEntries m_rows;
+};
