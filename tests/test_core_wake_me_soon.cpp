@@ -21,12 +21,8 @@ void DeliverPosted()
 
 class WakeMeSoonTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SetDebugSink([this](const QString& line) { log.append(line); });
-    }
-    void TearDown() override { SetDebugSink(nullptr); }
     QStringList log;
+    const TDebugSinkScope sink{[this](const QString& line) { log.append(line); }};
 };
 
 TEST_F(WakeMeSoonTest, RequestsBeforeTheLoopTurnsCollapseIntoOneCall)

@@ -379,9 +379,9 @@ TEST_F(AlertWindowListTest, BadOrNegativeWindowCountsCreateNothing)
 TEST_F(AlertWindowListTest, AnAbsurdWindowCountIsRefusedWithAMessage)
 {
     QStringList logged;
-    SetDebugSink([&](const QString& line) { logged << line; });
+    auto debugSink = std::make_unique<TDebugSinkScope>([&](const QString& line) { logged << line; });
     const auto form = Start("[General]\nwindow count=1000000\n[Alert Window 0]\nsubscription=never\n");
-    SetDebugSink(nullptr);
+    debugSink.reset();
     EXPECT_TRUE(Made.isEmpty());
     ASSERT_EQ(logged.size(), 1);
     EXPECT_TRUE(logged[0].contains("asks for 1000000 alert windows; at most 64")) << logged[0].toStdString();
@@ -578,9 +578,9 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
         spikeWaits = true;
         return 60000;
     };
-    SetPriceSpikeSoundHandler([&] { form->PlayPriceSpikeSound(); });
+    QObject::connect(&PriceSpikeSound(), &TPriceSpikeSound::Requested, form.get(), &TMainForm::PlayPriceSpikeSound);
     QStringList logged;
-    SetDebugSink([&](const QString& line) { logged << line; });
+    auto debugSink = std::make_unique<TDebugSinkScope>([&](const QString& line) { logged << line; });
 
     const QString categories = QDir(TestEnvironment::WorkDir()).filePath("hostile-categories.txt");
     {
@@ -649,13 +649,12 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
     // Only now: a spike that waited inside one of the test's own waits would not see the closer.
     form->PriceSpikeSoundCheckBox->setChecked(true);
     QApplication::exec();
-    SetPriceSpikeSoundHandler({});
     EXPECT_TRUE(spikeWaits);
     EXPECT_FALSE(gaveUp);
     EXPECT_EQ(sound.Beeps, 0) << "the waiting spike never sounds once the program ends";
 
     ticks.stop();
-    SetDebugSink(nullptr);
+    debugSink.reset();
     for (TAlertForm* window : std::as_const(Made))
         window->hide();
     MainConnection().SetUserName(QByteArray());
