@@ -59,10 +59,10 @@ QByteArray Alert(const QByteArray& category, const QByteArray& fields)
     return category + "\r\n" + fields;
 }
 
-std::unique_ptr<TAlertForm> MakeWindow(const QByteArray& sectionBody)
+std::unique_ptr<TAlertForm> MakeWindow(const QByteArray& sectionBody, TMainConnection& source = MainConnection())
 {
     const TIniFile ini = TIniFile::FromText("[Alert Window 3]\n" + sectionBody);
-    auto window = std::make_unique<TAlertForm>();
+    auto window = std::make_unique<TAlertForm>(nullptr, source);
     window->LoadSettings(ini, "Alert Window 3");
     return window;
 }
@@ -165,12 +165,15 @@ TEST_F(AlertWindowTest, DesignBoundsAndClosingOnlyHides)
 
 TEST_F(AlertWindowTest, TheAlertsOfOnePassReachTheGridInOneHandOff)
 {
-    const auto window = MakeWindow("subscription=strike\n");
+    // Delivered through the window's own alert source like server alerts.
+    TMainConnection source;
+    source.StopTimer();
+    const auto window = MakeWindow("subscription=strike\n", source);
     const auto spy = SetEntriesSpy(*window);
-    // Delivered through the main connection like server alerts.
     for (const QByteArray symbol : {"A", "B", "C"})
-        MainConnection().DeliverAlerts(true, Alert("strike", "symbol=" + symbol), {});
-    MainConnection().DeliverAlerts(true, Alert("other", "symbol=X"), {});
+        source.DeliverAlerts(true, Alert("strike", "symbol=" + symbol), {});
+    source.DeliverAlerts(true, Alert("other", "symbol=X"), {});
+    MainConnection().DeliverAlerts(true, Alert("strike", "symbol=Z"), {});
     EXPECT_EQ(StrikeRows(*window).size(), 3);
     EXPECT_EQ(window->Grid()->EntryCount(), 0) << "handed over on the next pass";
     NextPass();
