@@ -132,7 +132,7 @@ void BM_HostileAlert(benchmark::State& state)
 {
     const auto kind = THostileAlert(state.range(0));
     const QByteArray alert = HostileAlert(kind);
-    SetDebugSink([](const QString&) {}); // one line per dropped alert
+    auto debugSink = std::make_unique<TDebugSinkScope>([](const QString&) {}); // one line per dropped alert
     TAlertForm* window = WindowWithRows(kind == CollidingTopList ? "subscription=quent\ndisplay=quent\n"
                                                                  : "subscription=strike\n",
                                         StrikeAlert, 0);
@@ -140,7 +140,7 @@ void BM_HostileAlert(benchmark::State& state)
         window->HandleAlert(alert);
     state.SetItemsProcessed(state.iterations());
     state.counters["bytes"] = double(alert.size());
-    SetDebugSink(nullptr);
+    debugSink.reset();
 }
 
 } // namespace

@@ -15,7 +15,7 @@ void EnsureApplication()
         return;
     // Lives for the whole fuzz run.
     new QCoreApplication(argc, argv);
-    SetDebugSink([](const QString&) {});
+    new TDebugSinkScope([](const QString&) {});
 }
 
 QList<QByteArray> Pieces(const uint8_t* data, size_t size)

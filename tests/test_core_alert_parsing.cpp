@@ -347,10 +347,10 @@ TEST(AlertRows, FieldsAreDecodedSkippedAndTheLastOfANameWins)
 TEST(AlertRows, AnAlertOverTheLimitsIsDroppedWithOneDebugLine)
 {
     QStringList logged;
-    SetDebugSink([&](const QString& line) { logged << line; });
+    auto debugSink = std::make_unique<TDebugSinkScope>([&](const QString& line) { logged << line; });
     const auto rows = Make<TVantorRows>(asStrike);
     EXPECT_FALSE(Take(*rows, "symbol=A" + QByteArray(MaxAlertFields, '&')));
-    SetDebugSink(nullptr);
+    debugSink.reset();
     EXPECT_TRUE(rows->Rows().isEmpty());
     ASSERT_EQ(logged.size(), 1);
     EXPECT_TRUE(logged[0].contains("\"c\": an alert was dropped")) << logged[0].toStdString();

@@ -350,12 +350,12 @@ TEST_F(TunnelTest, ConnectThatCannotStartFailsAtOnceWithTheReason)
 TEST_F(TunnelTest, UnusablePostAddressIsLoggedReportedAndClosesTheTunnel)
 {
     QStringList logged;
-    SetDebugSink([&logged](const QString& line) { logged << line; });
+    auto debugSink = std::make_unique<TDebugSinkScope>([&logged](const QString& line) { logged << line; });
     peer.PostAddress = "not a url";
     auto tunnel = Open();
     tunnel->Send("x");
     EXPECT_TRUE(WaitFor([&] { return Count("closed") == 1; }));
-    SetDebugSink({});
+    debugSink.reset();
     EXPECT_EQ(DebugTexts, QStringList({"Unexpected Exception:  THttpTunnel.CheckForSend, EHttpException, "
                                        "invalid URL \"not a url\", 0, "}));
     EXPECT_EQ(logged, QStringList({"Class=EHttpException, Message=invalid URL \"not a url\", "

@@ -83,11 +83,6 @@ qint64 UtcMs(int year, int month, int day, int hour, int minute, int second, int
 
 class RecordingTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SetDebugSink([this](const QString& line) { DebugLines << line; });
-    }
-    void TearDown() override { SetDebugSink(nullptr); }
 
     TAlertRecorder::TClock Clock()
     {
@@ -99,6 +94,7 @@ protected:
     QTemporaryDir Folder;
     qint64 Now = UtcMs(2026, 1, 1, 0, 0, 0, 123);
     QStringList DebugLines;
+    const TDebugSinkScope m_sink{[this](const QString& line) { DebugLines << line; }};
 };
 
 } // namespace

@@ -38,7 +38,7 @@ class TalkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetDebugSink([this](const QString& line) { log.append(line); });
+        sink = std::make_unique<TDebugSinkScope>([this](const QString& line) { log.append(line); });
         talk = std::make_unique<TTalkWithServer>();
         talk->ConnectionFactory = ScriptedServerConnection::FactoryInto(&connection);
         talk->ServerAddress = "alerts.example:9339";
@@ -53,7 +53,7 @@ protected:
         }
         talk.reset();
         DeliverPosted();
-        SetDebugSink(nullptr);
+        sink.reset();
     }
 
     void Open()
@@ -84,6 +84,7 @@ protected:
         return decoder.TakeMessages();
     }
 
+    std::unique_ptr<TDebugSinkScope> sink;
     std::unique_ptr<TTalkWithServer> talk;
     ScriptedServerConnection* connection = nullptr;
     ServerStreamEncoder server;

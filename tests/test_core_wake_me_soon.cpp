@@ -1,5 +1,7 @@
-// The deferred wake-up: collapsing, re-requests from the handler, errors.
+// The deferred wake-up: collapsing, re-requests from the handler, errors; and
+// disposal once no handler runs, which waits for the loop the same way.
 #include "base/DebugLog.h"
+#include "base/DisposeWhenIdle.h"
 #include "Shared/WakeMeSoon.h"
 #include "TestEnvironment.h"
 #include <QCoreApplication>
@@ -19,12 +21,8 @@ void DeliverPosted()
 
 class WakeMeSoonTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SetDebugSink([this](const QString& line) { log.append(line); });
-    }
-    void TearDown() override { SetDebugSink(nullptr); }
     QStringList log;
+    const TDebugSinkScope sink{[this](const QString& line) { log.append(line); }};
 };
 
 TEST_F(WakeMeSoonTest, RequestsBeforeTheLoopTurnsCollapseIntoOneCall)
@@ -111,6 +109,52 @@ TEST_F(WakeMeSoonTest, DestroyedObjectNeverReceivesItsQueuedWakeUp)
     DeliverPosted();
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(otherCalls, 1);
+}
+
+struct TCountsItsEnd {
+    int& Ended;
+    ~TCountsItsEnd() { ++Ended; }
+};
+
+TEST(DisposeWhenIdleTest, WhatIsHandedOverWhileAHandlerRunsGoesFromTheLoopOnceNoneRuns)
+{
+    int ended = 0;
+    const auto object = [&] { return std::unique_ptr<TCountsItsEnd>(new TCountsItsEnd{ended}); };
+    {
+        TDisposeWhenIdle lifetime;
+        lifetime.Dispose(object());
+        EXPECT_EQ(ended, 1) << "no handler runs: at once";
+        {
+            const TDisposeWhenIdle::THandlerScope outer(lifetime);
+            {
+                const TDisposeWhenIdle::THandlerScope inner(lifetime);
+                lifetime.Dispose(object());
+            }
+            DeliverPosted();
+            EXPECT_EQ(ended, 1) << "the outer handler still runs";
+        }
+        EXPECT_EQ(ended, 1) << "never from inside the handler that left last";
+        {
+            const TDisposeWhenIdle::THandlerScope again(lifetime);
+            DeliverPosted();
+            EXPECT_EQ(ended, 1) << "a handler entered again before the loop turned";
+        }
+        DeliverPosted();
+        EXPECT_EQ(ended, 2);
+    }
+    // The owner destroyed from inside its own handler: the handler leaves
+    // safely and what the owner held goes after it.
+    auto owner = std::make_unique<TDisposeWhenIdle>();
+    {
+        const TDisposeWhenIdle::THandlerScope scope(*owner);
+        owner->Dispose(object());
+        owner.reset();
+        EXPECT_TRUE(scope.OwnerGone());
+        DeliverPosted();
+        EXPECT_EQ(ended, 2);
+    }
+    DeliverPosted();
+    EXPECT_EQ(ended, 3);
 }
 
 } // namespace

@@ -59,10 +59,10 @@ QByteArray Alert(const QByteArray& category, const QByteArray& fields)
     return category + "\r\n" + fields;
 }
 
-std::unique_ptr<TAlertForm> MakeWindow(const QByteArray& sectionBody)
+std::unique_ptr<TAlertForm> MakeWindow(const QByteArray& sectionBody, TMainConnection& source = MainConnection())
 {
     const TIniFile ini = TIniFile::FromText("[Alert Window 3]\n" + sectionBody);
-    auto window = std::make_unique<TAlertForm>();
+    auto window = std::make_unique<TAlertForm>(nullptr, source);
     window->LoadSettings(ini, "Alert Window 3");
     return window;
 }
@@ -165,12 +165,15 @@ TEST_F(AlertWindowTest, DesignBoundsAndClosingOnlyHides)
 
 TEST_F(AlertWindowTest, TheAlertsOfOnePassReachTheGridInOneHandOff)
 {
-    const auto window = MakeWindow("subscription=strike\n");
+    // Delivered through the window's own alert source like server alerts.
+    TMainConnection source;
+    source.StopTimer();
+    const auto window = MakeWindow("subscription=strike\n", source);
     const auto spy = SetEntriesSpy(*window);
-    // Delivered through the main connection like server alerts.
     for (const QByteArray symbol : {"A", "B", "C"})
-        MainConnection().DeliverAlerts(true, Alert("strike", "symbol=" + symbol), {});
-    MainConnection().DeliverAlerts(true, Alert("other", "symbol=X"), {});
+        source.DeliverAlerts(true, Alert("strike", "symbol=" + symbol), {});
+    source.DeliverAlerts(true, Alert("other", "symbol=X"), {});
+    MainConnection().DeliverAlerts(true, Alert("strike", "symbol=Z"), {});
     EXPECT_EQ(StrikeRows(*window).size(), 3);
     EXPECT_EQ(window->Grid()->EntryCount(), 0) << "handed over on the next pass";
     NextPass();
@@ -379,9 +382,9 @@ TEST_F(AlertWindowListTest, BadOrNegativeWindowCountsCreateNothing)
 TEST_F(AlertWindowListTest, AnAbsurdWindowCountIsRefusedWithAMessage)
 {
     QStringList logged;
-    SetDebugSink([&](const QString& line) { logged << line; });
+    auto debugSink = std::make_unique<TDebugSinkScope>([&](const QString& line) { logged << line; });
     const auto form = Start("[General]\nwindow count=1000000\n[Alert Window 0]\nsubscription=never\n");
-    SetDebugSink(nullptr);
+    debugSink.reset();
     EXPECT_TRUE(Made.isEmpty());
     ASSERT_EQ(logged.size(), 1);
     EXPECT_TRUE(logged[0].contains("asks for 1000000 alert windows; at most 64")) << logged[0].toStdString();
@@ -578,9 +581,9 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
         spikeWaits = true;
         return 60000;
     };
-    SetPriceSpikeSoundHandler([&] { form->PlayPriceSpikeSound(); });
+    QObject::connect(&PriceSpikeSound(), &TPriceSpikeSound::Requested, form.get(), &TMainForm::PlayPriceSpikeSound);
     QStringList logged;
-    SetDebugSink([&](const QString& line) { logged << line; });
+    auto debugSink = std::make_unique<TDebugSinkScope>([&](const QString& line) { logged << line; });
 
     const QString categories = QDir(TestEnvironment::WorkDir()).filePath("hostile-categories.txt");
     {
@@ -649,13 +652,12 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
     // Only now: a spike that waited inside one of the test's own waits would not see the closer.
     form->PriceSpikeSoundCheckBox->setChecked(true);
     QApplication::exec();
-    SetPriceSpikeSoundHandler({});
     EXPECT_TRUE(spikeWaits);
     EXPECT_FALSE(gaveUp);
     EXPECT_EQ(sound.Beeps, 0) << "the waiting spike never sounds once the program ends";
 
     ticks.stop();
-    SetDebugSink(nullptr);
+    debugSink.reset();
     for (TAlertForm* window : std::as_const(Made))
         window->hide();
     MainConnection().SetUserName(QByteArray());

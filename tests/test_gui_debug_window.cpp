@@ -100,7 +100,7 @@ TEST(DebugWindow, ClosingHidesAndMinimisesAndTheNextLineBringsItBack)
 // The process-wide log: made by the first line, then reused for every later one.
 TEST(DebugWindow, TheLogWindowIsMadeOnFirstUseAndReportsExceptionsExactly)
 {
-    InstallDebugLogWindow();
+    const TDebugSinkScope sink = DebugLogWindowSink();
     EXPECT_FALSE(LogWindowExists());
 
     DebugOutput("plain line");
@@ -119,5 +119,4 @@ TEST(DebugWindow, TheLogWindowIsMadeOnFirstUseAndReportsExceptionsExactly)
                              "Class=EFeedBroken, Message=socket said no, "
                              "Location=TTalkWithServer.SendGoodResponse, (\"command\" --> \"ping\")");
     EXPECT_EQ(&DebugLogWindow(), &log);
-    SetDebugSink(nullptr);
 }

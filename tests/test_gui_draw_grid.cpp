@@ -133,11 +133,11 @@ TEST(DrawGrid, AnErrorWhilePaintingIsLoggedAndPaintingGoesOn)
     ProbeGrid grid(owner.get());
     Show(*owner, grid);
     QStringList log;
-    SetDebugSink([&](const QString& line) { log.append(line); });
+    auto debugSink = std::make_unique<TDebugSinkScope>([&](const QString& line) { log.append(line); });
     grid.ThrowInPaint = true;
     Render(grid);
     grid.ThrowInPaint = false;
-    SetDebugSink({});
+    debugSink.reset();
     ASSERT_FALSE(log.isEmpty());
     EXPECT_TRUE(log.first().contains("broken cell"));
     EXPECT_EQ(CentreColour(grid, 1, 0), Qt::yellow);

@@ -43,11 +43,12 @@ QString Sep() { return QLocale().groupSeparator(); }
 
 class GridFamilyTest : public ::testing::Test {
 protected:
-    void TearDown() override
+    // The linking window stand-in, gone with the test.
+    void OnLink(std::function<void(const QByteArray&)> handler)
     {
-        SetSymbolLinkHandler({});
-        SetLinkErrorReporter({});
+        QObject::connect(&SymbolLinks(), &TSymbolLinks::LinkRequested, &context, std::move(handler));
     }
+    QObject context;
     std::unique_ptr<QWidget> owner = MakeOwner();
 };
 
@@ -266,8 +267,9 @@ TEST_F(GridFamilyTest, ThrowingLinkHandlerIsReportedAndLeavesTheGridAsItWas)
     Show(*owner, grid);
     grid.SetEntries(NewestFirst<TFerrikEntries>({Ferrik("B"), Ferrik("A")}));
     QStringList reported;
-    SetLinkErrorReporter([&](const QString& message) { reported.append(message); });
-    SetSymbolLinkHandler([](const QByteArray&) { throw std::runtime_error("connector gone"); });
+    QObject::connect(&SymbolLinks(), &TSymbolLinks::LinkFailed, &context,
+                     [&](const QString& message) { reported.append(message); });
+    OnLink([](const QByteArray&) { throw std::runtime_error("connector gone"); });
     const QImage before = Render(grid);
 
     Click(grid, 1, 1);
@@ -283,7 +285,7 @@ TEST_F(GridFamilyTest, LinkErrorWithoutReporterShowsANonModalMessage)
     TFerrikGrid grid(owner.get());
     Show(*owner, grid);
     grid.SetEntries(NewestFirst<TFerrikEntries>({Ferrik("A")}));
-    SetSymbolLinkHandler([](const QByteArray&) { throw std::runtime_error("no connector installed"); });
+    OnLink([](const QByteArray&) { throw std::runtime_error("no connector installed"); });
 
     Click(grid, 1, 1); // returns: the box does not block
 

@@ -34,7 +34,6 @@ TVantorEntry Strike(const QByteArray& symbol, double last = NaN, double prevClos
 
 class ListGridsTest : public ::testing::Test {
 protected:
-    void TearDown() override { SetSymbolLinkHandler({}); }
     std::unique_ptr<QWidget> owner = MakeOwner();
 };
 

@@ -51,21 +51,28 @@ protected:
         m_grid = new TQuentTopListFullGrid(m_window.get());
         m_grid->setGeometry(0, 0, 700, 400);
         m_grid->SetClock([this] { return m_now; });
-        SetPriceSpikeSoundHandler([this] {
+        OnSound([this] {
             ++m_sounds;
             if (m_grabbing)
                 ++m_soundsInsidePaint;
         });
-        SetSymbolLinkHandler([this](const QByteArray& symbol) { m_linked << symbol; });
+        OnLink([this](const QByteArray& symbol) { m_linked << symbol; });
         m_window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
     }
 
-    void TearDown() override
+    void TearDown() override { m_window.reset(); }
+
+    // Each replaces the handler before it.
+    void OnSound(std::function<void()> handler)
     {
-        SetPriceSpikeSoundHandler({});
-        SetSymbolLinkHandler({});
-        m_window.reset();
+        m_soundContext = std::make_unique<QObject>();
+        QObject::connect(&PriceSpikeSound(), &TPriceSpikeSound::Requested, m_soundContext.get(), std::move(handler));
+    }
+    void OnLink(std::function<void(const QByteArray&)> handler)
+    {
+        m_linkContext = std::make_unique<QObject>();
+        QObject::connect(&SymbolLinks(), &TSymbolLinks::LinkRequested, m_linkContext.get(), std::move(handler));
     }
 
     // Renders the grid as the screen would and lets queued work run after.
@@ -91,6 +98,8 @@ protected:
     int m_sounds = 0;
     int m_soundsInsidePaint = 0;
     QList<QByteArray> m_linked;
+    std::unique_ptr<QObject> m_soundContext;
+    std::unique_ptr<QObject> m_linkContext;
 };
 
 // ---- The order's state as the header shows it (the rule itself: TopListOrder)
@@ -262,7 +271,7 @@ TEST_F(QuentGridTest, SpikesPaintedUntilTheSoundIsOverJoinItAndAnUnpaintedSpikeN
     // Two spikes in one paint, and a third painted while their sound plays.
     TQuentTopListEntry c = Entry("CCC");
     c.priceSpike = 9;
-    SetPriceSpikeSoundHandler([&] {
+    OnSound([&] {
         ++m_sounds;
         m_grid->SetEntries({a, b, c});
         Render();
@@ -276,7 +285,7 @@ TEST_F(QuentGridTest, SpikesPaintedUntilTheSoundIsOverJoinItAndAnUnpaintedSpikeN
     // Once it is over, a new spike sounds again.
     TQuentTopListEntry d = Entry("DDD");
     d.priceSpike = 10;
-    SetPriceSpikeSoundHandler([&] { ++m_sounds; });
+    OnSound([&] { ++m_sounds; });
     m_grid->SetEntries({a, b, c, d});
     Render();
     EXPECT_EQ(m_sounds, 2);
@@ -415,7 +424,7 @@ TEST_F(QuentGridTest, TheSelectedRowIsFramedAtItsSymbol)
 TEST_F(QuentGridTest, AFailingLinkIsDroppedAndTheSelectionStands)
 {
     int attempts = 0;
-    SetSymbolLinkHandler([&](const QByteArray&) {
+    OnLink([&](const QByteArray&) {
         ++attempts;
         throw std::runtime_error("connector gone");
     });

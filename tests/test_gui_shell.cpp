@@ -504,14 +504,14 @@ TEST_F(PriceSpikeSoundTest, AFileThatCannotPlayBeepsAndTheLogSaysWhyOnce)
     auto form = SoundForm("[General]\nsound=1\n", true);
     form->SoundFileChooser = [](QWidget*, const QString&, const QString&) { return QString("/s/gone.wav"); };
     QStringList logged;
-    SetDebugSink([&](const QString& line) { logged << line; });
+    auto debugSink = std::make_unique<TDebugSinkScope>([&](const QString& line) { logged << line; });
     sound.Unplayable = "there is no such file";
     form->SetupSoundButtonClick();
     form->PlayPriceSpikeSound();
     form->PlayPriceSpikeSound();
     sound.Unplayable = "there is no audio output device";
     form->PlayPriceSpikeSound();
-    SetDebugSink(nullptr);
+    debugSink.reset();
     EXPECT_EQ(sound.Played.size(), 4);
     EXPECT_EQ(sound.Beeps, 4);
     ASSERT_EQ(logged.size(), 2);

@@ -78,12 +78,11 @@ TAlertRecorder::TAlertRecorder(QString file, QString folder, TClock clock)
 
 TAlertRecorder::~TAlertRecorder()
 {
-    try {
+    // Nothing may leave a destructor.
+    GuardedCall(QStringLiteral("TAlertRecorder.Destroy"), [this] {
         Flush();
         Close();
-    } catch (...) {
-        // Nothing may leave a destructor; the log has had what went wrong.
-    }
+    });
 }
 
 QString TAlertRecorder::PathForDay(qint64 day) const

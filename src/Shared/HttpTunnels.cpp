@@ -273,10 +273,8 @@ bool THttpTunnel::WaitingToPost() const
 void THttpTunnel::CheckSendTimeout()
 {
     if (m_senderState == Sending && m_postStarted.elapsed() > SendTimeout) {
-        try {
-            m_sendClient->Abort(); // reports a failed SendDone: a retry like any other
-        } catch (const std::exception&) {
-        }
+        // Reports a failed SendDone: a retry like any other.
+        GuardedCall(QStringLiteral("THttpTunnel.CheckSendTimeout"), [this] { m_sendClient->Abort(); });
         return;
     }
     // A chunk held back while the send client was busy must not wait for

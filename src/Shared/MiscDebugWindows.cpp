@@ -71,9 +71,9 @@ TMiscDebugWindow& DebugLogWindow()
     return *window;
 }
 
-void InstallDebugLogWindow()
+TDebugSinkScope DebugLogWindowSink()
 {
-    SetDebugSink([](const QString& line) {
+    const auto output = [](const QString& line) {
         // Without a running QApplication (after it has gone, say) no window can
         // be made or shown; the line still must not be lost.
         if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
@@ -81,10 +81,11 @@ void InstallDebugLogWindow()
             return;
         }
         DebugLogWindow().AddLine(line);
-    });
+    };
     // Notes wait in the log for whoever opens it; stderr has them already.
-    SetDebugNoteSink([](const QString& line) {
+    const auto notes = [](const QString& line) {
         if (qobject_cast<QApplication*>(QCoreApplication::instance()))
             DebugLogWindow().AddLine(line, false);
-    });
+    };
+    return TDebugSinkScope(output, notes);
 }

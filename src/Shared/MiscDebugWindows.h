@@ -2,6 +2,7 @@
 // The window behind the process-wide diagnostic log. Every logged line shows
 // it again, so an unexpected error caught and survived is never silent. Lines
 // are batched for a quarter of a second so a burst costs one memo update.
+#include "base/DebugLog.h"
 #include <QString>
 #include <QWidget>
 
@@ -34,5 +35,6 @@ private:
 // process ends.
 TMiscDebugWindow& DebugLogWindow();
 
-// Sends every DebugOutput line to DebugLogWindow(). Called once at start-up.
-void InstallDebugLogWindow();
+// Sends every DebugOutput line (and every note) to DebugLogWindow() for as
+// long as the returned scope lives; main holds it.
+TDebugSinkScope DebugLogWindowSink();

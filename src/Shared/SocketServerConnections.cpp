@@ -24,24 +24,19 @@ TSocketServerConnection::TSocketServerConnection(const QString& address, const Q
 {
 }
 
-// The owner hears that the session has gone before the object goes. The
-// socket is deleted later when this runs inside one of its own signals.
+// The owner hears that the session has gone before the object goes. When
+// this runs inside one of the socket's (or the timer's) own signals, they go
+// once it has returned.
 TSocketServerConnection::~TSocketServerConnection()
 {
-    *m_alive = false;
     if (m_state != Closed)
         GuardedCall("TSocketServerConnection.Destroy", [this] { RaiseSessionClosed(); });
-    if (m_handshakeTimer && m_socketSignalDepth > 0)
-        m_handshakeTimer.release()->deleteLater(); // this may run inside its timeout
-    m_handshakeTimer.reset();
+    m_lifetime.Dispose(std::move(m_handshakeTimer));
     if (!m_socket)
         return;
     UnhookSocket();
     m_socket->abort();
-    if (m_socketSignalDepth > 0)
-        m_socket->deleteLater();
-    else
-        delete m_socket;
+    m_lifetime.Dispose(std::unique_ptr<QTcpSocket>(m_socket));
 }
 
 bool TSocketServerConnection::Connect()
@@ -141,11 +136,8 @@ bool TSocketServerConnection::SocksHandshakePending() const
 template <typename Handler>
 void TSocketServerConnection::FromSocket(const QString& location, Handler&& handler)
 {
-    const std::shared_ptr<bool> alive = m_alive;
-    ++m_socketSignalDepth;
+    const TDisposeWhenIdle::THandlerScope scope(m_lifetime);
     GuardedCall(location, handler);
-    if (*alive)
-        --m_socketSignalDepth;
 }
 
 void TSocketServerConnection::HookSocket()
@@ -190,10 +182,7 @@ void TSocketServerConnection::UnhookSocket()
     if (!m_hooks)
         return;
     QObject::disconnect(m_socket, nullptr, m_hooks.get(), nullptr);
-    if (m_socketSignalDepth > 0)
-        m_hooks.release()->deleteLater();
-    else
-        m_hooks.reset();
+    m_lifetime.Dispose(std::move(m_hooks));
 }
 
 // The TCP connection is up, through the proxy if there is one. Without TLS

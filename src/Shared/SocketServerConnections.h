@@ -6,6 +6,7 @@
 // With TLS on, the pipe counts as open only once the handshake is done and
 // the server verified: nothing the owner queued leaves before that, and a
 // refusal ends the session with its reason in ErrorText.
+#include "base/DisposeWhenIdle.h"
 #include "Shared/GenericServerConnection.h"
 #include <QList>
 #include <QString>
@@ -79,6 +80,9 @@ private:
     template <typename Handler>
     void FromSocket(const QString& location, Handler&& handler);
 
+    // Counts the socket's signals on the stack: the socket, the timer and the
+    // receiver of their signals outlive this object until the last has returned.
+    TDisposeWhenIdle m_lifetime;
     QTcpSocket* m_socket = nullptr; // owned; created by Connect
     QSslSocket* m_ssl = nullptr;    // the same socket when TLS is on
     std::unique_ptr<TTlsPolicy> m_tls;
@@ -89,6 +93,4 @@ private:
     TSocksSettings m_socks;
     std::unique_ptr<TSocks4Handshake> m_socks4; // SOCKS 4 only: Qt negotiates SOCKS 5 itself
     std::unique_ptr<class QObject> m_hooks; // receiver of the socket's signals
-    int m_socketSignalDepth = 0;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

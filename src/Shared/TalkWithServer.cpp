@@ -167,26 +167,17 @@ EZlibError::EZlibError(int code) : std::runtime_error(zError(code)) {}
 EInvalidFrame::EInvalidFrame(qint32 length) : std::runtime_error("invalid frame length " + std::to_string(length)) {}
 
 struct TTalkWithServer::Impl {
-    explicit Impl(TTalkWithServer* owner);
+    Impl(TTalkWithServer* owner, TDisposeWhenIdle::THandlerCount handlers);
     ~Impl();
 
     // Counts the conversation's handlers on the stack; while one runs, the
-    // owner's destruction only detaches and the rest waits for the last one
-    // to return (see Detach).
-    class HandlerScope {
-    public:
-        explicit HandlerScope(Impl& d) : m_d(d) { ++m_d.handlerDepth; }
-        ~HandlerScope() { m_d.LeaveHandler(); }
-        HandlerScope(const HandlerScope&) = delete;
-        HandlerScope& operator=(const HandlerScope&) = delete;
-
-    private:
-        Impl& m_d;
+    // owner's destruction only detaches and this object waits for the last
+    // one to return (see Detach).
+    struct HandlerScope : TDisposeWhenIdle::THandlerScope {
+        explicit HandlerScope(const Impl& d) : THandlerScope(d.handlers) {}
     };
 
-    void LeaveHandler();
-    void PostDisposal();
-    bool Detach();
+    void Detach();
 
     void Connect();
     void HookConnection();
@@ -240,16 +231,15 @@ struct TTalkWithServer::Impl {
     TState state = NotConnected;
     QString errorText;
     QVector<TPendingRequest> requests;
-    int handlerDepth = 0;
-    bool orphaned = false;
-    bool disposalPosted = false;
+    TDisposeWhenIdle::THandlerCount handlers;
 };
 
-TTalkWithServer::Impl::Impl(TTalkWithServer* owner)
+TTalkWithServer::Impl::Impl(TTalkWithServer* owner, TDisposeWhenIdle::THandlerCount handlers)
     : owner(owner),
       wakeUp(std::make_unique<TWakeMeSoon>()),
       receiveSoon(std::make_unique<TWakeMeSoon>()),
-      errorText("Unable to connect to server.")
+      errorText("Unable to connect to server."),
+      handlers(handlers)
 {
     wakeUp->OnWakeUp = [this] { FlushOutput(); };
     receiveSoon->OnWakeUp = [this] {
@@ -272,40 +262,15 @@ TTalkWithServer::Impl::~Impl()
     receiveSoon.reset();
 }
 
-void TTalkWithServer::Impl::LeaveHandler()
-{
-    if (--handlerDepth == 0 && orphaned)
-        PostDisposal();
-}
-
-// The last handler may still be inside the connection's or the wake-up's own
-// event code, so the object goes on a later turn of the loop, and only if no
-// handler has been entered again meanwhile.
-void TTalkWithServer::Impl::PostDisposal()
-{
-    if (disposalPosted)
-        return;
-    disposalPosted = true;
-    QTimer::singleShot(0, [this] {
-        disposalPosted = false;
-        if (handlerDepth == 0)
-            delete this;
-    });
-}
-
-// Called by the owner's destructor. Returns true when a handler is running
-// and this object must outlive the owner until it returns.
-bool TTalkWithServer::Impl::Detach()
+// Called by the owner's destructor. While a handler runs, this object
+// outlives the owner; the pipe is closed now so that nothing more arrives.
+void TTalkWithServer::Impl::Detach()
 {
     if (state != Closed)
         ConnectionClosed(false);
     owner = nullptr;
-    if (handlerDepth == 0)
-        return false;
-    orphaned = true;
-    if (connection)
+    if (connection && handlers.Running())
         connection->Close();
-    return true;
 }
 
 void TTalkWithServer::Impl::Connect()
@@ -684,15 +649,15 @@ void TTalkWithServer::Impl::SendErrorResponse(const TMessageToServer& message, b
     });
 }
 
-TTalkWithServer::TTalkWithServer() : d(std::make_unique<Impl>(this)) {}
+TTalkWithServer::TTalkWithServer() : d(std::make_unique<Impl>(this, TDisposeWhenIdle::THandlerCount(m_lifetime))) {}
 
 // Every waiting callback gets its error response first. When this runs from
 // inside one of the conversation's own handlers, the internals outlive this
 // object until that handler has returned; nothing reaches the owner any more.
 TTalkWithServer::~TTalkWithServer()
 {
-    if (d->Detach())
-        (void)d.release();
+    d->Detach();
+    m_lifetime.Dispose(std::move(d));
 }
 
 void TTalkWithServer::Connect() { d->Connect(); }

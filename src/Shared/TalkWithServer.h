@@ -6,6 +6,7 @@
 //
 // PUBLIC INTERFACE (other units code against this; the implementation may add
 // private members but keeps these names and signatures).
+#include "base/DisposeWhenIdle.h"
 #include "Shared/GenericServerConnection.h"
 #include "Shared/WireMessages.h"
 #include <QByteArray>
@@ -108,8 +109,9 @@ public:
     int RequestTableLength() const;
 
 private:
-    // Outlives this object when it is destroyed from inside one of its own
-    // handlers, until that handler has returned.
+    // Counts the conversation's handlers; the hidden state outlives this
+    // object when it is destroyed from inside one of them, until it has returned.
+    TDisposeWhenIdle m_lifetime;
     struct Impl;
     std::unique_ptr<Impl> d;
 };

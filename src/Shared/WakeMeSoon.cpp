@@ -1,5 +1,5 @@
 #include "Shared/WakeMeSoon.h"
-#include "base/DebugLog.h"
+#include "base/GuardedCall.h"
 #include <QCoreApplication>
 #include <QEvent>
 
@@ -37,13 +37,6 @@ void TWakeMeSoon::RequestWakeUp()
 void TWakeMeSoon::WndPrc()
 {
     m_pending = false;
-    if (!OnWakeUp)
-        return;
-    try {
-        OnWakeUp();
-    } catch (const std::exception& e) {
-        ReportException(e, "WakeMeSoon, TWakeMeSoon.WndPrc");
-    } catch (...) {
-        DebugOutput("Class=unknown, Message=, Location=WakeMeSoon, TWakeMeSoon.WndPrc");
-    }
+    if (OnWakeUp)
+        GuardedCall(QStringLiteral("WakeMeSoon, TWakeMeSoon.WndPrc"), OnWakeUp);
 }

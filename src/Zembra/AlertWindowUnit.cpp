@@ -40,9 +40,10 @@ QList<TAlertForm*>& LivingAlertWindows()
 // ---------------------------------------------------------------------------
 // The form
 
-TAlertForm::TAlertForm(QWidget* parent)
+TAlertForm::TAlertForm(QWidget* parent, TMainConnection& alertSource)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint)
+                          Qt::WindowCloseButtonHint),
+      m_alertSource(alertSource)
 {
     BuildForm();
     m_handOverSoon.OnWakeUp = [this] { ShowRowsNow(); };
@@ -142,9 +143,9 @@ void TAlertForm::LoadSettings(const TIniFile& ini, const QByteArray& section)
         m_extraColumnKey = ini.ReadString(section, "extra_column_internal_name", DefaultExtraColumnKey);
     m_rows = TAlertRows::Create(style, subscription, m_extraColumnKey, [this] { return m_dayClock(); });
     CreateGrid(ini, section, color);
-    // The main connection hands the window its own category only. A window
+    // The alert source hands the window its own category only. A window
     // that is gone receives nothing.
-    MainConnection().RegisterAlertCallback(subscription, [window = QPointer<TAlertForm>(this)](const QByteArray& data) {
+    m_alertSource.RegisterAlertCallback(subscription, [window = QPointer<TAlertForm>(this)](const QByteArray& data) {
         if (window)
             window->HandleAlert(data);
     });

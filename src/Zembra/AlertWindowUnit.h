@@ -6,6 +6,7 @@
 // that often anyway. Closing it only hides it; it lives until the process ends.
 #include "Shared/WakeMeSoon.h"
 #include "Zembra/AlertRows.h"
+#include "Zembra/MainConnectionUnit.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -28,7 +29,9 @@ class TAlertForm : public QWidget {
     Q_OBJECT
 public:
     // The style is the strike style and no rows or grid exist until LoadSettings.
-    explicit TAlertForm(QWidget* parent = nullptr);
+    // The window registers with `alertSource` for its alerts (tests hand it a
+    // connection of their own).
+    explicit TAlertForm(QWidget* parent = nullptr, TMainConnection& alertSource = MainConnection());
     ~TAlertForm() override;
 
     // Reads the section's keys, sets the caption and style, creates the rows
@@ -97,6 +100,7 @@ private:
     void RowsChanged();
     TQuentTopListFullGrid* TopListGrid() const;
 
+    TMainConnection& m_alertSource;
     TDayClock m_dayClock = DayNumberNow;
     QByteArray m_suffix;
     QByteArray m_extraColumnKey;

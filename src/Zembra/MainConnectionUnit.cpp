@@ -152,11 +152,6 @@ struct TMainConnection::Impl {
 
     std::function<QDateTime()> Clock = [] { return QDateTime::currentDateTime(); };
     TTalkWithServer::TConnectionFactory ConnectionFactory;
-    // How many of our response handlers are on the stack. A conversation is
-    // never destroyed while one runs (its data handler is below it); it waits
-    // in Retired until the stack is clear.
-    int HandlersRunning = 0;
-    std::vector<std::unique_ptr<TTalkWithServer>> Retired;
 
     bool CredentialsPresent() const { return !UserName.isEmpty() && !Password.isEmpty(); }
     void SetCredential(QByteArray& stored, const QByteArray& text);
@@ -182,20 +177,10 @@ struct TMainConnection::Impl {
     void LoginResponse(bool success, const QByteArray& response);
     void AddCategory(const QByteArray& category);
 
-    TResponseCallback Guarded(TResponseCallback callback);
-    TResponseCallback SessionHandler(std::function<void(bool, const QByteArray&, const TMessageToServer&)> handler);
-    // Guarded(SessionHandler(handler)) as one function object: every alert
-    // passes through it.
+    // One function object per handler: every alert passes through it.
     template <typename Handler>
-    TResponseCallback GuardedSessionHandler(Handler handler);
-    // Counts a handler of ours on the stack for as long as it lives.
-    struct THandlerRunning {
-        explicit THandlerRunning(int& depth) : Depth(++depth) {}
-        ~THandlerRunning() { --Depth; }
-        int& Depth;
-    };
-    void RetireConversation(std::unique_ptr<TTalkWithServer> conversation);
-    void DestroyRetiredIfIdle();
+    TResponseCallback SessionHandler(Handler handler);
+    static void LetGo(std::unique_ptr<TTalkWithServer> conversation);
 };
 
 TMainConnection::Impl::Impl(TMainConnection& owner) : Owner(owner)
@@ -215,50 +200,16 @@ TMainConnection::Impl::Impl(TMainConnection& owner) : Owner(owner)
 
 TMainConnection::Impl::~Impl()
 {
-    // The conversations' farewell error responses reach our handlers, which
-    // still need every member; so they go first.
+    // The conversation's farewell error responses reach our handlers, which
+    // still need every member; so it goes first.
     Timer.reset();
-    while (Conversation || !Retired.empty()) {
-        if (Conversation) {
-            Conversation->OnDisconnected = nullptr;
-            Conversation->OnResponse = nullptr;
-            Retired.push_back(std::move(Conversation));
-        }
-        auto batch = std::move(Retired);
-        Retired.clear();
-        batch.clear();
-    }
-}
-
-// Every callback we hand a conversation runs inside its data handler (or its
-// refusal inside SendMessage); counting them keeps destruction out of there.
-TResponseCallback TMainConnection::Impl::Guarded(TResponseCallback callback)
-{
-    if (!callback)
-        return {};
-    return [this, callback = std::move(callback)](bool success, const QByteArray& response,
-                                                   const TMessageToServer& message) {
-        const THandlerRunning running(HandlersRunning);
-        callback(success, response, message);
-    };
-}
-
-template <typename Handler>
-TResponseCallback TMainConnection::Impl::GuardedSessionHandler(Handler handler)
-{
-    TTalkWithServer* const from = Conversation.get();
-    return [this, from, handler = std::move(handler)](bool success, const QByteArray& response,
-                                                      const TMessageToServer& message) {
-        const THandlerRunning running(HandlersRunning);
-        if (from == Conversation.get())
-            handler(success, response, message);
-    };
+    LetGo(std::move(Conversation));
 }
 
 // The session's own handlers (login, alerts, pings) listen only to the current
-// conversation: one waiting to be destroyed may still hear from its socket.
-TResponseCallback TMainConnection::Impl::SessionHandler(
-    std::function<void(bool, const QByteArray&, const TMessageToServer&)> handler)
+// conversation: one that has been let go may still answer with its farewell.
+template <typename Handler>
+TResponseCallback TMainConnection::Impl::SessionHandler(Handler handler)
 {
     TTalkWithServer* const from = Conversation.get();
     return [this, from, handler = std::move(handler)](bool success, const QByteArray& response,
@@ -268,21 +219,16 @@ TResponseCallback TMainConnection::Impl::SessionHandler(
     };
 }
 
-void TMainConnection::Impl::RetireConversation(std::unique_ptr<TTalkWithServer> conversation)
+// Destroys a conversation taken out of Conversation, deaf to its last events.
+// It may be this very conversation's handler that runs now: the conversation
+// itself keeps its internals until that handler has returned.
+void TMainConnection::Impl::LetGo(std::unique_ptr<TTalkWithServer> conversation)
 {
-    Retired.push_back(std::move(conversation));
-    DestroyRetiredIfIdle();
-}
-
-void TMainConnection::Impl::DestroyRetiredIfIdle()
-{
-    // Destroying one conversation fails its waiting requests; their callbacks
-    // may retire another, which this loop then picks up.
-    while (HandlersRunning == 0 && !Retired.empty()) {
-        auto batch = std::move(Retired);
-        Retired.clear();
-        batch.clear();
-    }
+    if (!conversation)
+        return;
+    conversation->OnDisconnected = nullptr;
+    conversation->OnResponse = nullptr;
+    conversation.reset();
 }
 
 void TMainConnection::Impl::SetStatus(const QString& text)
@@ -290,13 +236,9 @@ void TMainConnection::Impl::SetStatus(const QString& text)
     if (text == Status)
         return;
     Status = text;
-    if (!Owner.OnStatusChange)
-        return;
-    try {
-        Owner.OnStatusChange();
-    } catch (...) {
-        // A faulty status display must not disturb the session.
-    }
+    // A faulty status display must not disturb the session.
+    if (Owner.OnStatusChange)
+        GuardedCall(QStringLiteral("TMainConnection.OnStatusChange"), Owner.OnStatusChange);
 }
 
 void TMainConnection::Impl::SetFailureStatus(const QString& text)
@@ -407,14 +349,11 @@ void TMainConnection::Impl::Disconnect()
     std::unique_ptr<TTalkWithServer> conversation = std::move(Conversation);
     SetEncryption({Encryption.Required, QString()});
     SetFailureStatus("Disconnected.");
-    conversation->OnDisconnected = nullptr;
-    conversation->OnResponse = nullptr;
-    RetireConversation(std::move(conversation));
+    LetGo(std::move(conversation));
 }
 
 void TMainConnection::Impl::ConnectNow()
 {
-    DestroyRetiredIfIdle();
     if (Offline)
         return;
     if (!Conversation)
@@ -458,17 +397,17 @@ void TMainConnection::Impl::StartSession()
     TTalkWithServer& talk = *Conversation;
     talk.SendMessage(BuildMessage({"command", "login", "username", UserName, "password", Password,
                                    "session_id", SessionId}),
-                     true, GuardedSessionHandler([this](bool success, const QByteArray& response, const TMessageToServer&) {
+                     true, SessionHandler([this](bool success, const QByteArray& response, const TMessageToServer&) {
                          LoginResponse(success, response);
                      }));
     talk.SendMessage(BuildMessage({"command", "listen_for_alerts"}), true,
-                     GuardedSessionHandler([this](bool success, const QByteArray& response, const TMessageToServer& message) {
+                     SessionHandler([this](bool success, const QByteArray& response, const TMessageToServer& message) {
                          Owner.DeliverAlerts(success, response, message);
                      }));
     for (const QByteArray& category : Categories)
         talk.SendMessage(BuildMessage({"command", "add_alert_category", "category", category}), false, {});
     talk.SendMessage(PingMessage(), false,
-                     GuardedSessionHandler([this](bool success, const QByteArray&, const TMessageToServer&) {
+                     SessionHandler([this](bool success, const QByteArray&, const TMessageToServer&) {
                          FirstPingResponse(success);
                      }));
 }
@@ -480,11 +419,10 @@ void TMainConnection::Impl::TimerTick()
 
 void TMainConnection::Impl::Tick()
 {
-    DestroyRetiredIfIdle();
     if (Offline)
         return;
     if (Conversation && Conversation->State() == TTalkWithServer::Closed) {
-        RetireConversation(std::move(Conversation));
+        LetGo(std::move(Conversation));
         if (CredentialsPresent() && !Stopped)
             WakeUp->RequestWakeUp();
     }
@@ -544,7 +482,8 @@ void TMainConnection::Impl::LoginResponse(bool success, const QByteArray& respon
     if (!success)
         return;
     LoginAnswered = true;
-    try {
+    // A malformed login answer changes nothing.
+    GuardedCall(QStringLiteral("TMainConnection.LoginResponse"), [&] {
         const QList<QByteArray> lines = SplitLines(response);
         if (lines.isEmpty())
             return;
@@ -556,9 +495,7 @@ void TMainConnection::Impl::LoginResponse(bool success, const QByteArray& respon
             if (lines.size() > 1)
                 SessionId = lines[1];
         }
-    } catch (...) {
-        // A malformed login answer changes nothing.
-    }
+    });
 }
 
 void TMainConnection::Impl::AddCategory(const QByteArray& category)
@@ -658,11 +595,8 @@ void TMainConnection::DeliverAlerts(bool success, const QByteArray& response, co
         const TAlertCallback& callback = d->AlertCallbacks[route[i]];
         if (!callback)
             continue;
-        try {
-            callback(response);
-        } catch (...) {
-            // One faulty receiver must not keep the alert from the others.
-        }
+        // One faulty receiver must not keep the alert from the others.
+        GuardedCall([] { return QStringLiteral("TMainConnection.DeliverAlerts"); }, [&] { callback(response); });
     }
 }
 
@@ -678,7 +612,7 @@ TRequestHandle TMainConnection::SendRequest(const TMessageToServer& message, TRe
         d->CreateConversation();
         d->WakeUp->RequestWakeUp();
     }
-    return d->Conversation->SendMessage(message, false, d->Guarded(std::move(callback)));
+    return d->Conversation->SendMessage(message, false, std::move(callback));
 }
 
 void TMainConnection::GoOffline()

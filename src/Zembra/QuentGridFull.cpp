@@ -490,14 +490,13 @@ void TQuentTopListFullGrid::GridSelectCell(int, int row)
 {
     if (!m_selectEnabled)
         return;
-    try {
+    // The connector's failures must not disturb the list; the selection stands.
+    GuardedCall(QStringLiteral("TQuentTopListFullGrid.SelectCell"), [&] {
         const int index = row - FixedRows();
         const QByteArray symbol = index >= 0 && index < Displayed().size() ? Displayed()[index].symbol : QByteArray();
         if (symbol.isEmpty() || symbol == "-" || symbol == m_selectedSymbol)
             return;
         m_selectedSymbol = symbol;
         LinkSymbol(symbol);
-    } catch (...) {
-        // The connector's failures must not disturb the list; the selection stands.
-    }
+    });
 }

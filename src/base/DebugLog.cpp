@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <typeinfo>
+#include <utility>
 #if defined(__GNUG__)
 #include <cxxabi.h>
 #include <memory>
@@ -22,9 +23,19 @@ TDebugSink& NoteSink()
 
 }
 
-void SetDebugSink(TDebugSink sink) { Sink() = std::move(sink); }
+TDebugSinkScope::TDebugSinkScope(TDebugSink output, TDebugSink notes)
+    : m_previousOutput(std::exchange(Sink(), std::move(output))), m_replacedNotes(static_cast<bool>(notes))
+{
+    if (m_replacedNotes)
+        m_previousNotes = std::exchange(NoteSink(), std::move(notes));
+}
 
-void SetDebugNoteSink(TDebugSink sink) { NoteSink() = std::move(sink); }
+TDebugSinkScope::~TDebugSinkScope()
+{
+    Sink() = std::move(m_previousOutput);
+    if (m_replacedNotes)
+        NoteSink() = std::move(m_previousNotes);
+}
 
 void DebugNote(const QString& text)
 {

@@ -1,7 +1,9 @@
 #pragma once
 // The process-wide diagnostic log. The session code writes to it through
 // these functions only; the GUI installs the debug window as the sink at
-// start-up, so nothing here depends on widgets.
+// start-up, so nothing here depends on widgets. The log is no QObject (the
+// server and widget-free code write to it too), so its one hook is installed
+// by an object whose lifetime bounds it, never set and cleared by hand.
 #include <QString>
 #include <exception>
 #include <functional>
@@ -20,8 +22,21 @@ void ReportException(const std::exception& e, const QString& location);
 // The class name ReportException logs: the exception's dynamic type, demangled.
 QString ExceptionClassName(const std::exception& e);
 
-// Where DebugOutput's lines go. Without a sink they are written to stderr.
 using TDebugSink = std::function<void(const QString& line)>;
-void SetDebugSink(TDebugSink sink);
-// Where DebugNote's lines go besides stderr.
-void SetDebugNoteSink(TDebugSink sink);
+
+// While this lives, DebugOutput's lines go to `output` (without a sink they
+// are written to stderr) and, when `notes` is given, DebugNote's lines go
+// there besides stderr. When it goes, the sinks before it come back: scopes
+// end in the reverse order of their making.
+class TDebugSinkScope {
+public:
+    explicit TDebugSinkScope(TDebugSink output, TDebugSink notes = {});
+    ~TDebugSinkScope();
+    TDebugSinkScope(const TDebugSinkScope&) = delete;
+    TDebugSinkScope& operator=(const TDebugSinkScope&) = delete;
+
+private:
+    TDebugSink m_previousOutput;
+    TDebugSink m_previousNotes;
+    bool m_replacedNotes;
+};

@@ -56,22 +56,6 @@ int TextTop(TCanvas& canvas, const QRect& inner, const QString& text)
     return inner.top() + std::max(inner.height() - canvas.TextHeight(text), 0) / 2;
 }
 
-TLinkErrorReporter& LinkErrorReporter()
-{
-    static TLinkErrorReporter reporter;
-    return reporter;
-}
-
-void ShowLinkError(const QString& message)
-{
-    if (LinkErrorReporter()) {
-        LinkErrorReporter()(message);
-        return;
-    }
-    // Non-modal: the click handler returns at once and the grid stays usable.
-    ShowWarningToUser(message);
-}
-
 } // namespace
 
 // ---- Cell helpers
@@ -259,19 +243,13 @@ void DrawContent(TCanvas& canvas, const QRect& inner, const TCellContent& conten
 
 // ---- Link errors
 
-void SetLinkErrorReporter(TLinkErrorReporter reporter) { LinkErrorReporter() = std::move(reporter); }
-
 void LinkSymbolReportingErrors(const QByteArray& symbol)
 {
     // The connector is outside this program; whatever it raises must not
     // unwind into Qt's event loop.
-    try {
-        LinkSymbol(symbol);
-    } catch (const std::exception& e) {
-        ShowLinkError(QString::fromUtf8(e.what()));
-    } catch (...) {
-        ShowLinkError(QStringLiteral("Unknown error while linking %1.").arg(QString::fromUtf8(symbol)));
-    }
+    RunReportingErrors([&] { LinkSymbol(symbol); },
+                       [](const QString& message) { SymbolLinks().ReportFailure(message); },
+                       QStringLiteral("Unknown error while linking %1.").arg(QString::fromUtf8(symbol)));
 }
 
 // ---- TListGrid

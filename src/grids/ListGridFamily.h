@@ -100,10 +100,8 @@ void DrawContent(TCanvas& canvas, const QRect& inner, const TCellContent& conten
 
 // ---- Reporting an error raised while handing a symbol to external linking.
 
-using TLinkErrorReporter = std::function<void(const QString& message)>;
-// Tests install a recorder; without one a non-modal message box shows it.
-void SetLinkErrorReporter(TLinkErrorReporter reporter);
-// Calls LinkSymbol; an error it raises is reported to the user and goes no further.
+// Calls LinkSymbol; an error it raises is reported to the trader
+// (TSymbolLinks::ReportFailure) and goes no further.
 void LinkSymbolReportingErrors(const QByteArray& symbol);
 
 // ---- The family's base grid.

@@ -1,8 +1,8 @@
 // Tavisk Alerts: the alert client's start-up. The forms are created in a
 // fixed order (the main window first, so that the alert windows exist before
-// the other forms), the hooks through which the grids reach the linking
-// window and the price-spike sound are installed, and one event loop runs
-// until the main window closes or the process is asked to end.
+// the other forms), the grids' requests for linking and the price-spike sound
+// are connected to the forms that serve them, and one event loop runs until
+// the main window closes or the process is asked to end.
 #include "Shared/MiscDebugWindows.h"
 #include "Zembra/ExcludeList.h"
 #include "platform/core/ConfigLocation.h"
@@ -86,7 +86,7 @@ int main(int argc, char** argv)
     // Alert windows and the other forms are windows of their own: only the
     // main window's closing ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    InstallDebugLogWindow();
+    const TDebugSinkScope debugLog = DebugLogWindowSink();
     SetConfigFilePath(LocateConfigFile(commandLine.Options->ConfigFile));
     NoteConfigFileInUse(ConfigFilePath());
 
@@ -98,8 +98,10 @@ int main(int argc, char** argv)
 
     mainForm.SetLinkingWindow(&linkingWindow);
     mainForm.SoundDelaySource = [&fakeDataForm] { return fakeDataForm.SoundDelay(); };
-    SetSymbolLinkHandler([&linkingWindow](const QByteArray& symbol) { linkingWindow.LinkSymbol(symbol); });
-    SetPriceSpikeSoundHandler([&mainForm] { mainForm.PlayPriceSpikeSound(); });
+    // The forms are the context: when they go, so do the connections.
+    QObject::connect(&SymbolLinks(), &TSymbolLinks::LinkRequested, &linkingWindow,
+                     &TExternalLinkingWindow::LinkSymbol);
+    QObject::connect(&PriceSpikeSound(), &TPriceSpikeSound::Requested, &mainForm, &TMainForm::PlayPriceSpikeSound);
     mainForm.EndProgramOnClose();
     SaveSettingsWhenTheSessionEnds(app, mainForm);
     // A request to end (SIGTERM, Ctrl-C, a closed terminal) closes the main
@@ -114,10 +116,5 @@ int main(int argc, char** argv)
         return 1;
 
     mainForm.show();
-    const int result = QApplication::exec();
-
-    // The forms go with this scope; nothing may reach them afterwards.
-    SetSymbolLinkHandler(nullptr);
-    SetPriceSpikeSoundHandler(nullptr);
-    return result;
+    return QApplication::exec();
 }

@@ -114,10 +114,9 @@ void Click(TDrawGrid& grid, int column, int row, Qt::MouseButton button)
 
 LinkRecorder::LinkRecorder()
 {
-    SetSymbolLinkHandler([this](const QByteArray& symbol) { Symbols.append(symbol); });
+    QObject::connect(&SymbolLinks(), &TSymbolLinks::LinkRequested, &m_context,
+                     [this](const QByteArray& symbol) { Symbols.append(symbol); });
 }
-
-LinkRecorder::~LinkRecorder() { SetSymbolLinkHandler({}); }
 
 QColor Rgb(TColor color) { return ToQColor(color); }
 

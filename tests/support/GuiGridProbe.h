@@ -40,11 +40,14 @@ QStringList RowTexts(TDrawGrid& grid, int row);
 void Click(TDrawGrid& grid, int column, int row, Qt::MouseButton button = Qt::LeftButton);
 
 // Records every symbol handed to external linking while it lives.
+// Records the symbols the grids ask to link, for as long as it lives.
 class LinkRecorder {
 public:
     LinkRecorder();
-    ~LinkRecorder();
     QList<QByteArray> Symbols;
+
+private:
+    QObject m_context;
 };
 
 QColor Rgb(TColor color);

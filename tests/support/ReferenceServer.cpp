@@ -309,13 +309,13 @@ ClientProbe::ClientProbe(const QByteArray& serverAddress, const QByteArray& conn
         return std::unique_ptr<TGenericServerConnection>(
             std::make_unique<CountedConnection>(CreateServerConnection(talk), counts));
     });
-    SetDebugSink([this](const QString& line) { DebugLines.append(line); });
+    m_debugSink = std::make_unique<TDebugSinkScope>([this](const QString& line) { DebugLines.append(line); });
 }
 
 ClientProbe::~ClientProbe()
 {
     Main.reset();
-    SetDebugSink(nullptr);
+    m_debugSink.reset();
 }
 
 void ClientProbe::LogIn(const QByteArray& user, const QByteArray& password)

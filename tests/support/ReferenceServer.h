@@ -11,6 +11,7 @@
 //   client.LogIn("trader", "pw");
 //   ASSERT_TRUE(client.WaitForStatus("Connected!"));
 //   ASSERT_TRUE(server.Control("drop now"));
+#include "base/DebugLog.h"
 #include "Zembra/MainConnectionUnit.h"
 #include <QByteArray>
 #include <QProcess>
@@ -142,6 +143,9 @@ public:
     QStringList EndedWith;
     QStringList DebugLines;
     std::shared_ptr<ConnectionCounts> Connections = std::make_shared<ConnectionCounts>();
+
+private:
+    std::unique_ptr<TDebugSinkScope> m_debugSink; // into DebugLines
 };
 
 } // namespace ReferenceServerKit

@@ -1,5 +1,6 @@
 #include "platform/core/HttpClient.h"
 #include "base/GuardedCall.h"
+#include <QCoreApplication>
 #include <QIODevice>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -47,19 +48,18 @@ THttpClient::THttpClient()
 }
 
 // Inside one of the reply's signals the manager and the signal context are
-// still on the stack, so they go once the event loop is back.
+// still on the stack, so they go once that signal has returned.
 THttpClient::~THttpClient()
 {
-    *m_alive = false;
     if (m_reply) {
         QNetworkReply* reply = DetachReply();
         reply->abort();
         reply->deleteLater();
     }
-    if (m_signalDepth > 0) {
-        m_hooks.release()->deleteLater();
-        m_manager.release()->deleteLater();
-    }
+    // A resumption still queued would reach a client that has gone.
+    QCoreApplication::removePostedEvents(m_hooks.get(), QEvent::MetaCall);
+    m_lifetime.Dispose(std::move(m_hooks));
+    m_lifetime.Dispose(std::move(m_manager));
 }
 
 void THttpClient::GetASync() { Start(httpGET, {}); }
@@ -154,11 +154,8 @@ void THttpClient::CheckEncrypted()
 template <typename Work>
 void THttpClient::FromReply(const char* location, Work&& work)
 {
-    const std::shared_ptr<bool> alive = m_alive;
-    ++m_signalDepth;
+    const TDisposeWhenIdle::THandlerScope scope(m_lifetime);
     GuardedCall(QString::fromLatin1(location), work);
-    if (*alive)
-        --m_signalDepth;
 }
 
 void THttpClient::HookReply(QNetworkReply* reply)
@@ -216,9 +213,9 @@ void THttpClient::DeliverBody(bool evenWhenPaused)
 
 void THttpClient::Finish()
 {
-    const std::shared_ptr<bool> alive = m_alive;
+    const TDisposeWhenIdle::THandlerScope scope(m_lifetime);
     DeliverBody(true); // whatever came with the end
-    if (!*alive || !m_reply)
+    if (scope.OwnerGone() || !m_reply)
         return; // destroyed or aborted by the body's receiver
     ReadHeader();
     m_state = httpBodyReceived;
@@ -246,11 +243,7 @@ void THttpClient::SetReceivePaused(bool paused)
         return;
     // Not from here: the receiver is resuming from inside its own reading.
     QMetaObject::invokeMethod(
-        m_hooks.get(),
-        [this, alive = m_alive] {
-            if (*alive)
-                FromReply("THttpClient.OnDocData", [this] { DeliverBody(); });
-        },
+        m_hooks.get(), [this] { FromReply("THttpClient.OnDocData", [this] { DeliverBody(); }); },
         Qt::QueuedConnection);
 }
 

@@ -7,6 +7,7 @@
 //
 // Transport failures give a non-zero ErrCode (the QNetworkReply error); an
 // HTTP error status is not a transport failure, it is seen in StatusCode.
+#include "base/DisposeWhenIdle.h"
 #include "platform/core/TlsPolicy.h"
 #include <QByteArray>
 #include <QString>
@@ -125,6 +126,9 @@ private:
     template <typename Work>
     void FromReply(const char* location, Work&& work);
 
+    // Counts the reply's signals on the stack: the manager and the signal
+    // context outlive this object until the last has returned.
+    TDisposeWhenIdle m_lifetime;
     std::unique_ptr<QNetworkAccessManager> m_manager;
     std::unique_ptr<QObject> m_hooks; // context of the current reply's signals
     QNetworkReply* m_reply = nullptr;
@@ -136,6 +140,4 @@ private:
     QString m_tlsFailure;
     QString m_encryptionProtocol;
     bool m_receivePaused = false;
-    int m_signalDepth = 0;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

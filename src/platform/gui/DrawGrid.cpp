@@ -1,5 +1,6 @@
 #include "platform/gui/DrawGrid.h"
 #include "base/DebugLog.h"
+#include "base/GuardedCall.h"
 #include <QApplication>
 #include <QFontMetrics>
 #include <QMouseEvent>
@@ -433,13 +434,7 @@ void TDrawGrid::PaintCell(QPainter* painter, int column, int row, const QRect& r
     TCanvas measuring = m_canvas;
     m_canvas = TCanvas(font(), painter, m_metrics);
     painter->save();
-    try {
-        DrawCell(column, row, rect, state);
-    } catch (const std::exception& e) {
-        ReportException(e, QStringLiteral("TDrawGrid.PaintCell"));
-    } catch (...) {
-        DebugOutput(QStringLiteral("TDrawGrid.PaintCell: unknown exception"));
-    }
+    GuardedCall([] { return QStringLiteral("TDrawGrid.PaintCell"); }, [&] { DrawCell(column, row, rect, state); });
     painter->restore();
     m_canvas = measuring;
 }
@@ -456,13 +451,7 @@ void TDrawGrid::SelectCell(int, int) {}
 
 void TDrawGrid::ForwardMouseUp(QMouseEvent* event, const QPoint& gridPoint)
 {
-    try {
-        MouseUp(event->button(), event->modifiers(), gridPoint);
-    } catch (const std::exception& e) {
-        ReportException(e, QStringLiteral("TDrawGrid.MouseUp"));
-    } catch (...) {
-        DebugOutput(QStringLiteral("TDrawGrid.MouseUp: unknown exception"));
-    }
+    GuardedCall(QStringLiteral("TDrawGrid.MouseUp"), [&] { MouseUp(event->button(), event->modifiers(), gridPoint); });
 }
 
 void TDrawGrid::focusInEvent(QFocusEvent* event)
@@ -529,21 +518,13 @@ void TDrawGrid::changeEvent(QEvent* event)
     if (event->type() != QEvent::FontChange)
         return;
     ApplyFont();
-    try {
-        FontChanged();
-    } catch (const std::exception& e) {
-        ReportException(e, QStringLiteral("TDrawGrid.FontChanged"));
-    }
+    GuardedCall(QStringLiteral("TDrawGrid.FontChanged"), [this] { FontChanged(); });
 }
 
 void TDrawGrid::resizeEvent(QResizeEvent* event)
 {
     QTableView::resizeEvent(event);
-    try {
-        SizeChanged();
-    } catch (const std::exception& e) {
-        ReportException(e, QStringLiteral("TDrawGrid.SizeChanged"));
-    }
+    GuardedCall(QStringLiteral("TDrawGrid.SizeChanged"), [this] { SizeChanged(); });
 }
 
 void TDrawGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
@@ -551,13 +532,8 @@ void TDrawGrid::currentChanged(const QModelIndex& current, const QModelIndex& pr
     QTableView::currentChanged(current, previous);
     if (!m_rowSelect || !current.isValid())
         return;
-    try {
-        SelectCell(current.column(), current.row() + FixedRows());
-    } catch (const std::exception& e) {
-        ReportException(e, QStringLiteral("TDrawGrid.SelectCell"));
-    } catch (...) {
-        DebugOutput(QStringLiteral("TDrawGrid.SelectCell: unknown exception"));
-    }
+    GuardedCall(QStringLiteral("TDrawGrid.SelectCell"),
+                [&] { SelectCell(current.column(), current.row() + FixedRows()); });
 }
 
 void TDrawGrid::ApplyColors()

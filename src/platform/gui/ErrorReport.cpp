@@ -42,11 +42,18 @@ QWidget* ShowWarningToUser(const QString& message) { return ShowMessageBox(QMess
 
 void RunReportingErrors(const std::function<void()>& action)
 {
+    RunReportingErrors(
+        action, [](const QString& message) { ShowErrorToUser(message); }, QObject::tr("An unknown error occurred."));
+}
+
+void RunReportingErrors(const std::function<void()>& action, const std::function<void(const QString&)>& show,
+                        const QString& unknown)
+{
     try {
         action();
     } catch (const std::exception& e) {
-        ShowErrorToUser(e);
+        show(QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        ShowErrorToUser(QObject::tr("An unknown error occurred."));
+        show(unknown);
     }
 }

@@ -28,3 +28,7 @@ QWidget* ShowWarningToUser(const QString& message);
 // Runs the action; an error it raises is shown to the user instead of
 // leaving the Qt handler that runs it.
 void RunReportingErrors(const std::function<void()>& action);
+// The same, with the error's text handed to `show`; `unknown` stands for the
+// text of an error that carries none.
+void RunReportingErrors(const std::function<void()>& action, const std::function<void(const QString&)>& show,
+                        const QString& unknown);

@@ -1,17 +1,10 @@
 #include "platform/gui/PriceSpikeSound.h"
 
-namespace {
-std::function<void()>& Handler()
+TPriceSpikeSound& PriceSpikeSound()
 {
-    static std::function<void()> handler;
-    return handler;
-}
+    // Never destroyed: a grid may ask up to the very end of the process.
+    static TPriceSpikeSound* const sound = new TPriceSpikeSound;
+    return *sound;
 }
 
-void SetPriceSpikeSoundHandler(std::function<void()> handler) { Handler() = std::move(handler); }
-
-void PlayPriceSpikeSound()
-{
-    if (Handler())
-        Handler()();
-}
+void PlayPriceSpikeSound() { emit PriceSpikeSound().Requested(); }

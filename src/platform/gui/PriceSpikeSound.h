@@ -1,9 +1,17 @@
 #pragma once
 // How the full top-list grid asks for the price-spike sound without depending
-// on the main window: the main window installs its PlayPriceSpikeSound at
-// start-up, tests install a counter. The grid calls it only after painting has
-// finished, never from inside a paint event.
-#include <functional>
+// on the main window: the shell connects the signal to the main window's
+// PlayPriceSpikeSound at start-up, tests to a counter, each with a context
+// object. The grid asks only after painting has finished, never from inside a
+// paint event.
+#include <QObject>
 
-void SetPriceSpikeSoundHandler(std::function<void()> handler);
+class TPriceSpikeSound : public QObject {
+    Q_OBJECT
+
+signals:
+    void Requested();
+};
+
+TPriceSpikeSound& PriceSpikeSound();
 void PlayPriceSpikeSound();

@@ -1,17 +1,20 @@
 #include "platform/gui/SymbolLink.h"
+#include "platform/gui/ErrorReport.h"
+#include <QMetaMethod>
 
-namespace {
-TSymbolLinkHandler& Handler()
+void TSymbolLinks::ReportFailure(const QString& message)
 {
-    static TSymbolLinkHandler handler;
-    return handler;
-}
+    if (isSignalConnected(QMetaMethod::fromSignal(&TSymbolLinks::LinkFailed)))
+        emit LinkFailed(message);
+    else
+        ShowWarningToUser(message); // non-modal: the click handler returns at once
 }
 
-void SetSymbolLinkHandler(TSymbolLinkHandler handler) { Handler() = std::move(handler); }
-
-void LinkSymbol(const QByteArray& symbol)
+TSymbolLinks& SymbolLinks()
 {
-    if (Handler())
-        Handler()(symbol);
+    // Never destroyed: a grid may ask up to the very end of the process.
+    static TSymbolLinks* const links = new TSymbolLinks;
+    return *links;
 }
+
+void LinkSymbol(const QByteArray& symbol) { emit SymbolLinks().LinkRequested(symbol); }

@@ -1,13 +1,28 @@
 #pragma once
 // How the grids reach external linking without depending on the window that
-// hosts the connector: the shell installs the handler at start-up (the
-// external linking window's LinkSymbol), tests install a fake. A handler may
-// throw; the caller decides whether to report or drop the error.
+// hosts the connector: they ask the process-wide TSymbolLinks, whose signals
+// the shell connects at start-up to the external linking window (tests to a
+// recorder), each with a context object, so that a receiver that goes is
+// disconnected by Qt.
 #include <QByteArray>
-#include <functional>
+#include <QObject>
+#include <QString>
 
-using TSymbolLinkHandler = std::function<void(const QByteArray& symbol)>;
+class TSymbolLinks : public QObject {
+    Q_OBJECT
 
-void SetSymbolLinkHandler(TSymbolLinkHandler handler);
-// Hands the symbol to the installed handler; does nothing without one.
+public:
+    // The trader is told why a link failed: through LinkFailed when someone
+    // listens, else in a non-modal warning box.
+    void ReportFailure(const QString& message);
+
+signals:
+    // Connect directly: a receiver may throw, and the caller of LinkSymbol
+    // decides whether to report or drop the error.
+    void LinkRequested(const QByteArray& symbol);
+    void LinkFailed(const QString& message);
+};
+
+TSymbolLinks& SymbolLinks();
+// Hands the symbol to the connected receivers; does nothing without one.
 void LinkSymbol(const QByteArray& symbol);
