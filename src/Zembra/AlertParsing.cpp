@@ -272,6 +272,12 @@ bool TFieldPick::Read(QByteArrayView fieldLine)
     });
 }
 
+TShortText TFieldPick::ShortText(int index) const
+{
+    QVarLengthArray<char, 32> scratch;
+    return TShortText(DecodedView(m_values[index], scratch));
+}
+
 double TFieldPick::NumberOrZero(int index) const
 {
     const double value = Number(index);

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "Shared/ShortText.h"
 #include "Shared/WireMessages.h"
 
 #if defined(__SSE2__)
@@ -191,11 +192,9 @@ QByteArray RawAlertText(QByteArrayView raw);
 double RawAlertNumber(QByteArrayView raw);
 qint32 RawAlertCount(QByteArrayView raw);
 
-// Recent texts of one field: a symbol (or a time) seen a moment ago is
-// shared instead of allocated again. A text not seen lately costs what it
-// would without the cache, one allocation, and takes its slot. Symbols come
-// from a few thousand, so they get many slots; a time is mostly the one of
-// the alert before, so it gets one.
+// Recent texts of one field: a symbol seen a moment ago is shared instead of
+// allocated again. A text not seen lately costs what it would without the
+// cache, one allocation, and takes its slot.
 class TTextCache {
 public:
     // The number of slots is rounded up to a power of two.
@@ -226,6 +225,7 @@ public:
     QByteArrayView Raw(int index) const { return m_values[index]; }
     QByteArray Text(int index) const { return RawAlertText(m_values[index]); }
     QByteArray Text(int index, TTextCache& cache) const { return cache.Text(m_values[index]); }
+    TShortText ShortText(int index) const;
     double Number(int index) const { return RawAlertNumber(m_values[index]); }
     double NumberOrZero(int index) const;
     qint32 Count(int index) const { return RawAlertCount(m_values[index]); }

@@ -3,8 +3,10 @@
 #include "base/DebugLog.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QTime>
 #include <cmath>
+#include <ctime>
 
 namespace {
 
@@ -35,7 +37,24 @@ double DayNumberOfMs(qint64 msSinceEpoch)
     return DayNumber(days + UnixEpochDay, msOfDay);
 }
 
-double DayNumberNow() { return DayNumberOfMs(QDateTime::currentMSecsSinceEpoch()); }
+namespace {
+
+// Read for every Bollinger alert: the coarse clock (a few milliseconds'
+// resolution, against a lifetime of two minutes) costs a fraction of the
+// precise one. Rows are stamped and expired by the same clock.
+qint64 MsSinceEpochNow()
+{
+#ifdef CLOCK_REALTIME_COARSE
+    timespec now{};
+    if (clock_gettime(CLOCK_REALTIME_COARSE, &now) == 0)
+        return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+#endif
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+} // namespace
+
+double DayNumberNow() { return DayNumberOfMs(MsSinceEpochNow()); }
 
 bool BollingerRowAlive(double received, double now)
 {
@@ -136,7 +155,7 @@ bool TVantorRows::MakeRow(const TFieldPick& fields, TRowTexts& texts, TVantorEnt
     row.last = fields.Number(vfLast);
     row.prevClose = fields.Number(vfPrevClose);
     row.extra = fields.Number(vfExtra);
-    row.time = fields.Text(vfTime, texts.Times);
+    row.time = fields.ShortText(vfTime);
     return true;
 }
 
@@ -169,7 +188,7 @@ TFerrikRows::TFerrikRows(const QByteArray& subscription)
 
 bool TFerrikRows::MakeRow(const TFieldPick& fields, TRowTexts& texts, TFerrikEntry& row) const
 {
-    row.time = fields.Text(ffTime, texts.Times);
+    row.time = fields.ShortText(ffTime);
     row.symbol = fields.Text(ffSymbol, texts.Symbols);
     row.change = fields.Number(ffChange);
     row.count = fields.Count(ffCount);
@@ -191,7 +210,7 @@ TDravelRows::TDravelRows(const QByteArray& subscription)
 
 bool TDravelRows::MakeRow(const TFieldPick& fields, TRowTexts& texts, TDravelEntry& row) const
 {
-    row.time = fields.Text(dfTime, texts.Times);
+    row.time = fields.ShortText(dfTime);
     row.symbol = fields.Text(dfSymbol, texts.Symbols);
     row.last = fields.Number(dfLast);
     row.prevClose = fields.NumberOrZero(dfPrevClose);

@@ -73,10 +73,9 @@ private:
     bool m_subscriptionMatches; // a first line never holds a line break
 };
 
-// The recent symbols and times of a window's rows.
+// The recent symbols of a window's rows.
 struct TRowTexts {
     TTextCache Symbols{256};
-    TTextCache Times{1};
 };
 
 // The styles that put one row per alert on top: strike, symbol-only and the
