@@ -156,8 +156,10 @@ bool ForEachRawAlertField(QByteArrayView line, Visit&& visit)
             ++piece;
         }
         const char* const equals = piece != end && *piece == '=' ? piece : nullptr;
-        if (equals)
-            piece = FindFirstOf(equals + 1, end, '&', '&', '&');
+        if (equals) {
+            const void* const amp = std::memchr(equals + 1, '&', size_t(end - equals - 1));
+            piece = amp ? static_cast<const char*>(amp) : end;
+        }
         if (piece - start > MaxAlertFieldBytes)
             return false;
         if (equals) {
@@ -231,9 +233,23 @@ public:
     qint32 Count(int index) const { return RawAlertCount(m_values[index]); }
 
 private:
-    QVarLengthArray<QByteArray, 8> m_names;
-    // The names' lengths and first bytes, looked at before the rest.
-    QVarLengthArray<std::pair<qsizetype, char>, 8> m_shapes;
+    // Every field of every alert is looked up here: a small open-addressed
+    // table by length and end bytes finds the one name to compare.
+    struct TWanted {
+        QByteArray Name;
+        quint32 Indices = 0; // the values this name fills
+    };
+    static constexpr size_t SlotCount = 64;
+    static size_t SlotOf(QByteArrayView name)
+    {
+        if (name.isEmpty())
+            return 0;
+        return (size_t(name.size()) * 37 + uchar(name.front()) * 5 + uchar(name.back())) & (SlotCount - 1);
+    }
+    void Fill(QByteArrayView name, QByteArrayView raw);
+
+    std::vector<TWanted> m_wanted;
+    std::array<qint8, SlotCount> m_slots; // into m_wanted; -1 ends a probe
     QVarLengthArray<QByteArrayView, 8> m_values;
 };
 
