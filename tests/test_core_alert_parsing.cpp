@@ -342,6 +342,10 @@ TEST(AlertRows, FieldsAreDecodedSkippedAndTheLastOfANameWins)
     EXPECT_TRUE(rows->Rows().at(0).symbol.isEmpty());
     EXPECT_EQ(rows->TakeAdded(), 2);
     EXPECT_EQ(rows->TakeAdded(), 0);
+    // A time too long to sit inside the row is kept whole all the same.
+    EXPECT_TRUE(Take(*rows, "symbol=B&time=2026-12-08%2009:30:15.123456789+UTC"));
+    EXPECT_EQ(rows->Rows().at(0).time, "2026-12-08 09:30:15.123456789+UTC");
+    EXPECT_EQ(rows->Rows().at(1).time, "");
 }
 
 TEST(AlertRows, AnAlertOverTheLimitsIsDroppedWithOneDebugLine)

@@ -4,6 +4,7 @@
 // count 0 (shown only above 0). Widget-free: the rows are built and tested
 // without any grid.
 #include "Shared/NewestFirstList.h"
+#include "Shared/ShortText.h"
 #include <QByteArray>
 #include <QVector>
 #include <limits>
@@ -16,13 +17,13 @@ struct TVantorEntry {
     double last = NoNumber;
     double prevClose = NoNumber;
     double extra = NoNumber;
-    QByteArray time;
+    TShortText time;
 };
 // Newest first, as the alert window keeps them.
 using TVantorEntries = TNewestFirstList<TVantorEntry>;
 
 struct TFerrikEntry {
-    QByteArray time;
+    TShortText time;
     QByteArray symbol;
     double change = NoNumber;
     double bb = NoNumber;
@@ -34,7 +35,7 @@ struct TFerrikEntry {
 using TFerrikEntries = TNewestFirstList<TFerrikEntry>;
 
 struct TDravelEntry {
-    QByteArray time;
+    TShortText time;
     QByteArray symbol;
     double last = NoNumber;
     double percentChange = 0;

@@ -253,23 +253,50 @@ QByteArray TTextCache::Text(QByteArrayView raw)
 
 // ---- TFieldPick
 
-TFieldPick::TFieldPick(std::initializer_list<QByteArray> names) : m_names(names), m_values(qsizetype(names.size()))
+TFieldPick::TFieldPick(std::initializer_list<QByteArray> names) : m_values(qsizetype(names.size()))
 {
-    for (const QByteArray& name : names)
-        m_shapes.append({name.size(), name.isEmpty() ? '\0' : name.front()});
+    Q_ASSERT(names.size() <= 32);
+    m_slots.fill(-1);
+    int index = 0;
+    for (const QByteArray& name : names) {
+        const auto same = std::find_if(m_wanted.begin(), m_wanted.end(), [&](const TWanted& w) { return w.Name == name; });
+        if (same != m_wanted.end()) {
+            same->Indices |= 1u << index++;
+            continue;
+        }
+        size_t slot = SlotOf(name);
+        while (m_slots[slot] >= 0)
+            slot = (slot + 1) & (SlotCount - 1);
+        m_slots[slot] = qint8(m_wanted.size());
+        m_wanted.push_back({name, 1u << index++});
+    }
 }
 
 bool TFieldPick::Read(QByteArrayView fieldLine)
 {
     std::fill(m_values.begin(), m_values.end(), QByteArrayView());
-    return ForEachRawAlertField(fieldLine, [this](QByteArrayView name, QByteArrayView raw) {
-        const qsizetype size = name.size();
-        const char first = size > 0 ? name.front() : '\0';
-        for (qsizetype i = 0; i < m_shapes.size(); ++i)
-            if (m_shapes[i].first == size && m_shapes[i].second == first &&
-                SameBytes(name.data(), m_names[i].constData(), size))
-                m_values[i] = raw;
-    });
+    return ForEachRawAlertField(fieldLine, [this](QByteArrayView name, QByteArrayView raw) { Fill(name, raw); });
+}
+
+void TFieldPick::Fill(QByteArrayView name, QByteArrayView raw)
+{
+    for (size_t slot = SlotOf(name);; slot = (slot + 1) & (SlotCount - 1)) {
+        const int wanted = m_slots[slot];
+        if (wanted < 0)
+            return;
+        const TWanted& candidate = m_wanted[size_t(wanted)];
+        if (candidate.Name.size() == name.size() && SameBytes(candidate.Name.constData(), name.data(), name.size())) {
+            for (quint32 indices = candidate.Indices; indices != 0; indices &= indices - 1)
+                m_values[std::countr_zero(indices)] = raw;
+            return;
+        }
+    }
+}
+
+TShortText TFieldPick::ShortText(int index) const
+{
+    QVarLengthArray<char, 32> scratch;
+    return TShortText(DecodedView(m_values[index], scratch));
 }
 
 double TFieldPick::NumberOrZero(int index) const

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "Shared/ShortText.h"
 #include "Shared/WireMessages.h"
 
 #if defined(__SSE2__)
@@ -155,8 +156,10 @@ bool ForEachRawAlertField(QByteArrayView line, Visit&& visit)
             ++piece;
         }
         const char* const equals = piece != end && *piece == '=' ? piece : nullptr;
-        if (equals)
-            piece = FindFirstOf(equals + 1, end, '&', '&', '&');
+        if (equals) {
+            const void* const amp = std::memchr(equals + 1, '&', size_t(end - equals - 1));
+            piece = amp ? static_cast<const char*>(amp) : end;
+        }
         if (piece - start > MaxAlertFieldBytes)
             return false;
         if (equals) {
@@ -191,11 +194,9 @@ QByteArray RawAlertText(QByteArrayView raw);
 double RawAlertNumber(QByteArrayView raw);
 qint32 RawAlertCount(QByteArrayView raw);
 
-// Recent texts of one field: a symbol (or a time) seen a moment ago is
-// shared instead of allocated again. A text not seen lately costs what it
-// would without the cache, one allocation, and takes its slot. Symbols come
-// from a few thousand, so they get many slots; a time is mostly the one of
-// the alert before, so it gets one.
+// Recent texts of one field: a symbol seen a moment ago is shared instead of
+// allocated again. A text not seen lately costs what it would without the
+// cache, one allocation, and takes its slot.
 class TTextCache {
 public:
     // The number of slots is rounded up to a power of two.
@@ -226,14 +227,29 @@ public:
     QByteArrayView Raw(int index) const { return m_values[index]; }
     QByteArray Text(int index) const { return RawAlertText(m_values[index]); }
     QByteArray Text(int index, TTextCache& cache) const { return cache.Text(m_values[index]); }
+    TShortText ShortText(int index) const;
     double Number(int index) const { return RawAlertNumber(m_values[index]); }
     double NumberOrZero(int index) const;
     qint32 Count(int index) const { return RawAlertCount(m_values[index]); }
 
 private:
-    QVarLengthArray<QByteArray, 8> m_names;
-    // The names' lengths and first bytes, looked at before the rest.
-    QVarLengthArray<std::pair<qsizetype, char>, 8> m_shapes;
+    // Every field of every alert is looked up here: a small open-addressed
+    // table by length and end bytes finds the one name to compare.
+    struct TWanted {
+        QByteArray Name;
+        quint32 Indices = 0; // the values this name fills
+    };
+    static constexpr size_t SlotCount = 64;
+    static size_t SlotOf(QByteArrayView name)
+    {
+        if (name.isEmpty())
+            return 0;
+        return (size_t(name.size()) * 37 + uchar(name.front()) * 5 + uchar(name.back())) & (SlotCount - 1);
+    }
+    void Fill(QByteArrayView name, QByteArrayView raw);
+
+    std::vector<TWanted> m_wanted;
+    std::array<qint8, SlotCount> m_slots; // into m_wanted; -1 ends a probe
     QVarLengthArray<QByteArrayView, 8> m_values;
 };
 

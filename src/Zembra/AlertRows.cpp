@@ -3,8 +3,10 @@
 #include "base/DebugLog.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QTime>
 #include <cmath>
+#include <ctime>
 
 namespace {
 
@@ -35,7 +37,24 @@ double DayNumberOfMs(qint64 msSinceEpoch)
     return DayNumber(days + UnixEpochDay, msOfDay);
 }
 
-double DayNumberNow() { return DayNumberOfMs(QDateTime::currentMSecsSinceEpoch()); }
+namespace {
+
+// Read for every Bollinger alert: the coarse clock (a few milliseconds'
+// resolution, against a lifetime of two minutes) costs a fraction of the
+// precise one. Rows are stamped and expired by the same clock.
+qint64 MsSinceEpochNow()
+{
+#ifdef CLOCK_REALTIME_COARSE
+    timespec now{};
+    if (clock_gettime(CLOCK_REALTIME_COARSE, &now) == 0)
+        return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+#endif
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+} // namespace
+
+double DayNumberNow() { return DayNumberOfMs(MsSinceEpochNow()); }
 
 bool BollingerRowAlive(double received, double now)
 {
@@ -136,7 +155,7 @@ bool TVantorRows::MakeRow(const TFieldPick& fields, TRowTexts& texts, TVantorEnt
     row.last = fields.Number(vfLast);
     row.prevClose = fields.Number(vfPrevClose);
     row.extra = fields.Number(vfExtra);
-    row.time = fields.Text(vfTime, texts.Times);
+    row.time = fields.ShortText(vfTime);
     return true;
 }
 
@@ -169,7 +188,7 @@ TFerrikRows::TFerrikRows(const QByteArray& subscription)
 
 bool TFerrikRows::MakeRow(const TFieldPick& fields, TRowTexts& texts, TFerrikEntry& row) const
 {
-    row.time = fields.Text(ffTime, texts.Times);
+    row.time = fields.ShortText(ffTime);
     row.symbol = fields.Text(ffSymbol, texts.Symbols);
     row.change = fields.Number(ffChange);
     row.count = fields.Count(ffCount);
@@ -191,7 +210,7 @@ TDravelRows::TDravelRows(const QByteArray& subscription)
 
 bool TDravelRows::MakeRow(const TFieldPick& fields, TRowTexts& texts, TDravelEntry& row) const
 {
-    row.time = fields.Text(dfTime, texts.Times);
+    row.time = fields.ShortText(dfTime);
     row.symbol = fields.Text(dfSymbol, texts.Symbols);
     row.last = fields.Number(dfLast);
     row.prevClose = fields.NumberOrZero(dfPrevClose);
@@ -247,14 +266,6 @@ TAlertRows::TTake TBollingerRows::TakeFields(QByteArrayView fieldLine)
 
 namespace {
 
-// Whether a row sorts before a row with this distance and symbol: a larger
-// distance, or the same and a smaller symbol. Neither distance is NaN.
-bool SortsBefore(const TBollingerEntry& row, double distance, const QByteArray& symbol)
-{
-    const double here = std::fabs(row.distFromBB);
-    return here > distance || (here == distance && row.symbol < symbol);
-}
-
 quint64 SymbolKey(const QByteArray& symbol)
 {
     quint64 key = quint64(std::min<qsizetype>(symbol.size(), 255)) << 56;
@@ -270,17 +281,31 @@ qsizetype TBollingerRows::Find(const QByteArray& symbol) const
 {
     const quint64 key = SymbolKey(symbol);
     for (size_t i = 0; i < m_keys.size(); ++i)
-        if (m_keys[i] == key && SameSymbol(m_rows[qsizetype(i)].symbol, symbol))
+        if (m_keys[i].Symbol == key && SameSymbol(m_rows[qsizetype(i)].symbol, symbol))
             return qsizetype(i);
     return -1;
 }
 
+TBollingerRows::TRowKey TBollingerRows::KeyOf(const TBollingerEntry& row)
+{
+    return {SymbolKey(row.symbol), std::fabs(row.distFromBB)};
+}
+
 qsizetype TBollingerRows::PlaceOf(double distance, const QByteArray& symbol) const
 {
-    const auto first = m_rows.cbegin() + m_undistanced;
-    return std::partition_point(first, m_rows.cend(),
-                                [&](const TBollingerEntry& row) { return SortsBefore(row, distance, symbol); }) -
-           m_rows.cbegin();
+    // Bisection over the distances beside the rows: a larger distance, or
+    // the same and a smaller symbol, sorts before.
+    qsizetype low = m_undistanced;
+    qsizetype high = qsizetype(m_keys.size());
+    while (low < high) {
+        const qsizetype middle = low + (high - low) / 2;
+        const double here = m_keys[size_t(middle)].Distance;
+        if (here > distance || (here == distance && m_rows[middle].symbol < symbol))
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
 }
 
 // The same as finding the first row that does not sort before the new one
@@ -288,14 +313,36 @@ qsizetype TBollingerRows::PlaceOf(double distance, const QByteArray& symbol) con
 void TBollingerRows::Add(TBollingerEntry row)
 {
     const qsizetype index = Find(row.symbol);
+    const double distance = std::fabs(row.distFromBB);
+    // Most alerts move a symbol already shown by a little.
+    if (index >= 0 && !std::isnan(distance) && !std::isnan(m_rows[index].distFromBB)) {
+        MoveInto(index, PlaceOf(distance, row.symbol), std::move(row));
+        return;
+    }
     if (index >= 0)
         Remove(index); // the rows around it keep their order
-    const double distance = std::fabs(row.distFromBB);
     const qsizetype at = std::isnan(distance) ? 0 : PlaceOf(distance, row.symbol);
     if (std::isnan(distance))
         ++m_undistanced;
-    m_keys.insert(m_keys.begin() + at, SymbolKey(row.symbol));
+    m_keys.insert(m_keys.begin() + at, KeyOf(row));
     m_rows.insert(at, std::move(row));
+}
+
+void TBollingerRows::MoveInto(qsizetype from, qsizetype to, TBollingerEntry row)
+{
+    const auto rows = m_rows.begin(); // a grid's copy keeps its rows
+    const auto keys = m_keys.begin();
+    if (to > from) {
+        // The old row sorts before the new one: the rows between move up.
+        std::rotate(rows + from, rows + from + 1, rows + to);
+        std::rotate(keys + from, keys + from + 1, keys + to);
+        --to;
+    } else {
+        std::rotate(rows + to, rows + from, rows + from + 1);
+        std::rotate(keys + to, keys + from, keys + from + 1);
+    }
+    m_keys[size_t(to)] = KeyOf(row);
+    rows[to] = std::move(row);
 }
 
 void TBollingerRows::Remove(qsizetype index)
@@ -311,7 +358,7 @@ void TBollingerRows::Reindex()
     m_keys.clear();
     m_undistanced = 0;
     for (const TBollingerEntry& row : std::as_const(m_rows)) {
-        m_keys.push_back(SymbolKey(row.symbol));
+        m_keys.push_back(KeyOf(row));
         if (std::isnan(row.distFromBB))
             ++m_undistanced;
     }

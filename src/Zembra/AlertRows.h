@@ -73,10 +73,9 @@ private:
     bool m_subscriptionMatches; // a first line never holds a line break
 };
 
-// The recent symbols and times of a window's rows.
+// The recent symbols of a window's rows.
 struct TRowTexts {
     TTextCache Symbols{256};
-    TTextCache Times{1};
 };
 
 // The styles that put one row per alert on top: strike, symbol-only and the
@@ -161,6 +160,9 @@ private:
     qsizetype PlaceOf(double distance, const QByteArray& symbol) const;
     // Replaces the row of its symbol, or adds it, and moves it into place.
     void Add(TBollingerEntry row);
+    // The row at `from` gives way to `row`, which belongs at `to` (found
+    // with the old row still in the list); only the rows between move.
+    void MoveInto(qsizetype from, qsizetype to, TBollingerEntry row);
     void Remove(qsizetype index);
     void Reindex();
 
@@ -172,8 +174,15 @@ private:
     // new row's place is found by bisection.
     qsizetype m_undistanced = 0;
     // Beside each row, its symbol's length and first seven bytes in one
-    // number: a row is found by comparing numbers, and texts only on a match.
-    std::vector<quint64> m_keys;
+    // number (a row is found by comparing numbers, and texts only on a
+    // match) and its absolute distance (a place is found without touching
+    // the rows).
+    struct TRowKey {
+        quint64 Symbol = 0;
+        double Distance = 0;
+    };
+    static TRowKey KeyOf(const TBollingerEntry& row);
+    std::vector<TRowKey> m_keys;
 };
 
 // The points list: every alert is a whole list, numbered from 0, that ends

@@ -23,7 +23,7 @@ TCellContent TDravelGrid::DataCell(int column, int index) const
     const TDravelEntry& entry = m_entries.at(index);
     switch (column) {
     case colTime:
-        return TCellContent::FromBytes(entry.time);
+        return TCellContent::FromBytes(entry.time.View());
     case colSymbol:
         return TCellContent::FromBytes(entry.symbol);
     case colLast:

@@ -22,7 +22,7 @@ TCellContent TFerrikGrid::DataCell(int column, int index) const
     const TFerrikEntry& entry = m_entries.at(index);
     switch (column) {
     case colTime:
-        return TCellContent::FromBytes(entry.time);
+        return TCellContent::FromBytes(entry.time.View());
     case colSymbol:
         return TCellContent::FromBytes(entry.symbol);
     case colChange:

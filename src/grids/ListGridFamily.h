@@ -82,8 +82,8 @@ struct TCellContent {
 
     static TCellContent None() { return {}; }
     static TCellContent FromText(const QString& text) { return {Text, text, 0}; }
-    static TCellContent FromBytes(const QByteArray& text) { return FromText(QString::fromUtf8(text)); }
-    static TCellContent FromClipped(const QByteArray& text) { return {Clipped, QString::fromUtf8(text), 0}; }
+    static TCellContent FromBytes(QByteArrayView text) { return FromText(QString::fromUtf8(text)); }
+    static TCellContent FromClipped(QByteArrayView text) { return {Clipped, QString::fromUtf8(text), 0}; }
     // FormatFixed; NaN gives an empty cell.
     static TCellContent FromFixed(const char* format, double x);
     // FormatCount, shown only above 0.

@@ -64,7 +64,7 @@ TCellContent TVantorGrid::DataCell(int column, int index) const
     case colExtra:
         return ExtraCell(entry.extra);
     case colTime:
-        return TCellContent::FromClipped(entry.time);
+        return TCellContent::FromClipped(entry.time.View());
     }
     return TCellContent::None();
 }
