@@ -774,8 +774,9 @@ TEST(NewestFirstList, LimitDropsTheOldestAndCompactingKeepsTheRows)
         small.PushFront(i, 3);
         ASSERT_EQ(small.at(0), i);
         ASSERT_EQ(small.size(), std::min(i, 3));
-        if (i >= 3)
+        if (i >= 3) {
             ASSERT_EQ(small.at(2), i - 2);
+        }
     }
     EXPECT_EQ(small.OldestFirst(), (std::vector<int>{4998, 4999, 5000}));
 }

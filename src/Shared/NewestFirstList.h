@@ -12,17 +12,91 @@
 // and every insertion costs amortised constant time (a seventh of a row copy).
 #include <QtGlobal>
 #include <algorithm>
+#include <cstddef>
 #include <iterator>
 #include <memory>
-#include <deque>
+#include <new>
 #include <utility>
 #include <vector>
 
+// The append-only buffer: rows in blocks of about 16 KB that never move once
+// stored, so a list that only grows (the unbounded styles) neither copies its
+// rows to grow nor touches its memory twice, and a row costs an allocation
+// only once per block.
+template <typename T>
+class TRowBlocks {
+public:
+    static constexpr size_t RowsPerBlock = std::max<size_t>(16, 16384 / sizeof(T));
+
+    class const_iterator {
+    public:
+        using iterator_category = std::random_access_iterator_tag;
+        using value_type = T;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const T*;
+        using reference = const T&;
+
+        const_iterator() = default;
+        const_iterator(const TRowBlocks* blocks, size_t index) : m_blocks(blocks), m_index(index) {}
+        reference operator*() const { return (*m_blocks)[m_index]; }
+        pointer operator->() const { return &**this; }
+        reference operator[](difference_type n) const { return (*m_blocks)[size_t(difference_type(m_index) + n)]; }
+        const_iterator& operator++() { ++m_index; return *this; }
+        const_iterator operator++(int) { const_iterator was = *this; ++m_index; return was; }
+        const_iterator& operator--() { --m_index; return *this; }
+        const_iterator operator--(int) { const_iterator was = *this; --m_index; return was; }
+        const_iterator& operator+=(difference_type n) { m_index = size_t(difference_type(m_index) + n); return *this; }
+        const_iterator& operator-=(difference_type n) { return *this += -n; }
+        friend const_iterator operator+(const_iterator it, difference_type n) { return it += n; }
+        friend const_iterator operator+(difference_type n, const_iterator it) { return it += n; }
+        friend const_iterator operator-(const_iterator it, difference_type n) { return it -= n; }
+        friend difference_type operator-(const const_iterator& a, const const_iterator& b)
+        {
+            return difference_type(a.m_index) - difference_type(b.m_index);
+        }
+        friend bool operator==(const const_iterator& a, const const_iterator& b) { return a.m_index == b.m_index; }
+        friend auto operator<=>(const const_iterator& a, const const_iterator& b) { return a.m_index <=> b.m_index; }
+
+    private:
+        const TRowBlocks* m_blocks = nullptr;
+        size_t m_index = 0;
+    };
+
+    TRowBlocks() = default;
+    TRowBlocks(const TRowBlocks&) = delete;
+    TRowBlocks& operator=(const TRowBlocks&) = delete;
+    ~TRowBlocks()
+    {
+        for (size_t i = 0; i < m_size; ++i)
+            Slot(i)->~T();
+        for (T* block : m_blocks)
+            ::operator delete(block, std::align_val_t(alignof(T)));
+    }
+
+    size_t size() const { return m_size; }
+    const T& operator[](size_t index) const { return *const_cast<TRowBlocks*>(this)->Slot(index); }
+    T& Mutable(size_t index) { return *Slot(index); }
+    const_iterator cbegin() const { return {this, 0}; }
+    const_iterator cend() const { return {this, m_size}; }
+
+    void push_back(T row)
+    {
+        if (m_size == m_blocks.size() * RowsPerBlock)
+            m_blocks.push_back(static_cast<T*>(::operator new(RowsPerBlock * sizeof(T), std::align_val_t(alignof(T)))));
+        new (Slot(m_size)) T(std::move(row));
+        ++m_size;
+    }
+
+private:
+    T* Slot(size_t index) { return m_blocks[index / RowsPerBlock] + index % RowsPerBlock; }
+
+    std::vector<T*> m_blocks;
+    size_t m_size = 0;
+};
+
 template <typename T>
 class TNewestFirstList {
-    // Rows never move once stored: a list that only grows (the unbounded
-    // styles) neither copies its rows to grow nor touches its memory twice.
-    using Buffer = std::deque<T>;
+    using Buffer = TRowBlocks<T>;
 
 public:
     using value_type = T;
@@ -104,11 +178,13 @@ private:
         auto fresh = std::make_shared<Buffer>();
         if (m_buffer) {
             // Rows no copy of the list can see any more are moved, not copied.
-            if (m_buffer.use_count() == 1)
-                fresh->insert(fresh->end(), std::make_move_iterator(m_buffer->begin() + m_begin),
-                              std::make_move_iterator(m_buffer->begin() + m_end));
-            else
-                fresh->insert(fresh->end(), m_buffer->cbegin() + m_begin, m_buffer->cbegin() + m_end);
+            const bool alone = m_buffer.use_count() == 1;
+            for (qsizetype i = m_begin; i < m_end; ++i) {
+                if (alone)
+                    fresh->push_back(std::move(m_buffer->Mutable(size_t(i))));
+                else
+                    fresh->push_back((*m_buffer)[size_t(i)]);
+            }
         }
         m_buffer = std::move(fresh);
         m_end = size();

@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QTime>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -328,21 +330,35 @@ void TBollingerRows::Add(TBollingerEntry row)
     m_rows.insert(at, std::move(row));
 }
 
+namespace {
+
+// Moves the item at `from` to `to`, the items between shifting by one, as
+// bytes: both kinds of item are relocatable (a row's texts hold no pointer
+// into the row), so no text is copied or its count touched.
+template <typename T>
+void Relocate(T* items, qsizetype from, qsizetype to)
+{
+    static_assert(QTypeInfo<T>::isRelocatable);
+    alignas(T) std::byte held[sizeof(T)];
+    std::memcpy(held, static_cast<void*>(items + from), sizeof(T));
+    if (from < to)
+        std::memmove(static_cast<void*>(items + from), items + from + 1, size_t(to - from) * sizeof(T));
+    else
+        std::memmove(static_cast<void*>(items + to + 1), items + to, size_t(from - to) * sizeof(T));
+    std::memcpy(static_cast<void*>(items + to), held, sizeof(T));
+}
+
+} // namespace
+
 void TBollingerRows::MoveInto(qsizetype from, qsizetype to, TBollingerEntry row)
 {
-    const auto rows = m_rows.begin(); // a grid's copy keeps its rows
-    const auto keys = m_keys.begin();
-    if (to > from) {
-        // The old row sorts before the new one: the rows between move up.
-        std::rotate(rows + from, rows + from + 1, rows + to);
-        std::rotate(keys + from, keys + from + 1, keys + to);
+    // The old row sorts before the new one: the rows between move up.
+    if (to > from)
         --to;
-    } else {
-        std::rotate(rows + to, rows + from, rows + from + 1);
-        std::rotate(keys + to, keys + from, keys + from + 1);
-    }
+    Relocate(m_rows.data(), from, to); // a grid's copy keeps its rows
+    Relocate(m_keys.data(), from, to);
     m_keys[size_t(to)] = KeyOf(row);
-    rows[to] = std::move(row);
+    m_rows[to] = std::move(row);
 }
 
 void TBollingerRows::Remove(qsizetype index)
