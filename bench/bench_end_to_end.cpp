@@ -15,8 +15,12 @@
 // what parsing, rows, grids and painting cost on top of getting the bytes in.
 //
 // BM_EndToEndFlood offers alerts of all eight windows at twice the rate the
-// client handled the interleaved stream, for a while, and reports how often
-// each window repainted and how the process's memory moved meanwhile.
+// client handled the interleaved stream (or at a given rate), for a while,
+// with the client's pings and watchdog running and the feed answering the
+// pings in turn with the alerts, and reports how often each window
+// repainted, how the process's memory moved, how long alerts took from the
+// feed's write to the paint that shows them, and that the one conversation
+// lasted and lost nothing.
 //
 // With BENCH_TLS=1 in the environment the feed serves TLS 1.3 and the client
 // talks TLS to it (a self-signed certificate made by openssl at setup, pinned
@@ -55,6 +59,7 @@
 #include <benchmark/benchmark.h>
 #include <algorithm>
 #include <ctime>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -154,6 +159,13 @@ public:
     AlertServer::ZlibDeflater& Deflater() { return m_deflater; }
     // Once the stream ahead is recorded, an answer would land out of order in it.
     void StopAnswering() { m_answering = false; }
+    // Between batches that end with a full flush, an answer that ends with
+    // one too fits anywhere: it refers to nothing before it.
+    void AnswerBetweenBatches()
+    {
+        m_answering = true;
+        m_answerFlush = Z_FULL_FLUSH;
+    }
 
 private:
     void Receive()
@@ -183,7 +195,7 @@ private:
                 answers += AlertServer::EncodeFrame(message->MessageId(), {});
         }
         if (m_answering && !answers.isEmpty())
-            Send(m_deflater.Compress(answers));
+            Send(m_deflater.Compress(answers, m_answerFlush));
     }
 
     TFeedListener m_listener;
@@ -195,20 +207,91 @@ private:
     AlertServer::ZlibDeflater m_deflater;
     qint32 m_listenId = 0;
     bool m_answering = true;
+    int m_answerFlush = Z_SYNC_FLUSH;
 };
 
-// Counts the paint events of one grid's viewport.
+// Counts the paint events of one grid's viewport, and tells when one is done.
 class TPaintCounter : public QObject {
 public:
     qint64 Paints = 0;
+    std::function<void()> OnPainted;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Paint)
-            ++Paints;
-        return QObject::eventFilter(watched, event);
+        if (event->type() != QEvent::Paint || m_painting)
+            return QObject::eventFilter(watched, event);
+        ++Paints;
+        if (!OnPainted)
+            return false;
+        // The grid paints through filters installed before this one: the
+        // event goes on to them from here, so that the paint has ended when
+        // OnPainted runs.
+        m_painting = true;
+        QCoreApplication::sendEvent(watched, event);
+        m_painting = false;
+        OnPainted();
+        return true;
     }
+
+private:
+    bool m_painting = false;
+};
+
+// The delay from the feed's write of each alert to the end of the first
+// paint of its window after the window took it: what a trader waits.
+class TLatencyProbe {
+public:
+    explicit TLatencyProbe(size_t windows) : m_waiting(windows) { m_clock.start(); }
+
+    // The feed has written alerts up to this count since the probe began.
+    void Written(qint64 alertsSoFar) { m_writes.push_back({alertsSoFar, m_clock.nsecsElapsed()}); }
+    // Alerts arrive in the order written, so the n-th delivered is the n-th written.
+    void Delivered(size_t window)
+    {
+        const qint64 index = m_delivered++;
+        while (!m_writes.empty() && m_writes.front().End <= index)
+            m_writes.pop_front();
+        if (!m_writes.empty())
+            m_waiting[window].push_back(m_writes.front().At);
+    }
+    void Painted(size_t window)
+    {
+        const qint64 now = m_clock.nsecsElapsed();
+        for (const qint64 written : m_waiting[window])
+            m_milliseconds.push_back(double(now - written) / 1e6);
+        m_waiting[window].clear();
+    }
+    qint64 Unpainted() const
+    {
+        qint64 count = 0;
+        for (const auto& waiting : m_waiting)
+            count += qint64(waiting.size());
+        return count;
+    }
+    // The given fraction's latency in milliseconds (1 gives the largest).
+    double Percentile(double fraction)
+    {
+        if (m_milliseconds.empty())
+            return 0;
+        const auto at = m_milliseconds.begin() +
+                        std::min(std::ptrdiff_t(fraction * double(m_milliseconds.size())),
+                                 std::ptrdiff_t(m_milliseconds.size()) - 1);
+        std::nth_element(m_milliseconds.begin(), at, m_milliseconds.end());
+        return *at;
+    }
+    size_t Count() const { return m_milliseconds.size(); }
+
+private:
+    struct TWrite {
+        qint64 End; // alerts written up to and including this write
+        qint64 At;  // nanoseconds since the probe began
+    };
+    QElapsedTimer m_clock;
+    std::deque<TWrite> m_writes;
+    qint64 m_delivered = 0;
+    std::vector<std::vector<qint64>> m_waiting; // per window: write times of alerts not yet painted
+    std::vector<double> m_milliseconds;
 };
 
 struct TWindowUnderTest {
@@ -339,6 +422,8 @@ struct TEndToEndRig {
     std::vector<size_t> NextPayloadOf;
     qint64 Delivered = 0;
     QString Error;
+    // Set while a run measures latency.
+    TLatencyProbe* Probe = nullptr;
 
     TEndToEndRig()
     {
@@ -368,6 +453,16 @@ struct TEndToEndRig {
         // Pings and the watchdog are the timer's; this measures the data path only.
         MainConnection().StopTimer();
         MainConnection().RegisterAlertCallback([this](const QByteArray&) { ++Delivered; });
+        for (size_t i = 0; i < Windows.size(); ++i) {
+            MainConnection().RegisterAlertCallback(Windows[i].Window->Subscription(), [this, i](const QByteArray&) {
+                if (Probe)
+                    Probe->Delivered(i);
+            });
+            Windows[i].Counter->OnPainted = [this, i] {
+                if (Probe)
+                    Probe->Painted(i);
+            };
+        }
         MainConnection().SetUserName("bench");
         MainConnection().SetPassword("bench");
         if (!WaitUntil([this] { return Feed.ListenId() > 0; }, SetupTimeoutMs)) {
@@ -589,13 +684,55 @@ constexpr int FloodCalibrationBatches = 400;
 constexpr int FeedTickMs = 5;
 // What the feed lets Qt hold for its socket before it waits for the kernel.
 constexpr qint64 FeedQueueBytes = 256 * 1024;
+// The main connection's own timer interval: pings and the watchdog.
+constexpr int ClientTickMs = 500;
+// How long what the feed wrote may take to be handled once it stops.
+constexpr int DrainTimeoutMs = 300000;
 
-// Alerts offered at twice the rate the client handles them: the client
-// must keep painting every window and keep its memory, while TCP holds the
-// feed back. The argument: 0 all eight windows, 1 the six whose lists are
-// bounded (the Ferrik and Dravel lists keep every row by design, so they
-// grow with every alert handled, flood or not). BENCH_FLOOD_SECONDS sets
-// how long the flood lasts (default 10).
+// The client's 500 ms timer, as the client runs it: pings go out, their
+// answers come back behind the alerts, and the watchdog counts. Watches
+// that the one conversation lasts and is never given up.
+class TClientClock {
+public:
+    TClientClock() : m_conversation(MainConnection().Conversation())
+    {
+        MainConnection().OnStatusChange = [this] {
+            if (MainConnection().Status() == QLatin1String("Disconnected."))
+                ++Disconnects;
+        };
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            MainConnection().Tick();
+            if (MainConnection().Conversation() != m_conversation)
+                ConversationReplaced = true;
+        });
+        m_timer.start(ClientTickMs);
+    }
+    ~TClientClock()
+    {
+        m_timer.stop();
+        MainConnection().OnStatusChange = nullptr;
+    }
+    TClientClock(const TClientClock&) = delete;
+    TClientClock& operator=(const TClientClock&) = delete;
+
+    int Disconnects = 0;
+    bool ConversationReplaced = false;
+
+private:
+    TTalkWithServer* const m_conversation;
+    QTimer m_timer;
+};
+
+// Alerts offered at twice the rate the client handles them (first argument
+// 0: all eight windows; 1: the six whose lists are bounded, as the Ferrik
+// and Dravel lists keep every row by design and grow with every alert
+// handled, flood or not), or at the second argument's rate when it is not 0:
+// the client must keep painting every window and keep its memory while TCP
+// holds the feed back, keep its one conversation and lose nothing. The
+// latency counters give the delay from the feed's write of an alert to the
+// end of the paint of its window that shows it, over every alert written;
+// what TCP held back counts from its write too. BENCH_FLOOD_SECONDS sets how
+// long the feed offers alerts (default 10); then what it wrote drains.
 void BM_EndToEndFlood(benchmark::State& state)
 {
     TEndToEndRig& rig = Rig();
@@ -613,7 +750,9 @@ void BM_EndToEndFlood(benchmark::State& state)
     const int floodSeconds = qEnvironmentVariableIsSet("BENCH_FLOOD_SECONDS")
                                  ? qEnvironmentVariableIntValue("BENCH_FLOOD_SECONDS")
                                  : 10;
+    rig.Feed.AnswerBetweenBatches();
     for (auto _ : state) {
+        TClientClock clientClock;
         // What the client handles when it never waits for alerts.
         rig.Feed.Send(batches[0]);
         QElapsedTimer calibration;
@@ -629,7 +768,7 @@ void BM_EndToEndFlood(benchmark::State& state)
             return;
         }
         const double capacity = double(FloodCalibrationBatches) * FloodAlertsPerBatch / (calibration.elapsed() / 1000.0);
-        const double offered = 2 * capacity;
+        const double offered = state.range(1) != 0 ? double(state.range(1)) : 2 * capacity;
 
         std::vector<qint64> paintsBefore;
         for (const TWindowUnderTest& item : rig.Windows)
@@ -640,6 +779,8 @@ void BM_EndToEndFlood(benchmark::State& state)
         double rssAtHalf = rssStart;
         qint64 sentAlerts = 0;
         int nextBatch = 0;
+        TLatencyProbe probe(rig.Windows.size());
+        rig.Probe = &probe;
         QElapsedTimer flood;
         flood.start();
         QTimer feed;
@@ -651,8 +792,10 @@ void BM_EndToEndFlood(benchmark::State& state)
                 burst += batches[1 + nextBatch++ % FloodBatches];
                 sentAlerts += FloodAlertsPerBatch;
             }
-            if (!burst.isEmpty())
+            if (!burst.isEmpty()) {
                 rig.Feed.Send(burst);
+                probe.Written(sentAlerts);
+            }
         });
         QTimer sampler;
         QObject::connect(&sampler, &QTimer::timeout, [&] {
@@ -671,6 +814,9 @@ void BM_EndToEndFlood(benchmark::State& state)
         sampler.stop();
         const double seconds = flood.elapsed() / 1000.0;
         const double owedAtEnd = offered * seconds;
+        const double handledPerSecond = double(rig.Delivered - deliveredBefore) / seconds;
+        const double cpuShare = (ThreadCpuSeconds() - cpuBefore) / seconds;
+        const double rssEnd = ResidentMegabytes();
 
         double fewestPaints = 1e9;
         double paintsPerWindow = 0;
@@ -680,23 +826,46 @@ void BM_EndToEndFlood(benchmark::State& state)
             paintsPerWindow += rate / double(windows.size());
             state.counters["paints/s " + rig.Windows[i].Window->Subscription().toStdString()] = rate;
         }
+        // Everything written is handled and painted, on the same conversation.
+        QElapsedTimer drain;
+        drain.start();
+        WaitUntil([&] { return rig.Delivered - deliveredBefore >= sentAlerts; }, DrainTimeoutMs);
+        WaitUntil([&] { return probe.Unpainted() == 0; }, 5000);
+        rig.Probe = nullptr;
+        const qint64 lost = sentAlerts - (rig.Delivered - deliveredBefore);
         state.counters["capacity alerts/s"] = capacity;
         state.counters["offered alerts/s"] = offered;
-        state.counters["handled alerts/s"] = double(rig.Delivered - deliveredBefore) / seconds;
+        state.counters["handled alerts/s"] = handledPerSecond;
         state.counters["held back alerts"] = owedAtEnd - double(sentAlerts);
-        state.counters["cpu share"] = (ThreadCpuSeconds() - cpuBefore) / seconds;
+        state.counters["cpu share"] = cpuShare;
         state.counters["paints/s fewest window"] = fewestPaints;
         state.counters["paints/s per window"] = paintsPerWindow;
         state.counters["rss start MB"] = rssStart;
         state.counters["rss half MB"] = rssAtHalf;
         state.counters["rss peak MB"] = rssPeak;
-        state.counters["rss end MB"] = ResidentMegabytes();
-        // Let what was sent drain before anything else runs.
-        WaitUntil([&] { return rig.Feed.BytesQueued() == 0; }, 120000);
-        QCoreApplication::processEvents();
+        state.counters["rss end MB"] = rssEnd;
+        state.counters["drain s"] = drain.elapsed() / 1000.0;
+        state.counters["latency p50 ms"] = probe.Percentile(0.5);
+        state.counters["latency p99 ms"] = probe.Percentile(0.99);
+        state.counters["latency max ms"] = probe.Percentile(1);
+        state.counters["alerts written"] = double(sentAlerts);
+        state.counters["alerts lost"] = double(lost);
+        state.counters["alerts unpainted"] = double(probe.Unpainted());
+        state.counters["disconnects"] = clientClock.Disconnects;
+        if (lost != 0 || clientClock.Disconnects != 0 || clientClock.ConversationReplaced) {
+            state.SkipWithError("the session did not last: alerts lost, \"Disconnected.\" or a new conversation");
+            return;
+        }
     }
 }
-BENCHMARK(BM_EndToEndFlood)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_EndToEndFlood)
+    ->ArgNames({"bounded", "rate"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 10000})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 } // namespace
 

@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTcpServer>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -345,6 +346,24 @@ TEST_F(TunnelTest, ConnectThatCannotStartFailsAtOnceWithTheReason)
     EXPECT_EQ(tunnel->State(), THttpTunnel::Closed);
     tunnel.reset();
     EXPECT_EQ(Count("closed"), 1);
+}
+
+// A GET that never reached the server says why, in the words the TCP
+// connection uses.
+TEST_F(TunnelTest, AGetThatCannotReachTheServerClosesWithTheReason)
+{
+    QTcpServer unused;
+    ASSERT_TRUE(unused.listen(QHostAddress::LocalHost, 0));
+    const QString refused = "http://127.0.0.1:" + QString::number(unused.serverPort()) + "/stream";
+    unused.close();
+    for (const auto& [url, reason] : {std::pair<QString, QString>{refused, "Connection refused"},
+                                      {"http://no-such-host.invalid/stream", "DNS error"}}) {
+        Order.clear();
+        auto tunnel = Make(url);
+        ASSERT_TRUE(tunnel->Connect());
+        ASSERT_TRUE(WaitFor([&] { return Count("closed") == 1; }, 20s));
+        EXPECT_EQ(tunnel->ErrorText, reason);
+    }
 }
 
 TEST_F(TunnelTest, UnusablePostAddressIsLoggedReportedAndClosesTheTunnel)

@@ -285,6 +285,20 @@ TEST_F(MainConnectionTest, WatchdogReplacesASilentConversationOnTheTwentyFifthTi
     EXPECT_EQ(Commands(SentOn(second)), "login,listen_for_alerts,ping");
 }
 
+// Working through a backlog, the client hears ping answers only long after
+// they were sent; every alert that arrives meanwhile shows the server alive.
+TEST_F(MainConnectionTest, AlertsArrivingKeepTheWatchdogAwayWhilePingAnswersWait)
+{
+    Peer& peer = EstablishSession();
+    for (int tick = 1; tick <= 60; ++tick) {
+        TickAfter(500);
+        ASSERT_TRUE(Alive(peer)) << "torn down at tick " << tick;
+        Answer(peer, 8, "Cat\r\nsymbol=AB");
+    }
+    EXPECT_EQ(Main->Status(), "Connected!");
+    EXPECT_FALSE(Statuses.contains("Disconnected."));
+}
+
 TEST_F(MainConnectionTest, AnAttemptThatNeverConnectsIsAbandonedAfterTwelveAndAHalfSeconds)
 {
     Main->SetUserName("trader");
@@ -443,8 +457,15 @@ TEST_F(MainConnectionTest, AttemptsThatFailSayWhyAndKeepSayingItWhileRetrying)
     Peers.back().Connection->ReportClosed();
     EXPECT_EQ(Main->Status(), "No answer to the login (Unexpected disconnect from server); trying again");
 
+    // Answered, with bytes that make no sense.
     TickAfter(500);
-    Peer& through = AwaitConnection(4);
+    Peer& garbled = AwaitConnection(4);
+    garbled.Connection->ReportConnected();
+    garbled.Connection->Deliver("not a zlib stream");
+    EXPECT_EQ(Main->Status(), "Invalid answer to the login (Invalid data from server: data error); trying again");
+
+    TickAfter(500);
+    Peer& through = AwaitConnection(5);
     through.Connection->ReportConnected();
     AwaitSent(through, 3);
     Answer(through, 7, QByteArray());
@@ -454,7 +475,7 @@ TEST_F(MainConnectionTest, AttemptsThatFailSayWhyAndKeepSayingItWhileRetrying)
 
     Main->ResetConnection();
     EXPECT_EQ(Main->Status(), "");
-    AwaitConnection(5);
+    AwaitConnection(6);
     EXPECT_EQ(Main->Status(), Connecting);
 }
 

@@ -145,8 +145,11 @@ TEST_F(SteppedSession, PingsKeepTheirRhythmAndTheTwentyFifthSilentTickStartsANew
     for (const ReceivedMessage& ping : Only(server.Received(1), "ping"))
         EXPECT_EQ(ping.Value("message_id"), "7");
 
-    // Silence: the server keeps the connection but answers no ping.
+    // Silence: the server keeps the connection but answers no ping and
+    // sends no alert (an alert shows it alive as well as an answer does).
     ASSERT_TRUE(server.Control("stall-pings on"));
+    ASSERT_TRUE(server.Control("rate 0.01"));
+    ASSERT_TRUE(WaitFor([&] { return client.Alerts.size() >= size_t(server.Sent(1, 8).size()); }));
     const int created = client.Connections->Created;
     for (int i = 0; i < 24; ++i)
         stepped.Tick();

@@ -305,19 +305,26 @@ TEST_F(SocksConnectionTest, Socks4RefusalClosesTheSessionWithAClearError)
     EXPECT_EQ(counts.Closed, 1);
 }
 
-TEST_F(SocksConnectionTest, Socks4ProxyThatCannotBeReachedClosesTheSession)
+// Refused later, or refused inside the connect call itself (the system will
+// not dial a broadcast address): either way the session ends once, with why.
+TEST_F(SocksConnectionTest, Socks4ProxyThatCannotBeReachedClosesTheSessionOnceWithTheReason)
 {
     QTcpServer unused;
     ASSERT_TRUE(unused.listen(QHostAddress::LocalHost, 0));
     const QString deadPort = QString::number(unused.serverPort());
     unused.close();
-    auto connection = Make("127.0.0.1", "4");
-    connection->SocksPort = deadPort;
-    ASSERT_TRUE(connection->Connect());
-    ASSERT_TRUE(WaitFor([&] { return counts.Closed == 1; }));
-    EXPECT_EQ(counts.Connected, 0);
-    EXPECT_TRUE(connection->ErrorText.startsWith("SOCKS 4 proxy 127.0.0.1:" + deadPort + " cannot be reached"))
-        << connection->ErrorText.toStdString();
+    for (const QString proxy : {"127.0.0.1:" + deadPort, QStringLiteral("255.255.255.255:1080")}) {
+        counts = {};
+        auto connection = Make("127.0.0.1", "4");
+        connection->SocksServer = proxy.section(':', 0, 0);
+        connection->SocksPort = proxy.section(':', 1);
+        connection->Connect();
+        WaitFor([&] { return counts.Closed > 1; }, std::chrono::seconds(1));
+        EXPECT_EQ(counts.Closed, 1) << proxy.toStdString();
+        EXPECT_EQ(counts.Connected, 0);
+        EXPECT_TRUE(connection->ErrorText.startsWith("SOCKS 4 proxy " + proxy + " cannot be reached"))
+            << connection->ErrorText.toStdString();
+    }
 }
 
 TEST_F(SocksConnectionTest, Socks4ConnectionDestroyedWhileWaitingForTheReplyReportsClosedOnce)

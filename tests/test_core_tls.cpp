@@ -3,6 +3,7 @@
 // "tls peer name", a pinned fingerprint) and which are refused, what the user
 // is told, and that a refused server never receives the login; TLS through
 // a real stunnel4 and through SOCKS (danted), and the https tunnel.
+#include "HttpTunnelPeer.h"
 #include "LocalProxy.h"
 #include "ReferenceServer.h"
 #include "Shared/HttpTunnels.h"
@@ -297,10 +298,57 @@ TEST_F(HttpsTunnel, SelfSignedServerIsRefusedBeforeAnyPost)
     ExpectRefused("The server's certificate is not trusted (self-signed or from an unknown authority).");
 }
 
+// What Qt warns about while one lives.
+class QtWarnings {
+public:
+    QtWarnings() : m_previous(qInstallMessageHandler(Capture)) { s_current = this; }
+    ~QtWarnings()
+    {
+        qInstallMessageHandler(m_previous);
+        s_current = nullptr;
+    }
+    QStringList Lines;
+
+private:
+    static void Capture(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        if (s_current && type == QtWarningMsg)
+            s_current->Lines << text;
+        if (s_current && s_current->m_previous)
+            s_current->m_previous(type, context, text);
+    }
+    static inline QtWarnings* s_current = nullptr;
+    QtMessageHandler m_previous;
+};
+
+// The refusal comes from inside Qt's report that the handshake is done;
+// nothing reads the aborted request afterwards.
 TEST_F(HttpsTunnel, TrustedButNotThePinnedOneIsRefused)
 {
+    QtWarnings warnings;
     ASSERT_NO_FATAL_FAILURE(LogInOverTunnel("server.pem", CaFileKey() + PinKey("other.pem")));
     ExpectRefused("The server's certificate does not match the configured fingerprint.");
+    EXPECT_FALSE(warnings.Lines.join('\n').contains("device not open")) << warnings.Lines.join('\n').toStdString();
+}
+
+// The POST address may lead to another server: its refusal is named as the
+// GET's would be, not counted as failed POSTs.
+TEST_F(HttpsTunnel, ARefusedPostServerClosesTheTunnelWithTheReason)
+{
+    const quint16 httpsPort = FreePortOutsideEphemeralRange();
+    ASSERT_NE(httpsPort, 0);
+    ASSERT_NO_FATAL_FAILURE(StartServer("self.pem", {"--http-port", QString::number(httpsPort)}));
+    HttpTunnelPeer get;
+    get.PostAddress = "https://127.0.0.1:" + QByteArray::number(httpsPort) + "/post/t1";
+    THttpTunnel tunnel(get.Url());
+    tunnel.SendTimeout = 60000;
+    int closed = 0;
+    tunnel.OnSessionClosed = [&](TGenericServerConnection*) { ++closed; };
+    ASSERT_TRUE(tunnel.Connect());
+    ASSERT_TRUE(WaitFor([&] { return tunnel.State() == THttpTunnel::Open; }));
+    tunnel.Send("login");
+    ASSERT_TRUE(WaitFor([&] { return closed == 1; }, 20s));
+    EXPECT_EQ(tunnel.ErrorText, "The server's certificate is not trusted (self-signed or from an unknown authority).");
 }
 
 } // namespace

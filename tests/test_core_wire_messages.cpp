@@ -110,11 +110,15 @@ TEST(DescribeMessage, ListsEveryPairIncludingEmptyKeys)
     EXPECT_EQ(DescribeMessage(BuildMessage({"", "x"})), R"(("" --> "x"))");
 }
 
-TEST(DescribeMessage, MasksThePasswordWhateverItsLength)
+// The session id resumes a session as the password opens one.
+TEST(DescribeMessage, MasksThePasswordAndTheSessionIdWhateverTheirLength)
 {
-    const QByteArray described =
-        DescribeMessage(BuildMessage({"command", "login", "username", "ann", "password", "0cc175b9c0f1b6a8"}));
-    EXPECT_EQ(described, R"(("command" --> "login", "username" --> "ann", "password" --> "********"))");
+    const QByteArray described = DescribeMessage(BuildMessage(
+        {"command", "login", "username", "ann", "password", "0cc175b9c0f1b6a8", "session_id", "ab-42"}));
+    EXPECT_EQ(described, R"(("command" --> "login", "username" --> "ann", "password" --> "********", )"
+                         R"("session_id" --> "********"))");
+    EXPECT_EQ(DescribeMessage(BuildMessage({"Session_ID", "7"})), R"(("Session_ID" --> "********"))");
+    EXPECT_EQ(DescribeMessage(BuildMessage({"session_id", ""})), R"(("session_id" --> ""))");
     EXPECT_EQ(DescribeMessage(BuildMessage({"PASSWORD", "x"})), R"(("PASSWORD" --> "********"))");
     EXPECT_EQ(DescribeMessage(BuildMessage({"password", ""})), R"(("password" --> ""))");
 }

@@ -32,9 +32,8 @@ THttpTunnel::THttpTunnel(const QString& url)
     m_body.open(QIODevice::ReadOnly);
     m_receiveClient->OnDocData = [this](THttpClient*, const QByteArray& data) { ReceiveData(data); };
     m_receiveClient->OnRequestDone = [this](THttpClient*, THttpRequest, int) {
-        // A refused server is the one reason worth more than the owner's own texts.
-        if (m_state == Opening && !m_receiveClient->TlsFailure().isEmpty())
-            ErrorText = m_receiveClient->TlsFailure();
+        if (m_state == Opening)
+            ErrorText = OpeningFailure();
         Close();
     };
     m_sendClient->OnRequestDone = [this](THttpClient*, THttpRequest, int errCode) { SendDone(errCode); };
@@ -234,6 +233,14 @@ void THttpTunnel::Post()
     }
 }
 
+// Why the GET ended before the tunnel opened, when it knows better than the
+// owner's own texts: a refused server, or a server never reached.
+QString THttpTunnel::OpeningFailure() const
+{
+    const QString& refusal = m_receiveClient->TlsFailure();
+    return refusal.isEmpty() ? m_receiveClient->TransportFailure() : refusal;
+}
+
 QString THttpTunnel::SendClientText() const
 {
     return QString::number(m_sendClient->StatusCode()) + ", " + m_sendClient->ReasonPhrase();
@@ -244,6 +251,13 @@ void THttpTunnel::SendDone(int errCode)
     if (m_sendClient->State() != httpReady)
         return;
     m_senderState = SendIdle;
+    // A refused server stays refused: retrying would only hide why.
+    if (!m_sendClient->TlsFailure().isEmpty()) {
+        ErrorText = m_sendClient->TlsFailure();
+        RaiseDebugText(ErrorText);
+        Close();
+        return;
+    }
     if (errCode == 0 && m_sendClient->StatusCode() == AcceptedStatus) {
         if (m_failureCount > 0)
             --m_failureCount;

@@ -58,6 +58,7 @@ private:
     void SendDone(int errCode);
     void CheckSendTimeout();
     QString SendClientText() const;
+    QString OpeningFailure() const;
     bool WaitingToPost() const;
 
     TState m_state = Idle;

@@ -124,6 +124,10 @@ void TSocketServerConnection::ConnectThroughSocks(quint16 port)
     m_socks4->OnFailed = [this](const QString& error) { ErrorText = error; };
     m_socks4->Start(m_socks.Server, m_socks.Port, Address, QString::number(port), user.toUtf8());
     HookSocket();
+    // A proxy the system will not even dial fails inside Start, before the
+    // hooks above could hear the socket end: the session ends here instead.
+    if (m_socks4->Phase() == TSocks4Handshake::Failed)
+        WSocket1SessionClosed();
 }
 
 bool TSocketServerConnection::SocksHandshakePending() const

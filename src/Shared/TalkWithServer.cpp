@@ -230,6 +230,7 @@ struct TTalkWithServer::Impl {
     QByteArray compressedOutput;
     TState state = NotConnected;
     QString errorText;
+    bool invalidData = false;
     QVector<TPendingRequest> requests;
     TDisposeWhenIdle::THandlerCount handlers;
 };
@@ -576,6 +577,7 @@ void TTalkWithServer::Impl::RejectInput(const std::exception& e)
     received.clear();
     receivedPos = 0;
     dataWaiting = false;
+    invalidData = true;
     errorText = "Invalid data from server: " + QString::fromLocal8Bit(e.what());
     ReportException(e, "TalkWithServer, TTalkWithServer.ServerConnectionDataAvailable");
     if (connection)
@@ -673,6 +675,8 @@ void TTalkWithServer::CancelResponse(const TRequestHandle& handle) { d->CancelRe
 TTalkWithServer::TState TTalkWithServer::State() const { return d->state; }
 
 const QString& TTalkWithServer::ErrorText() const { return d->errorText; }
+
+bool TTalkWithServer::ReceivedInvalidData() const { return d->invalidData; }
 
 TGenericServerConnection* TTalkWithServer::Connection() const { return d->connection.get(); }
 

@@ -104,6 +104,8 @@ public:
 
     TState State() const;
     const QString& ErrorText() const;
+    // The server's bytes could not be read (ErrorText tells how).
+    bool ReceivedInvalidData() const;
     TGenericServerConnection* Connection() const;
     // Number of slots in the request table (for tests and diagnostics).
     int RequestTableLength() const;

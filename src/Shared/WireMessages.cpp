@@ -76,17 +76,25 @@ TMessageToServer BuildMessage(std::initializer_list<TMessageItem> items)
     return result;
 }
 
+namespace {
+// The login's password (or its digest) opens a session and its session id
+// resumes one. An empty value is shown, as it reveals nothing.
+bool IsSecret(const TMessageField& field)
+{
+    return !field.Value.isEmpty() && (field.Key.compare("password", Qt::CaseInsensitive) == 0 ||
+                                      field.Key.compare("session_id", Qt::CaseInsensitive) == 0);
+}
+}
+
 // The log form reaches the debug log and error texts, which a trader may
-// copy into a support request: the login's password (or its digest) is
-// masked. An empty one is shown, as it reveals nothing.
+// copy into a support request: secrets are masked.
 QByteArray DescribeMessage(const TMessageToServer& message)
 {
     QByteArray result = "(";
     for (qsizetype i = 0; i < message.size(); ++i) {
         if (i > 0)
             result += ", ";
-        const bool secret = message[i].Key.compare("password", Qt::CaseInsensitive) == 0 && !message[i].Value.isEmpty();
-        result += '"' + message[i].Key + "\" --> \"" + (secret ? QByteArray("********") : message[i].Value) + '"';
+        result += '"' + message[i].Key + "\" --> \"" + (IsSecret(message[i]) ? QByteArray("********") : message[i].Value) + '"';
     }
     return result + ')';
 }

@@ -18,7 +18,7 @@ namespace {
 
 constexpr int TimerIntervalMs = 500;
 constexpr qint64 PingIntervalMs = 4500;
-constexpr int WatchdogTicks = 24; // a reset on the 25th tick without an answered ping
+constexpr int WatchdogTicks = 24; // a reset on the 25th tick with nothing heard from the server
 // The bundled reference server listens here, so the client works out of the box.
 constexpr char BuiltInServerAddress[] = "127.0.0.1:9339";
 
@@ -214,8 +214,14 @@ TResponseCallback TMainConnection::Impl::SessionHandler(Handler handler)
     TTalkWithServer* const from = Conversation.get();
     return [this, from, handler = std::move(handler)](bool success, const QByteArray& response,
                                                       const TMessageToServer& message) {
-        if (from == Conversation.get())
-            handler(success, response, message);
+        if (from != Conversation.get())
+            return;
+        // Whatever the server answers shows it alive: working through a
+        // backlog, the client hears ping answers only behind the alerts
+        // sent before them, and those keep arriving meanwhile.
+        if (success)
+            MissedTicks = 0;
+        handler(success, response, message);
     };
 }
 
@@ -307,7 +313,8 @@ QString TMainConnection::Impl::FailedAttemptStatus(const TTalkWithServer& talk) 
     else if (reason.isEmpty())
         reason = "Cannot reach " + Target();
     else if (Opened && !LoginAnswered && !PingAnswered && !pipeSaidWhy)
-        reason = "No answer to the login (" + reason + ")";
+        reason = (talk.ReceivedInvalidData() ? "Invalid answer to the login (" : "No answer to the login (") + reason +
+                 ")";
     return reason + "; trying again";
 }
 

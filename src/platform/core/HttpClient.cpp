@@ -34,6 +34,21 @@ bool IsHttpStatusError(QNetworkReply::NetworkError error)
            (code >= QNetworkReply::InternalServerError && code <= QNetworkReply::UnknownServerError);
 }
 
+// The words the TCP connection uses for the same failures.
+QString TransportFailureText(const QNetworkReply& reply)
+{
+    switch (reply.error()) {
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("DNS error");
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("Connection refused");
+    case QNetworkReply::TimeoutError:
+        return QStringLiteral("Connection timed out");
+    default:
+        return reply.errorString();
+    }
+}
+
 } // namespace
 
 QString HttpStateName(THttpState state)
@@ -83,6 +98,7 @@ void THttpClient::Start(THttpRequest request, const QByteArray& contentType)
     ApplyTls(networkRequest, url);
     m_statusCode = 0;
     m_reasonPhrase.clear();
+    m_transportFailure.clear();
     m_request = request;
     m_state = httpDnsLookup;
     m_receivePaused = false;
@@ -145,7 +161,8 @@ void THttpClient::CheckEncrypted()
     const QSslConfiguration session = m_reply->sslConfiguration();
     m_tlsFailure = m_tls->RefusalOfVerifiedPeer(session.peerCertificate());
     if (!m_tlsFailure.isEmpty()) {
-        m_reply->abort();
+        // Let go of the reply before it stops: nothing reads it once closed.
+        Abort();
         return;
     }
     m_encryptionProtocol = TTlsPolicy::ProtocolName(session.sessionProtocol());
@@ -221,6 +238,8 @@ void THttpClient::Finish()
     m_state = httpBodyReceived;
     QNetworkReply* reply = DetachReply();
     const int errCode = ErrorCodeOf(*reply);
+    if (errCode != 0)
+        m_transportFailure = TransportFailureText(*reply);
     reply->deleteLater();
     m_state = httpReady;
     RaiseRequestDone(m_request, errCode);

@@ -107,6 +107,9 @@ public:
     const QString& ReasonPhrase() const { return m_reasonPhrase; }
     // Why the current or last request's server was refused; empty if it was not.
     const QString& TlsFailure() const { return m_tlsFailure; }
+    // Why the last request failed on the way, in the words a TCP connection
+    // uses ("DNS error", "Connection refused", ...); empty when it did not.
+    const QString& TransportFailure() const { return m_transportFailure; }
     // "TLS 1.3" once the current or last request's server has been verified.
     const QString& EncryptionProtocol() const { return m_encryptionProtocol; }
 
@@ -138,6 +141,7 @@ private:
     QString m_reasonPhrase;
     std::unique_ptr<TTlsPolicy> m_tls; // https only
     QString m_tlsFailure;
+    QString m_transportFailure;
     QString m_encryptionProtocol;
     bool m_receivePaused = false;
 };
