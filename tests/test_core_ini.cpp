@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 TEST(IniFile, SectionsAndKeysIgnoreLetterCaseAndValuesAreTrimmed)
 {
@@ -99,24 +101,74 @@ TEST_F(ConfigLocationTest, CurrentDirectoryWinsOverTheUserFolderAndTheCommandLin
     const QString cwdFile = QDir(TestEnvironment::WorkDir()).filePath("Braxo.ini");
     EXPECT_EQ(ConfigSearchPlaces(), QStringList({cwdFile, UserConfigFile()}));
 
-    // None found: the current directory's name, which reads as empty.
-    EXPECT_EQ(LocateConfigFile(QString()), "Braxo.ini");
+    // None found: no configuration, and a file dropped into the folder later
+    // is not taken up either.
+    EXPECT_EQ(LocateConfigFile(QString()), "");
+    SetConfigFilePath(LocateConfigFile(QString()));
+    TestEnvironment::WriteIni("[General]\ntitle=dropped later\n");
+    EXPECT_EQ(TIniFile(ConfigFilePath()).ReadString("General", "title", "none"), "none");
+    SetConfigFilePath(ConfigFileName);
+    TestEnvironment::RemoveIni();
+
     WriteFile(UserConfigFile(), "[General]\ntitle=user\n");
     EXPECT_EQ(LocateConfigFile(QString()), UserConfigFile());
+    EXPECT_EQ(ShadowedConfigFile(UserConfigFile()), "");
     TestEnvironment::WriteIni("[General]\ntitle=cwd\n");
     EXPECT_EQ(LocateConfigFile(QString()), cwdFile);
+    EXPECT_EQ(ShadowedConfigFile(cwdFile), UserConfigFile());
     EXPECT_EQ(LocateConfigFile("/elsewhere/mine.ini"), "/elsewhere/mine.ini");
+    EXPECT_EQ(LocateConfigFile("mine.ini"), TestEnvironment::WorkDir() + "/mine.ini");
 }
 
-TEST_F(ConfigLocationTest, ReadProblemsNameTheFile)
+// A configuration decides where the password goes: only a plain file of a
+// sane size, that nobody but its owner (the user or root) can change, is
+// read; anything else is refused unread, and the reason names the file.
+TEST_F(ConfigLocationTest, OnlyASmallRegularFileThatOthersCannotChangeIsRead)
 {
     const QString cwdFile = QDir(TestEnvironment::WorkDir()).filePath("Braxo.ini");
-    EXPECT_EQ(ConfigReadProblem("Braxo.ini"), "The configuration file " + cwdFile + " does not exist.");
+    const QString refused = "The configuration file " + cwdFile + ' ';
+    const auto titleRead = [&] { return TIniFile(cwdFile).ReadString("General", "title", "(nothing read)"); };
+    EXPECT_EQ(ConfigReadProblem("Braxo.ini"), refused + "does not exist.");
     ASSERT_TRUE(QDir().mkdir(cwdFile));
-    EXPECT_EQ(ConfigReadProblem("Braxo.ini"), "The configuration file " + cwdFile + " is a folder, not a file.");
+    EXPECT_EQ(ConfigReadProblem("Braxo.ini"), refused + "is a folder, not a file.");
     QDir().rmdir(cwdFile);
-    TestEnvironment::WriteIni("[General]\n");
+
+    // Exactly the limit is read; one byte more is not.
+    const QByteArray head = "[General]\ntitle=big\n";
+    TestEnvironment::WriteIni(head + QByteArray(MaxIniFileBytes - head.size(), '\n'));
     EXPECT_EQ(ConfigReadProblem(cwdFile), "");
+    EXPECT_EQ(titleRead(), "big");
+    TestEnvironment::WriteIni(head + QByteArray(MaxIniFileBytes - head.size() + 1, '\n'));
+    ASSERT_EQ(ConfigReadProblem(cwdFile), refused + "is larger than 1 MiB, far more than any configuration holds.");
+    EXPECT_EQ(titleRead(), "(nothing read)");
+
+    // A link to an endless device, and a FIFO nobody writes: refused at once.
+    TestEnvironment::RemoveIni();
+    ASSERT_TRUE(QFile::link("/dev/zero", cwdFile));
+    ASSERT_EQ(ConfigReadProblem(cwdFile), refused + "is not a regular file.");
+    EXPECT_EQ(titleRead(), "(nothing read)");
+    TestEnvironment::RemoveIni();
+    ASSERT_EQ(mkfifo(QFile::encodeName(cwdFile).constData(), 0600), 0);
+    ASSERT_EQ(ConfigReadProblem(cwdFile), refused + "is not a regular file.");
+    EXPECT_EQ(titleRead(), "(nothing read)");
+    TestEnvironment::RemoveIni();
+
+    // Writable by the group or by anyone: refused, with the cure.
+    TestEnvironment::WriteIni("[General]\ntitle=mine\n");
+    for (const mode_t mode : {0664, 0646}) {
+        ASSERT_EQ(chmod(QFile::encodeName(cwdFile).constData(), mode), 0);
+        EXPECT_EQ(ConfigReadProblem(cwdFile), refused + "can be changed by other users; make it writable by you "
+                                                        "alone (chmod go-w " + cwdFile + ").");
+        EXPECT_EQ(titleRead(), "(nothing read)");
+    }
+    ASSERT_EQ(chmod(QFile::encodeName(cwdFile).constData(), 0600), 0);
+    EXPECT_EQ(titleRead(), "mine");
+
+    // Another user's file (root may give it away; nobody else can).
+    if (chown(QFile::encodeName(cwdFile).constData(), 65534, 65534) != 0)
+        GTEST_SKIP() << "giving a file to another user needs root";
+    EXPECT_TRUE(ConfigReadProblem(cwdFile).startsWith(refused + "belongs to another user (")) << ConfigReadProblem(cwdFile).toStdString();
+    EXPECT_EQ(titleRead(), "(nothing read)");
 }
 
 TEST_F(ConfigLocationTest, TheExampleIsFoundInTheInstalledLayoutFirstAndCopiedWithoutReplacingAFile)
@@ -131,9 +183,13 @@ TEST_F(ConfigLocationTest, TheExampleIsFoundInTheInstalledLayoutFirstAndCopiedWi
     WriteFile(installed, "[General]\ntitle=installed\n");
     EXPECT_EQ(ExampleConfigFile(root + "/bin"), installed);
 
-    // The folder is made; a file that appeared meanwhile is kept as it is.
+    // The folder is made, and the file is the user's alone (it may come to
+    // hold proxy passwords); a file that appeared meanwhile is kept as it is.
     EXPECT_EQ(CreateConfigFromExample(installed, UserConfigFile()), "");
     EXPECT_EQ(ReadFile(UserConfigFile()), "[General]\ntitle=installed\n");
+    struct stat made {};
+    ASSERT_EQ(stat(QFile::encodeName(UserConfigFile()).constData(), &made), 0);
+    EXPECT_EQ(made.st_mode & 07777, 0600u);
     EXPECT_EQ(CreateConfigFromExample(inBuildFolder, UserConfigFile()), "");
     EXPECT_EQ(ReadFile(UserConfigFile()), "[General]\ntitle=installed\n");
 

@@ -10,6 +10,7 @@
 #include "Shared/SocketServerConnections.h"
 #include "TestCertificates.h"
 #include "TestEnvironment.h"
+#include "platform/core/IniFile.h"
 #include "platform/core/TlsPolicy.h"
 #include <QTcpServer>
 #include <gtest/gtest.h>
@@ -112,13 +113,15 @@ class AcceptedServer : public TlsTest, public ::testing::WithParamInterface<Acce
 TEST_P(AcceptedServer, LogsInAndAlertsFlowEncrypted)
 {
     ASSERT_NO_FATAL_FAILURE(StartServer(GetParam().Certificate));
-    LogIn(Server->Address(), "tls=1\n" + GetParam().Keys());
+    LogIn(Server->Address(), GetParam().Keys());
     ExpectWorkingAndEncrypted();
 }
 
+// Any of the TLS keys asks for TLS: "tls" itself is not needed, and may
+// say so in words.
 INSTANTIATE_TEST_SUITE_P(
     Tls, AcceptedServer,
-    ::testing::Values(AcceptedCase{"TrustedThroughTheCaFile", "server.pem", [] { return CaFileKey(); }},
+    ::testing::Values(AcceptedCase{"TrustedThroughTheCaFile", "server.pem", [] { return "tls=Yes\n" + CaFileKey(); }},
                       AcceptedCase{"CertificateForThePeerName", "named.pem",
                                    [] { return CaFileKey() + "tls peer name=" + TestCertificates::NamedHost + '\n'; }},
                       AcceptedCase{"SelfSignedButPinned", "self.pem", [] { return PinKey("self.pem"); }}),
@@ -163,6 +166,16 @@ TEST_F(TlsTest, ACaFileThatCannotBeReadIsShownAndNothingIsSent)
     LogIn(Server->Address(), "tls=1\ntls ca file=no-such.pem\n");
     ExpectRefused("The TLS certificate authority file \"" + TestEnvironment::WorkDir() +
                   "/no-such.pem\" cannot be read: No such file or directory");
+}
+
+// Windows keeps an inline "; comment" as part of the value: a value that
+// says nothing clear is refused for what it is, never taken for "off".
+TEST_F(TlsTest, ATlsValueNotUnderstoodIsShownAndNothingIsSent)
+{
+    ASSERT_NO_FATAL_FAILURE(StartServer("server.pem"));
+    LogIn(Server->Address(), "tls=1 ; required\n" + CaFileKey());
+    ExpectRefused("The setting tls=1 ; required is not understood: write 1, yes, true or on for TLS "
+                  "(0, no, false or off without), and comments on lines of their own.");
 }
 
 TEST_F(TlsTest, TlsClientAndPlainServerPartAtOnceWithAClearStatus)
@@ -223,6 +236,39 @@ TEST_F(TlsTest, TlsTurnedOnRefusesAPlainHttpTunnel)
     EXPECT_FALSE(tunnel.Connect());
     EXPECT_EQ(tunnel.State(), THttpTunnel::Closed);
     EXPECT_EQ(tunnel.ErrorText, "TLS is turned on, but the http tunnel url does not start with https://.");
+}
+
+TEST(TlsSettings, EveryTlsKeyTurnsTlsOnAndOnlyAClearWordTurnsItOff)
+{
+    const auto read = [](const QByteArray& keys) {
+        return ReadTlsSettings(TIniFile::FromText("[Connection]\n" + keys), "Connection", "/config/Braxo.ini");
+    };
+    for (const char* on : {"tls=1", "tls=yes", "tls=TRUE", " tls = On ", "tls=\"1\"", "tls fingerprint=ab",
+                           "tls ca file=ca.pem", "tls peer name=alerts", "tls=\ntls peer name=alerts"}) {
+        const TTlsSettings settings = read(on);
+        EXPECT_TRUE(settings.Enabled) << on;
+        EXPECT_EQ(settings.Problem, "") << on;
+    }
+    for (const char* off : {"", "tls=", "tls=0", "tls=no", "tls=False", "tls=OFF"}) {
+        const TTlsSettings settings = read(off);
+        EXPECT_FALSE(settings.Enabled) << off;
+        EXPECT_EQ(settings.Problem, "") << off;
+    }
+    EXPECT_EQ(read("tls ca file=ca.pem").CaFile, "/config/ca.pem");
+    // In doubt, TLS, refused with the reason: a plain connection would
+    // carry the login in clear.
+    for (const char* unclear : {"tls=2", "tls=1 ; required", "tls=0\ntls fingerprint=ab"}) {
+        const TTlsSettings settings = read(unclear);
+        EXPECT_TRUE(settings.Enabled) << unclear;
+        EXPECT_TRUE(settings.Problem.startsWith("The setting tls=")) << unclear;
+        EXPECT_THROW(TTlsPolicy{settings}, ETlsSettingsError) << unclear;
+    }
+    EXPECT_EQ(read("tls=off\ntls ca file=ca.pem").Problem,
+              "The setting tls=off turns TLS off, but other tls settings ask for it: remove one or the other.");
+    THttpTunnel tunnel("https://127.0.0.1:1/stream");
+    tunnel.Tls = read("tls=2");
+    EXPECT_FALSE(tunnel.Connect());
+    EXPECT_EQ(tunnel.ErrorText, tunnel.Tls.Problem);
 }
 
 TEST(TlsFingerprint, AcceptsHexWithOrWithoutColonsAndAsOpensslPrintsIt)

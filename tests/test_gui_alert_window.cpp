@@ -46,6 +46,7 @@
 #include <QScreen>
 #include <QSet>
 #include <QSignalSpy>
+#include <QTextDocument>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -314,17 +315,18 @@ TEST_F(AlertWindowTest, FreezeAndSortNowFollowTheTopList)
     EXPECT_FALSE(window->SortNowAction->isEnabled());
     EXPECT_EQ(window->SortNowAction->text(), "Sort Now");
 
-    // Eight symbols the screen lacks, inside the 30 seconds.
-    window->HandleAlert(Alert("q", "symbol0=I&symbol1=J&symbol2=K&symbol3=L&symbol4=M&symbol5=N&symbol6=O&symbol7=P"));
+    // Eight symbols the screen lacks, inside the 30 seconds; the menu shows
+    // the server's "&" as it is (iconText is the caption as shown).
+    window->HandleAlert(Alert("q", "symbol0=I%26Co&symbol1=J&symbol2=K&symbol3=L&symbol4=M&symbol5=N&symbol6=O&symbol7=P"));
     window->SortNowActionUpdate();
     EXPECT_TRUE(window->SortNowAction->isEnabled());
-    EXPECT_EQ(window->SortNowAction->text(), "Sort Now (I, J, K, L, M and 3 more missing)");
+    EXPECT_EQ(window->SortNowAction->iconText(), "Sort Now (I&Co, J, K, L, M and 3 more missing)");
 
     window->SortNowActionExecute();
     window->SortNowActionUpdate();
     EXPECT_FALSE(window->SortNowAction->isEnabled());
     EXPECT_EQ(window->SortNowAction->text(), "Sort Now");
-    EXPECT_EQ(grid->Displayed().at(0).symbol, "I");
+    EXPECT_EQ(grid->Displayed().at(0).symbol, "I&Co");
 
     window->FreezeActionUpdate();
     EXPECT_FALSE(window->FreezeAction->isChecked());
@@ -365,6 +367,21 @@ protected:
         auto form = std::make_unique<TMainForm>();
         Made = AllAlertWindows().mid(before);
         return form;
+    }
+    // Logs in over a scripted connection; returns it once the login is out.
+    static ScriptedServerConnection* LogInOverAScriptedConnection(const QByteArray& user)
+    {
+        static ScriptedServerConnection* connection = nullptr;
+        connection = nullptr;
+        MainConnection().SetConnectionFactory(ScriptedServerConnection::FactoryInto(&connection));
+        MainConnection().SetUserName(user);
+        MainConnection().SetPassword(user + "-password");
+        EXPECT_TRUE(TestEnvironment::WaitFor([] { return connection != nullptr; }));
+        if (!connection)
+            return nullptr;
+        connection->ReportConnected();
+        EXPECT_TRUE(TestEnvironment::WaitFor([] { return !connection->Sends().isEmpty(); }));
+        return connection;
     }
     QList<TAlertForm*> Made;
 };
@@ -433,14 +450,8 @@ TEST_F(AlertWindowListTest, OneSubscriptionForTwoWindowsIsSentOnceAndFeedsBoth)
     ASSERT_EQ(Made.size(), 2);
 
     // Log in over a scripted connection and read what the client subscribed to.
-    static ScriptedServerConnection* connection = nullptr;
-    connection = nullptr;
-    MainConnection().SetConnectionFactory(ScriptedServerConnection::FactoryInto(&connection));
-    MainConnection().SetUserName("twin-user");
-    MainConnection().SetPassword("twin-password");
-    ASSERT_TRUE(TestEnvironment::WaitFor([] { return connection != nullptr; }));
-    connection->ReportConnected();
-    ASSERT_TRUE(TestEnvironment::WaitFor([] { return !connection->Sends().isEmpty(); }));
+    ScriptedServerConnection* const connection = LogInOverAScriptedConnection("twin-user");
+    ASSERT_NE(connection, nullptr);
     WireTestKit::ClientStreamDecoder decoder;
     decoder.Feed(connection->AllSent());
     QByteArrayList categories;
@@ -454,6 +465,31 @@ TEST_F(AlertWindowListTest, OneSubscriptionForTwoWindowsIsSentOnceAndFeedsBoth)
     MainConnection().DeliverAlerts(true, Alert("twin-sub", "symbol=X"), {});
     EXPECT_EQ(StrikeRows(*Made[0]).size(), 1);
     EXPECT_EQ(StrikeRows(*Made[1]).size(), 1);
+}
+
+// The text a tooltip shows: Qt renders a text that looks like markup as markup.
+QString ToolTipAsShown(const QString& tip)
+{
+    if (!Qt::mightBeRichText(tip))
+        return tip;
+    QTextDocument document;
+    document.setHtml(tip);
+    return document.toPlainText();
+}
+
+// A server's STOP reason is text: shaped like markup, it must not paint a
+// picture the size of the screen as the status line's tooltip.
+TEST_F(AlertWindowListTest, AStopReasonThatLooksLikeMarkupStaysText)
+{
+    const auto form = Start("[General]\n");
+    ScriptedServerConnection* const connection = LogInOverAScriptedConnection("markup-user");
+    ASSERT_NE(connection, nullptr);
+    const QString reason = "<img width=1600 height=900 src='x'><b>Session moved</b>";
+    WireTestKit::ServerStreamEncoder server;
+    connection->Deliver(server.FrameBurst(1, "STOP\r\n" + reason.toUtf8()));
+    EXPECT_EQ(form->StatusLabel->text(), reason);
+    EXPECT_EQ(ToolTipAsShown(form->StatusLabel->toolTip()), reason);
+    MainConnection().SetUserName(QByteArray());
 }
 
 TEST_F(AlertWindowListTest, OneWindowKeySharesOneSectionAndTheLastSavedWins)

@@ -18,6 +18,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -119,6 +120,41 @@ TEST(GridLinking, OnlyALeftClickOrAnArrowKeyLinksASymbolInAnyGrid)
         EXPECT_EQ(grid->currentIndex().row(), 1);
         EXPECT_EQ(links.Symbols, QList<QByteArray>{clicked});
     }
+}
+
+// Holding an arrow key in the top list passes over many rows; only the row
+// where the keys rest is linked (a single key press still links at once).
+TEST(GridLinking, HeldArrowKeysInTheTopListLinkOnlyWhereTheyRest)
+{
+    auto owner = GridProbe::MakeOwner(640, 400);
+    auto* grid = new TQuentTopListFullGrid(owner.get());
+    TQuentTopListEntries list;
+    for (int n = 0; n < 12; ++n) {
+        TQuentTopListEntry entry;
+        entry.symbol = "S" + QByteArray::number(n);
+        list.append(entry);
+    }
+    grid->SetEntries(list);
+    GridProbe::LinkRecorder links;
+    GridProbe::Show(*owner, *grid);
+    QApplication::setActiveWindow(owner.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(owner.get()));
+    const int column = SymbolColumn(*grid);
+    GridProbe::Click(*grid, column, 1);
+    ASSERT_EQ(links.Symbols, QList<QByteArray>{"S0"});
+
+    for (int held = 0; held < 8; ++held) {
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(grid, &repeat);
+    }
+    EXPECT_EQ(grid->SelectedSymbol(), "S8");
+    EXPECT_EQ(links.Symbols, QList<QByteArray>{"S0"}) << "nothing is linked while the keys move on";
+    ASSERT_TRUE(TestEnvironment::WaitFor([&] { return links.Symbols.size() == 2; }));
+    EXPECT_EQ(links.Symbols.constLast(), "S8");
+
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(links.Symbols.constLast(), "S9");
+    EXPECT_EQ(links.Symbols.size(), 3);
 }
 
 // A connector that writes down every call the window makes.
@@ -265,16 +301,13 @@ TEST_F(BuiltInConnectorTest, StartsTheProgramWithTheSymbolAsItsOnlyArgument)
     connector->SetProgram("/opt/charts/bin/chart");
     EXPECT_EQ(connector->LinkState(), 1);
 
+    connector->SetSymbol("BRK/B");
+    connector->ApplySymbol();
+    EXPECT_EQ(started, QList<QStringList>{(QStringList{"/opt/charts/bin/chart", "BRK/B"})});
     // Every mark a ticker symbol uses, up to 32 characters.
-    const QStringList symbols{"IBM", "BRK.B", "BRK/B", "^GSPC", "$SPX", "ES=F", "A_B", "X-Y", ".DJI",
-                              QString(32, 'Q')};
-    for (const QString& symbol : symbols) {
-        connector->SetSymbol(symbol);
-        connector->ApplySymbol();
-    }
-    ASSERT_EQ(started.size(), symbols.size());
-    for (qsizetype i = 0; i < symbols.size(); ++i)
-        EXPECT_EQ(started[i], (QStringList{"/opt/charts/bin/chart", symbols[i]}));
+    for (const char* symbol : {"IBM", "BRK.B", "^GSPC", "$SPX", "ES=F", "A_B", "X-Y", ".DJI", "/ESZ4"})
+        EXPECT_EQ(ProgramSymbolProblem(symbol), "") << symbol;
+    EXPECT_EQ(ProgramSymbolProblem(QString(32, 'Q')), "");
 }
 
 TEST_F(BuiltInConnectorTest, RefusesSymbolsAnotherProgramCouldMisread)
@@ -286,7 +319,8 @@ TEST_F(BuiltInConnectorTest, RefusesSymbolsAnotherProgramCouldMisread)
          {QString("-rf"), QString("--help"), QString("+X"), QString("@args"), QString("../etc"), QString("a\\b"),
           QString("A;B"), QString("$(rm x)"), QString("X Y"), QString("*"), QString("A\nB"), QString("A\tB"),
           QString("A") + QChar(0x7F), QString(""), QString("A") + QChar(0x202E), QString::fromUtf8("NESN\xC3\x89"),
-          QString(33, 'Q')}) {
+          QString(33, 'Q'), QString("/home/u/.ssh/id_rsa"), QString("/ES/Z4"), QString("/"), QString("/.ssh"),
+          QString(".ssh/id_rsa"), QString("BRK/")}) {
         connector->SetSymbol(symbol);
         EXPECT_THROW(connector->ApplySymbol(), EConnectorError) << symbol.toStdString();
     }
@@ -301,6 +335,23 @@ TEST_F(BuiltInConnectorTest, RefusesSymbolsAnotherProgramCouldMisread)
     }
     // The reason is also shown in the window.
     EXPECT_TRUE(connector->findChild<QLabel*>("OutcomeLabel")->text().contains("-X"));
+}
+
+// A burst of picks starts one program now and the last one when its turn
+// comes; those in between are dropped.
+TEST_F(BuiltInConnectorTest, AtMostAFewProgramsStartASecond)
+{
+    auto connector = RecordingConnector();
+    connector->SetMode(TBuiltInConnector::StartProgram);
+    connector->SetProgram("/opt/charts/bin/chart");
+    for (const char* symbol : {"AAA", "BBB", "CCC", "DDD"}) {
+        connector->SetSymbol(symbol);
+        connector->ApplySymbol();
+    }
+    ASSERT_EQ(started, QList<QStringList>{(QStringList{"/opt/charts/bin/chart", "AAA"})});
+    ASSERT_TRUE(TestEnvironment::WaitFor([&] { return started.size() == 2; }));
+    EXPECT_EQ(started.constLast(), (QStringList{"/opt/charts/bin/chart", "DDD"}));
+    EXPECT_FALSE(TestEnvironment::WaitFor([&] { return started.size() > 2; }, std::chrono::milliseconds(600)));
 }
 
 TEST_F(BuiltInConnectorTest, AProgramThatDoesNotStartIsAnError)
@@ -347,14 +398,18 @@ TEST_F(BuiltInConnectorTest, CopiesTheSymbolToTheClipboard)
     connector->findChild<QRadioButton*>("LinkMode1")->click();
     EXPECT_EQ(connector->Mode(), TBuiltInConnector::CopyToClipboard);
     EXPECT_EQ(connector->LinkState(), 1);
-    // Any printable symbol, even one no program would be given.
-    for (const QString& symbol : {QString("GOOG"), QString("BRK/B"), QString("-X Y")}) {
+    // Any printable symbol of up to 32 characters, even one no program would be given.
+    for (const QString& symbol : {QString("GOOG"), QString("BRK/B"), QString::fromUtf8("NESN\xC3\x89 \xF0\x9D\x90\x80"),
+                                  QString(32, 'Q'), QString("-X Y")}) {
         connector->SetSymbol(symbol);
         connector->ApplySymbol();
         EXPECT_EQ(QGuiApplication::clipboard()->text(), symbol);
     }
-    connector->SetSymbol("A\nB");
-    EXPECT_THROW(connector->ApplySymbol(), EConnectorError);
+    for (const QString& symbol : {QString("A\nB"), QString(33, 'Q'), QString("A") + QChar(0x200B),
+                                  QString("A") + QChar(0xE000), QString("A") + QChar(0x2028)}) {
+        connector->SetSymbol(symbol);
+        EXPECT_THROW(connector->ApplySymbol(), EConnectorError) << symbol.toStdString();
+    }
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "-X Y");
     EXPECT_TRUE(started.isEmpty());
 }

@@ -98,9 +98,12 @@ bool THttpTunnel::Connect()
     m_sendClient->Tls = Tls;
     m_receiveClient->Tls = Tls;
     m_receiveClient->URL = Url;
-    if (Tls.Enabled && !IsHttps(Url)) {
+    // Settings that say nothing clear about TLS are refused first, for what they are.
+    if (!Tls.Problem.isEmpty() || (Tls.Enabled && !IsHttps(Url))) {
         // The user asked for TLS; an http:// tunnel would carry the login in clear.
-        ErrorText = QStringLiteral("TLS is turned on, but the http tunnel url does not start with https://.");
+        ErrorText = !Tls.Problem.isEmpty()
+                        ? Tls.Problem
+                        : QStringLiteral("TLS is turned on, but the http tunnel url does not start with https://.");
         RaiseDebugText(ErrorText);
         Close();
         return false;

@@ -303,7 +303,9 @@ void TAlertForm::SortNowActionUpdate()
     if (!grid)
         return;
     SortNowAction->setEnabled(grid->HavePending());
-    const QString missing = grid->MissingText();
+    // The symbols come from the server: an "&" in one is a character, not a
+    // menu shortcut.
+    const QString missing = QString(grid->MissingText()).replace(u'&', QStringLiteral("&&"));
     SortNowAction->setText(missing.isEmpty() ? QStringLiteral("Sort Now")
                                              : QStringLiteral("Sort Now (") + missing + QStringLiteral(" missing)"));
 }

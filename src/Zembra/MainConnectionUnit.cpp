@@ -2,6 +2,7 @@
 #include "base/GuardedCall.h"
 #include "Shared/WakeMeSoon.h"
 #include "Shared/WireMessages.h"
+#include "platform/core/HttpClient.h"
 #include "platform/core/IniFile.h"
 #include <QDir>
 #include <QElapsedTimer>
@@ -79,12 +80,7 @@ void ApplyConnectionSettings(TTalkWithServer& talk)
     talk.ProxyUsername = text("proxy user");
     talk.ProxyPassword = text("proxy password");
     talk.SendTimeout = number("send timeout", 30000);
-    talk.Tls.Enabled = text("tls") == "1";
-    // A relative file name means one beside the configuration file.
-    const QString caFile = text("tls ca file");
-    talk.Tls.CaFile = caFile.isEmpty() ? caFile : QFileInfo(ConfigFilePath()).absoluteDir().filePath(caFile);
-    talk.Tls.PeerName = text("tls peer name");
-    talk.Tls.Fingerprint = text("tls fingerprint");
+    talk.Tls = ReadTlsSettings(ini, "Connection", ConfigFilePath());
 }
 
 // Whether a conversation made with these settings may only go encrypted.
@@ -97,7 +93,12 @@ bool EncryptionRequiredBySettings()
 {
     const TIniFile ini(ConfigFilePath());
     const QByteArray tunnelUrl = ini.ReadString("Connection", "http tunnel url").trimmed();
-    return ini.ReadString("Connection", "tls").trimmed() == "1" || tunnelUrl.toLower().startsWith("https:");
+    return ReadTlsSettings(ini, "Connection", ConfigFilePath()).Enabled || tunnelUrl.toLower().startsWith("https:");
+}
+
+QString ConnectionSetting(const TIniFile& ini, const char* key)
+{
+    return QString::fromUtf8(ini.ReadString("Connection", key).trimmed());
 }
 
 TMessageToServer PingMessage() { return BuildMessage({"command", "ping", "response", '1'}); }
@@ -257,7 +258,7 @@ void TMainConnection::Impl::SetFailureStatus(const QString& text)
 QString TMainConnection::Impl::Target() const
 {
     if (Conversation && Conversation->UseHttpTunnel != 0)
-        return Conversation->HttpTunnelUrl;
+        return UrlForDisplay(Conversation->HttpTunnelUrl);
     return ServerAddress;
 }
 
@@ -661,6 +662,30 @@ void TMainConnection::StopTimer() { d->Timer->stop(); }
 void TMainConnection::Tick() { d->Tick(); }
 
 int TMainConnection::MissedTicks() const { return d->MissedTicks; }
+
+QString DescribeConfiguredServer()
+{
+    const TIniFile ini(ConfigFilePath());
+    const TTlsSettings tls = ReadTlsSettings(ini, "Connection", ConfigFilePath());
+    const QString tunnel = ConnectionSetting(ini, "http tunnel url");
+    const QString proxy = ConnectionSetting(ini, "proxy");
+    const QString socks = ConnectionSetting(ini, "socks server");
+    const int socksLevel = ini.ReadInteger("Connection", "socks level", 5);
+    QString where = tunnel.isEmpty() ? ReadServerAddress() : "HTTP tunnel " + UrlForDisplay(tunnel);
+    if (!tls.Problem.isEmpty())
+        where += ", TLS settings not understood";
+    else
+        where += tls.Enabled || tunnel.startsWith("https:", Qt::CaseInsensitive) ? ", TLS" : ", not encrypted";
+    // The proxy serves the tunnel only, and takes precedence over SOCKS there.
+    if (!tunnel.isEmpty() && !proxy.isEmpty())
+        where += QStringLiteral(", through HTTP proxy %1:%2").arg(proxy).arg(ini.ReadInteger("Connection", "proxy port", 8080));
+    else if (!socks.isEmpty() && (socksLevel == 4 || socksLevel == 5))
+        where += QStringLiteral(", through SOCKS %1 proxy %2:%3")
+                     .arg(socksLevel)
+                     .arg(socks)
+                     .arg(ini.ReadInteger("Connection", "socks port", 1080));
+    return where;
+}
 
 TMainConnection& MainConnection()
 {

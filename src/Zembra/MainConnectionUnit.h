@@ -83,5 +83,10 @@ private:
     std::unique_ptr<Impl> d;
 };
 
+// Where the next conversation goes as the configuration file says, for the
+// trader to check before logging in: "alerts.example.net:9443, TLS", or a
+// tunnel's URL (its password masked), and the proxy it goes through.
+QString DescribeConfiguredServer();
+
 // The process-wide accessor: creates the object on first use; it is never destroyed.
 TMainConnection& MainConnection();

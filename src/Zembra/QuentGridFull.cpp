@@ -5,6 +5,9 @@
 #include "platform/gui/PriceSpikeSound.h"
 #include "platform/gui/SymbolLink.h"
 #include <QEvent>
+#include <QKeyEvent>
+#include <QScopedValueRollback>
+#include <QTimer>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -250,8 +253,10 @@ TColor VolumeRateColor(double v)
 // ---- Construction and layout
 
 TQuentTopListFullGrid::TQuentTopListFullGrid(QWidget* owner)
-    : TListGrid(RequireOwner(owner), {}, 1)
+    : TListGrid(RequireOwner(owner), {}, 1), m_keyRestTimer(new QTimer(this))
 {
+    m_keyRestTimer->setSingleShot(true);
+    connect(m_keyRestTimer, &QTimer::timeout, this, &TQuentTopListFullGrid::LinkWhereTheKeysRest);
     SetTextColor(clWhite);
     // Rows past the bottom are reached with the keyboard; no scroll bars.
     SetVerticalScrollBarAllowed(false);
@@ -344,8 +349,10 @@ void TQuentTopListFullGrid::KeepOrRemoveSelection(int oldRow, int oldTopRow)
         return;
     }
     // The selected symbol moved or left: a frame on another symbol would
-    // claim a link that was never made.
+    // claim a link that was never made, and a link still waiting for the
+    // keys to rest would link a row no longer there.
     m_selectedSymbol.clear();
+    m_keyRestTimer->stop();
     if (Row() >= 0)
         SetRow(-1);
     SetTopRow(FixedRows());
@@ -490,13 +497,27 @@ void TQuentTopListFullGrid::GridSelectCell(int, int row)
 {
     if (!m_selectEnabled)
         return;
+    const int index = row - FixedRows();
+    const QByteArray symbol = index >= 0 && index < Displayed().size() ? Displayed()[index].symbol : QByteArray();
+    if (symbol.isEmpty() || symbol == "-" || symbol == m_selectedSymbol)
+        return;
+    m_selectedSymbol = symbol;
+    if (m_keyRepeating) {
+        m_keyRestTimer->start(KeyRestMs);
+        return;
+    }
+    m_keyRestTimer->stop();
+    LinkWhereTheKeysRest();
+}
+
+void TQuentTopListFullGrid::LinkWhereTheKeysRest()
+{
     // The connector's failures must not disturb the list; the selection stands.
-    GuardedCall(QStringLiteral("TQuentTopListFullGrid.SelectCell"), [&] {
-        const int index = row - FixedRows();
-        const QByteArray symbol = index >= 0 && index < Displayed().size() ? Displayed()[index].symbol : QByteArray();
-        if (symbol.isEmpty() || symbol == "-" || symbol == m_selectedSymbol)
-            return;
-        m_selectedSymbol = symbol;
-        LinkSymbol(symbol);
-    });
+    GuardedCall(QStringLiteral("TQuentTopListFullGrid.SelectCell"), [this] { LinkSymbol(m_selectedSymbol); });
+}
+
+void TQuentTopListFullGrid::keyPressEvent(QKeyEvent* event)
+{
+    const QScopedValueRollback repeating(m_keyRepeating, event->isAutoRepeat());
+    TListGrid::keyPressEvent(event);
 }

@@ -16,6 +16,8 @@
 #include <QList>
 #include <QVector>
 
+class QTimer;
+
 // The column kinds a "columns" setting can name.
 enum TQuentColumnKind {
     qkSymbol = 0,
@@ -93,6 +95,7 @@ protected:
     void FontChanged() override;
     void SelectCell(int column, int row) override;
     bool viewportEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     struct TPieBitmaps {
@@ -118,6 +121,7 @@ private:
                      const QRect& inner);
 
     void GridSelectCell(int column, int row);
+    void LinkWhereTheKeysRest();
 
     TTopListOrder m_order;
     TPieBitmaps m_newHighPie;
@@ -126,6 +130,11 @@ private:
     bool m_selectEnabled = false;
     QList<QByteArray> m_spikedSymbols;
     QByteArray m_selectedSymbol;
+    // While an arrow key repeats, the selection only passes over rows: the
+    // symbol is linked once it rests this long on one.
+    static constexpr int KeyRestMs = 150;
+    bool m_keyRepeating = false;
+    QTimer* m_keyRestTimer = nullptr;
 
     // Painting reads the list it started with, whatever arrives meanwhile.
     TQuentTopListEntries m_paintSnapshot;

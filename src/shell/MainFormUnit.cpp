@@ -31,6 +31,7 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -134,6 +135,22 @@ QString NoConfigurationText()
            Listed({UserConfigFile()});
 }
 
+// A tooltip that shows the text as it is: Qt takes text that looks like
+// markup for markup, and a server's or a file's text may look like anything.
+QString PlainToolTip(const QString& text)
+{
+    return text.isEmpty() ? text : Qt::convertFromPlainText(text, Qt::WhiteSpacePre);
+}
+
+// A read-only field for a name that may be longer than the field.
+QLineEdit* NewShownName(const QString& accessibleName, QWidget* page, int left, int top, int width)
+{
+    auto* edit = Place(new QLineEdit(page), left, top, width, 20);
+    edit->setReadOnly(true);
+    edit->setAccessibleName(accessibleName);
+    return edit;
+}
+
 // More alert windows than anyone can watch is a broken configuration, not a
 // request to open a million windows.
 constexpr int MaxAlertWindows = 64;
@@ -209,7 +226,22 @@ QWidget* TMainForm::BuildConnectionPage()
     QWidget::setTabOrder(PasswordEdit, LoginButton);
     QWidget::setTabOrder(LoginButton, ResetConnectionButton);
     BuildReplayControls(page);
+    BuildConfigurationInUse(page);
     return page;
+}
+
+void TMainForm::BuildConfigurationInUse(QWidget* page)
+{
+    constexpr int left = 88;
+    constexpr int width = DesignPageWidth - left - 8;
+    ConfigFileEdit = NewShownName(QStringLiteral("Configuration file"), page, left, 166, width);
+    NewLabel(QStringLiteral("Configuration:"), page, 8, 168)->setBuddy(ConfigFileEdit);
+    ConfigShadowLabel = Place(new QLabel(page), left, 188, width, 26);
+    ConfigShadowLabel->setTextFormat(Qt::PlainText);
+    ConfigShadowLabel->setWordWrap(true);
+    ConfigShadowLabel->hide();
+    ServerEdit = NewShownName(QStringLiteral("Server"), page, left, 218, width);
+    NewLabel(QStringLiteral("Server:"), page, 8, 220)->setBuddy(ServerEdit);
 }
 
 QWidget* TMainForm::BuildWindowsPage()
@@ -312,6 +344,7 @@ void TMainForm::FormCreate()
     CreateAlertWindows();
     ShowSoundControls();
     ShowConfigurationProblem();
+    ShowConfigurationInUse();
     PlaceMainWindow();
     RestoreAlertWindowPlacements();
 }
@@ -372,7 +405,7 @@ void TMainForm::ShowConfigurationProblem()
     if (!QFileInfo::exists(path))
         ShowConfigurationNotice(NoConfigurationHeading, NoConfigurationText(), true);
     else if (const QString problem = ConfigReadProblem(path); !problem.isEmpty())
-        ShowConfigurationNotice(QStringLiteral("The configuration file cannot be read"),
+        ShowConfigurationNotice(QStringLiteral("The configuration file is not used"),
                                 problem + QStringLiteral("\nFix or remove it, then start the program again."), false);
 }
 
@@ -416,6 +449,7 @@ void TMainForm::OpenCreatedConfiguration(const QString& path)
     NoteConfigFileInUse(path);
     m_ini = std::make_unique<TIniFile>(path);
     HideConfigurationNotice();
+    ShowConfigurationInUse();
     LoadTitle();
     CreateAlertWindows();
     ShowSoundControls();
@@ -435,8 +469,24 @@ void TMainForm::UpdateStatusLabel()
     const QString& status = MainConnection().Status();
     StatusLabel->setText(m_statusNote.isEmpty() ? status : status + QStringLiteral("  (") + m_statusNote + u')');
     // In full, should it not fit, with the recording's trouble in its own words.
-    StatusLabel->setToolTip(m_statusNoteDetail.isEmpty() ? StatusLabel->text()
-                                                         : StatusLabel->text() + u'\n' + m_statusNoteDetail);
+    StatusLabel->setToolTip(PlainToolTip(m_statusNoteDetail.isEmpty() ? StatusLabel->text()
+                                                                      : StatusLabel->text() + u'\n' + m_statusNoteDetail));
+}
+
+void TMainForm::ShowConfigurationInUse()
+{
+    const QString path = ConfigFilePath();
+    const QString shown = QFileInfo::exists(path) ? QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())
+                                                  : QStringLiteral("none (built-in defaults)");
+    ConfigFileEdit->setText(shown);
+    ConfigFileEdit->setToolTip(PlainToolTip(shown));
+    const QString shadowed = ShadowedConfigFile(path);
+    ConfigShadowLabel->setText(QStringLiteral("Found in the current folder, so used instead of your own ") +
+                               QDir::toNativeSeparators(shadowed));
+    ConfigShadowLabel->setToolTip(PlainToolTip(ConfigShadowLabel->text()));
+    ConfigShadowLabel->setVisible(!shadowed.isEmpty());
+    ServerEdit->setText(DescribeConfiguredServer());
+    ServerEdit->setToolTip(PlainToolTip(ServerEdit->text()));
 }
 
 void TMainForm::UpdateEncryptionLabel() { EncryptionLabel->setText(EncryptionText(MainConnection().Encryption())); }
@@ -472,6 +522,8 @@ std::pair<QByteArray, QByteArray> TMainForm::LoginCredentials() const
 
 void TMainForm::LoginButtonClick()
 {
+    // Each conversation reads the file afresh: show what this one will use.
+    ShowConfigurationInUse();
     const auto [userName, password] = LoginCredentials();
     MainConnection().SetUserName(userName);
     MainConnection().SetPassword(password);

@@ -70,6 +70,8 @@ public:
     void CreateConfigurationButtonClick();
     void UpdateStatusLabel();
     void UpdateEncryptionLabel();
+    // Names the configuration file in use and the server it leads to.
+    void ShowConfigurationInUse();
     // "Encrypted (TLS 1.3)", "Not encrypted", or that only TLS will do.
     static QString EncryptionText(const TEncryption& encryption);
     void LoadTitle();
@@ -107,6 +109,11 @@ public:
     QPushButton* LoginButton = nullptr;
     QPushButton* ResetConnectionButton = nullptr;
     QPushButton* PauseReplayButton = nullptr; // shown during a replay only
+    // What Login will use: the configuration file, a note when it hides the
+    // per-user one, and the server with its encryption, tunnel or proxy.
+    QLineEdit* ConfigFileEdit = nullptr;
+    QLabel* ConfigShadowLabel = nullptr;
+    QLineEdit* ServerEdit = nullptr;
     // "Windows" page
     QListWidget* AlertWindowsListBox = nullptr;
     QPushButton* ConfigureExternalLinkingButton = nullptr;
@@ -132,6 +139,7 @@ protected:
 private:
     void BuildForm();
     QWidget* BuildConnectionPage();
+    void BuildConfigurationInUse(QWidget* page);
     void BuildReplayControls(QWidget* page);
     void FollowReplayState();
     QWidget* BuildWindowsPage();

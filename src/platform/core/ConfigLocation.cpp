@@ -37,24 +37,29 @@ QStringList ConfigSearchPlaces()
 QString LocateConfigFile(const QString& commandLineFile)
 {
     if (!commandLineFile.isEmpty())
-        return commandLineFile;
+        return QFileInfo(commandLineFile).absoluteFilePath();
     for (const QString& place : ConfigSearchPlaces())
         if (QFileInfo::exists(place))
             return place;
-    return QString::fromLatin1(ConfigFileName);
+    return QString();
+}
+
+QString ShadowedConfigFile(const QString& inUse)
+{
+    const QStringList places = ConfigSearchPlaces();
+    const QFileInfo used(inUse);
+    const QFileInfo user(places.constLast());
+    // Started in the per-user folder itself, the two names are one file.
+    if (used.absoluteFilePath() != places.constFirst() || !user.exists() ||
+        used.canonicalFilePath() == user.canonicalFilePath())
+        return QString();
+    return user.absoluteFilePath();
 }
 
 QString ConfigReadProblem(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("The configuration file %1 does not exist.").arg(Shown(path));
-    if (info.isDir())
-        return QStringLiteral("The configuration file %1 is a folder, not a file.").arg(Shown(path));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("The configuration file %1 cannot be read: %2.").arg(Shown(path), file.errorString());
-    return QString();
+    QByteArray text;
+    return ReadIniFileText(path, text);
 }
 
 QStringList ExampleConfigPlaces(const QString& applicationDir)
@@ -83,7 +88,11 @@ QString CreateConfigFromExample(const QString& example, const QString& target)
     // Written whole or not at all: a half-written file would be found at the
     // next start and read as a broken configuration.
     QSaveFile copy(target);
-    if (!copy.open(QIODevice::WriteOnly) || copy.write(source.readAll()) < 0 || !copy.commit())
+    // Yours alone: the proxy and SOCKS passwords go into this file.
+    const bool written = copy.open(QIODevice::WriteOnly) &&
+                         copy.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
+                         copy.write(source.readAll()) >= 0 && copy.commit();
+    if (!written)
         return QStringLiteral("The configuration file %1 cannot be written: %2.").arg(Shown(target), copy.errorString());
     return QString();
 }

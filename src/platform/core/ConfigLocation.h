@@ -17,13 +17,17 @@ QString UserConfigFile();
 // home folder) and in the per-user folder. Absolute paths.
 QStringList ConfigSearchPlaces();
 
-// The file to read: the command line's file when one is given, else the first
-// of ConfigSearchPlaces() that exists. When none does, "Braxo.ini" in the
-// current directory, which its readers then see as an empty configuration.
+// The file to read, as an absolute name: the command line's file when one is
+// given, else the first of ConfigSearchPlaces() that exists. When none does,
+// empty: no configuration, whatever file appears later.
 QString LocateConfigFile(const QString& commandLineFile);
 
-// Why the configuration file cannot be read, as a sentence naming it; empty
-// when it can be read.
+// The per-user file that the file in use hides: set only when the file in
+// use is the current directory's and a per-user one exists too.
+QString ShadowedConfigFile(const QString& inUse);
+
+// Why the configuration file is not read (ReadIniFileText's reasons), as a
+// sentence naming it; empty when it is read.
 QString ConfigReadProblem(const QString& path);
 
 // Where the example configuration may lie for a program in applicationDir:
@@ -33,8 +37,8 @@ QStringList ExampleConfigPlaces(const QString& applicationDir);
 // The first of those that exists; empty when none does.
 QString ExampleConfigFile(const QString& applicationDir);
 
-// Copies the example to target, making its folder. A file already at target
-// is kept as it is, never replaced. Empty on success, else why it failed,
+// Copies the example to target (readable and writable by the user alone),
+// making its folder. A file already at target is kept as it is, never replaced. Empty on success, else why it failed,
 // naming the file.
 QString CreateConfigFromExample(const QString& example, const QString& target);
 

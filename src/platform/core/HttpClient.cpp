@@ -6,6 +6,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QSslError>
 #include <array>
 
@@ -50,6 +51,15 @@ QString TransportFailureText(const QNetworkReply& reply)
 }
 
 } // namespace
+
+QString UrlForDisplay(const QString& url)
+{
+    // Scheme "://" user ":" password "@": the password runs to the last "@"
+    // before the path, since a careless one may hold an "@" of its own.
+    static const QRegularExpression userInfo(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*://[^/?#@:]*:)[^/?#]*@"));
+    QString shown = url;
+    return shown.replace(userInfo, QStringLiteral("\\1***@"));
+}
 
 QString HttpStateName(THttpState state)
 {
@@ -118,7 +128,7 @@ QUrl THttpClient::CheckedUrl() const
     const QUrl url(URL, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() || (scheme != "http" && scheme != "https"))
-        throw EHttpException("invalid URL \"" + URL.toStdString() + "\"");
+        throw EHttpException("invalid URL \"" + UrlForDisplay(URL).toStdString() + "\"");
     return url;
 }
 

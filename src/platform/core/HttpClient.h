@@ -29,6 +29,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The URL as it is shown and logged: the password of a "user:password@"
+// part masked, the rest exactly as written (also when it is no valid URL).
+QString UrlForDisplay(const QString& url);
+
 enum THttpState : quint8 {
     httpReady = 0,
     httpNotConnected = 1,

@@ -4,11 +4,22 @@
 // case, names and values trimmed of surrounding blanks, the first of two equal
 // keys in a section wins, a section named twice is one section, lines that are
 // neither (comments, blank lines) are skipped, no inline comments, no line
-// continuations. A missing or unreadable file is an empty one. The file is
-// read once, when the object is made; later changes are not seen.
+// continuations: "tls=1 ; on" is the value "1 ; on". A missing or unreadable
+// file is an empty one, and so is one that ReadIniFileText refuses. The file
+// is read once, when the object is made; later changes are not seen.
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+
+// No real configuration comes near this; a larger file is refused unread.
+inline constexpr qint64 MaxIniFileBytes = 1024 * 1024;
+
+// Reads a configuration file into text: only a regular file (a link to one
+// is followed) of at most MaxIniFileBytes, owned by the user or by root and
+// writable by its owner alone, since whoever can change it decides where the
+// password goes. Empty when read, else why not, as a sentence naming the file.
+// Never blocks: a FIFO or a device is refused before anything is read.
+QString ReadIniFileText(const QString& fileName, QByteArray& text);
 
 class TIniFile {
 public:

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 class QSslCertificate;
+class TIniFile;
 
 // The optional TLS settings of a connection.
 struct TTlsSettings {
@@ -19,13 +20,23 @@ struct TTlsSettings {
     QString CaFile;        // PEM file of authorities trusted besides the system's
     QString PeerName;      // the name the certificate must carry; empty: the host dialled
     QString Fingerprint;   // SHA-256 of the server's certificate in hex, colons allowed
+    // Set when the settings say nothing clear (Enabled is then set too, so
+    // that nothing goes in clear): every connection is refused with this text.
+    QString Problem;
     // A server that never answers the handshake (it does not speak TLS) is
     // given up after this long.
     int HandshakeTimeoutMs = 10000;
 };
 
+// The TLS keys of a configuration section: "tls", "tls ca file" (a relative
+// name is taken beside configFile), "tls peer name" and "tls fingerprint".
+// Any of them turns TLS on. "tls" may say 1, true, yes or on, or 0, false,
+// no or off, in any letter case; empty, it is as if missing. Any other value,
+// or "off" beside another TLS key, is a Problem.
+TTlsSettings ReadTlsSettings(const TIniFile& ini, const QByteArray& section, const QString& configFile);
+
 // Settings that cannot be used (an unreadable CA file, a malformed
-// fingerprint); the message is meant for the user.
+// fingerprint, a Problem); the message is meant for the user.
 class ETlsSettingsError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -33,7 +44,8 @@ public:
 
 class TTlsPolicy {
 public:
-    // Reads the CA file and checks the fingerprint; raises ETlsSettingsError.
+    // Reads the CA file and checks the fingerprint; raises ETlsSettingsError,
+    // also for settings with a Problem.
     explicit TTlsPolicy(const TTlsSettings& settings);
 
     const QSslConfiguration& Configuration() const { return m_configuration; }

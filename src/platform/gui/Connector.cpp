@@ -1,6 +1,7 @@
 #include "platform/gui/Connector.h"
 #include "platform/core/SettingsStore.h"
 #include "platform/gui/ErrorReport.h"
+#include "platform/gui/SymbolLink.h"
 #include <QButtonGroup>
 #include <QClipboard>
 #include <QFileDialog>
@@ -12,17 +13,19 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
-bool IsControlCharacter(QChar c)
+// What shows as itself: no control or format character, no line or
+// paragraph break, nothing unassigned or private; a whole code point at a time.
+bool IsPrintable(char32_t c)
 {
-    const auto category = c.category();
-    return c.unicode() < 0x20 || c.unicode() == 0x7F || category == QChar::Other_Control ||
-           category == QChar::Other_Format || category == QChar::Separator_Line ||
-           category == QChar::Separator_Paragraph;
+    const auto category = QChar::category(c);
+    return QChar::isPrint(c) && category != QChar::Separator_Line && category != QChar::Separator_Paragraph;
 }
 
 bool IsTickerCharacter(QChar c)
@@ -30,6 +33,18 @@ bool IsTickerCharacter(QChar c)
     const char16_t u = c.unicode();
     return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') ||
            QStringView(u"./^$=_-").contains(c);
+}
+
+// A futures symbol starts with "/" ("/ESZ4") and a share class may follow
+// one ("BRK/B"); a symbol never holds two, nor a part that names a hidden
+// file or nothing, as "/home/u/.ssh/id_rsa", ".ssh/id_rsa" or "/" would.
+bool LooksLikeAPath(const QString& symbol)
+{
+    const QStringList parts = symbol.split(u'/');
+    if (parts.size() == 1)
+        return false;
+    return parts.size() > 2 || parts.constLast().isEmpty() || parts.constFirst().startsWith(u'.') ||
+           parts.constLast().startsWith(u'.');
 }
 
 // The symbol as a message quotes it: never more than a line.
@@ -53,8 +68,13 @@ QString ClipboardSymbolProblem(const QString& symbol)
 {
     if (symbol.isEmpty())
         return QObject::tr("There is no symbol to link.");
-    if (std::any_of(symbol.begin(), symbol.end(), IsControlCharacter))
-        return QObject::tr("The symbol was not linked: it contains control characters.");
+    const QList<uint> codePoints = symbol.toUcs4();
+    if (!std::all_of(codePoints.begin(), codePoints.end(), [](uint c) { return IsPrintable(c); }))
+        return QObject::tr("The symbol was not linked: it contains characters that do not print.");
+    if (symbol.size() > MaxSymbolChars)
+        return QObject::tr("The symbol %1 was not linked: it is longer than %2 characters.")
+            .arg(Quoted(symbol))
+            .arg(MaxSymbolChars);
     return QString();
 }
 
@@ -62,17 +82,13 @@ QString ProgramSymbolProblem(const QString& symbol)
 {
     if (const QString problem = ClipboardSymbolProblem(symbol); !problem.isEmpty())
         return problem;
-    if (symbol.size() > MaxProgramSymbolChars)
-        return QObject::tr("The symbol %1 was not linked: it is longer than %2 characters.")
-            .arg(Quoted(symbol))
-            .arg(MaxProgramSymbolChars);
     if (symbol.front() == u'-' || symbol.front() == u'+' || symbol.front() == u'@')
         return QObject::tr("The symbol %1 was not linked: it starts with \"%2\" and could be taken for an option.")
             .arg(Quoted(symbol), QString(symbol.front()));
     if (const auto bad = std::find_if_not(symbol.begin(), symbol.end(), IsTickerCharacter); bad != symbol.end())
         return QObject::tr("The symbol %1 was not linked: \"%2\" is not a character of a ticker symbol.")
             .arg(Quoted(symbol), QString(*bad));
-    if (symbol.contains(QLatin1String("..")))
+    if (symbol.contains(QLatin1String("..")) || LooksLikeAPath(symbol))
         return QObject::tr("The symbol %1 was not linked: it could be taken for a path.").arg(Quoted(symbol));
     return QString();
 }
@@ -83,6 +99,9 @@ TBuiltInConnector::TBuiltInConnector(QWidget* parent)
     BuildView();
     LoadSetup();
     ShowSetupState();
+    m_turnTimer = new QTimer(this);
+    m_turnTimer->setSingleShot(true);
+    connect(m_turnTimer, &QTimer::timeout, this, &TBuiltInConnector::StartWaitingProgram);
 }
 
 void TBuiltInConnector::BuildView()
@@ -215,11 +234,36 @@ void TBuiltInConnector::CopySymbol()
 
 void TBuiltInConnector::StartProgramWithSymbol()
 {
+    // A held key or a burst of clicks must not start a program per row.
+    const qint64 sinceLast = m_sinceStart.isValid() ? m_sinceStart.elapsed() : MinMsBetweenStarts;
+    if (m_turnTimer->isActive() || sinceLast < MinMsBetweenStarts) {
+        m_waitingSymbol = m_symbol;
+        if (!m_turnTimer->isActive())
+            m_turnTimer->start(int(MinMsBetweenStarts - sinceLast));
+        ShowOutcome(tr("%1 waits its turn: programs are started at most three times a second.").arg(Quoted(m_symbol)));
+        return;
+    }
+    StartProgramFor(m_symbol);
+}
+
+void TBuiltInConnector::StartProgramFor(const QString& symbol)
+{
     const QString program = Program();
-    if (!ProgramStarter || !ProgramStarter(program, {m_symbol})) {
-        const QString problem = tr("The program \"%1\" could not be started for the symbol %2.").arg(program, m_symbol);
+    m_sinceStart.start();
+    if (!ProgramStarter || !ProgramStarter(program, {symbol})) {
+        const QString problem = tr("The program \"%1\" could not be started for the symbol %2.").arg(program, symbol);
         ShowOutcome(problem);
         throw EConnectorError(problem.toStdString());
     }
-    ShowOutcome(tr("Started %1 for %2.").arg(QFileInfo(program).fileName(), m_symbol));
+    ShowOutcome(tr("Started %1 for %2.").arg(QFileInfo(program).fileName(), symbol));
+}
+
+void TBuiltInConnector::StartWaitingProgram()
+{
+    const QString symbol = std::exchange(m_waitingSymbol, QString());
+    if (symbol.isEmpty() || m_mode != StartProgram || Program().isEmpty())
+        return;
+    // Nobody waits for this start: a failure is told as a failed link is.
+    RunReportingErrors([&] { StartProgramFor(symbol); },
+                       [](const QString& message) { SymbolLinks().ReportFailure(message); }, QString());
 }

@@ -8,8 +8,10 @@
 // The built-in connector shows its own set-up inside the window and offers
 // two links: copy the symbol to the clipboard, or start a program the user
 // names with the symbol as its only argument. The program is started
-// directly, never through a shell, and only with what a ticker symbol is
-// made of; the clipboard takes any printable symbol.
+// directly, never through a shell, only with what a ticker symbol is made
+// of, and at most a few times a second; the clipboard takes any printable
+// symbol of up to MaxSymbolChars.
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -19,6 +21,7 @@ class QButtonGroup;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 class TSettingsStore;
 
 // A failure the connector reports; the caller of LinkSymbol sees it.
@@ -40,16 +43,18 @@ public:
     virtual QWidget* View() = 0;
 };
 
-// The longest symbol handed to another program.
-inline constexpr qsizetype MaxProgramSymbolChars = 32;
+// The longest symbol handed to another program or to the clipboard.
+inline constexpr qsizetype MaxSymbolChars = 32;
 
 // Empty when the symbol may be handed to another program as its argument,
 // otherwise the reason it may not. Allowed: ASCII letters and digits and
-// . / ^ $ = _ -, at most MaxProgramSymbolChars of them, not starting with
-// "-", "+" or "@" (an option or a file of options to many programs) and
-// without "..".
+// . / ^ $ = _ -, at most MaxSymbolChars of them, not starting with
+// "-", "+" or "@" (an option or a file of options to many programs),
+// without "..", and with at most one "/": leading, as in a futures symbol,
+// or between two parts, neither of which starts with ".".
 QString ProgramSymbolProblem(const QString& symbol);
-// Empty when the symbol may go to the clipboard: any printable text.
+// Empty when the symbol may go to the clipboard: printable text of at most
+// MaxSymbolChars.
 QString ClipboardSymbolProblem(const QString& symbol);
 
 class TBuiltInConnector : public QWidget, public TConnector {
@@ -78,6 +83,9 @@ public:
 
     // Where the set-up is kept in the per-user settings.
     static constexpr char SettingsSection[] = "Linking";
+    // Programs start at most this often: a quicker run of picks starts the
+    // last one when its turn comes, and those in between are dropped.
+    static constexpr int MinMsBetweenStarts = 334;
 
 private:
     void BuildView();
@@ -90,6 +98,8 @@ private:
     void ShowOutcome(const QString& text);
     void CopySymbol();
     void StartProgramWithSymbol();
+    void StartProgramFor(const QString& symbol);
+    void StartWaitingProgram();
 
     TLinkMode m_mode = NoLink;
     QString m_symbol;
@@ -97,4 +107,7 @@ private:
     QLineEdit* m_programEdit = nullptr;
     QPushButton* m_browseButton = nullptr;
     QLabel* m_outcomeLabel = nullptr;
+    QElapsedTimer m_sinceStart;
+    QTimer* m_turnTimer = nullptr;
+    QString m_waitingSymbol;
 };
