@@ -120,7 +120,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(AcceptedCase{"TrustedThroughTheCaFile", "server.pem", [] { return CaFileKey(); }},
                       AcceptedCase{"CertificateForThePeerName", "named.pem",
                                    [] { return CaFileKey() + "tls peer name=" + TestCertificates::NamedHost + '\n'; }},
-                      AcceptedCase{"SelfSignedButPinned", "self.pem", [] { return PinKey("self.pem"); }}),
+                      AcceptedCase{"SelfSignedButPinned", "self.pem", [] { return PinKey("self.pem"); }},
+                      // The pin stands in for the name as well as for the authority.
+                      AcceptedCase{"PinnedButForAnotherName", "named.pem", [] { return PinKey("named.pem"); }}),
     [](const ::testing::TestParamInfo<AcceptedCase>& info) { return std::string(info.param.Name); });
 
 struct RefusedCase {
@@ -149,6 +151,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"ForAnotherName", "named.pem", [] { return CaFileKey(); },
                     "The server's certificate is for another name (expected \"127.0.0.1\")."},
         RefusedCase{"Expired", "expired.pem", [] { return CaFileKey(); }, "The server's certificate has expired."},
+        // The pin excuses the unknown authority, never the expiry beside it.
+        RefusedCase{"PinnedButExpired", "expired.pem", [] { return PinKey("expired.pem"); },
+                    "The server's certificate has expired."},
         RefusedCase{"SelfSignedNotThePinnedOne", "self.pem", [] { return PinKey("other.pem"); },
                     "The server's certificate does not match the configured fingerprint."},
         RefusedCase{"TrustedButNotThePinnedOne", "server.pem", [] { return CaFileKey() + PinKey("other.pem"); },
