@@ -5,11 +5,16 @@
 // a real stunnel4 and through SOCKS (danted), and the https tunnel.
 #include "LocalProxy.h"
 #include "ReferenceServer.h"
+#include "ServerDrain.h"
 #include "Shared/HttpTunnels.h"
 #include "Shared/SocketServerConnections.h"
+#include "Shared/TalkWithServer.h"
 #include "TestCertificates.h"
 #include "TestEnvironment.h"
 #include "platform/core/TlsPolicy.h"
+#include <QFile>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <gtest/gtest.h>
 #include <memory>
@@ -205,6 +210,27 @@ TEST_F(TlsTest, SilentServerIsGivenUpAfterTheHandshakeTimeout)
     ASSERT_TRUE(WaitFor([&] { return closed == 1; }));
     EXPECT_EQ(connected, 0);
     EXPECT_EQ(connection.ErrorText, "The server does not speak TLS: it did not answer the TLS handshake.");
+}
+
+// The plain socket's drain, encrypted: the close comes after megabytes of
+// TLS records, and none of them is lost to it.
+TEST_F(TlsTest, AServerThatWritesMegabytesAndClosesIsDrainedInOrderThenEndsOnce)
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificate(QSslCertificate::fromPath(Cert("server.pem")).value(0));
+    QFile key(Cert("server.key"));
+    ASSERT_TRUE(key.open(QIODevice::ReadOnly));
+    configuration.setPrivateKey(QSslKey(&key, QSsl::Ec));
+    QSslServer server;
+    server.setSslConfiguration(configuration);
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    TTalkWithServer talk;
+    talk.ServerAddress = "127.0.0.1:" + QString::number(server.serverPort());
+    talk.Tls.Enabled = true;
+    talk.Tls.CaFile = Cert("ca.pem");
+    ServerDrain drain;
+    ASSERT_TRUE(drain.Run(talk, server)) << drain.Summary().toStdString();
+    EXPECT_TRUE(drain.EveryFrameThenOneError()) << drain.Summary().toStdString();
 }
 
 TEST_F(TlsTest, AMalformedFingerprintFailsAtOnce)
