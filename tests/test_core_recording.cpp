@@ -211,6 +211,19 @@ TEST_F(RecordingTest, AWriteErrorIsToldOnceAndAlertsStillReachTheOtherReceivers)
     intoNotes.reset();
     EXPECT_EQ(Unzipped(notes), "my notes\n");
     EXPECT_EQ(Logged("is not a gzip file, so it is not an alert recording. It is left as it is"), 1);
+
+    // A failed day file stops that day only: the next UTC day records again.
+    const QString days = Path("days");
+    ASSERT_TRUE(QDir().mkpath(days));
+    WriteFile(days + "/alerts-2026-01-01.tsv.gz", "my notes\n");
+    auto daily = TAlertRecorder::IntoDayFiles(days, Clock());
+    daily->Record("strike\r\nsymbol=X");
+    EXPECT_FALSE(daily->Problem().isEmpty());
+    Now = UtcMs(2026, 1, 2, 0, 0, 0, 0);
+    daily->Record("strike\r\nsymbol=Y");
+    EXPECT_EQ(daily->Problem(), "");
+    daily.reset();
+    EXPECT_EQ(Payloads(days + "/alerts-2026-01-02.tsv.gz"), QByteArrayList({"strike\r\nsymbol=Y"}));
 }
 
 // ---------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 // The TCP connection against a QTcpServer on 127.0.0.1, and one conversation
 // over it end to end.
+#include "ServerDrain.h"
 #include "base/Assertions.h"
 #include "Shared/SocketServerConnections.h"
 #include "Shared/TalkWithServer.h"
@@ -306,6 +307,17 @@ TEST_F(SocketTest, ConversationRunsOverTheRealSocket)
     peer->disconnectFromHost();
     ASSERT_TRUE(WaitFor([&] { return talk.State() == TTalkWithServer::Closed; }));
     EXPECT_EQ(talk.ErrorText(), "Unexpected disconnect from server.");
+}
+
+// A server that writes megabytes and closes: nothing it wrote is lost to the
+// close, nothing comes twice or out of order, and the end is reported once.
+TEST_F(SocketTest, AServerThatWritesMegabytesAndClosesIsDrainedInOrderThenEndsOnce)
+{
+    TTalkWithServer talk;
+    talk.ServerAddress = "127.0.0.1:" + QString::number(server.serverPort());
+    ServerDrain drain;
+    ASSERT_TRUE(drain.Run(talk, server)) << drain.Summary().toStdString();
+    EXPECT_TRUE(drain.EveryFrameThenOneError()) << drain.Summary().toStdString();
 }
 
 } // namespace

@@ -292,16 +292,21 @@ TEST_F(ReceiveTest, FramesInOneReadAreDeliveredInOrderAndEmptyPayloadIsASuccess)
 {
     auto& first = Box();
     auto& second = Box();
+    auto& third = Box();
     const qint32 a = talk->SendMessage(Command("a"), false, Record(first)).Id;
     const qint32 b = talk->SendMessage(Command("b"), false, Record(second)).Id;
+    const qint32 c = talk->SendMessage(Command("c"), false, Record(third)).Id;
     QStringList order;
     talk->OnResponse = [&](bool, const QByteArray& text, const TMessageToServer&) { order.append(text); };
-    connection->Deliver(server.Burst(Frame(b, "") + Frame(a, "first")));
+    // The last frame is a bare header: the read ends exactly where it does.
+    connection->Deliver(server.Burst(Frame(b, "") + Frame(a, "first") + Frame(c, "")));
     ASSERT_EQ(first.size(), 1);
     ASSERT_EQ(second.size(), 1);
     EXPECT_TRUE(second[0].Success);
     EXPECT_TRUE(second[0].Text.isEmpty());
-    EXPECT_EQ(order, (QStringList{"", "first"}));
+    ASSERT_EQ(third.size(), 1);
+    EXPECT_TRUE(third[0].Success);
+    EXPECT_EQ(order, (QStringList{"", "first", ""}));
 }
 
 // Forty alerts in one read, sixteen per pass of the event loop.
@@ -381,7 +386,8 @@ TEST_F(ReceiveTest, PersistentRequestsKeepTheirSlotOneShotRequestsDoNot)
     auto& once = Box();
     auto& later = Box();
     const qint32 persistent = talk->SendMessage(Command("listen_for_alerts"), true, Record(stream)).Id;
-    const qint32 oneShot = talk->SendMessage(Ping(), false, Record(once)).Id;
+    const TRequestHandle answered = talk->SendMessage(Ping(), false, Record(once));
+    const qint32 oneShot = answered.Id;
     connection->Deliver(server.Burst(Frame(persistent, "1") + Frame(oneShot, "pong") + Frame(persistent, "2")));
     connection->Deliver(server.Burst(Frame(oneShot, "again") + Frame(persistent, "3")));
     ASSERT_EQ(stream.size(), 3);
@@ -390,6 +396,7 @@ TEST_F(ReceiveTest, PersistentRequestsKeepTheirSlotOneShotRequestsDoNot)
     EXPECT_EQ(once[0].Text, "pong");
     // The freed id given to a new request receives the next frame with that id.
     EXPECT_EQ(talk->SendMessage(Ping(), false, Record(later)).Id, oneShot);
+    talk->CancelResponse(answered); // a stale handle: its serial is not the new request's
     connection->Deliver(server.Burst(Frame(oneShot, "new owner")));
     ASSERT_EQ(later.size(), 1);
     EXPECT_EQ(later[0].Text, "new owner");

@@ -6,12 +6,17 @@
 #include "HttpTunnelPeer.h"
 #include "LocalProxy.h"
 #include "ReferenceServer.h"
+#include "ServerDrain.h"
 #include "Shared/HttpTunnels.h"
 #include "Shared/SocketServerConnections.h"
+#include "Shared/TalkWithServer.h"
 #include "TestCertificates.h"
 #include "TestEnvironment.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/TlsPolicy.h"
+#include <QFile>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <gtest/gtest.h>
 #include <memory>
@@ -124,7 +129,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(AcceptedCase{"TrustedThroughTheCaFile", "server.pem", [] { return "tls=Yes\n" + CaFileKey(); }},
                       AcceptedCase{"CertificateForThePeerName", "named.pem",
                                    [] { return CaFileKey() + "tls peer name=" + TestCertificates::NamedHost + '\n'; }},
-                      AcceptedCase{"SelfSignedButPinned", "self.pem", [] { return PinKey("self.pem"); }}),
+                      AcceptedCase{"SelfSignedButPinned", "self.pem", [] { return PinKey("self.pem"); }},
+                      // The pin stands in for the name as well as for the authority.
+                      AcceptedCase{"PinnedButForAnotherName", "named.pem", [] { return PinKey("named.pem"); }}),
     [](const ::testing::TestParamInfo<AcceptedCase>& info) { return std::string(info.param.Name); });
 
 struct RefusedCase {
@@ -153,6 +160,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"ForAnotherName", "named.pem", [] { return CaFileKey(); },
                     "The server's certificate is for another name (expected \"127.0.0.1\")."},
         RefusedCase{"Expired", "expired.pem", [] { return CaFileKey(); }, "The server's certificate has expired."},
+        // The pin excuses the unknown authority, never the expiry beside it.
+        RefusedCase{"PinnedButExpired", "expired.pem", [] { return PinKey("expired.pem"); },
+                    "The server's certificate has expired."},
         RefusedCase{"SelfSignedNotThePinnedOne", "self.pem", [] { return PinKey("other.pem"); },
                     "The server's certificate does not match the configured fingerprint."},
         RefusedCase{"TrustedButNotThePinnedOne", "server.pem", [] { return CaFileKey() + PinKey("other.pem"); },
@@ -214,6 +224,27 @@ TEST_F(TlsTest, SilentServerIsGivenUpAfterTheHandshakeTimeout)
     ASSERT_TRUE(WaitFor([&] { return closed == 1; }));
     EXPECT_EQ(connected, 0);
     EXPECT_EQ(connection.ErrorText, "The server does not speak TLS: it did not answer the TLS handshake.");
+}
+
+// The plain socket's drain, encrypted: the close comes after megabytes of
+// TLS records, and none of them is lost to it.
+TEST_F(TlsTest, AServerThatWritesMegabytesAndClosesIsDrainedInOrderThenEndsOnce)
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificate(QSslCertificate::fromPath(Cert("server.pem")).value(0));
+    QFile key(Cert("server.key"));
+    ASSERT_TRUE(key.open(QIODevice::ReadOnly));
+    configuration.setPrivateKey(QSslKey(&key, QSsl::Ec));
+    QSslServer server;
+    server.setSslConfiguration(configuration);
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    TTalkWithServer talk;
+    talk.ServerAddress = "127.0.0.1:" + QString::number(server.serverPort());
+    talk.Tls.Enabled = true;
+    talk.Tls.CaFile = Cert("ca.pem");
+    ServerDrain drain;
+    ASSERT_TRUE(drain.Run(talk, server)) << drain.Summary().toStdString();
+    EXPECT_TRUE(drain.EveryFrameThenOneError()) << drain.Summary().toStdString();
 }
 
 TEST_F(TlsTest, AMalformedFingerprintFailsAtOnce)

@@ -5,6 +5,7 @@
 #include "Shared/WakeMeSoon.h"
 #include "TestEnvironment.h"
 #include <QCoreApplication>
+#include <QProcess>
 #include <QStringList>
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -156,5 +157,48 @@ TEST(DisposeWhenIdleTest, WhatIsHandedOverWhileAHandlerRunsGoesFromTheLoopOnceNo
     DeliverPosted();
     EXPECT_EQ(ended, 3);
 }
+
+// The owner dies inside a handler that came in again after the disposal was
+// posted: once that handler has left, the posted call frees what was handed
+// over and the count itself (which only LeakSanitizer sees, at exit).
+TEST(DisposeWhenIdleTest, OwnerGoneInAHandlerEnteredAfterThePostLeavesNothingBehind)
+{
+    int ended = 0;
+    auto owner = std::make_unique<TDisposeWhenIdle>();
+    {
+        const TDisposeWhenIdle::THandlerScope first(*owner);
+        owner->Dispose(std::unique_ptr<TCountsItsEnd>(new TCountsItsEnd{ended}));
+    }
+    {
+        const TDisposeWhenIdle::THandlerScope again(*owner);
+        owner.reset();
+        EXPECT_TRUE(again.OwnerGone());
+    }
+    EXPECT_EQ(ended, 0) << "never from inside the handler that left last";
+    DeliverPosted();
+    EXPECT_EQ(ended, 1);
+}
+
+#ifdef TAVISK_DISPOSE_AT_QUIT_BIN
+// A disposal still queued when the loop stops goes before exec returns; Qt
+// would otherwise drop it under its posted-event lock inside the
+// application's destructor, where the object's own destructor waits for that
+// lock for ever.
+TEST(DisposeWhenIdleTest, DisposalQueuedWhenTheLoopStopsGoesBeforeTheApplicationEnds)
+{
+    QProcess program;
+    program.start(QStringLiteral(TAVISK_DISPOSE_AT_QUIT_BIN), {});
+    ASSERT_TRUE(program.waitForStarted());
+    const bool finished = program.waitForFinished(10000);
+    if (!finished) {
+        program.kill();
+        program.waitForFinished();
+    }
+    ASSERT_TRUE(finished) << "the program hangs on its way out";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(program.readAllStandardOutput(), "disposed\nloop ended\n");
+}
+#endif
 
 } // namespace

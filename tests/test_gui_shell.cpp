@@ -283,6 +283,36 @@ TEST(WindowPlacementTest, MonitorRuleKeepsTheSizeAndLetsTheNearEdgeWin)
     EXPECT_EQ(FitOnMonitor(QRect(QPoint(INT_MAX - 299, INT_MIN), QPoint(INT_MAX, INT_MIN + 199)), monitor), QRect(700, 0, 300, 200));
 }
 
+// Windows with no placement of their own, eight of them as in the example
+// configuration: beside the main window and never on it, inside the work
+// area, and each window's title bar clear of the windows opened after it.
+TEST(WindowPlacementTest, WindowsWithoutAPlacementOpenSideBySideClearOfTheMainWindow)
+{
+    const QSize frame(401, 514);
+    const QRect main(226, 197, 330, 330);
+    for (const QRect& work : {QRect(0, 0, 1600, 970), QRect(1920, 0, 1920, 1050), QRect(0, 0, 800, 600)}) {
+        const QList<QRect> frames = LayOutClearOf(8, frame, work, main.translated(work.topLeft()));
+        ASSERT_EQ(frames.size(), 8);
+        // A work area too small to keep clear of the main window still
+        // holds every window, one a little below the other.
+        const bool roomBeside = work.width() >= 1600;
+        for (qsizetype i = 0; i < frames.size(); ++i) {
+            EXPECT_EQ(frames[i].size(), frame);
+            EXPECT_TRUE(work.contains(frames[i])) << i << " in " << work.width();
+            if (i > 0) {
+                EXPECT_NE(frames[i].topLeft(), frames[i - 1].topLeft());
+            }
+            if (!roomBeside)
+                continue;
+            EXPECT_FALSE(frames[i].intersects(main.translated(work.topLeft()))) << i << " in " << work.width();
+            const QRect titleBar(frames[i].topLeft(), QSize(frame.width(), 30));
+            for (qsizetype later = i + 1; later < frames.size(); ++later)
+                EXPECT_FALSE(frames[later].intersects(titleBar)) << i << " under " << later << " in " << work.width();
+        }
+    }
+    EXPECT_TRUE(LayOutClearOf(0, frame, QRect(0, 0, 800, 600), main).isEmpty());
+}
+
 // ---------------------------------------------------------------------------
 // Settings
 

@@ -2,16 +2,95 @@
 # Installs the build into a temporary DESTDIR and checks the installed tree:
 # the programs, the example configuration where the client looks for it, the
 # desktop entry, icon and metainfo (validated), the manual pages; then runs
-# the installed client. Usage: test_install.sh BUILD_DIR SOURCE_DIR VERSION
+# the installed client.
+# With "readme" it walks the README's first run instead: the installed server
+# started without arguments, the installed client with the installed example
+# as the user's configuration, a login typed into the main window, and
+# alerts of every configured category received. It runs in a network
+# namespace of its own where it can, so that the server's fixed port is free;
+# elsewhere a taken port skips it (exit 77).
+# Usage: test_install.sh BUILD_DIR SOURCE_DIR VERSION [readme]
 set -euo pipefail
-build=$1 source=$2 version=$3
+build=$1 source=$2 version=$3 mode=${4:-tree}
+if [ "$mode" = readme ] && [ -z "${TAVISK_OWN_NETWORK:-}" ] && command -v ip >/dev/null &&
+    unshare --net true 2>/dev/null; then
+    exec unshare --net env TAVISK_OWN_NETWORK=1 bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
+fi
 id=com.velmora.TaviskAlerts
 root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$root"
+}
+trap cleanup EXIT
 fail() { echo "test_install: $*" >&2; exit 1; }
 
 DESTDIR="$root" cmake --install "$build" --prefix /usr >/dev/null
 usr=$root/usr
+
+# The client logs in as a user would: it types into the main window.
+log_in() {
+    local win="" _
+    for _ in $(seq 200); do
+        win=$(xdotool search --name '^Tavisk Alerts 1' 2>/dev/null | head -n1 || true)
+        [ -n "$win" ] && break
+        sleep 0.1
+    done
+    [ -n "$win" ] || return 1
+    sleep 1
+    xdotool windowfocus --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
+    # The user name has the focus at start; Tab moves to the password; Enter presses Login.
+    xdotool type --delay 20 newuser; xdotool key Tab; xdotool type --delay 20 anything; xdotool key Return
+}
+
+# The categories of the alerts recorded so far, one a line, sorted.
+categories_received() { gzip -dc "$recording" 2>/dev/null | cut -f2 | sort -u; }
+
+readme_path() {
+    "$usr/bin/tavisk-alert-server" >"$root/server.out" 2>"$root/server.log" &
+    pids+=($!)
+    local _
+    for _ in $(seq 100); do
+        grep -q "listening on" "$root/server.out" && break
+        kill -0 "${pids[0]}" 2>/dev/null || break
+        sleep 0.1
+    done
+    if ! grep -q "listening on" "$root/server.out"; then
+        if grep -qi "address already in use\|address is already in use" "$root/server.log"; then
+            echo "test_install: skipped the README's first run: port 9339 is taken on this machine" \
+                 "(and no network namespace of its own: unshare --net is not allowed here)"
+            exit 77
+        fi
+        fail "the server did not start: $(cat "$root/server.log")"
+    fi
+    grep -qx "listening on 9339" "$root/server.out" || fail "the server without --port: $(head -n1 "$root/server.out")"
+
+    # The first run's "Create Configuration From Example" copies the example here.
+    local home=$root/home
+    mkdir -p "$home/config/Velmora" && mkdir -m 700 "$home/runtime"
+    cp "$usr/share/tavisk-alerts/Braxo.ini" "$home/config/Velmora/Braxo.ini"
+    wanted=$(sed -n 's/^subscription=//p' "$usr/share/tavisk-alerts/Braxo.ini" | sort -u)
+    recording=$root/alerts.tsv.gz
+    export wanted recording
+    # xvfb-run is a POSIX shell script, which drops exported functions: they
+    # go along in the script's text.
+    (cd "$home" && HOME=$home XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$home/runtime QT_QPA_PLATFORM=xcb \
+        xvfb-run -a -s "-screen 0 1600x1000x24" bash -c "$(declare -f log_in categories_received)"'
+            "$1" --record "$recording" & client=$!
+            log_in || { kill $client; exit 1; }
+            for _ in $(seq 600); do [ "$(categories_received)" = "$wanted" ] && break; sleep 0.1; done
+            kill $client; wait $client || true' _ "$usr/bin/tavisk-alerts") 2>"$root/client.log" \
+        || fail "the client's main window did not appear: $(tail -n5 "$root/client.log")"
+    [ -n "$wanted" ] && [ "$(categories_received)" = "$wanted" ] \
+        || fail "alerts received of: $(echo $(categories_received)); the example subscribes to: $(echo $wanted)"
+    echo "test_install: the README's first run logged in and received alerts of every category"
+}
+if [ "$mode" = readme ]; then
+    readme_path
+    exit 0
+fi
 for program in tavisk-alerts tavisk-alert-server; do
     [ -x "$usr/bin/$program" ] || fail "bin/$program missing"
     gzip -t "$usr/share/man/man1/$program.1.gz" || fail "manual page of $program missing or broken"

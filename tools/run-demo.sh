@@ -38,8 +38,10 @@ set -euo pipefail
 client="$1"; shot="$2"; seconds="$3"
 export XDG_RUNTIME_DIR="$(mktemp -d)"
 export XDG_CONFIG_HOME="$PWD/config"   # keep the demo away from the user's own settings
-# Tile the eight alert windows below the main window, as a user would have
-# arranged them (the client restores these placements at start).
+# Tile the eight alert windows below the main window, four by two and smaller
+# than their default size, as a user would have arranged them for this
+# screen (the client restores these placements at start); unplaced, they
+# would open at full size beside the main window, overlapping in rows.
 mkdir -p "$XDG_CONFIG_HOME/Velmora"
 {
     printf '[Main]\nLeft=300\nTop=0\nEnableSound=1\n\n'

@@ -171,9 +171,11 @@ void TSocketServerConnection::HookSocket()
         FromSocket("TSocketServerConnection.WSocket1SessionClosed", [this] { WSocket1SessionClosed(); });
     };
     QObject::connect(m_socket, &QTcpSocket::disconnected, hooks, ended);
-    QObject::connect(m_socket, &QTcpSocket::errorOccurred, hooks, [this, ended] {
+    QObject::connect(m_socket, &QTcpSocket::errorOccurred, hooks, [this, ended](QAbstractSocket::SocketError error) {
         if (m_socket->state() == QAbstractSocket::UnconnectedState)
             ended();
+        else if (m_ssl && error == QAbstractSocket::RemoteHostClosedError)
+            FromSocket("TSocketServerConnection.WSocket1DataAvailable", [this] { TlsDecryptTheRest(); });
     });
     QObject::connect(m_socket, &QTcpSocket::stateChanged, hooks, [ended](QAbstractSocket::SocketState state) {
         if (state == QAbstractSocket::UnconnectedState)
@@ -265,6 +267,17 @@ void TSocketServerConnection::WSocket1SessionConnected()
         return;
     m_state = Connected;
     RaiseSessionConnected();
+}
+
+// Qt's TLS socket decrypts no further than its read buffer allows, and once
+// the server has closed it throws away what OpenSSL still holds encrypted: a
+// server that writes much and then closes would lose its last frames. The
+// close is reported first (as an error, still connected); what is held is
+// decrypted now, beyond the buffer's limit, and read as usual.
+void TSocketServerConnection::TlsDecryptTheRest()
+{
+    m_ssl->setReadBufferSize(0);
+    m_ssl->flush();
 }
 
 // Reached once per session whichever of Qt's end reports comes first.

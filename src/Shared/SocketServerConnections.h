@@ -68,6 +68,7 @@ private:
     void TlsEncrypted();
     void TlsErrors(const QList<QSslError>& errors);
     void TlsHandshakeTimedOut();
+    void TlsDecryptTheRest();
     QString TlsEndReason() const;
     void HookSocket();
     void UnhookSocket();

@@ -9,6 +9,10 @@
 // The count outlives the owner: a handler may destroy the object it belongs
 // to, and the scope it entered still leaves safely. What the owner handed over
 // then stays until that handler has returned.
+//
+// What still waits for the loop when it stops goes then (the application's
+// aboutToQuit), or at the latest in the application's destructor before Qt
+// drops its queued events: never while Qt holds its queue's lock.
 #include <memory>
 #include <utility>
 #include <vector>
@@ -69,7 +73,7 @@ public:
     }
 
 private:
-    // Held by the owner and by a posted disposal; once the owner has gone
+    // Held by the owner and while its disposal is posted; once the owner has gone
     // while a handler ran, by itself until that handler has left. The scopes
     // reach it by a plain pointer: entering a handler costs no more than a count.
     struct TCore : std::enable_shared_from_this<TCore> {
@@ -80,7 +84,13 @@ private:
         std::shared_ptr<TCore> Self;
         bool Waiting() const { return !Kept.empty() || Self; }
         void PostDisposal();
+        // The posted disposal has come, or the loop has stopped before it did.
+        void Delivered();
         void DisposeIfIdle();
+        // The cores whose disposal is posted; the posted call holds none.
+        static std::vector<std::shared_ptr<TCore>>& Posted();
+        static void DisposeOnTheWayOut();
+        static void DisposeAllPosted();
     };
 
     void Keep(std::shared_ptr<void> object);

@@ -673,8 +673,10 @@ QString TMainForm::PlacementSection(const TAlertForm& window)
 
 void TMainForm::RestoreAlertWindowPlacements()
 {
+    QList<QPair<QString, QWidget*>> windows;
     for (TAlertForm* window : std::as_const(m_alertWindows))
-        RestoreWindowPlacement(*m_settings, PlacementSection(*window), window);
+        windows.append({PlacementSection(*window), window});
+    RestoreWindowPlacements(*m_settings, windows, *this);
 }
 
 void TMainForm::SaveAlertWindowPlacements()

@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -63,7 +64,69 @@ void ApplyStoredState(QWidget* window, int state)
                                                       : others);
 }
 
+// Room for what a window manager adds around the client area: the title bar
+// above it, thin borders elsewhere. Before a window is shown its frame is
+// not known.
+constexpr QMargins FrameAllowance(4, 30, 4, 4);
+constexpr int LayoutGap = 6;
+
+QRect FrameOf(const QWidget& window)
+{
+    return window.isVisible() ? window.frameGeometry() : window.geometry().marginsAdded(FrameAllowance);
+}
+
+// Columns that fit side by side, and how far apart the rows must be to fit
+// the area's height (never further than a window and a gap).
+struct TGrid {
+    QRect Area;
+    int Columns = 1;
+    int RowStep = 0;
+};
+
+TGrid GridIn(const QRect& area, const QSize& frame, int count)
+{
+    TGrid grid{area, std::clamp((area.width() + LayoutGap) / (frame.width() + LayoutGap), 1, count), 0};
+    const int rows = (count + grid.Columns - 1) / grid.Columns;
+    const int spare = std::max(0, area.height() - frame.height());
+    grid.RowStep = rows > 1 ? std::min(frame.height() + LayoutGap, spare / (rows - 1)) : frame.height() + LayoutGap;
+    return grid;
+}
+
+// The parts of the work area right of, below, left of and above the window
+// to avoid, each as wide or tall as the work area allows.
+QList<QRect> AreasAround(const QRect& work, const QRect& avoid)
+{
+    const QRect kept = avoid.marginsAdded(QMargins(LayoutGap, LayoutGap, LayoutGap, LayoutGap));
+    return {QRect(QPoint(kept.right() + 1, work.top()), work.bottomRight()).intersected(work),
+            QRect(QPoint(work.left(), kept.bottom() + 1), work.bottomRight()).intersected(work),
+            QRect(work.topLeft(), QPoint(kept.left() - 1, work.bottom())).intersected(work),
+            QRect(work.topLeft(), QPoint(work.right(), kept.top() - 1)).intersected(work)};
+}
+
 } // namespace
+
+QList<QRect> LayOutClearOf(int count, const QSize& frameSize, const QRect& workArea, const QRect& avoid)
+{
+    if (count <= 0)
+        return {};
+    // The area where each window shows most of itself; the whole work area
+    // when none beside the main window holds even one window.
+    std::optional<TGrid> best;
+    for (const QRect& area : AreasAround(workArea, avoid)) {
+        if (area.width() < frameSize.width() || area.height() < frameSize.height())
+            continue;
+        const TGrid grid = GridIn(area, frameSize, count);
+        if (!best || grid.RowStep > best->RowStep)
+            best = grid;
+    }
+    const TGrid grid = best ? *best : GridIn(workArea, frameSize, count);
+    QList<QRect> frames;
+    for (int i = 0; i < count; ++i)
+        frames.append(QRect(grid.Area.topLeft() + QPoint((i % grid.Columns) * (frameSize.width() + LayoutGap),
+                                                         (i / grid.Columns) * grid.RowStep),
+                            frameSize));
+    return frames;
+}
 
 QRect FitOnMonitor(const QRect& frame, const QRect& monitor)
 {
@@ -128,4 +191,25 @@ void SaveWindowPlacement(TSettingsStore& settings, const QString& section, const
     settings.WriteInteger(section, QStringLiteral("Top"), normal.top());
     settings.WriteInteger(section, QStringLiteral("State"), StoredStateOf(window));
     settings.WriteBool(section, QStringLiteral("Visible"), window.isVisible());
+}
+
+void RestoreWindowPlacements(const TSettingsStore& settings, const QList<QPair<QString, QWidget*>>& windows,
+                             const QWidget& mainWindow)
+{
+    QList<QWidget*> unplaced;
+    QSize frameSize;
+    for (const auto& [section, window] : windows)
+        if (!settings.ValueExists(section, QStringLiteral("Left")) && !settings.ValueExists(section, QStringLiteral("Top"))) {
+            unplaced.append(window);
+            frameSize = frameSize.expandedTo(window->geometry().marginsAdded(FrameAllowance).size());
+        }
+    const QRect avoid = FrameOf(mainWindow);
+    const QScreen* screen = ScreenOf(avoid);
+    if (screen) {
+        const QList<QRect> frames = LayOutClearOf(int(unplaced.size()), frameSize, screen->availableGeometry(), avoid);
+        for (qsizetype i = 0; i < unplaced.size(); ++i)
+            unplaced[i]->setGeometry(QRect(frames[i].marginsRemoved(FrameAllowance).topLeft(), unplaced[i]->size()));
+    }
+    for (const auto& [section, window] : windows)
+        RestoreWindowPlacement(settings, section, window);
 }

@@ -104,9 +104,10 @@ bool ReadCount(const QCommandLineParser& parser, const QString& name, int& targe
     return true;
 }
 
+// Target keeps its default when the option is not given.
 bool ReadPort(const QCommandLineParser& parser, const QString& name, quint16& target, QString& error)
 {
-    int port = 0;
+    int port = target;
     if (!ReadCount(parser, name, port, error))
         return false;
     if (port > 65535) {
