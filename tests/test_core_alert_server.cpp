@@ -551,7 +551,7 @@ TEST(AlertServer, TerminationAndDurationPrintTheAlertCounts)
     EXPECT_TRUE(timed.Process.readAllStandardOutput().contains("alerts sent:"));
 }
 
-TEST(AlertServer, ReplayServesARecordingToItsSubscribersAndStartsAgainAtItsEnd)
+TEST(AlertServer, ReplayServesARecordingToItsSubscribersAgainAndAgainOrOnceAndThenEnds)
 {
     const QString path = QDir(TestEnvironment::WorkDir()).filePath("served.tsv.gz");
     {
@@ -571,6 +571,21 @@ TEST(AlertServer, ReplayServesARecordingToItsSubscribersAndStartsAgainAtItsEnd)
         symbols << alert.Values.at("symbol");
     }
     EXPECT_EQ(symbols, QByteArrayList({"A", "B", "A", "B", "A"}));
+
+    // Once: the client gets every alert, then the connection and the server end.
+    ServerProcess once({"--replay", path, "--speed", "0", "--replay-once"});
+    Client onceClient;
+    ASSERT_TRUE(onceClient.Connect(once.Port));
+    ASSERT_TRUE(StartSession(onceClient, {"strike"}).startsWith("SESSION ID\r\n"));
+    ASSERT_TRUE(onceClient.WaitClosed());
+    symbols.clear();
+    while (const auto frame = onceClient.Reader.Take())
+        if (frame->Id == 8)
+            symbols << ParseAlert(frame->Payload).Values.at("symbol");
+    EXPECT_EQ(symbols, QByteArrayList({"A", "B"}));
+    EXPECT_TRUE(WaitFor([&] { return once.Process.state() == QProcess::NotRunning; }, 15s));
+    EXPECT_EQ(once.Process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(once.Process.exitCode(), 0);
 
     // What is not a recording is refused at start, with the reason.
     const QString plain = QDir(TestEnvironment::WorkDir()).filePath("plain.tsv");

@@ -492,6 +492,61 @@ TEST_F(MainConnectionTest, ATunnelsPasswordNeverShows)
     TestEnvironment::RemoveIni();
 }
 
+// Pings that stay unanswered while alerts flow: the status no longer claims
+// the client is connecting once the server has answered the login.
+TEST_F(MainConnectionTest, AnAnsweredLoginEndsTheConnectingStatusBeforeAnyPingIsAnswered)
+{
+    Peer& peer = LoginAndConnect();
+    AwaitSent(peer, 3);
+    Answer(peer, 1, "SESSION ID\r\nfirst");
+    EXPECT_EQ(Main->Status(), "Logged in.");
+    Answer(peer, 7, QByteArray());
+    EXPECT_EQ(Statuses, QStringList({Connecting, "Logged in.", "Connected!"}));
+}
+
+// The address is read with the other [Connection] keys for each new
+// conversation, so Reset Connection takes a changed one.
+TEST_F(MainConnectionTest, EachNewConversationReadsTheAddressAgain)
+{
+    TestEnvironment::WriteIni("[Connection]\naddress=first.example:7001\n");
+    LoginAndConnect();
+    EXPECT_EQ(Main->Conversation()->ServerAddress, "first.example:7001");
+    TestEnvironment::WriteIni("[Connection]\naddress=second.example:7002\n");
+    Main->ResetConnection();
+    AwaitConnection(2);
+    EXPECT_EQ(Main->Conversation()->ServerAddress, "second.example:7002");
+    EXPECT_EQ(Main->Status(), "Connecting to second.example:7002...");
+}
+
+// Settings that can never work are told once and not retried until they
+// change, or until the trader presses Login (or Reset) again.
+TEST_F(MainConnectionTest, ATunnelThroughSocks4IsToldOnceAndTriedAgainOnlyAfterAChangeOrALogin)
+{
+    const QByteArray tunnel = "[Connection]\nhttp tunnel url=http://tunnel.example/stream\nsocks server=127.0.0.1\n";
+    TestEnvironment::WriteIni(tunnel + "socks level=4\n");
+    Main->SetUserName("trader");
+    Main->SetPassword("secret");
+    const QString refusal = "An HTTP tunnel cannot go through SOCKS 4: set socks level=5, or a proxy, in "
+                            "[Connection] of Braxo.ini. Not connecting until then.";
+    ASSERT_TRUE(WaitFor([&] { return Main->Status() == refusal; }));
+    for (int i = 0; i < 30; ++i) {
+        TickAfter(500);
+        TurnLoop();
+    }
+    EXPECT_TRUE(Peers.empty());
+    EXPECT_EQ(Statuses, QStringList({refusal}));
+
+    Main->SetPassword("secret");
+    TurnLoop();
+    EXPECT_TRUE(Peers.empty());
+    EXPECT_EQ(Statuses, QStringList({refusal, "", refusal}));
+
+    TestEnvironment::WriteIni(tunnel + "socks level=5\n");
+    TickAfter(500);
+    AwaitConnection(1);
+    EXPECT_EQ(Main->Status(), "Connecting to http://tunnel.example/stream...");
+}
+
 TEST_F(MainConnectionTest, StopWithoutAReasonKeepsTheStatus)
 {
     Peer& peer = EstablishSession();
@@ -670,7 +725,6 @@ TEST(MainConnectionWithServer, LogsInReceivesAlertsOfItsCategoryAndObeysStop)
 
     {
         TMainConnection main;
-        TestEnvironment::RemoveIni();
         QStringList statuses;
         main.OnStatusChange = [&] { statuses.append(main.Status()); };
         std::vector<QByteArray> alerts;
@@ -689,6 +743,7 @@ TEST(MainConnectionWithServer, LogsInReceivesAlertsOfItsCategoryAndObeysStop)
         EXPECT_TRUE(WaitFor([&] { return main.Stopped(); }, std::chrono::seconds(20)));
         EXPECT_EQ(main.Status(), "Closed for maintenance");
     }
+    TestEnvironment::RemoveIni();
     server.write("quit\n");
     if (!server.waitForFinished(10000)) {
         server.kill();

@@ -107,7 +107,8 @@ TEST(SessionWithServer, LoginSubscribesEachCategoryOnceInOrderThenPingsAndReport
     const QVector<SentFrame> loginAnswers = server.Sent(1, 1);
     ASSERT_EQ(loginAnswers.size(), 1);
     EXPECT_EQ("SESSION ID\r\n" + client.Main->SessionId(), loginAnswers[0].Payload);
-    EXPECT_EQ(client.Statuses, QStringList({"Connecting to " + server.Address() + "...", "Connected!"}));
+    EXPECT_EQ(client.Statuses,
+              QStringList({"Connecting to " + server.Address() + "...", "Logged in.", "Connected!"}));
 
     // The real 500 ms timer and the real clock: the next ping goes out about
     // 4.5 s after the login, again with id 7, and its answer stamps the time.
@@ -232,7 +233,7 @@ TEST_F(SteppedSession, ADroppedConnectionLogsInAgainAtTheNextTickWithTheStoredSe
     for (std::size_t i = alertsBefore; i < client.Alerts.size(); ++i)
         EXPECT_EQ(client.Alerts[i], fresh[static_cast<qsizetype>(i - alertsBefore)].Payload) << i;
     ASSERT_TRUE(client.WaitForStatus("Connected!"));
-    EXPECT_EQ(client.Statuses, QStringList({Connecting(), "Connected!",
+    EXPECT_EQ(client.Statuses, QStringList({Connecting(), "Logged in.", "Connected!",
                                             "Unexpected disconnect from server; trying again", "Connected!"}));
 }
 
@@ -267,8 +268,8 @@ TEST_F(SteppedSession, StopEndsPingsAndWatchdogShowsTheReasonAndTheSameCredentia
     EXPECT_NE(logins[1].Session, logins[0].Session);
     EXPECT_EQ(Describe(logins[1].Pairs), Describe(Login("")));
     EXPECT_EQ(client.Connections->Created, 2);
-    EXPECT_EQ(client.Statuses, QStringList({Connecting(), "Connected!", "Closed for maintenance", "Disconnected.", "",
-                                            Connecting(), "Connected!"}));
+    EXPECT_EQ(client.Statuses, QStringList({Connecting(), "Logged in.", "Connected!", "Closed for maintenance",
+                                            "Disconnected.", "", Connecting(), "Logged in.", "Connected!"}));
     ASSERT_TRUE(client.WaitForMoreAlerts(3));
 }
 

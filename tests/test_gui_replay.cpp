@@ -158,6 +158,8 @@ TEST(ReplayRoundTrip, RecordedServedAndReplayedSessionsFillTheWindowsAlike)
     ASSERT_TRUE(session.Start({QString(), QString(), recording, 0}, error)) << error.toStdString();
     form->ShowRecordAndReplay(session);
     ASSERT_TRUE(form->PauseReplayButton->isVisibleTo(form.get()));
+    // Nothing is connected, so the encryption line makes way for the button.
+    EXPECT_FALSE(form->EncryptionLabel->isVisibleTo(form.get()));
     EXPECT_FALSE(form->LoginButton->isEnabled());
     EXPECT_FALSE(form->UsernameEdit->isEnabled());
     QAccessibleInterface* const button = QAccessible::queryAccessibleInterface(form->PauseReplayButton);

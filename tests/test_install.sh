@@ -111,4 +111,20 @@ shown=$("$usr/bin/tavisk-alerts" --version)
 status=0
 error=$("$usr/bin/tavisk-alerts" --config "$root/missing.ini" 2>&1 >/dev/null) || status=$?
 [ "$status" = 2 ] && [[ $error == *"$root/missing.ini does not exist"* ]] || fail "--config of a missing file: $status '$error'"
+# A recording that cannot be replayed ends the client before it needs a
+# display: without one, Qt would abort as soon as a window were made.
+status=0
+error=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb \
+        "$usr/bin/tavisk-alerts" --replay "$root/missing.tsv.gz" 2>&1 >/dev/null) || status=$?
+[ "$status" = 1 ] && [[ $error == "Cannot replay: "*"$root/missing.tsv.gz"* ]] || fail "--replay of a missing file: $status '$error'"
+
+# The manual pages list the options --help lists, no more and no fewer.
+help_options() { sed -n 's/^ *\(-[a-zA-Z], \)\{0,1\}\(--[a-z][a-z-]*\).*/\2/p' | sort -u; }
+man_options() { zcat "$1" | sed -n '/^\.SH OPTIONS/,/^\.SH /p' | sed 's/\\-/-/g' | grep -o -- '--[a-z][a-z-]*' | sort -u; }
+for program in tavisk-alerts tavisk-alert-server; do
+    listed=$("$usr/bin/$program" --help | help_options)
+    documented=$(man_options "$usr/share/man/man1/$program.1.gz")
+    [ -n "$listed" ] && [ "$listed" = "$documented" ] ||
+        fail "$program: --help and its manual page differ: $(diff <(echo "$listed") <(echo "$documented") | grep '^[<>]' | tr '\n' ' ')"
+done
 echo "test_install: installed tree complete and valid"

@@ -4,14 +4,29 @@
 # Multimedia header. The compiler cannot see this: every layer includes from
 # the same src/ root, and a header that only widget code includes would
 # compile wherever it sits.
-#   tools/check-layering.sh SOURCE_DIR QT_HEADERS "WIDGET UNITS"
-# QT_HEADERS is Qt's include root (holding QtCore/, QtGui/ ...); WIDGET UNITS
-# names the units of src/Shared and src/Zembra that the widget library builds
-# (the build passes both).
+#   tools/check-layering.sh [SOURCE_DIR [QT_HEADERS ["WIDGET UNITS"]]]
+# SOURCE_DIR is the checkout (default: the one holding this script);
+# QT_HEADERS is Qt's include root, holding QtCore/, QtGui/ ... (default: what
+# qmake6 reports); WIDGET UNITS names the units of src/Shared and src/Zembra
+# that the widget library builds (default: read from the tavisk_gui lists of
+# their CMakeLists.txt, as the CTest test reads them from the build).
 set -euo pipefail
-src="$1/src"
-qt="$2"
-read -r -a widget_units <<< "${3:-}"
+root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
+src="$root/src"
+qt="${2:-$(qmake6 -query QT_INSTALL_HEADERS)}"
+[ -d "$qt/QtCore" ] || { echo "check-layering: no Qt headers in '$qt'" >&2; exit 2; }
+
+# The stems of the sources a folder's CMakeLists.txt adds to tavisk_gui.
+widget_units_of() {
+    sed -n '/target_sources(tavisk_gui/,/)/p' "$1/CMakeLists.txt" |
+        grep -o '[A-Za-z0-9_]*\.cpp' | sed 's/\.cpp$//'
+}
+if [ $# -ge 3 ]; then
+    read -r -a widget_units <<< "$3"
+else
+    mapfile -t widget_units < <(widget_units_of "$src/Shared"; widget_units_of "$src/Zembra")
+fi
+[ "${#widget_units[@]}" -gt 0 ] || { echo "check-layering: no widget units found" >&2; exit 2; }
 
 # The layer of a file under src/.
 layer_of() {

@@ -6,6 +6,7 @@
 #include "platform/core/IniFile.h"
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
@@ -22,6 +23,8 @@ constexpr qint64 PingIntervalMs = 4500;
 constexpr int WatchdogTicks = 24; // a reset on the 25th tick with nothing heard from the server
 // The bundled reference server listens here, so the client works out of the box.
 constexpr char BuiltInServerAddress[] = "127.0.0.1:9339";
+// The login was answered but no ping yet: the client is past connecting.
+constexpr char LoggedInStatus[] = "Logged in.";
 
 // Ticks per second of the high-resolution counter behind QElapsedTimer; 0 when
 // the platform offers none. QElapsedTimer reports nanoseconds on every clock.
@@ -101,6 +104,33 @@ QString ConnectionSetting(const TIniFile& ini, const char* key)
     return QString::fromUtf8(ini.ReadString("Connection", key).trimmed());
 }
 
+// Why a conversation made with these settings can never get through, in the
+// trader's words; empty when it may. Retrying such settings only repeats the
+// failure, so the client waits for them to change instead.
+QString SettingsThatCannotWork(const TTalkWithServer& talk)
+{
+    if (talk.UseHttpTunnel == 0)
+        return {};
+    const QString file = QFileInfo(ConfigFilePath()).fileName();
+    // The tunnel's HTTP requests can go through SOCKS 5 only; through SOCKS 4
+    // they would have to bypass the proxy.
+    if (talk.Proxy.isEmpty() && talk.SocksLevel == 4)
+        return "An HTTP tunnel cannot go through SOCKS 4: set socks level=5, or a proxy, in [Connection] of " +
+               file + ". Not connecting until then.";
+    if (talk.Tls.Enabled && !talk.HttpTunnelUrl.startsWith("https:", Qt::CaseInsensitive))
+        return "tls=1 needs an http tunnel url that starts with https://: change one of them in [Connection] of " +
+               file + ". Not connecting until then.";
+    return {};
+}
+
+// What the settings are read from, to notice that they changed.
+QByteArray SettingsSnapshot()
+{
+    QFile file(ConfigFilePath());
+    const QByteArray contents = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return ConfigFilePath().toUtf8() + '\n' + contents;
+}
+
 TMessageToServer PingMessage() { return BuildMessage({"command", "ping", "response", '1'}); }
 
 } // namespace
@@ -126,6 +156,9 @@ struct TMainConnection::Impl {
     // The status tells why the session was lost; it stays up while the
     // following attempts run, until one gets through or the user resets.
     bool ShowingFailure = false;
+    // Set while the settings cannot work: what they were, so that a change
+    // (or Login, or Reset) lets the client try again.
+    std::optional<QByteArray> HeldSettings;
     QList<QByteArray> Categories; // sorted, each once
     std::unique_ptr<TTalkWithServer> Conversation;
     std::unique_ptr<TWakeMeSoon> WakeUp;
@@ -165,6 +198,7 @@ struct TMainConnection::Impl {
     void ConversationEnded(const TTalkWithServer* from);
     QString FailedAttemptStatus(const TTalkWithServer& talk) const;
     void SetEncryption(const TEncryption& encryption);
+    bool HoldIfSettingsCannotWork();
     void ResetConnection();
     void Disconnect();
     void ConnectNow();
@@ -328,9 +362,23 @@ void TMainConnection::Impl::SetEncryption(const TEncryption& encryption)
         GuardedCall(QStringLiteral("TMainConnection.OnEncryptionChange"), Owner.OnEncryptionChange);
 }
 
+// Such settings are said once, on the status line, and no conversation is
+// made until they change or the trader asks again.
+bool TMainConnection::Impl::HoldIfSettingsCannotWork()
+{
+    const QString why = SettingsThatCannotWork(*Conversation);
+    if (why.isEmpty())
+        return false;
+    HeldSettings = SettingsSnapshot();
+    LetGo(std::move(Conversation));
+    SetEncryption({Encryption.Required, QString()});
+    SetFailureStatus(why);
+    return true;
+}
+
 void TMainConnection::Impl::SetCredential(QByteArray& stored, const QByteArray& text)
 {
-    if (text == stored && !Stopped)
+    if (text == stored && !Stopped && !HeldSettings)
         return;
     stored = text;
     ResetConnection();
@@ -346,6 +394,7 @@ void TMainConnection::Impl::ResetConnection()
     Stopped = false;
     SessionId.clear();
     ShowingFailure = false;
+    HeldSettings.reset();
     SetStatus(QString());
 }
 
@@ -362,10 +411,13 @@ void TMainConnection::Impl::Disconnect()
 
 void TMainConnection::Impl::ConnectNow()
 {
-    if (Offline)
+    if (Offline || HeldSettings)
         return;
-    if (!Conversation)
+    if (!Conversation) {
         CreateConversation();
+        if (HoldIfSettingsCannotWork())
+            return;
+    }
     // A conversation already dialling is still NotConnected; a second Connect
     // would be a programming error, so only the first one is made.
     if (Conversation->State() == TTalkWithServer::NotConnected && !Conversation->Connection()) {
@@ -390,6 +442,9 @@ void TMainConnection::Impl::CreateConversation()
     Conversation->OnConnected = [this, made] { ConversationConnected(made); };
     Conversation->OnDisconnected = [this, made] { ConversationEnded(made); };
     Conversation->OnDebugText = [](const QString&) {};
+    // Read with the other keys, so that a changed address takes effect with
+    // the next conversation (Reset Connection) and not only at the next start.
+    ServerAddress = ReadServerAddress();
     Conversation->ServerAddress = ServerAddress;
     ApplyConnectionSettings(*Conversation);
     SetEncryption({EncryptionRequired(*Conversation), QString()});
@@ -433,6 +488,13 @@ void TMainConnection::Impl::Tick()
         LetGo(std::move(Conversation));
         if (CredentialsPresent() && !Stopped)
             WakeUp->RequestWakeUp();
+    }
+    if (HeldSettings) {
+        if (*HeldSettings == SettingsSnapshot())
+            return;
+        HeldSettings.reset();
+        ShowingFailure = false;
+        WakeUp->RequestWakeUp();
     }
     if (Stopped || !CredentialsPresent())
         return;
@@ -502,6 +564,10 @@ void TMainConnection::Impl::LoginResponse(bool success, const QByteArray& respon
         } else if (lines[0] == "SESSION ID") {
             if (lines.size() > 1)
                 SessionId = lines[1];
+            // Alerts may flow while the first ping is still unanswered; the
+            // status must not keep claiming that the client is connecting.
+            if (!PingAnswered && !ShowingFailure)
+                SetStatus(LoggedInStatus);
         }
     });
 }

@@ -16,6 +16,26 @@ QString ConfiguredRecordFolder()
     return QDir::cleanPath(QFileInfo(path).absoluteDir().filePath(folder));
 }
 
+namespace {
+
+std::unique_ptr<TAlertRecordingReader> OpenRecording(const QString& file, QString& error)
+{
+    auto reader = std::make_unique<TAlertRecordingReader>();
+    if (reader->Open(file))
+        return reader;
+    error = QStringLiteral("Cannot replay: %1").arg(reader->Error());
+    return nullptr;
+}
+
+} // namespace
+
+QString ReplayFileProblem(const QString& file)
+{
+    QString error;
+    OpenRecording(file, error);
+    return error;
+}
+
 TRecordAndReplay::TRecordAndReplay(TMainConnection& connection) : m_connection(connection) {}
 
 TRecordAndReplay::~TRecordAndReplay() = default;
@@ -52,11 +72,9 @@ void TRecordAndReplay::StartRecorder(std::unique_ptr<TAlertRecorder> recorder)
 
 bool TRecordAndReplay::StartReplay(const TRecordAndReplayOptions& options, QString& error)
 {
-    auto reader = std::make_unique<TAlertRecordingReader>();
-    if (!reader->Open(options.ReplayFile)) {
-        error = QStringLiteral("Cannot replay: %1").arg(reader->Error());
+    auto reader = OpenRecording(options.ReplayFile, error);
+    if (!reader)
         return false;
-    }
     m_replay = std::make_unique<TAlertReplay>(std::move(reader), options.ReplaySpeed);
     TMainConnection& connection = m_connection;
     m_replay->OnAlert = [&connection](const TRecordedAlert& alert) {

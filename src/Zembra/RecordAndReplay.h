@@ -25,6 +25,10 @@ struct TRecordAndReplayOptions {
 // taken from the configuration file's own folder; empty when not set.
 QString ConfiguredRecordFolder();
 
+// Why the recording cannot be replayed ("Cannot replay: " and the reason);
+// empty when it opens. Start-up asks before any window opens.
+QString ReplayFileProblem(const QString& file);
+
 class TRecordAndReplay {
 public:
     explicit TRecordAndReplay(TMainConnection& connection);

@@ -727,7 +727,8 @@ void TMainForm::VantorButtonClick()
 
 void TMainForm::BuildReplayControls(QWidget* page)
 {
-    PauseReplayButton = Place(new QPushButton(QStringLiteral("Pause Replay"), page), 24, 136, 121, 25);
+    // In the encryption line's place, which a replay does not use.
+    PauseReplayButton = Place(new QPushButton(QStringLiteral("Pause Replay"), page), 24, 130, 121, 25);
     PauseReplayButton->hide();
     connect(PauseReplayButton, &QAbstractButton::clicked, this,
             [this] { RunReportingErrors([this] { PauseReplayButtonClick(); }); });
@@ -749,6 +750,8 @@ void TMainForm::ShowRecordAndReplay(TRecordAndReplay& session)
     for (QWidget* login : {static_cast<QWidget*>(LoginButton), static_cast<QWidget*>(ResetConnectionButton),
                            static_cast<QWidget*>(UsernameEdit), static_cast<QWidget*>(PasswordEdit)})
         login->setEnabled(false);
+    // Nothing is connected, so nothing is encrypted or not.
+    EncryptionLabel->hide();
     PauseReplayButton->show();
     connect(m_replay, &TAlertReplay::PausedChanged, this, [this] { FollowReplayState(); });
     connect(m_replay, &TAlertReplay::ReachedEnd, this, [this] { FollowReplayState(); });

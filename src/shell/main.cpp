@@ -32,6 +32,30 @@ QStringList Arguments(int argc, char** argv)
     return arguments;
 }
 
+void PrintError(const QString& text) { std::fputs((text + u'\n').toLocal8Bit().constData(), stderr); }
+
+// What the command line names that cannot be used: a configuration file that
+// cannot be read (exit status 2) would otherwise start a client with no
+// windows and the built-in address, silently; a recording that cannot be
+// replayed (exit status 1) would open the windows for a moment. Found before
+// any window opens.
+int StartProblem(const TCommandLine& options)
+{
+    if (!options.ConfigFile.isEmpty()) {
+        if (const QString problem = ConfigReadProblem(options.ConfigFile); !problem.isEmpty()) {
+            PrintError(problem);
+            return 2;
+        }
+    }
+    if (!options.ReplayFile.isEmpty()) {
+        if (const QString problem = ReplayFileProblem(options.ReplayFile); !problem.isEmpty()) {
+            PrintError(problem);
+            return 1;
+        }
+    }
+    return 0;
+}
+
 // The desktop session asks for the data before it ends; the settings are
 // saved then, while every window still shows as the user left it. The form
 // saves once per process.
@@ -47,7 +71,7 @@ bool StartRecordAndReplay(TRecordAndReplay& session, TMainForm& mainForm)
     const TCommandLine& options = CommandLineOptions();
     QString error;
     if (!session.Start({options.RecordFile, ConfiguredRecordFolder(), options.ReplayFile, options.ReplaySpeed}, error)) {
-        std::fputs((error + u'\n').toLocal8Bit().constData(), stderr);
+        PrintError(error);
         return false;
     }
     mainForm.ShowRecordAndReplay(session);
@@ -65,15 +89,8 @@ int main(int argc, char** argv)
         return commandLine.ExitCode;
     }
     SetCommandLineOptions(*commandLine.Options);
-    // A file named on the command line that cannot be read would otherwise
-    // start a client with no windows and the built-in address, silently.
-    if (!commandLine.Options->ConfigFile.isEmpty()) {
-        const QString problem = ConfigReadProblem(commandLine.Options->ConfigFile);
-        if (!problem.isEmpty()) {
-            std::fputs((problem + u'\n').toLocal8Bit().constData(), stderr);
-            return 2;
-        }
-    }
+    if (const int status = StartProblem(*commandLine.Options); status != 0)
+        return status;
 
     // The exclude list exists, empty, before anything else.
     ExcludeList().Clear();

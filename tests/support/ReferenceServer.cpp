@@ -291,11 +291,10 @@ quint16 FreePortOutsideEphemeralRange()
 
 ClientProbe::ClientProbe(const QByteArray& serverAddress, const QByteArray& connectionKeys)
 {
-    // The address is read from "Braxo.ini" once, when the object is made.
+    // Every new conversation reads its address and keys from "Braxo.ini",
+    // which therefore lasts as long as the probe.
     TestEnvironment::WriteIni("[Connection]\naddress=" + serverAddress + "\n" + connectionKeys);
     Main = std::make_unique<TMainConnection>();
-    if (connectionKeys.isEmpty())
-        TestEnvironment::RemoveIni();
     Main->OnStatusChange = [this] { Statuses.append(Main->Status()); };
     Main->RegisterAlertCallback([this](const QByteArray& data) { Alerts.push_back(data); });
     Main->SetConnectionFactory([this, counts = Connections](TTalkWithServer& talk) {
@@ -316,6 +315,7 @@ ClientProbe::~ClientProbe()
 {
     Main.reset();
     m_debugSink.reset();
+    TestEnvironment::RemoveIni();
 }
 
 void ClientProbe::LogIn(const QByteArray& user, const QByteArray& password)

@@ -189,8 +189,34 @@ bool AlertServerCore::OpenReplay(QString& error)
         Log(QStringLiteral("replay: end of the recording; %1 recorded alerts no client was subscribed to; %2")
                 .arg(ReplayUnheard)
                 .arg(Replay->Summary()));
+        if (Options.ReplayOnce)
+            EndOnceWritten();
     });
     return true;
+}
+
+// A script that waits for a --replay-once server waits for its end: the
+// sessions close once their last alert has gone out, then the server quits,
+// or after a few seconds anyway should a client have stopped reading.
+void AlertServerCore::EndOnceWritten()
+{
+    Log(QStringLiteral("replay: ending once every client has its alerts"));
+    constexpr int LongestWaitMs = 5000;
+    QTimer::singleShot(LongestWaitMs, this, &AlertServerCore::QuitRequested);
+    const QList<AlertSession*> sessions = LiveSessions();
+    if (sessions.isEmpty()) {
+        emit QuitRequested();
+        return;
+    }
+    auto open = std::make_shared<qsizetype>(sessions.size());
+    for (AlertSession* session : sessions) {
+        // The pipe closes once it has written what it holds, and takes the session with it.
+        connect(session, &QObject::destroyed, this, [this, open] {
+            if (--*open == 0)
+                emit QuitRequested();
+        });
+        session->End(QStringLiteral("end of the recording (--replay-once)"));
+    }
 }
 
 void AlertServerCore::StartReplaySoon()

@@ -69,6 +69,7 @@ private:
     bool OpenReplay(QString& error);
     void StartReplaySoon();
     void PublishRecorded(const TRecordedAlert& alert);
+    void EndOnceWritten();
 
     ServerOptions Options;
     ServerState SharedState;

@@ -28,6 +28,8 @@ public:
     void SendCorruptBytes();
     void SendFrameHeaderOnly(qint32 length);
     void Drop(DropStyle how, const QString& why);
+    // Closes in order: what was sent is still written before the pipe closes.
+    void End(const QString& why) { Close(why); }
 
     // The pipe reports the bytes it handed to the system; an alert counts as
     // written once its last byte has been handed over.

@@ -176,14 +176,15 @@ std::optional<ServerOptions> ParseOptions(const QStringList& arguments, QString&
     option("slow-posts-ms", "Tunnel: delay every POST by this many milliseconds.", "ms");
     option("replay", "Serve the alerts of this recording instead of the synthetic market.", "file");
     option("speed", "With --replay: X times the recorded pace (default 1; 0 as fast as possible).", "x");
-    option("replay-once", "With --replay: stop at the end of the recording instead of starting again.");
+    option("replay-once", "With --replay: serve the recording once, then end the server (exit status 0).");
 
     helpText = parser.helpText();
     if (!parser.parse(arguments)) {
         error = parser.errorText();
         return std::nullopt;
     }
-    if (parser.isSet(helpOption))
+    // Qt adds --help-all beside --help; this server has no Qt options to add.
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
         return std::nullopt;
     if (!parser.positionalArguments().isEmpty()) {
         error = QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
