@@ -184,8 +184,14 @@ TEST_F(TlsTest, ATlsValueNotUnderstoodIsShownAndNothingIsSent)
 {
     ASSERT_NO_FATAL_FAILURE(StartServer("server.pem"));
     LogIn(Server->Address(), "tls=1 ; required\n" + CaFileKey());
-    ExpectRefused("The setting tls=1 ; required is not understood: write 1, yes, true or on for TLS "
-                  "(0, no, false or off without), and comments on lines of their own.");
+    const QString held = "The setting tls=1 ; required is not understood: write 1, yes, true or on for TLS "
+                         "(0, no, false or off without), and comments on lines of their own. "
+                         "Not connecting until then.";
+    ASSERT_TRUE(Client->WaitForStatus(held, 20s)) << Client->Main->Status().toStdString();
+    // Said once and not retried: a setting that can never work waits for a change.
+    EXPECT_FALSE(WaitFor([&] { return Client->Connections->Created > 0; }, 1500ms));
+    EXPECT_EQ(Client->Statuses.count(held), 1);
+    EXPECT_TRUE(Server->Received().isEmpty()) << Describe(Server->Received()).toStdString();
 }
 
 TEST_F(TlsTest, TlsClientAndPlainServerPartAtOnceWithAClearStatus)

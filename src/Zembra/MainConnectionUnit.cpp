@@ -109,6 +109,9 @@ QString ConnectionSetting(const TIniFile& ini, const char* key)
 // failure, so the client waits for them to change instead.
 QString SettingsThatCannotWork(const TTalkWithServer& talk)
 {
+    // A TLS setting the client cannot read must not fall back to plain text.
+    if (!talk.Tls.Problem.isEmpty())
+        return talk.Tls.Problem + " Not connecting until then.";
     if (talk.UseHttpTunnel == 0)
         return {};
     const QString file = QFileInfo(ConfigFilePath()).fileName();
