@@ -264,6 +264,9 @@ TEST_F(BollingerOrder, LargestAbsoluteDistanceFirstThenSymbol)
     Add("ZZZ", "2.5");
     Add("AAB", "-2.5");
     EXPECT_EQ(Order(), "AAA AAB CCC ZZZ BBB");
+    // So does a row moved onto an equal distance.
+    Add("BBB", "2.5");
+    EXPECT_EQ(Order(), "AAA AAB BBB CCC ZZZ");
 }
 
 TEST_F(BollingerOrder, RowsWithoutADistanceLeadAndLeaveTheOrderIntact)

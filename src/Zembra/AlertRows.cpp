@@ -318,7 +318,10 @@ void TBollingerRows::Add(TBollingerEntry row)
     const double distance = std::fabs(row.distFromBB);
     // Most alerts move a symbol already shown by a little.
     if (index >= 0 && !std::isnan(distance) && !std::isnan(m_rows[index].distFromBB)) {
-        MoveInto(index, PlaceOf(distance, row.symbol), std::move(row));
+        // The place is found before the row is handed on: the order in which
+        // a call's arguments are evaluated is the compiler's choice.
+        const qsizetype place = PlaceOf(distance, row.symbol);
+        MoveInto(index, place, std::move(row));
         return;
     }
     if (index >= 0)
