@@ -7,7 +7,6 @@
 //   cmake -S . -B build-rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVISK_BENCH=ON
 //   cmake --build build-rel --target bench_alert_window
 //   build-rel/bench/bench_alert_window
-#include "CollidingFieldNames.h"
 #include "base/DebugLog.h"
 #include "Zembra/AlertParsing.h"
 #include "Zembra/AlertWindowUnit.h"
@@ -98,31 +97,55 @@ void BM_NewestFirstListPush(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 
-// The worst single alerts a hostile server can send, each to the window it
-// costs most: the most fields an alert may hold, all colliding in one hash
-// chain (on the strike list, and on the top list colliding with the key every
-// row lookup starts with); more colliding fields than allowed (dropped); a
-// 64 MiB frame, the largest the conversation accepts (dropped); the longest
-// field line allowed, every field of the longest size.
-enum THostileAlert { CollidingStrike, CollidingTopList, TooManyColliding, FrameCap, LongestLine };
+// The worst single alerts a hostile server can send, each filling the
+// largest frame the conversation accepts (64 MiB) and each to the window it
+// costs most: pieces without "=" (all skipped); empty names (dropped at
+// field MaxAlertFields + 1); a field the strike window reads in every piece,
+// as many as an alert may hold, and the rest of the frame in a field nobody
+// reads; a symbol of 64 MiB (dropped: too long for a row); a field of
+// 64 MiB nobody reads beside a real symbol; the longest top list (cut to its
+// first MaxListRows rows of fifteen fields), then as many numbered fields
+// as an alert may hold, all landing in its first row, and the rest of the
+// frame unread.
+enum THostileAlert { EmptyPieces, EmptyNames, MostFields, LongSymbol, LongUnreadField, LongestTopList };
+
+constexpr qsizetype FrameCap = 64 << 20;
+
+// `piece` repeated `count` times (or until the frame is full), and the rest
+// of the frame in one field nobody reads.
+QByteArray FillFrame(QByteArray text, const QByteArray& piece, qsizetype count)
+{
+    text.reserve(FrameCap);
+    for (qsizetype i = 0; i < count && text.size() + piece.size() <= FrameCap; ++i)
+        text += piece;
+    if (text.size() + 7 < FrameCap)
+        text += "&note=" + QByteArray(FrameCap - text.size() - 6, 'n');
+    return text;
+}
 
 QByteArray HostileAlert(THostileAlert kind)
 {
     switch (kind) {
-    case CollidingStrike:
-        return "strike\r\n" + CollidingFieldNames::FieldLine(MaxAlertFields - 1) + "&symbol=MSFT";
-    case CollidingTopList:
-        return "quent\r\n" + CollidingFieldNames::Names(MaxAlertFields - 1, HashString("symbol0")).join("=1&") +
-               "=1&symbol0=MSFT";
-    case TooManyColliding:
-        return "strike\r\n" + CollidingFieldNames::FieldLine(45000);
-    case FrameCap:
-        return "strike\r\nsymbol=" + QByteArray((64 << 20) - 15, 'M');
-    case LongestLine: {
-        QByteArrayList pieces;
-        for (int i = 0; i < MaxAlertFields; ++i)
-            pieces << QByteArray::number(i).leftJustified(8, '_') + '=' + QByteArray(MaxAlertFieldBytes - 9, 'v');
-        return "strike\r\n" + pieces.join('&');
+    case EmptyPieces:
+        return FillFrame("strike\r\nsymbol=MSFT", "&", FrameCap);
+    case EmptyNames:
+        return FillFrame("strike\r\nsymbol=MSFT", "&=", FrameCap);
+    case MostFields:
+        return FillFrame("strike\r\nsymbol=MSFT", "&time=", MaxAlertFields - 2); // with the symbol and the note
+    case LongSymbol:
+        return "strike\r\nsymbol=" + QByteArray(FrameCap - 15, 'M');
+    case LongUnreadField:
+        return FillFrame("strike\r\nsymbol=MSFT", "", 0);
+    case LongestTopList: {
+        QByteArray text = "quent\r\n";
+        for (qsizetype n = 0; n <= MaxListRows; ++n) {
+            const QByteArray i = QByteArray::number(n);
+            for (const char* column : {"symbol", "price_spike", "vol_rate", "todays_range", "opening_range", "strength",
+                                       "up_trend", "near_high", "near_low", "new_high", "new_low", "last", "change",
+                                       "volume", "count"})
+                text += column + i + (qstrcmp(column, "symbol") == 0 ? "=S" + i : QByteArray("=1.5")) + '&';
+        }
+        return FillFrame(text + "last0=1", "&last0=1", MaxAlertFields - 2 - (MaxListRows + 1) * 15);
     }
     }
     return {};
@@ -133,19 +156,22 @@ void BM_HostileAlert(benchmark::State& state)
     const auto kind = THostileAlert(state.range(0));
     const QByteArray alert = HostileAlert(kind);
     auto debugSink = std::make_unique<TDebugSinkScope>([](const QString&) {}); // one line per dropped alert
-    TAlertForm* window = WindowWithRows(kind == CollidingTopList ? "subscription=quent\ndisplay=quent\n"
-                                                                 : "subscription=strike\n",
+    TAlertForm* window = WindowWithRows(kind == LongestTopList ? "subscription=quent\ndisplay=quent\n"
+                                                               : "subscription=strike\n",
                                         StrikeAlert, 0);
-    for (auto _ : state)
+    for (auto _ : state) {
         window->HandleAlert(alert);
+        window->ShowRowsNow();
+    }
     state.SetItemsProcessed(state.iterations());
     state.counters["bytes"] = double(alert.size());
+    state.counters["rows"] = window->Grid()->EntryCount();
     debugSink.reset();
 }
 
 } // namespace
 
-BENCHMARK(BM_HostileAlert)->DenseRange(CollidingStrike, LongestLine)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HostileAlert)->DenseRange(EmptyPieces, LongestTopList)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FerrikAlert)->Arg(1000)->Arg(100000)->Arg(1000000)->Iterations(AlertsPerRun)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DravelAlert)->Arg(1000)->Arg(100000)->Iterations(AlertsPerRun)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StrikeAlert)->Arg(1000)->Arg(100000)->Iterations(AlertsPerRun)->Unit(benchmark::kMicrosecond);

@@ -34,31 +34,6 @@ QList<QByteArray> Pieces(const uint8_t* data, size_t size)
     }
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-QByteArray PercentDecoded(const QByteArray& text)
-{
-    QByteArray out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
-            out.append(char(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2])));
-            i += 2;
-        } else {
-            out.append(text[i]);
-        }
-    }
-    return out;
-}
-
 void Fail(const char* rule, const char* file, int line)
 {
     std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", rule, file, line);

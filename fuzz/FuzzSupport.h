@@ -2,6 +2,7 @@
 // Shared set-up of the fuzz targets: one application object for the process,
 // a debug sink that keeps the log quiet (a fuzz run logs thousands of lines),
 // and the check that stops the run with the broken rule's text.
+#include "PercentDecoding.h"
 #include <QByteArray>
 #include <QList>
 #include <cstddef>
@@ -20,11 +21,9 @@ QList<QByteArray> Pieces(const uint8_t* data, size_t size);
 // The byte pair Pieces splits at.
 inline constexpr char PieceSeparator[] = "\xFF\xFE";
 
-// The harness's own percent-decoding, written from the rules: "%" and two
-// hexadecimal digits (either case) give one byte; everything else, "+" and a
-// "%" without two digits after it included, stays as it is.
-int HexDigit(char c); // -1 for a non-digit
-QByteArray PercentDecoded(const QByteArray& text);
+// The harness's own percent-decoding, written from the rules.
+using PercentDecoding::HexDigit;
+using PercentDecoding::PercentDecoded;
 
 [[noreturn]] void Fail(const char* rule, const char* file, int line);
 } // namespace FuzzSupport

@@ -1,11 +1,11 @@
 // The widget-free rules of the alert windows: reading alert texts, value
 // conversions, the rows of every list style with their caps, order and
 // expiry, when a top list's new order reaches the screen, the newest-first
-// list and the symbol sets.
-#include "CollidingFieldNames.h"
+// list and the symbol sets; and seeded random runs of every style against
+// the model of the rows that the fuzz target uses.
+#include "AlertRowsModel.h"
 #include "TopListEntries.h"
 #include "base/DebugLog.h"
-#include "Shared/HashTables.h"
 #include "Shared/NewestFirstList.h"
 #include "Zembra/AlertParsing.h"
 #include "Zembra/AlertRows.h"
@@ -13,6 +13,7 @@
 #include "Zembra/TopListOrder.h"
 
 #include <QList>
+#include <QRandomGenerator>
 #include <QVector>
 #include <gtest/gtest.h>
 
@@ -52,41 +53,9 @@ TEST(AlertText, FieldLineEndsAtTheNextLineBreak)
     EXPECT_EQ(FieldLineOf("\r\na=1", ""), "a=1");
     // A bare LF is part of the field line, not a break.
     EXPECT_EQ(FieldLineOf("s\r\na=1\nb=2", "s"), "a=1\nb=2");
-}
-
-// Pieces of exactly the given size joined by "&".
-QByteArray Pieces(qsizetype count, qsizetype bytes)
-{
-    QByteArrayList pieces;
-    for (qsizetype i = 0; i < count; ++i)
-        pieces << "k=" + QByteArray(bytes - 2, 'v');
-    return pieces.join('&');
-}
-
-TEST(AlertLimits, AnAlertHoldsAtMost2048FieldsOfAtMost1024Bytes)
-{
-    EXPECT_TRUE(AlertWithinLimits(""));
-    EXPECT_TRUE(AlertWithinLimits(Pieces(MaxAlertFields, MaxAlertFieldBytes)));
-    EXPECT_EQ(Pieces(MaxAlertFields, MaxAlertFieldBytes).size(), MaxAlertFieldLineBytes);
-    EXPECT_FALSE(AlertWithinLimits(Pieces(MaxAlertFields + 1, 3)));
-    EXPECT_FALSE(AlertWithinLimits(QByteArray(MaxAlertFields, '&'))) << "skipped pieces count too";
-    EXPECT_FALSE(AlertWithinLimits("a=1&" + Pieces(1, MaxAlertFieldBytes + 1) + "&b=2"));
-    // The frame that once froze the program for minutes.
-    const QByteArrayList colliding = CollidingFieldNames::Names(45000);
-    for (const QByteArray& name : colliding.mid(0, 50))
-        ASSERT_EQ(HashString(name), HashString(colliding[0])) << name.constData();
-    EXPECT_FALSE(AlertWithinLimits(colliding.join("=1&")));
-}
-
-TEST(AlertLimits, AFieldLineIsReadNoFurtherThanTheLimitsNeed)
-{
-    // A frame far longer than any alert: the line is cut one byte past the longest line allowed.
-    const QByteArray huge = "strike\r\n" + QByteArray(8 << 20, 'x');
-    EXPECT_EQ(FieldLineOf(huge, "strike").size(), MaxAlertFieldLineBytes + 1);
-    EXPECT_FALSE(AlertWithinLimits(FieldLineOf(huge, "strike")));
-    // The longest line allowed is whole, whatever follows it.
-    const QByteArray longest = Pieces(MaxAlertFields, MaxAlertFieldBytes);
-    EXPECT_EQ(FieldLineOf("strike\r\n" + longest + "\r\n" + huge, "strike"), longest);
+    // However long the line, it is whole.
+    const QByteArray huge(8 << 20, 'x');
+    EXPECT_EQ(FieldLineOf("strike\r\n" + huge + "\r\nsymbol=B", "strike"), huge);
     // A subscription that ends in CR is still matched line by line.
     QByteArrayView line;
     EXPECT_FALSE(CutFieldLine("s\r\na=1", "s\r", &line));
@@ -264,6 +233,9 @@ TEST_F(BollingerOrder, LargestAbsoluteDistanceFirstThenSymbol)
     Add("ZZZ", "2.5");
     Add("AAB", "-2.5");
     EXPECT_EQ(Order(), "AAA AAB CCC ZZZ BBB");
+    // So does a row moved onto an equal distance.
+    Add("BBB", "2.5");
+    EXPECT_EQ(Order(), "AAA AAB BBB CCC ZZZ");
 }
 
 TEST_F(BollingerOrder, RowsWithoutADistanceLeadAndLeaveTheOrderIntact)
@@ -346,19 +318,6 @@ TEST(AlertRows, FieldsAreDecodedSkippedAndTheLastOfANameWins)
     EXPECT_TRUE(Take(*rows, "symbol=B&time=2026-12-08%2009:30:15.123456789+UTC"));
     EXPECT_EQ(rows->Rows().at(0).time, "2026-12-08 09:30:15.123456789+UTC");
     EXPECT_EQ(rows->Rows().at(1).time, "");
-}
-
-TEST(AlertRows, AnAlertOverTheLimitsIsDroppedWithOneDebugLine)
-{
-    QStringList logged;
-    auto debugSink = std::make_unique<TDebugSinkScope>([&](const QString& line) { logged << line; });
-    const auto rows = Make<TVantorRows>(asStrike);
-    EXPECT_FALSE(Take(*rows, "symbol=A" + QByteArray(MaxAlertFields, '&')));
-    debugSink.reset();
-    EXPECT_TRUE(rows->Rows().isEmpty());
-    ASSERT_EQ(logged.size(), 1);
-    EXPECT_TRUE(logged[0].contains("\"c\": an alert was dropped")) << logged[0].toStdString();
-    EXPECT_TRUE(Take(*rows, "symbol=B" + QByteArray(MaxAlertFields - 1, '&')));
 }
 
 TEST(AlertRows, StrikeSymbolAndSimpleListsKeepAThousandRowsUntilCleared)
@@ -582,6 +541,54 @@ TEST(AlertRows, TopListTakesEveryNumberedRow)
 
     EXPECT_TRUE(Take(*rows, "last0=1&symbol1=A"));
     EXPECT_TRUE(rows->Rows().isEmpty());
+}
+
+// Every row and every field counts up to bounds no real alert comes near:
+// only an alert of more than MaxAlertFields fields, or a value the rows
+// would take that is longer than MaxAlertValueBytes, drops an alert (the
+// window keeps what it shows), and a list past MaxListRows rows is cut.
+TEST(AlertRows, OnlyALongValueTheRowsTakeDropsAnAlert)
+{
+    QStringList logged;
+    auto debugSink = std::make_unique<TDebugSinkScope>([&](const QString& line) { logged << line; });
+    const QByteArray tooLong(MaxAlertValueBytes + 1, '1');
+    const auto strike = Make<TVantorRows>(asStrike);
+    EXPECT_TRUE(Take(*strike, "symbol=A&note=" + QByteArray(1100, 'n') + QByteArray(3000, '&') + "&time=" + tooLong + "&time=1"));
+    EXPECT_TRUE(Take(*strike, "symbol=" + QByteArray(MaxAlertValueBytes, 'B')));
+    EXPECT_FALSE(Take(*strike, "symbol=C&last=" + tooLong));
+    QByteArray emptyNames;
+    for (qsizetype i = 1; i < MaxAlertFields; ++i)
+        emptyNames += "=&";
+    EXPECT_TRUE(Take(*strike, emptyNames + "symbol=D"));
+    EXPECT_FALSE(Take(*strike, emptyNames + "=&symbol=E"));
+    ASSERT_EQ(strike->Rows().size(), 3);
+    EXPECT_EQ(strike->Rows().at(0).symbol, "D");
+    EXPECT_EQ(strike->Rows().at(2).symbol, "A");
+
+    const auto top = Make<TTopListRows>(asQuentFull);
+    EXPECT_TRUE(Take(*top, TopList("T", 137)));
+    EXPECT_EQ(top->Rows().size(), 137);
+    EXPECT_FALSE(Take(*top, TopList("U", 3) + "&change2=" + tooLong));
+    EXPECT_EQ(top->Rows().size(), 137);
+    EXPECT_TRUE(Take(*top, TopList("U", 3) + "&change4=" + tooLong)) << "row 4 is past the list";
+    EXPECT_EQ(top->Rows().size(), 3);
+    EXPECT_TRUE(Take(*top, TopList("V", MaxListRows + 1)));
+    EXPECT_EQ(top->Rows().size(), MaxListRows);
+    EXPECT_EQ(top->Rows().last().symbol, "V" + QByteArray::number(MaxListRows - 1));
+
+    const auto points = Make<TPointsListRows>(asPointsList);
+    QByteArrayList fields;
+    for (int n = 0; n < 600; ++n)
+        fields << "symbol" + QByteArray::number(n) + "=P&last" + QByteArray::number(n) + "=1&change" + QByteArray::number(n) + "=2";
+    EXPECT_TRUE(Take(*points, fields.join('&')));
+    EXPECT_EQ(points->Rows().size(), 600);
+
+    debugSink.reset();
+    ASSERT_EQ(logged.size(), 4) << logged.join('\n').toStdString();
+    EXPECT_TRUE(logged[0].contains("\"c\": an alert was dropped: it holds more than 1000000 fields or a field it "
+                                   "reads is longer than 1024 bytes"))
+        << logged[0].toStdString();
+    EXPECT_TRUE(logged[3].contains("a list of more than 10000 rows was cut to its first 10000")) << logged[3].toStdString();
 }
 
 // ---- When a top list's new order reaches the screen
@@ -810,6 +817,143 @@ TEST(SymbolSets, ReplacingTheExcludeListSkipsOnlyEmptyLines)
     EXPECT_EQ(ExcludeList().Items(), (QList<QByteArray>{" ", "abc", "XYZ"}));
     ReplaceExcludeList({});
     EXPECT_EQ(ExcludeList().Count(), 0);
+}
+
+// ---- Seeded random runs against the model of the rows
+
+// Alert texts and commands for the window of one style, drawn from small
+// pools so that symbols and distances repeat: ties, both signs, NaN,
+// deletes, symbols in two letter cases, clock ticks of 30 s (a row added
+// four ticks ago is exactly two minutes old), lists of up to hundreds of
+// rows, long values that are read (the alert is dropped) and not read.
+class TRunMaker {
+public:
+    TRunMaker(TAlertStyle style, quint32 seed) : m_style(style), m_random(seed) {}
+
+    QByteArray Next()
+    {
+        const int roll = Between(0, 99);
+        if (roll < 12)
+            return "t";
+        if (roll < 20)
+            return QByteArray(1, "cfsx"[Between(0, 3)]);
+        // Repeats test the bound of the newest-first lists; a whole list repeated is the same list.
+        if (roll == 20)
+            return m_style == asPointsList || m_style == asQuentFull ? "s" : "r";
+        // Now and then an alert for another window, which changes nothing there.
+        const TAlertStyle category = roll < 24 ? TAlertStyle(Between(0, 7)) : m_style;
+        return AlertRowsModel::CategoryOf(category) + "\r\n" + FieldLine();
+    }
+
+private:
+    int Between(int low, int high) { return int(m_random.bounded(low, high + 1)); }
+    QByteArray Pick(const QByteArrayList& pool) { return pool[Between(0, int(pool.size()) - 1)]; }
+    QByteArray Symbol()
+    {
+        static const QByteArrayList symbols{"AAA", "AAB", "BBB", "aaa", "CCC", "A%41B", "ZZZ", ""};
+        return Pick(symbols);
+    }
+    QByteArray Number()
+    {
+        static const QByteArrayList numbers{"10", "-3.25", "0", "-0", "2.5", "-2.5", "x", "", "1e3", "nan", "12.50"};
+        return Pick(numbers);
+    }
+    QByteArray Count()
+    {
+        static const QByteArrayList counts{"0", "7", "12", "-4", "x", "", "99999999999"};
+        return Pick(counts);
+    }
+    QByteArray Time()
+    {
+        static const QByteArrayList times{"09:31", "09%3A31%3A02", "", "2026-12-08 09:30:15.123456789"};
+        return Pick(times);
+    }
+    QByteArray ListSymbol()
+    {
+        static const QByteArrayList symbols{"AAA", "aaa", "BBB", "C%43C", "D"};
+        return Pick(symbols);
+    }
+    QByteArray Field(const QByteArray& name, const QByteArray& value) { return name + "=" + value; }
+
+    // Sometimes a value too long to keep, sometimes a long field nobody reads.
+    QByteArray Oddity()
+    {
+        const int roll = Between(0, 29);
+        if (roll == 0)
+            return "&symbol=" + QByteArray(MaxAlertValueBytes + 1, 'L');
+        if (roll == 1)
+            return "&note=" + QByteArray(1100, 'n');
+        return {};
+    }
+
+    QByteArray List(const QByteArrayList& columns)
+    {
+        // Mostly short lists, some of hundreds of rows.
+        const int rows = Between(0, 9) == 0 ? Between(100, 600) : Between(0, 30);
+        QByteArrayList fields;
+        for (int n = 0; n < rows; ++n) {
+            const QByteArray suffix = QByteArray::number(n);
+            for (const QByteArray& column : columns)
+                if (Between(0, 99) != 0) // a field missing now and then ends or blanks a row
+                    fields << Field(column + suffix, column == "symbol" ? ListSymbol() : Number());
+        }
+        if (Between(0, 19) == 0 && rows > 0)
+            fields << Field(Pick(columns) + QByteArray::number(Between(0, rows - 1)), QByteArray(MaxAlertValueBytes + 1, '7'));
+        return fields.join('&');
+    }
+
+    QByteArray FieldLine()
+    {
+        switch (m_style) {
+        case asBollinger:
+            return Field("action", Pick({"add", "add", "add", "delete", "ad%64", "refresh"})) + "&" +
+                   Field("symbol", Symbol()) + "&" + Field("dist_from_bb", Number()) + "&" + Field("last", Number()) +
+                   Oddity();
+        case asPointsList:
+            return List({"symbol", "last", "change", "percent_vol"});
+        case asQuentFull:
+            return List({"symbol", "price_spike", "vol_rate", "last", "change", "volume", "count"});
+        case asFerrik:
+            return Field("time", Time()) + "&" + Field("symbol", Symbol()) + "&" + Field("change", Number()) + "&" +
+                   Field("count", Count()) + "&" + Field("volume", Count()) + "&" + Field("rank", Number()) + Oddity();
+        case asDravel:
+            return Field("time", Time()) + "&" + Field("symbol", Symbol()) + "&" + Field("last", Number()) + "&" +
+                   Field("prev_close", Number()) + "&" + Field("count", Count()) + Oddity();
+        default:
+            return Field("symbol", Symbol()) + "&" + Field("last", Number()) + "&" + Field("prev_close", Number()) +
+                   "&" + Field("change", Number()) + "&" + Field("sma_divergence", Number()) + "&" +
+                   Field("time", Time()) + Oddity();
+        }
+    }
+
+    TAlertStyle m_style;
+    QRandomGenerator m_random;
+};
+
+TEST(AlertRowsModel, SeededRunsOfEveryStyleAgreeWithTheModel)
+{
+    // The model's runs drop alerts on purpose: one debug line each.
+    const TDebugSinkScope quiet([](const QString&) {});
+    constexpr int RunsPerStyle = 3;
+    constexpr int StepsPerRun = 200;
+    for (const TAlertStyle style : {asStrike, asBollinger, asSymbolOnly, asPointsList, asSimpleList, asFerrik,
+                                    asQuentFull, asDravel}) {
+        for (quint32 seed = 1; seed <= RunsPerStyle; ++seed) {
+            TRunMaker maker(style, seed);
+            AlertRowsModel::Start();
+            QByteArray piece;
+            try {
+                for (int step = 0; step < StepsPerRun; ++step) {
+                    piece = maker.Next();
+                    AlertRowsModel::Step(piece);
+                }
+            } catch (const AlertRowsModel::TBrokenRule& broken) {
+                ADD_FAILURE() << "window " << AlertRowsModel::CategoryOf(style).constData() << ", seed " << seed
+                              << ": " << broken.what() << "\n  at " << piece.left(200).constData();
+            }
+        }
+    }
+    AlertRowsModel::Start(); // leaves the exclude list empty
 }
 
 } // namespace

@@ -602,11 +602,12 @@ TEST_F(AlertWindowListTest, SampleConfigurationFillsEveryStyleFromTheServer)
     server.Quit();
 }
 
-// A hostile server sends one frame of 45,000 field names that all collide in
-// the hash table, a symbol holding markup, and a stream of price spikes. The
-// program keeps answering (each ping answer shows a new "Working:" time), and
-// closing the main window ends the event loop at once, although a spike waits
-// a minute for its sound and spikes keep coming.
+// A hostile server sends one frame of 45,000 field names that would all
+// collide in a hash table of fields (the alert still shows), a symbol
+// holding markup, and a stream of price spikes. The program keeps answering
+// (each ping answer shows a new "Working:" time), and closing the main window
+// ends the event loop at once, although a spike waits a minute for its sound
+// and spikes keep coming.
 TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
 {
     const auto form = Start("[General]\nwindow count=2\nsound=1\n"
@@ -621,8 +622,7 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
         return 60000;
     };
     QObject::connect(&PriceSpikeSound(), &TPriceSpikeSound::Requested, form.get(), &TMainForm::PlayPriceSpikeSound);
-    QStringList logged;
-    auto debugSink = std::make_unique<TDebugSinkScope>([&](const QString& line) { logged << line; });
+    auto debugSink = std::make_unique<TDebugSinkScope>([](const QString&) {});
 
     const QString categories = QDir(TestEnvironment::WorkDir()).filePath("hostile-categories.txt");
     {
@@ -649,19 +649,17 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
 
     const QByteArray markup = "<a href=\"http://phish.example\">IBM</a>";
     ASSERT_TRUE(server.Control("alert strike symbol=" + markup.toPercentEncoding() + "&last=1"));
-    ASSERT_TRUE(server.Control("alert strike " + CollidingFieldNames::FieldLine(45000)));
+    ASSERT_TRUE(server.Control("alert strike " + CollidingFieldNames::FieldLine(45000) + "&symbol=HOSTILE"));
     const QString before = status();
-    EXPECT_TRUE(TestEnvironment::WaitFor([&] { return logged.join('\n').contains("an alert was dropped"); },
-                                         std::chrono::seconds(20)));
+    const auto shows = [&](const QByteArray& symbol) {
+        const auto& rows = StrikeRows(*Made[0]);
+        return std::any_of(rows.begin(), rows.end(), [&](const TVantorEntry& row) { return row.symbol == symbol; });
+    };
+    EXPECT_TRUE(TestEnvironment::WaitFor([&] { return shows("HOSTILE"); }, std::chrono::seconds(20)));
     EXPECT_TRUE(TestEnvironment::WaitFor([&] { return status() != before && status().startsWith("Working:"); },
                                          std::chrono::seconds(20)))
         << status().toStdString();
-    EXPECT_TRUE(TestEnvironment::WaitFor(
-        [&] {
-            const auto& rows = StrikeRows(*Made[0]);
-            return std::any_of(rows.begin(), rows.end(), [&](const TVantorEntry& row) { return row.symbol == markup; });
-        },
-        std::chrono::seconds(20)));
+    EXPECT_TRUE(TestEnvironment::WaitFor([&] { return shows(markup); }, std::chrono::seconds(20)));
 
     // The sound on and spikes from now on; once one waits for its sound, the
     // trader closes the main window, which ends the program as start-up wires

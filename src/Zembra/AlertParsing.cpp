@@ -91,8 +91,7 @@ bool HoldsLineBreak(QByteArrayView text) { return IndexOfLineBreak(text) >= 0; }
 bool CutFieldLineOf(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine)
 {
     // The first line equals the subscription exactly when the text starts
-    // with it and a line break or the end follows. No search through the
-    // text: a frame may be 64 MiB.
+    // with it and a line break or the end follows.
     if (!data.startsWith(subscription))
         return false;
     const QByteArrayView rest = QByteArrayView(data).sliced(subscription.size());
@@ -103,15 +102,9 @@ bool CutFieldLineOf(const QByteArray& data, const QByteArray& subscription, QByt
     if (!rest.startsWith(LineBreak))
         return false;
     const QByteArrayView after = rest.sliced(LineBreak.size());
-    const QByteArrayView window = after.first(std::min(after.size(), MaxAlertFieldLineBytes + LineBreak.size()));
-    const qsizetype end = window.isEmpty() ? -1 : IndexOfLineBreak(window);
-    *fieldLine = window.first(end >= 0 ? end : std::min(window.size(), MaxAlertFieldLineBytes + 1));
+    const qsizetype end = IndexOfLineBreak(after);
+    *fieldLine = end >= 0 ? after.first(end) : after;
     return true;
-}
-
-bool AlertWithinLimits(QByteArrayView fieldLine)
-{
-    return ForEachRawAlertField(fieldLine, [](QByteArrayView, QByteArrayView) {});
 }
 
 namespace {
@@ -275,7 +268,10 @@ TFieldPick::TFieldPick(std::initializer_list<QByteArray> names) : m_values(qsize
 bool TFieldPick::Read(QByteArrayView fieldLine)
 {
     std::fill(m_values.begin(), m_values.end(), QByteArrayView());
-    return ForEachRawAlertField(fieldLine, [this](QByteArrayView name, QByteArrayView raw) { Fill(name, raw); });
+    if (!ForEachRawAlertField(fieldLine, [this](QByteArrayView name, QByteArrayView raw) { Fill(name, raw); }))
+        return false;
+    return std::all_of(m_values.begin(), m_values.end(),
+                       [](QByteArrayView value) { return value.size() <= MaxAlertValueBytes; });
 }
 
 void TFieldPick::Fill(QByteArrayView name, QByteArrayView raw)
@@ -346,7 +342,7 @@ bool TNumberedPick::Read(QByteArrayView fieldLine)
     m_rows = 0;
     // Row r counts only when rows 0 .. r all have a field, each a piece of
     // at least three bytes with its "&": later rows are not filed.
-    const qsizetype limit = std::min(MaxAlertFields, (fieldLine.size() + 1) / 3 + 1);
+    const qsizetype limit = std::min(MaxListRows + 1, (fieldLine.size() + 1) / 3 + 1);
     return ForEachRawAlertField(fieldLine, [&](QByteArrayView name, QByteArrayView raw) {
         qsizetype split = name.size();
         while (split > 0 && IsDigit(name[split - 1]))
@@ -365,6 +361,15 @@ bool TNumberedPick::Read(QByteArrayView fieldLine)
         }
         m_table[size_t(row) * width + size_t(column)] = raw;
     });
+}
+
+bool TNumberedPick::RowWithinLimit(qsizetype row) const
+{
+    if (row < 0 || row >= m_rows)
+        return true;
+    const auto first = m_table.begin() + std::ptrdiff_t(row * qsizetype(m_columns.size()));
+    return std::all_of(first, first + std::ptrdiff_t(m_columns.size()),
+                       [](QByteArrayView value) { return value.size() <= MaxAlertValueBytes; });
 }
 
 QByteArrayView TNumberedPick::Raw(qsizetype row, int column) const

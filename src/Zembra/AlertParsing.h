@@ -1,7 +1,8 @@
 #pragma once
 // The widget-free rules of an alert window: the list styles, the reading of
-// an alert text into decoded fields, the conversions of field values, and the
-// ordering of the Bollinger list. AlertRows puts them together by style.
+// an alert text into decoded fields, and the conversions of field values.
+// AlertRows puts them together by style and keeps each style's rows in its
+// order.
 //
 // An alert is read in one pass over its field line, without a table of its
 // fields and without an allocation per field: a style picks the few names it
@@ -56,30 +57,31 @@ bool StyleIsBounded(TAlertStyle style);
 // leading "$", in the 0x00BBGGRR layout; empty or unreadable gives white.
 quint32 ReadColorSetting(const QByteArray& text);
 
-// What one alert may hold. An alert past either limit is dropped whole, so
-// the work one frame can cause stays bounded (a hostile frame of 45,000
-// names once took minutes in a hash table), and a megabyte of text in a cell
-// would be measured again at every repaint. Real alerts hold a few to a
-// thousand short fields (a top list of 60 rows holds 900); every style reads
-// an alert in one pass, so its cost grows with the line's length and the
-// limits bound it.
-inline constexpr qsizetype MaxAlertFields = 2048;     // pieces between "&", skipped ones included
-inline constexpr qsizetype MaxAlertFieldBytes = 1024; // one piece as it arrives: name, "=", value
-// The longest field line that keeps both limits.
-inline constexpr qsizetype MaxAlertFieldLineBytes = MaxAlertFields * (MaxAlertFieldBytes + 1) - 1;
+// An alert may be as long as the conversation's frame cap (64 MiB) allows,
+// and one pass over its field line reads it. Three bounds remain, each to
+// keep the worst frame well under 100 ms of the GUI thread or a cell
+// readable; none touches an alert a server really sends:
+// - an alert of more than MaxAlertFields fields (pieces with "=") is
+//   dropped: 64 MiB of "&=" are 32 million fields, a third of a second;
+// - so is one whose rows would take a value (a symbol, a time, a number)
+//   longer than MaxAlertValueBytes as sent: a megabyte of text in a cell
+//   would be measured again at every repaint. Fields the style does not
+//   read are skipped whatever their length;
+// - a whole list keeps its first MaxListRows rows: past that its rows and
+//   their hand-off to the grid grow with the frame (a top list of 60 rows
+//   is usual, one of MaxListRows holds 150,000 fields).
+inline constexpr qsizetype MaxAlertFields = 1000000;
+inline constexpr qsizetype MaxAlertValueBytes = 1024;
+inline constexpr qsizetype MaxListRows = 10000;
 
 // When the first line of the alert text (up to the first CR LF, or the whole
 // text) equals the subscription exactly, points `fieldLine` at the field line
 // (up to the next CR LF) inside `data` and returns true; otherwise returns
-// false. Looks at no more of the text than that needs: a field line longer
-// than MaxAlertFieldLineBytes is cut after one byte more, which breaks the
-// limits all the same.
+// false.
 bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine);
 // The same for a subscription known to hold no CR LF.
 bool CutFieldLineOf(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine);
 bool HoldsLineBreak(QByteArrayView text);
-// Whether the field line keeps the limits above (ForEachRawAlertField checks them as it reads).
-bool AlertWithinLimits(QByteArrayView fieldLine);
 
 // A percent-decoded text: the text itself when it holds no "%", else its
 // decoded form in `scratch`. Valid as long as both are.
@@ -92,14 +94,6 @@ QByteArrayView DecodedView(QByteArrayView text, QVarLengthArray<char, N>& scratc
     return QByteArrayView(scratch.data(), UrlDecodeInto(text, scratch.data()));
 }
 
-// Splits the field line at "&" and each piece at its first "="; pieces
-// without "=" are skipped. Calls visit(name, rawValue) for each field in
-// order: the name percent-decoded, the value as it stands in the line. The
-// name's view lasts for the call only; the value's as long as the line.
-// Returns false, and stops, at the first piece past the alert limits above;
-// the fields visited until then are no alert.
-// Every alert goes through here once: names are short, so they are scanned
-// by hand, and the values are skipped with memchr.
 // Names and texts of alerts are short: equal bytes are looked for inline
 // rather than through a call to memcmp.
 inline bool SameBytes(const char* a, const char* b, qsizetype size)
@@ -110,30 +104,6 @@ inline bool SameBytes(const char* a, const char* b, qsizetype size)
         if (a[i] != b[i])
             return false;
     return true;
-}
-
-// The bytes a field name's scan stops at: "=", "&" and "%".
-// The first of the bytes a, b or c in [at, limit), or limit. Sixteen bytes
-// at a time where the processor offers it: every byte of every alert passes
-// through here.
-inline const char* FindFirstOf(const char* at, const char* limit, char a, char b, char c)
-{
-#if defined(__SSE2__)
-    const __m128i wantA = _mm_set1_epi8(a);
-    const __m128i wantB = _mm_set1_epi8(b);
-    const __m128i wantC = _mm_set1_epi8(c);
-    while (limit - at >= 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        const __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, wantA), _mm_cmpeq_epi8(bytes, wantB)),
-                                           _mm_cmpeq_epi8(bytes, wantC));
-        if (const unsigned mask = unsigned(_mm_movemask_epi8(found)))
-            return at + std::countr_zero(mask);
-        at += 16;
-    }
-#endif
-    while (at != limit && *at != a && *at != b && *at != c)
-        ++at;
-    return at;
 }
 
 // The first byte a in [at, limit), or limit; values are short, so this
@@ -154,39 +124,38 @@ inline const char* FindByte(const char* at, const char* limit, char a)
     return at;
 }
 
+// Splits the field line at "&" and each piece at its first "="; pieces
+// without "=" are skipped. Calls visit(name, rawValue) for each field in
+// order: the name percent-decoded, the value as it stands in the line. The
+// name's view lasts for the call only; the value's as long as the line.
+// Returns false, and stops, at field MaxAlertFields + 1; the fields visited
+// until then are no alert.
+// Every alert goes through here once, and a hostile one may be 64 MiB of
+// pieces: each byte is looked at a bounded number of times, and a run of
+// pieces without "=" is passed over by the search for the next "=".
 template <typename Visit>
 bool ForEachRawAlertField(QByteArrayView line, Visit&& visit)
 {
-    if (line.isEmpty())
-        return true;
     QVarLengthArray<char, 64> decoded;
-    const char* piece = line.data();
-    const char* const end = piece + line.size();
-    for (qsizetype count = 1; count <= MaxAlertFields; ++count) {
-        const char* const start = piece;
-        const char* const longest = start + std::min<qsizetype>(end - start, MaxAlertFieldBytes + 1);
-        bool encoded = false;
-        for (;;) {
-            piece = FindFirstOf(piece, longest, '=', '&', '%');
-            if (piece == longest || *piece != '%')
-                break;
-            encoded = true;
-            ++piece;
-        }
-        const char* const equals = piece != end && *piece == '=' ? piece : nullptr;
-        if (equals)
-            piece = FindByte(equals + 1, end, '&');
-        if (piece - start > MaxAlertFieldBytes)
-            return false;
-        if (equals) {
-            const QByteArrayView name(start, equals - start);
-            visit(encoded ? DecodedView(name, decoded) : name, QByteArrayView(equals + 1, piece - equals - 1));
-        }
-        if (piece == end)
+    const char* at = line.data();
+    const char* const end = at + line.size();
+    for (qsizetype fields = 0; at != end; ++fields) {
+        const char* const equals = FindByte(at, end, '=');
+        if (equals == end)
             return true;
-        ++piece; // past "&"
+        if (fields == MaxAlertFields)
+            return false;
+        const char* start = equals;
+        while (start != at && start[-1] != '&')
+            --start;
+        const QByteArrayView name(start, equals - start);
+        const char* const valueEnd = FindByte(equals + 1, end, '&');
+        visit(DecodedView(name, decoded), QByteArrayView(equals + 1, valueEnd - equals - 1));
+        if (valueEnd == end)
+            return true;
+        at = valueEnd + 1; // past "&"
     }
-    return false;
+    return true;
 }
 
 // The same with both sides decoded (views that last for the call only).
@@ -238,7 +207,8 @@ class TFieldPick {
 public:
     // Names may repeat (the strike list's extra column may name "last").
     explicit TFieldPick(std::initializer_list<QByteArray> names);
-    // False for a line past the alert limits.
+    // False for a line of more than MaxAlertFields fields, or when a picked
+    // value is longer than MaxAlertValueBytes.
     bool Read(QByteArrayView fieldLine);
     QByteArrayView Raw(int index) const { return m_values[index]; }
     QByteArray Text(int index) const { return RawAlertText(m_values[index]); }
@@ -276,12 +246,16 @@ class TNumberedPick {
 public:
     // No column name may end in a digit: the row number starts after the name.
     explicit TNumberedPick(std::initializer_list<const char*> columns);
-    // False for a line past the alert limits.
+    // False for a line of more than MaxAlertFields fields.
     bool Read(QByteArrayView fieldLine);
     // Rows 0 .. Rows() - 1 may hold fields. A list is read from row 0 until
     // a row lacks what the style needs, so a row number of an alert's field
-    // count or more can never be reached; those are not filed.
+    // count or more can never be reached; neither can one past the first
+    // MaxListRows + 1 rows, which tell a list that is to be cut. Those are
+    // not filed.
     qsizetype Rows() const { return m_rows; }
+    // Whether every value of the row holds at most MaxAlertValueBytes.
+    bool RowWithinLimit(qsizetype row) const;
     QByteArrayView Raw(qsizetype row, int column) const;
     double Number(qsizetype row, int column) const { return RawAlertNumber(Raw(row, column)); }
     qint32 Count(qsizetype row, int column) const { return RawAlertCount(Raw(row, column)); }

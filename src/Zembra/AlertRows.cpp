@@ -97,12 +97,16 @@ bool TAlertRows::TakeAlert(const QByteArray& text)
         return false;
     const TTake take = TakeFields(fieldLine);
     if (take == OverLimits)
-        DebugOutput(QStringLiteral("Alert window \"%1\": an alert was dropped: it has more than %2 fields or a field "
-                                   "longer than %3 bytes.")
+        DebugOutput(QStringLiteral("Alert window \"%1\": an alert was dropped: it holds more than %2 fields or a field "
+                                   "it reads is longer than %3 bytes.")
                         .arg(QString::fromUtf8(m_subscription))
                         .arg(MaxAlertFields)
-                        .arg(MaxAlertFieldBytes));
-    return take == Changed;
+                        .arg(MaxAlertValueBytes));
+    else if (take == ChangedAndCut)
+        DebugOutput(QStringLiteral("Alert window \"%1\": a list of more than %2 rows was cut to its first %2.")
+                        .arg(QString::fromUtf8(m_subscription))
+                        .arg(MaxListRows));
+    return take == Changed || take == ChangedAndCut;
 }
 
 bool TAlertRows::Expire(double) { return false; }
@@ -318,7 +322,10 @@ void TBollingerRows::Add(TBollingerEntry row)
     const double distance = std::fabs(row.distFromBB);
     // Most alerts move a symbol already shown by a little.
     if (index >= 0 && !std::isnan(distance) && !std::isnan(m_rows[index].distFromBB)) {
-        MoveInto(index, PlaceOf(distance, row.symbol), std::move(row));
+        // The place is found before the row is handed on: the order in which
+        // a call's arguments are evaluated is the compiler's choice.
+        const qsizetype place = PlaceOf(distance, row.symbol);
+        MoveInto(index, place, std::move(row));
         return;
     }
     if (index >= 0)
@@ -418,6 +425,12 @@ TAlertRows::TTake TPointsListRows::TakeFields(QByteArrayView fieldLine)
         // The decoded symbol is empty exactly when its raw form is.
         if (symbol.isEmpty() || std::isnan(row.last) || std::isnan(row.change))
             break;
+        if (n == MaxListRows) {
+            m_rows = std::move(rows);
+            return ChangedAndCut;
+        }
+        if (!m_fields.RowWithinLimit(n))
+            return OverLimits;
         row.symbol = RawAlertText(symbol);
         row.percentVol = m_fields.Number(n, pcPercentVol);
         if (rows.isEmpty())
@@ -459,6 +472,11 @@ TAlertRows::TTake TTopListRows::TakeFields(QByteArrayView fieldLine)
     qsizetype count = 0;
     while (count < m_fields.Rows() && !m_fields.Raw(count, tcSymbol).isEmpty())
         ++count;
+    const bool cut = count > MaxListRows;
+    count = std::min(count, MaxListRows);
+    for (qsizetype n = 0; n < count; ++n)
+        if (!m_fields.RowWithinLimit(n))
+            return OverLimits;
     TQuentTopListEntries rows(count);
     for (qsizetype n = 0; n < count; ++n) {
         TQuentTopListEntry& row = rows[n];
@@ -479,5 +497,5 @@ TAlertRows::TTake TTopListRows::TakeFields(QByteArrayView fieldLine)
         row.count = m_fields.Count(n, tcCount);
     }
     m_rows = std::move(rows);
-    return Changed;
+    return cut ? ChangedAndCut : Changed;
 }

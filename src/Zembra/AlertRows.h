@@ -45,8 +45,10 @@ public:
     const QByteArray& Subscription() const { return m_subscription; }
 
     // One alert text, of any category. Only a text whose first line is the
-    // subscription counts; one past the alert limits is dropped with one
-    // line in the debug log. Returns whether the rows are to be handed over.
+    // subscription counts. One of more than MaxAlertFields fields, or whose
+    // rows would take a value longer than MaxAlertValueBytes, is dropped,
+    // and a whole list longer than MaxListRows is cut, each with one line
+    // in the debug log. Returns whether the rows are to be handed over.
     bool TakeAlert(const QByteArray& text);
     // "Clear Window": true when the list was emptied (and is to be handed
     // over); only the styles with the command and a non-empty list.
@@ -58,13 +60,17 @@ public:
     virtual int TakeAdded() { return 0; }
 
 protected:
-    enum TTake { Unchanged, Changed, OverLimits };
+    enum TTake {
+        Unchanged,
+        Changed,
+        ChangedAndCut, // a whole list kept its first MaxListRows rows
+        OverLimits,    // too many fields, or a value too long for the rows: nothing changed
+    };
     TAlertRows(TAlertStyle style, const QByteArray& subscription)
         : m_style(style), m_subscription(subscription), m_subscriptionMatches(!HoldsLineBreak(subscription))
     {
     }
-    // The field line of one alert of this window; a line past the alert
-    // limits (found while it is read) changes nothing.
+    // The field line of one alert of this window.
     virtual TTake TakeFields(QByteArrayView fieldLine) = 0;
 
 private:

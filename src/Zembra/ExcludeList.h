@@ -1,7 +1,8 @@
 #pragma once
-// A sorted list of symbols without duplicates, searched by bisection. The
-// process-wide exclude list ignores letter case; the Bollinger windows keep
-// one with exact comparison, because their rows are matched exactly.
+// A sorted list of symbols without duplicates, searched by bisection, that
+// ignores letter case or compares bytes, as it is made. The process-wide
+// exclude list ignores letter case. (The Bollinger rows keep no such set:
+// they find a symbol among their own rows, by its exact bytes.)
 #include <QByteArray>
 #include <QList>
 

@@ -114,17 +114,19 @@ void Market::Step()
         StepQuote(quote);
 }
 
-const Quote& Market::PickOne()
+int Market::PickIndex()
 {
-    return Quotes[static_cast<size_t>(Between(0, SymbolCount() - 1))];
+    return Between(0, SymbolCount() - 1);
 }
 
-QByteArray Market::NextTime()
+QByteArray Market::NextTime(TimeFormat format)
 {
     SecondsOfDay = (SecondsOfDay + Between(1, 4)) % (24 * 3600);
-    return QByteArray::number(SecondsOfDay / 3600).rightJustified(2, '0') + ':' +
-           QByteArray::number(SecondsOfDay / 60 % 60).rightJustified(2, '0') + ':' +
-           QByteArray::number(SecondsOfDay % 60).rightJustified(2, '0');
+    const QByteArray minutes = QByteArray::number(SecondsOfDay / 3600).rightJustified(2, '0') + ':' +
+                               QByteArray::number(SecondsOfDay / 60 % 60).rightJustified(2, '0');
+    if (format == TimeFormat::Minutes)
+        return minutes;
+    return minutes + ':' + QByteArray::number(SecondsOfDay % 60).rightJustified(2, '0');
 }
 
 QByteArray Market::RandomTicker()
@@ -228,13 +230,29 @@ AlertFields AlertComposer::SimpleListAlert()
             {"change", FormatNumber(quote.Last - quote.PrevClose)}};
 }
 
+// A count the "#" column of the simple lists can show: a symbol alerting
+// again and again stands out at 10 (its cell turns yellow), and with 64
+// symbols the count stays well under 100.
+constexpr size_t RecentAlerts = 400;
+
+const Quote& AlertComposer::PickRecounted(int& count)
+{
+    const int index = Prices.PickIndex();
+    Recent.push_back(index);
+    if (Recent.size() > RecentAlerts)
+        Recent.pop_front();
+    count = static_cast<int>(std::count(Recent.begin(), Recent.end(), index));
+    return Prices.At(index);
+}
+
 AlertFields AlertComposer::FerrikAlert()
 {
-    const Quote& quote = Prices.PickOne();
-    return {{"time", Prices.NextTime()},
+    int count = 0;
+    const Quote& quote = PickRecounted(count);
+    return {{"time", Prices.NextTime(Market::TimeFormat::Minutes)},
             {"symbol", quote.Symbol},
             {"change", FormatNumber(PercentChange(quote))},
-            {"count", QByteArray::number(quote.Count)},
+            {"count", QByteArray::number(count)},
             {"volume", QByteArray::number(quote.Volume)},
             {"bb", FormatNumber(quote.BandDistance)},
             // A shading weight from 0 (none) to 1 (full); some rows unshaded.
@@ -244,12 +262,13 @@ AlertFields AlertComposer::FerrikAlert()
 
 AlertFields AlertComposer::DravelAlert()
 {
-    const Quote& quote = Prices.PickOne();
-    return {{"time", Prices.NextTime()},
+    int count = 0;
+    const Quote& quote = PickRecounted(count);
+    return {{"time", Prices.NextTime(Market::TimeFormat::Minutes)},
             {"symbol", quote.Symbol},
             {"last", FormatNumber(quote.Last)},
             {"prev_close", FormatNumber(quote.PrevClose)},
-            {"count", QByteArray::number(quote.Count)},
+            {"count", QByteArray::number(count)},
             {"volume", QByteArray::number(quote.Volume)}};
 }
 

@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <optional>
 #include <vector>
 
@@ -45,13 +46,16 @@ public:
     void Step();
     int SymbolCount() const { return static_cast<int>(Quotes.size()); }
     const Quote& At(int index) const { return Quotes[static_cast<size_t>(index)]; }
-    const Quote& PickOne();
+    int PickIndex();
+    const Quote& PickOne() { return At(PickIndex()); }
     double Uniform(double low, double high);
     int Between(int low, int highInclusive);
     bool Chance(double probability);
-    // Market time of day "HH:MM:SS"; it advances a few seconds per call so
-    // that seeded runs do not depend on the wall clock.
-    QByteArray NextTime();
+    // Market time of day, "HH:MM:SS" or "HH:MM" (as the simple lists show
+    // it); it advances a few seconds per call so that seeded runs do not
+    // depend on the wall clock.
+    enum class TimeFormat { Seconds, Minutes };
+    QByteArray NextTime(TimeFormat format = TimeFormat::Seconds);
     QByteArray RandomTicker();
 
 private:
@@ -82,11 +86,15 @@ private:
     AlertFields DravelAlert();
     AlertFields QuentAlert();
     void AppendQuentRow(AlertFields& fields, int row, const Quote& quote);
+    // A symbol for the simple lists, and how often the category alerted on
+    // it lately: its alerts among the category's last RecentAlerts.
+    const Quote& PickRecounted(int& count);
     std::vector<int> RankedSymbols(int count, bool byStrength);
 
     ListStyle StyleOfList;
     Market Prices;
     QList<QByteArray> BandSymbols;
+    std::deque<int> Recent; // symbol indices, newest last
     int QuentRowCount = 30;
     bool SpikeStream = false;
     bool SpikesUp = false;
