@@ -3,6 +3,8 @@
 #include "TestEnvironment.h"
 #include "WireTestKit.h"
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QLocale>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -502,6 +504,17 @@ TEST_F(MainConnectionTest, AnAnsweredLoginEndsTheConnectingStatusBeforeAnyPingIs
     EXPECT_EQ(Main->Status(), "Logged in.");
     Answer(peer, 7, QByteArray());
     EXPECT_EQ(Statuses, QStringList({Connecting, "Logged in.", "Connected!"}));
+
+    // The next conversation's answered login also ends the failure shown
+    // for the one before it.
+    peer.Connection->ReportClosed();
+    EXPECT_TRUE(Main->Status().endsWith("; trying again")) << Main->Status().toStdString();
+    TickAfter(500);
+    Peer& second = AwaitConnection(2);
+    second.Connection->ReportConnected();
+    AwaitSent(second, 3);
+    Answer(second, 1, "SESSION ID\r\nsecond");
+    EXPECT_EQ(Main->Status(), "Logged in.");
 }
 
 // The address is read with the other [Connection] keys for each new
@@ -545,6 +558,30 @@ TEST_F(MainConnectionTest, ATunnelThroughSocks4IsToldOnceAndTriedAgainOnlyAfterA
     TickAfter(500);
     AwaitConnection(1);
     EXPECT_EQ(Main->Status(), "Connecting to http://tunnel.example/stream...");
+}
+
+// A configuration file others may change decides where the password goes:
+// refused, it must not send the login to the built-in address instead.
+TEST_F(MainConnectionTest, ARefusedConfigurationFileHoldsTheLoginUntilItIsMended)
+{
+    TestEnvironment::WriteIni("[Connection]\naddress=alerts.example:7001\n");
+    const QString file = QDir(TestEnvironment::WorkDir()).filePath("Braxo.ini");
+    QFile::setPermissions(file, QFile::permissions(file) | QFile::WriteGroup);
+    Main->SetUserName("trader");
+    Main->SetPassword("secret");
+    ASSERT_TRUE(WaitFor([&] { return Main->Status().endsWith("Not connecting until then."); }));
+    EXPECT_TRUE(Main->Status().contains("can be changed by other users")) << Main->Status().toStdString();
+    for (int i = 0; i < 4; ++i) {
+        TickAfter(500);
+        TurnLoop();
+    }
+    EXPECT_TRUE(Peers.empty());
+
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+    TickAfter(500);
+    AwaitConnection(1);
+    EXPECT_EQ(Main->Status(), "Connecting to alerts.example:7001...");
+    TestEnvironment::RemoveIni();
 }
 
 TEST_F(MainConnectionTest, StopWithoutAReasonKeepsTheStatus)

@@ -280,7 +280,7 @@ TEST(TlsSettings, EveryTlsKeyTurnsTlsOnAndOnlyAClearWordTurnsItOff)
     const auto read = [](const QByteArray& keys) {
         return ReadTlsSettings(TIniFile::FromText("[Connection]\n" + keys), "Connection", "/config/Braxo.ini");
     };
-    for (const char* on : {"tls=1", "tls=yes", "tls=TRUE", " tls = On ", "tls=\"1\"", "tls fingerprint=ab",
+    for (const char* on : {"tls=1", "tls=yes", "tls=TRUE", " tls = On ", "tls=\"1\"", "tls fingerprint=ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab",
                            "tls ca file=ca.pem", "tls peer name=alerts", "tls=\ntls peer name=alerts"}) {
         const TTlsSettings settings = read(on);
         EXPECT_TRUE(settings.Enabled) << on;
@@ -300,6 +300,9 @@ TEST(TlsSettings, EveryTlsKeyTurnsTlsOnAndOnlyAClearWordTurnsItOff)
         EXPECT_TRUE(settings.Problem.startsWith("The setting tls=")) << unclear;
         EXPECT_THROW(TTlsPolicy{settings}, ETlsSettingsError) << unclear;
     }
+    // A fingerprint that can never match is known before any connection.
+    EXPECT_EQ(read("tls fingerprint=ab").Problem,
+              "The TLS fingerprint setting is not a SHA-256 fingerprint (64 hexadecimal digits, colons allowed).");
     EXPECT_EQ(read("tls=off\ntls ca file=ca.pem").Problem,
               "The setting tls=off turns TLS off, but other tls settings ask for it: remove one or the other.");
     THttpTunnel tunnel("https://127.0.0.1:1/stream");

@@ -2,6 +2,7 @@
 #include "base/GuardedCall.h"
 #include "Shared/WakeMeSoon.h"
 #include "Shared/WireMessages.h"
+#include "platform/core/ConfigLocation.h"
 #include "platform/core/HttpClient.h"
 #include "platform/core/IniFile.h"
 #include <QDir>
@@ -109,6 +110,12 @@ QString ConnectionSetting(const TIniFile& ini, const char* key)
 // failure, so the client waits for them to change instead.
 QString SettingsThatCannotWork(const TTalkWithServer& talk)
 {
+    // A file the client refuses to read must not send the login to the
+    // built-in address instead of the one the trader set.
+    // (A file that is not there at all means the built-in settings, as always.)
+    if (const QFileInfo config(ConfigFilePath()); config.exists() || config.isSymLink())
+        if (const QString problem = ConfigReadProblem(ConfigFilePath()); !problem.isEmpty())
+            return problem + " Not connecting until then.";
     // A TLS setting the client cannot read must not fall back to plain text.
     if (!talk.Tls.Problem.isEmpty())
         return talk.Tls.Problem + " Not connecting until then.";
@@ -127,11 +134,13 @@ QString SettingsThatCannotWork(const TTalkWithServer& talk)
 }
 
 // What the settings are read from, to notice that they changed.
+// Read as the configuration reader reads it: never a FIFO, a device or more
+// than it would take.
 QByteArray SettingsSnapshot()
 {
-    QFile file(ConfigFilePath());
-    const QByteArray contents = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    return ConfigFilePath().toUtf8() + '\n' + contents;
+    QByteArray contents;
+    const QString problem = ReadIniFileText(ConfigFilePath(), contents);
+    return ConfigFilePath().toUtf8() + '\n' + problem.toUtf8() + '\n' + contents;
 }
 
 TMessageToServer PingMessage() { return BuildMessage({"command", "ping", "response", '1'}); }
@@ -568,9 +577,12 @@ void TMainConnection::Impl::LoginResponse(bool success, const QByteArray& respon
             if (lines.size() > 1)
                 SessionId = lines[1];
             // Alerts may flow while the first ping is still unanswered; the
-            // status must not keep claiming that the client is connecting.
-            if (!PingAnswered && !ShowingFailure)
+            // status must not keep claiming that the client is connecting,
+            // nor that the attempt before this one failed.
+            if (!PingAnswered) {
+                ShowingFailure = false;
                 SetStatus(LoggedInStatus);
+            }
         }
     });
 }

@@ -1,4 +1,5 @@
 #include "shell/MainFormUnit.h"
+#include "shell/CommandLine.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "base/DebugLog.h"
 #include "platform/core/ConfigLocation.h"
@@ -480,7 +481,8 @@ void TMainForm::ShowConfigurationInUse()
                                                   : QStringLiteral("none (built-in defaults)");
     ConfigFileEdit->setText(shown);
     ConfigFileEdit->setToolTip(PlainToolTip(shown));
-    const QString shadowed = ShadowedConfigFile(path);
+    // A file named with --config was chosen, not found in the current folder.
+    const QString shadowed = CommandLineOptions().ConfigFile.isEmpty() ? ShadowedConfigFile(path) : QString();
     ConfigShadowLabel->setText(QStringLiteral("Found in the current folder, so used instead of your own ") +
                                QDir::toNativeSeparators(shadowed));
     ConfigShadowLabel->setToolTip(PlainToolTip(ConfigShadowLabel->text()));

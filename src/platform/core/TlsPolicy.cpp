@@ -88,6 +88,9 @@ TTlsSettings ReadTlsSettings(const TIniFile& ini, const QByteArray& section, con
         settings.Problem = QStringLiteral("The setting tls=%1 turns TLS off, but other tls settings ask for it: "
                                           "remove one or the other.")
                                .arg(QString::fromUtf8(value));
+    else if (!settings.Fingerprint.isEmpty() && TTlsPolicy::NormalizedFingerprint(settings.Fingerprint).isEmpty())
+        settings.Problem = QStringLiteral("The TLS fingerprint setting is not a SHA-256 fingerprint "
+                                          "(64 hexadecimal digits, colons allowed).");
     return settings;
 }
 

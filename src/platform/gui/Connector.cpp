@@ -36,8 +36,10 @@ bool IsTickerCharacter(QChar c)
 }
 
 // A futures symbol starts with "/" ("/ESZ4") and a share class may follow
-// one ("BRK/B"); a symbol never holds two, nor a part that names a hidden
-// file or nothing, as "/home/u/.ssh/id_rsa", ".ssh/id_rsa" or "/" would.
+// one ("BRK/B"); a symbol never holds two, nor, beside its "/", a part that
+// names a hidden file or nothing, as "/home/u/.ssh/id_rsa", ".ssh/id_rsa" or
+// "/" would. Without a "/" a leading dot stays allowed: index codes such as
+// ".DJI" have one, and such a name reaches no file outside the folder.
 bool LooksLikeAPath(const QString& symbol)
 {
     const QStringList parts = symbol.split(u'/');
