@@ -318,7 +318,10 @@ void TBollingerRows::Add(TBollingerEntry row)
     const double distance = std::fabs(row.distFromBB);
     // Most alerts move a symbol already shown by a little.
     if (index >= 0 && !std::isnan(distance) && !std::isnan(m_rows[index].distFromBB)) {
-        MoveInto(index, PlaceOf(distance, row.symbol), std::move(row));
+        // Placed before the row is handed over: the order of a call's
+        // arguments is the compiler's choice.
+        const qsizetype to = PlaceOf(distance, row.symbol);
+        MoveInto(index, to, std::move(row));
         return;
     }
     if (index >= 0)
@@ -342,9 +345,11 @@ void Relocate(T* items, qsizetype from, qsizetype to)
     alignas(T) std::byte held[sizeof(T)];
     std::memcpy(held, static_cast<void*>(items + from), sizeof(T));
     if (from < to)
-        std::memmove(static_cast<void*>(items + from), items + from + 1, size_t(to - from) * sizeof(T));
+        std::memmove(static_cast<void*>(items + from), static_cast<const void*>(items + from + 1),
+                     size_t(to - from) * sizeof(T));
     else
-        std::memmove(static_cast<void*>(items + to + 1), items + to, size_t(from - to) * sizeof(T));
+        std::memmove(static_cast<void*>(items + to + 1), static_cast<const void*>(items + to),
+                     size_t(from - to) * sizeof(T));
     std::memcpy(static_cast<void*>(items + to), held, sizeof(T));
 }
 
