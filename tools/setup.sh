@@ -15,8 +15,9 @@ case "$flavour" in
     # The test build's peers and checks: the proxy daemons (Debian starts them
     # as system services, so only the test build brings them onto a machine),
     # the TLS terminator and the certificate maker, and the validators of the
-    # desktop entry and the metainfo that the install test runs.
-    asan) packages+=(dante-server tinyproxy openssl stunnel4 desktop-file-utils appstream) ;;
+    # desktop entry and the metainfo that the install test runs, and the
+    # static analysis the tests run.
+    asan) packages+=(dante-server tinyproxy openssl stunnel4 desktop-file-utils appstream clang-tidy) ;;
     deb)  packages+=(dpkg-dev lintian desktop-file-utils appstream) ;;
 esac
 

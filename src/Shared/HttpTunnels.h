@@ -16,7 +16,7 @@
 class QTimer;
 class TWakeMeSoon;
 
-class THttpTunnel : public TGenericServerConnection {
+class THttpTunnel final : public TGenericServerConnection {
 public:
     enum TState : quint8 { Idle = 0, Opening = 1, Open = 2, Closed = 3 };
     enum TSenderState : quint8 { SendIdle = 0, SendRetry = 1, Sending = 2, SendFailed = 3 };

@@ -182,8 +182,8 @@ struct TTalkWithServer::Impl {
     void Connect();
     void HookConnection();
     void CopySettings();
-    TRequestHandle SendMessage(const TMessageToServer& message, bool persistent, const TResponseCallback& callback);
-    qint32 ReserveSlot(const TMessageToServer& message, bool persistent, const TResponseCallback& callback);
+    TRequestHandle SendMessage(const TMessageToServer& message, bool persistent, TResponseCallback callback);
+    qint32 ReserveSlot(const TMessageToServer& message, bool persistent, TResponseCallback callback);
     void CancelResponse(const TRequestHandle& handle);
 
     void SendRaw(const QByteArray& bytes);
@@ -324,7 +324,7 @@ void TTalkWithServer::Impl::CopySettings()
 }
 
 TRequestHandle TTalkWithServer::Impl::SendMessage(const TMessageToServer& message, bool persistent,
-                                                  const TResponseCallback& callback)
+                                                  TResponseCallback callback)
 {
     HandlerScope scope(*this);
     if (state == Closed || IsEmptyMessage(message)) {
@@ -334,7 +334,7 @@ TRequestHandle TTalkWithServer::Impl::SendMessage(const TMessageToServer& messag
     }
     TRequestHandle handle;
     if (callback) {
-        handle.Id = ReserveSlot(message, persistent, callback);
+        handle.Id = ReserveSlot(message, persistent, std::move(callback));
         handle.Serial = g_serialCounter++;
         requests[handle.Id - 1].Serial = handle.Serial;
         SendString("message_id");
@@ -352,8 +352,7 @@ TRequestHandle TTalkWithServer::Impl::SendMessage(const TMessageToServer& messag
 
 // Takes the free slot with the highest index; the table only grows, doubling
 // with a minimum of 8. Returns the message id (slot index + 1).
-qint32 TTalkWithServer::Impl::ReserveSlot(const TMessageToServer& message, bool persistent,
-                                          const TResponseCallback& callback)
+qint32 TTalkWithServer::Impl::ReserveSlot(const TMessageToServer& message, bool persistent, TResponseCallback callback)
 {
     qsizetype slot = requests.size() - 1;
     while (slot >= 0 && !requests[slot].Message.isEmpty())
@@ -364,7 +363,7 @@ qint32 TTalkWithServer::Impl::ReserveSlot(const TMessageToServer& message, bool 
     }
     TPendingRequest& request = requests[slot];
     request.Message = message;
-    request.Handler = std::make_shared<const TResponseHandler>(TResponseHandler{callback, message});
+    request.Handler = std::make_shared<const TResponseHandler>(TResponseHandler{std::move(callback), message});
     request.Persistent = persistent;
     return static_cast<qint32>(slot + 1);
 }
@@ -667,7 +666,7 @@ void TTalkWithServer::Connect() { d->Connect(); }
 TRequestHandle TTalkWithServer::SendMessage(const TMessageToServer& message, bool persistent,
                                             TResponseCallback callback)
 {
-    return d->SendMessage(message, persistent, callback);
+    return d->SendMessage(message, persistent, std::move(callback));
 }
 
 void TTalkWithServer::CancelResponse(const TRequestHandle& handle) { d->CancelResponse(handle); }

@@ -277,7 +277,7 @@ bool TFieldPick::Read(QByteArrayView fieldLine)
 void TFieldPick::Fill(QByteArrayView name, QByteArrayView raw)
 {
     for (size_t slot = SlotOf(name);; slot = (slot + 1) & (SlotCount - 1)) {
-        const int wanted = m_slots[slot];
+        const int wanted = m_slots[slot]; // NOLINT(bugprone-signed-char-misuse): a small index, not a character
         if (wanted < 0)
             return;
         const TWanted& candidate = m_wanted[size_t(wanted)];

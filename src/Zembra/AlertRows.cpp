@@ -349,9 +349,11 @@ void Relocate(T* items, qsizetype from, qsizetype to)
     alignas(T) std::byte held[sizeof(T)];
     std::memcpy(held, static_cast<void*>(items + from), sizeof(T));
     if (from < to)
-        std::memmove(static_cast<void*>(items + from), items + from + 1, size_t(to - from) * sizeof(T));
+        std::memmove(static_cast<void*>(items + from), static_cast<const void*>(items + from + 1),
+                     size_t(to - from) * sizeof(T));
     else
-        std::memmove(static_cast<void*>(items + to + 1), items + to, size_t(from - to) * sizeof(T));
+        std::memmove(static_cast<void*>(items + to + 1), static_cast<const void*>(items + to),
+                     size_t(from - to) * sizeof(T));
     std::memcpy(static_cast<void*>(items + to), held, sizeof(T));
 }
 

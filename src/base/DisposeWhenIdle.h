@@ -47,7 +47,7 @@ public:
     public:
         explicit THandlerScope(const TDisposeWhenIdle& owner) : m_core(owner.m_core.get()) { ++m_core->Depth; }
         explicit THandlerScope(THandlerCount count) : m_core(count.m_core) { ++m_core->Depth; }
-        ~THandlerScope()
+        ~THandlerScope() // NOLINT(bugprone-exception-escape): make_shared made the core: shared_from_this cannot throw
         {
             if (--m_core->Depth == 0 && m_core->Waiting())
                 m_core->PostDisposal();

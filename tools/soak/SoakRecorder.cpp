@@ -73,7 +73,7 @@ void TSoakRecorder::AlertDelivered(int conversation, const QByteArray& data)
         ++m_conversations[size_t(conversation)].Alerts[category];
 }
 
-void TSoakRecorder::SampleMemory() { m_memory.emplace_back(NowMs() / 1000.0, ResidentKilobytes()); }
+void TSoakRecorder::SampleMemory() { m_memory.emplace_back(double(NowMs()) / 1000.0, ResidentKilobytes()); }
 
 namespace {
 
@@ -114,7 +114,7 @@ QJsonObject TSoakRecorder::Report(const QList<TAlertForm*>& windows, const QStri
                                       {"style", int(window->Style())},
                                       {"rows", window->Grid() ? window->Grid()->EntryCount() : -1}});
     }
-    return QJsonObject{{"duration_s", NowMs() / 1000.0},
+    return QJsonObject{{"duration_s", double(NowMs()) / 1000.0},
                        {"status", status},
                        {"stopped", stopped},
                        {"delivered", CountsObject(m_delivered)},

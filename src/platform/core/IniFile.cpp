@@ -148,12 +148,12 @@ void TIniFile::Parse(const QByteArray& text)
         if (line.isEmpty() || line.startsWith(';'))
             continue;
         if (line.startsWith('[')) {
-            const int close = line.indexOf(']');
+            const qsizetype close = line.indexOf(']');
             const QByteArray name = line.mid(1, close < 0 ? -1 : close - 1).trimmed().toLower();
             current = &m_sections[name];
             continue;
         }
-        const int eq = line.indexOf('=');
+        const qsizetype eq = line.indexOf('=');
         if (!current || eq <= 0)
             continue;
         const QByteArray key = line.left(eq).trimmed().toLower();

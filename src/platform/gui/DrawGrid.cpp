@@ -459,7 +459,7 @@ void TDrawGrid::focusInEvent(QFocusEvent* event)
     // The item view's own focus-in makes the first row current when focus
     // comes by keyboard or window activation; with whole-row selection that
     // would link a symbol nobody picked. The current row stays as it was.
-    QAbstractScrollArea::focusInEvent(event);
+    QAbstractScrollArea::focusInEvent(event); // NOLINT(bugprone-parent-virtual-call): skips the item view's on purpose
     viewport()->update();
 }
 
