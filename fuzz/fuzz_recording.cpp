@@ -1,8 +1,8 @@
 // The recording reader and the repair of a recording, on files the target
 // builds from the input: gzip members ended or torn (at a flush or at any
-// byte), lines torn at the end, lines either side of the length limit, runs
-// of line feeds that inflate far beyond their size, and bytes that are no
-// gzip at all. Checked against the text the target compressed: every step
+// byte), lines torn at the end, long lines, runs
+// of line feeds that inflate far beyond their size, lines over many reads,
+// and bytes that are no gzip at all. Checked against the text the target compressed: every step
 // of the reader and of the repair stays within its bound; the lines read are
 // exactly the complete ones (a prefix of them where a cut falls anywhere),
 // the longer ones skipped and counted; a repair refuses damage, leaves a
@@ -27,8 +27,8 @@ namespace {
 enum TPieceFlag : uint8_t {
     Torn = 1,        // the member has no end; no member follows it
     CutAnywhere = 2, // torn at any byte, not just after a flush
-    Bomb = 4,        // ends with (size & 3) × 64 KiB of line feeds
-    LongRun = 8,     // with size A8 to AF: ends with a run of bytes either side of the line length limit
+    Bomb = 4,        // ends with (size & 3) × 2 KiB of line feeds
+    LongRun = 8,     // ends with a run of up to 256 KiB without a line feed
     Raw = 16,        // the piece's bytes as they are, no gzip
 };
 
@@ -104,22 +104,27 @@ TBuiltFile Build(const QList<QByteArray>& pieces)
             break;
         }
         QList<QByteArray> segments = text.split('\0');
-        // A step's budget is 128 KiB: a few of them show the bound, and an
-        // input stays quick.
-        if ((flags & Bomb) && bombBytes < (256 << 10)) {
-            bombBytes += (size & 3) * 65536;
-            segments << QByteArray((size & 3) * 65536, '\n');
+        // A step takes at most 512 lines (each costs it 256 bytes at least):
+        // a few thousand show the bound, and an input stays quick. The bound
+        // on inflated bytes is the long run's to show.
+        if ((flags & Bomb) && bombBytes < (8 << 10)) {
+            bombBytes += (size & 3) * 2048;
+            segments << QByteArray((size & 3) * 2048, '\n');
         }
-        // Made rarely and once an input at most: 16 MiB cost a tenth of a second.
-        if ((flags & LongRun) && (size & 0xF8) == 0xA8 && !longRunMade) {
+        // Across many reads and steps; once an input, so that it stays quick.
+        // The limit itself (16 MiB, a second an input here) is the unit
+        // tests' to cross.
+        if ((flags & LongRun) && !longRunMade) {
             longRunMade = true;
-            segments << QByteArray(MaxRecordingLineBytes - 3 + (size & 7), 'x');
+            segments << QByteArray((size & 31) * 8192 + size, 'x');
         }
         const bool torn = flags & Torn;
         const int cutAt = (flags & CutAnywhere) ? size : -1;
-        file.Bytes += Member(segments, torn, size % (segments.size() + 1), cutAt, file.Readable, file.Exact);
+        const QByteArray member = Member(segments, torn, size % (segments.size() + 1), cutAt, file.Readable, file.Exact);
+        file.Bytes += member;
         if (torn) {
-            file.EndsCleanly = false;
+            // Cut before its first byte, the member is not there at all.
+            file.EndsCleanly = file.EndsCleanly && member.isEmpty();
             break;
         }
     }
@@ -215,7 +220,6 @@ void CheckRepair(const QString& path, const TReading& before)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    FuzzSupport::EnsureApplication();
     // Memory, not a disk: a repair syncs what it writes.
     static QTemporaryDir folder(QFileInfo::exists(QStringLiteral("/dev/shm")) ? QStringLiteral("/dev/shm/fuzz_recording-XXXXXX")
                                                                         : QString());

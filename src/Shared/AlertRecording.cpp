@@ -274,6 +274,7 @@ bool TAlertRecordingReader::Rewind()
         return false;
     m_buffer.clear();
     m_bufferStart = 0;
+    m_searchFrom = 0;
     m_atEnd = false;
     m_finished = false;
     m_skippingOverlong = false;
@@ -292,6 +293,7 @@ bool TAlertRecordingReader::FillBuffer()
     m_buffer.remove(0, m_bufferStart);
     m_bufferStart = 0;
     const qsizetype had = m_buffer.size();
+    m_searchFrom = had;
     m_buffer.resize(had + ReadChunk);
     const int got = m_file->Read(m_buffer.data() + had, ReadChunk);
     m_buffer.resize(had + std::max(got, 0));
@@ -329,7 +331,9 @@ std::optional<QByteArray> TAlertRecordingReader::StepLine()
 std::optional<QByteArray> TAlertRecordingReader::ReadLine()
 {
     while (!m_finished) {
-        const qsizetype lineEnd = m_buffer.indexOf('\n', m_bufferStart);
+        // The bytes before SearchFrom hold no line feed: a long line is not
+        // searched again with every read.
+        const qsizetype lineEnd = m_buffer.indexOf('\n', std::max(m_bufferStart, m_searchFrom));
         if (lineEnd >= 0) {
             const qsizetype start = m_bufferStart;
             m_bufferStart = lineEnd + 1;

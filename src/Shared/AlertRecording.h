@@ -109,6 +109,7 @@ private:
     QString m_error;
     QByteArray m_buffer;
     qsizetype m_bufferStart = 0;
+    qsizetype m_searchFrom = 0;
     bool m_atEnd = false;
     bool m_finished = false;
     qint64 m_inflated = 0;
