@@ -324,6 +324,7 @@ TEST_F(RecordingTest, UnreadableFilesAndMalformedLinesAreToldClearly)
     WriteFile(Path("empty.tsv.gz"), "");
     EXPECT_FALSE(reader.Open(Path("empty.tsv.gz")));
     EXPECT_TRUE(reader.Error().endsWith("is empty: it holds no alerts.")) << reader.Error().toStdString();
+    EXPECT_FALSE(reader.Next()) << "a reader that could not open its file is at its end";
     WriteFile(Path("plain.tsv"), "1000\tstrike\tsymbol=A\n");
     EXPECT_FALSE(reader.Open(Path("plain.tsv")));
     EXPECT_TRUE(reader.Error().contains("is not a gzip file")) << reader.Error().toStdString();

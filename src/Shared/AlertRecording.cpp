@@ -288,7 +288,10 @@ bool TAlertRecordingReader::Rewind()
 
 bool TAlertRecordingReader::FillBuffer()
 {
-    if (m_atEnd || !m_file)
+    // A reader whose file could not be opened is at its end at once.
+    if (!m_file)
+        m_atEnd = true;
+    if (m_atEnd)
         return false;
     m_buffer.remove(0, m_bufferStart);
     m_bufferStart = 0;
