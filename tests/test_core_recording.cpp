@@ -12,12 +12,18 @@
 #include "Zembra/RecordAndReplay.h"
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <ctime>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 using TestEnvironment::WaitFor;
@@ -80,6 +86,28 @@ qint64 UtcMs(int year, int month, int day, int hour, int minute, int second, int
 {
     return QDateTime(QDate(year, month, day), QTime(hour, minute, second, ms), Qt::UTC).toMSecsSinceEpoch();
 }
+
+// Writes beyond Bytes fail with EFBIG while it lives, as on a full disk.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_signal = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~TFileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_signal);
+    }
+
+private:
+    rlimit m_saved{};
+    void (*m_signal)(int) = nullptr;
+};
 
 class RecordingTest : public ::testing::Test {
 protected:
@@ -178,15 +206,15 @@ TEST_F(RecordingTest, EachUtcDayHasItsFileAndARestartThatDayAppendsToIt)
 
 TEST_F(RecordingTest, AWriteErrorIsToldOnceAndAlertsStillReachTheOtherReceivers)
 {
-    if (!QFileInfo::exists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full to stand for a full disk";
     TMainConnection connection;
     connection.StopTimer();
     TRecordAndReplay session(connection);
     QStringList problems;
     session.OnRecordingProblem = [&](const QString& text) { problems << text; };
     QString error;
-    ASSERT_TRUE(session.Start({"/dev/full", Path("gone"), QString(), 1}, error));
+    // A full disk, as the process's file size limit stands for it.
+    auto full = std::make_unique<TFileSizeLimit>(0);
+    ASSERT_TRUE(session.Start({Path("full.tsv.gz"), Path("gone"), QString(), 1}, error));
     // The missing folder is known at once; the full disk at the first write.
     EXPECT_TRUE(session.RecordingProblem().contains("No such file or directory")) << session.RecordingProblem().toStdString();
     int delivered = 0;
@@ -196,9 +224,10 @@ TEST_F(RecordingTest, AWriteErrorIsToldOnceAndAlertsStillReachTheOtherReceivers)
         for (const auto& recorder : session.Recorders())
             recorder->Flush();
     }
+    full.reset();
     EXPECT_EQ(delivered, 3);
     ASSERT_EQ(problems.size(), 1);
-    EXPECT_TRUE(problems[0].contains("No space left on device")) << problems[0].toStdString();
+    EXPECT_TRUE(problems[0].contains(std::strerror(EFBIG))) << problems[0].toStdString();
     EXPECT_EQ(Logged("Recording stopped"), 2) << DebugLines.join('\n').toStdString();
     for (const auto& recorder : session.Recorders())
         EXPECT_EQ(recorder->Lost(), 3);
@@ -308,6 +337,7 @@ TEST_F(RecordingTest, UnreadableFilesAndMalformedLinesAreToldClearly)
     WriteFile(Path("empty.tsv.gz"), "");
     EXPECT_FALSE(reader.Open(Path("empty.tsv.gz")));
     EXPECT_TRUE(reader.Error().endsWith("is empty: it holds no alerts.")) << reader.Error().toStdString();
+    EXPECT_FALSE(reader.Next()) << "a reader that could not open its file is at its end";
     WriteFile(Path("plain.tsv"), "1000\tstrike\tsymbol=A\n");
     EXPECT_FALSE(reader.Open(Path("plain.tsv")));
     EXPECT_TRUE(reader.Error().contains("is not a gzip file")) << reader.Error().toStdString();
@@ -416,3 +446,189 @@ TEST_F(ReplayTest, SpeedZeroPlaysAtOnceSkippingMalformedLinesAndALoopStartsAgain
     EXPECT_EQ(Got.mid(0, 5), QByteArrayList({"n=1", "n=2", "n=1", "n=2", "n=1"}));
     EXPECT_FALSE(looping->Finished());
 }
+
+// ---------------------------------------------------------------------------
+// The recorder's faults: a second recorder of one file, files that are not
+// what their name says, lines over the length limit, and files made to
+// inflate far beyond their size.
+
+class RecorderFaultTest : public ReplayTest {
+protected:
+    static mode_t Mode(const QString& path)
+    {
+        struct stat status {};
+        ::lstat(QFile::encodeName(path).constData(), &status);
+        return status.st_mode & 07777;
+    }
+    // Without its gzip trailer, as a crash leaves it.
+    static void WriteCutShort(const QString& path, const QByteArray& text)
+    {
+        WriteGzip(path, text);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.resize(file.size() - 8);
+    }
+    // A few kilobytes of gzip that inflate to Bytes line feeds.
+    static void WriteBomb(const QString& path, qsizetype bytes) { WriteGzip(path, QByteArray(bytes, '\n')); }
+};
+
+TEST_F(RecorderFaultTest, ASecondRecorderOfAFileRecordsNothingIntoItAndSaysItIsInUse)
+{
+    const QString path = Path("shared.tsv.gz");
+    auto first = TAlertRecorder::IntoFile(path, Clock());
+    first->Record("a\r\nn=A1");
+    first->Record("a\r\nn=A2");
+    first->Flush();
+    auto second = TAlertRecorder::IntoFile(path, Clock());
+    first->Record("a\r\nn=A3");
+    second->Record("b\r\nn=B1");
+    first->Record("a\r\nn=A4");
+    first->Flush();
+    EXPECT_EQ(second->Problem(), path + " is in use: another client is recording into it; nothing is recorded into it");
+    EXPECT_EQ(Logged("is in use"), 1);
+    second.reset();
+    first.reset();
+    EXPECT_EQ(Payloads(path), QByteArrayList({"a\r\nn=A1", "a\r\nn=A2", "a\r\nn=A3", "a\r\nn=A4"}));
+    // The lock goes with its recorder.
+    TAlertRecorder::IntoFile(path, Clock())->Record("a\r\nn=A5");
+    EXPECT_EQ(Payloads(path).size(), 5);
+}
+
+TEST_F(RecorderFaultTest, RecordingsArePrivateRegularFilesNeverWrittenThroughALink)
+{
+    const QString path = Path("new.tsv.gz");
+    TAlertRecorder::IntoFile(path, Clock())->Record("a\r\nn=1");
+    EXPECT_EQ(Mode(path), 0600u);
+
+    // A repair keeps the mode the trader gave the file.
+    const QString shared = Path("shared.tsv.gz");
+    WriteCutShort(shared, "1000\ta\tn=1\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 0640), 0);
+    TAlertRecorder::IntoFile(shared, Clock())->Record("a\r\nn=2");
+    EXPECT_EQ(Logged("was cut short"), 1);
+    EXPECT_EQ(Mode(shared), 0640u);
+    EXPECT_EQ(Payloads(shared), QByteArrayList({"a\r\nn=1", "a\r\nn=2"}));
+    EXPECT_FALSE(QFileInfo::exists(shared + ".repairing"));
+
+    // A link is not written through: what it points to stays as it was.
+    const QString target = Path("target.txt");
+    WriteFile(target, "precious\n");
+    ASSERT_TRUE(QFile::link(target, Path("link.tsv.gz")));
+    TAlertRecorder::IntoFile(Path("link.tsv.gz"), Clock())->Record("a\r\nn=1");
+    EXPECT_EQ(Unzipped(target), "precious\n");
+    EXPECT_EQ(Logged("is a symbolic link"), 1);
+
+    // A pipe named as today's file neither hangs the recorder nor a replay.
+    const QString pipe = Path(DayFileName(Now));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const auto intoPipe = TAlertRecorder::IntoDayFiles(Folder.path(), Clock());
+    EXPECT_EQ(intoPipe->Problem(), pipe + " is not a regular file; nothing is recorded into it");
+    TAlertRecordingReader reader;
+    EXPECT_FALSE(reader.Open(pipe));
+    EXPECT_EQ(reader.Error(), pipe + " is not a regular file.");
+}
+
+TEST_F(RecorderFaultTest, WhatTheRecorderWritesTheReaderReadsAndARepairSaysWhatItCouldNotKeep)
+{
+    const QByteArray stamp = QByteArray::number(Now) + "\tbig\t";
+    const QByteArray longest = "big\r\n" + QByteArray(MaxRecordingLineBytes - stamp.size(), 'x');
+    const QString path = Path("long.tsv.gz");
+    {
+        auto recorder = TAlertRecorder::IntoFile(path, Clock());
+        recorder->Record(longest);
+        recorder->Record(longest + 'x');
+        recorder->Record(longest + 'x');
+        EXPECT_EQ(recorder->Lost(), 2);
+    }
+    // Compared by its size: sixteen megabytes in a failure message help nobody.
+    const QByteArrayList recorded = Payloads(path);
+    ASSERT_EQ(recorded.size(), 1);
+    EXPECT_EQ(recorded[0].size(), longest.size());
+    EXPECT_EQ(Logged("its line would be longer than 16777216 bytes"), 1);
+
+    // A file cut short with a longer line than that (not of a recorder's making).
+    const QString cut = Path("cut.tsv.gz");
+    WriteCutShort(cut, "1000\ta\tn=1\n1001\ta\t" + QByteArray(MaxRecordingLineBytes, 'y') + "\n1002\ta\tn=3\n");
+    auto recorder = TAlertRecorder::IntoFile(cut, Clock());
+    ASSERT_TRUE(WaitFor([&] { return !recorder->Opening(); }, 60s));
+    recorder.reset();
+    EXPECT_TRUE(Unzipped(cut) == "1000\ta\tn=1\n1002\ta\tn=3\n");
+    EXPECT_EQ(Logged("its 2 complete lines are kept and the recording goes on after them; 1 line could not be kept "
+                     "(line 2: longer than 16777216 bytes)."),
+              1)
+        << DebugLines.join('\n').toStdString();
+}
+
+TEST_F(RecorderFaultTest, AFileThatInflatesFarBeyondItsSizeIsReadABoundedStepAtATime)
+{
+    const QString bomb = Path("bomb.tsv.gz");
+    WriteBomb(bomb, 64 << 20);
+    TAlertRecordingReader reader;
+    ASSERT_TRUE(reader.Open(bomb));
+    EXPECT_FALSE(reader.Step());
+    EXPECT_FALSE(reader.Finished());
+    EXPECT_LE(reader.InflatedBytes(), TAlertRecordingReader::StepBytes + 64 * 1024);
+    // A replay reads nothing before the event loop turns: the windows show first.
+    {
+        const auto replay = Replay(bomb, 0);
+        replay->Start();
+        EXPECT_EQ(replay->Reader().InflatedBytes(), 0);
+    }
+
+    // Today's file is checked over the turns of the event loop, and what
+    // arrives meanwhile is written once it is.
+    const QString day = Path("day.tsv.gz");
+    WriteCutShort(day, QByteArray(1 << 19, '\n'));
+    auto recorder = TAlertRecorder::IntoFile(day, Clock());
+    EXPECT_TRUE(recorder->Opening());
+    recorder->Record("a\r\nn=1");
+    ASSERT_TRUE(WaitFor([&] { return !recorder->Opening(); }, 60s));
+    recorder.reset();
+    ASSERT_TRUE(reader.Open(day));
+    EXPECT_EQ(Payloads(reader), QByteArrayList{"a\r\nn=1"});
+    EXPECT_EQ(reader.MalformedLines(), 1 << 19);
+}
+
+#if defined(TAVISK_CLIENT_BIN)
+namespace {
+
+bool HoldsOpen(qint64 pid, const QString& path)
+{
+    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo& descriptor : descriptors.entryInfoList(QDir::Files | QDir::System))
+        if (descriptor.symLinkTarget() == path)
+            return true;
+    return false;
+}
+
+} // namespace
+
+TEST_F(RecorderFaultTest, ATerminationSignalEndsTheClientWithinASecondWhileItReadsABomb)
+{
+    // 97 kB of gzip holding 100 MB of line feeds.
+    const QString bomb = Path("bomb.tsv.gz");
+    WriteBomb(bomb, 100'000'000);
+    ASSERT_TRUE(QDir(Folder.path()).mkpath("home/work"));
+    WriteFile(Path("home/work/Braxo.ini"), "[General]\nwindow count=1\n[Alert Window 0]\nsubscription=bomb\n");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", Path("home"));
+    environment.insert("XDG_CONFIG_HOME", Path("home/config"));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    for (const QStringList& arguments : {QStringList{"--replay", bomb, "--speed", "0"}, QStringList{"--record", bomb}}) {
+        QProcess client;
+        client.setProcessEnvironment(environment);
+        client.setWorkingDirectory(Path("home/work"));
+        client.start(TAVISK_CLIENT_BIN, arguments);
+        ASSERT_TRUE(client.waitForStarted(10000));
+        // Open once the client handles the signal itself: the handler comes first.
+        ASSERT_TRUE(WaitFor([&] { return HoldsOpen(client.processId(), bomb); }, 60s)) << arguments[0].toStdString();
+        QElapsedTimer ending;
+        ending.start();
+        client.terminate();
+        ASSERT_TRUE(client.waitForFinished(120000));
+        EXPECT_LT(ending.elapsed(), 1000) << arguments[0].toStdString();
+        EXPECT_EQ(client.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(client.exitCode(), 0) << client.readAllStandardError().toStdString();
+    }
+}
+#endif

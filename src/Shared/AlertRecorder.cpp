@@ -3,15 +3,12 @@
 #include "base/DebugLog.h"
 #include "base/GuardedCall.h"
 #include "Shared/GzipAppender.h"
+#include "Shared/RecordingRepair.h"
+#include "platform/core/PrivateFiles.h"
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTimer>
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -19,36 +16,13 @@ namespace {
 constexpr int FlushIntervalMs = 500;
 // Written out sooner when this much has come in.
 constexpr qsizetype FlushSize = 256 * 1024;
-// A repair writes the kept lines out in pieces of about this size.
-constexpr qsizetype RepairChunk = 1024 * 1024;
-
-QString SystemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+// A pass of the event loop checks at most this much of a file that is
+// opened (steps of the reader, text inflated), so that the windows answer
+// however the file is made.
+constexpr int OpeningStepsPerPass = 4096;
+constexpr qint64 OpeningBytesPerPass = 1024 * 1024;
 
 } // namespace
-
-QString TAlertRecorder::CopyCompleteLines(const QString& from, const QString& to)
-{
-    TAlertRecordingReader reader;
-    if (!reader.Open(from))
-        return reader.Error();
-    QFile::remove(to); // a repair cut short earlier must not be appended to
-    TGzipAppender out;
-    if (!out.Open(to))
-        return out.Error();
-    QByteArray chunk;
-    while (const std::optional<QByteArray> line = reader.NextLine()) {
-        chunk += *line;
-        chunk += '\n';
-        if (chunk.size() >= RepairChunk) {
-            if (!out.Write(chunk))
-                return out.Error();
-            chunk.truncate(0);
-        }
-    }
-    if (!out.Write(chunk) || !out.Close())
-        return out.Error();
-    return QString();
-}
 
 std::unique_ptr<TAlertRecorder> TAlertRecorder::IntoFile(const QString& path, TClock clock)
 {
@@ -69,6 +43,12 @@ TAlertRecorder::TAlertRecorder(QString file, QString folder, TClock clock)
     QObject::connect(m_flushTimer.get(), &QTimer::timeout, m_flushTimer.get(),
                      [this] { GuardedCall(QStringLiteral("AlertRecorder, TAlertRecorder.Flush"), [this] { Flush(); }); });
     m_flushTimer->start();
+    m_openingTimer = std::make_unique<QTimer>();
+    m_openingTimer->setSingleShot(true);
+    m_openingTimer->setInterval(0);
+    QObject::connect(m_openingTimer.get(), &QTimer::timeout, m_openingTimer.get(), [this] {
+        GuardedCall(QStringLiteral("AlertRecorder, TAlertRecorder.ContinueOpening"), [this] { ContinueOpening(); });
+    });
     // Opened now, not at the first alert: a wrong folder shows at start, and
     // checking a file left by a crash does not hold up an alert.
     m_day = UtcDayNumber(m_clock());
@@ -105,7 +85,8 @@ void TAlertRecorder::Record(const QByteArray& payload)
         ++m_lost;
         return;
     }
-    if (AppendRecordingLine(m_buffer, now, payload)) {
+    QString why;
+    if (AppendRecordingLine(m_buffer, now, payload, &why)) {
         // A burst is compressed while its text is still in the cache, and
         // the buffer never grows large.
         if (m_buffer.size() >= FlushSize)
@@ -113,12 +94,16 @@ void TAlertRecorder::Record(const QByteArray& payload)
         return;
     }
     ++m_lost;
-    if (!m_categoryProblemShown) {
-        m_categoryProblemShown = true;
-        DebugOutput(QStringLiteral("Recording: an alert whose category holds a tab or a line break cannot be "
-                                   "recorded; such alerts are left out of %1.")
-                        .arg(m_path));
-    }
+    NoteUnrecordable(why);
+}
+
+void TAlertRecorder::NoteUnrecordable(const QString& why)
+{
+    if (m_unrecordableShown.contains(why))
+        return;
+    m_unrecordableShown << why;
+    DebugOutput(QStringLiteral("Recording: an alert cannot be recorded: %1; such alerts are left out of %2.")
+                    .arg(why, m_path));
 }
 
 void TAlertRecorder::Flush()
@@ -145,58 +130,47 @@ void TAlertRecorder::SwitchToDay(qint64 day)
     OpenForAppending();
 }
 
-bool TAlertRecorder::OpenForAppending()
+void TAlertRecorder::OpenForAppending()
 {
-    const QFileInfo info(m_path);
-    // Only a regular file can be checked; a pipe or a device is written as it is.
-    if (info.isFile() && info.size() > 0) {
-        TAlertRecordingReader reader;
-        if (!reader.Open(m_path)) {
-            // The reader's text is a sentence of its own.
-            Fail(QStringLiteral("%1 It is left as it is and nothing is recorded into it").arg(reader.Error()));
-            return false;
-        }
-        qint64 lines = 0;
-        while (reader.NextLine())
-            ++lines;
-        if (reader.Damaged()) {
-            Fail(QStringLiteral("%1: %2; it is left as it is and nothing is recorded into it")
-                     .arg(m_path, reader.EndNote()));
-            return false;
-        }
-        if (!reader.EndedCleanly() && !RepairCutOffFile(lines))
-            return false;
+    QString why;
+    const int fd = OpenPrivateFileForAppending(m_path, why);
+    if (fd < 0) {
+        Fail(QStringLiteral("%1 %2; nothing is recorded into it").arg(m_path, why));
+        return;
     }
-    auto writer = std::make_unique<TGzipAppender>();
-    if (!writer->Open(m_path)) {
-        Fail(QStringLiteral("cannot open %1: %2").arg(m_path, writer->Error()));
-        return false;
-    }
-    m_writer = std::move(writer);
-    return true;
+    m_opening = std::make_unique<TRecordingRepair>(m_path, fd);
+    // A small file is ready at once; a large one goes on at the next passes.
+    ContinueOpening();
 }
 
-bool TAlertRecorder::RepairCutOffFile(qint64 completeLines)
+void TAlertRecorder::ContinueOpening()
 {
-    const QString repaired = m_path + QStringLiteral(".repairing");
-    const QString error = CopyCompleteLines(m_path, repaired);
-    if (!error.isEmpty()) {
-        QFile::remove(repaired);
-        Fail(QStringLiteral("cannot repair %1, which was cut short: %2").arg(m_path, error));
-        return false;
+    if (!m_opening)
+        return;
+    const qint64 inflatedBefore = m_opening->InflatedBytes();
+    for (int step = 0; step < OpeningStepsPerPass; ++step) {
+        if (m_opening->Step() != TRecordingRepair::TOutcome::Pending) {
+            FinishOpening();
+            return;
+        }
+        if (m_opening->InflatedBytes() - inflatedBefore >= OpeningBytesPerPass)
+            break;
     }
-    // rename() replaces the file in one step: a crash now leaves either one.
-    if (std::rename(QFile::encodeName(repaired).constData(), QFile::encodeName(m_path).constData()) != 0) {
-        const int error = errno;
-        QFile::remove(repaired);
-        Fail(QStringLiteral("cannot replace %1 by its repaired copy: %2").arg(m_path, SystemError(error)));
-        return false;
+    m_openingTimer->start();
+}
+
+void TAlertRecorder::FinishOpening()
+{
+    const std::unique_ptr<TRecordingRepair> opening = std::move(m_opening);
+    if (opening->Outcome() == TRecordingRepair::TOutcome::Refused) {
+        Fail(opening->Report());
+        return;
     }
-    DebugOutput(QStringLiteral("Recording: %1 was cut short (the client stopped abruptly); its %2 complete lines "
-                               "are kept and the recording goes on after them.")
-                    .arg(m_path)
-                    .arg(completeLines));
-    return true;
+    if (opening->Repaired())
+        DebugOutput(QStringLiteral("Recording: ") + opening->Report());
+    m_writer = opening->TakeWriter();
+    // What came in while the file was checked.
+    Flush();
 }
 
 void TAlertRecorder::Fail(const QString& text)
@@ -216,6 +190,17 @@ void TAlertRecorder::Fail(const QString& text)
 
 void TAlertRecorder::Close()
 {
+    if (m_opening) {
+        m_openingTimer->stop();
+        m_opening.reset();
+        const qint64 waiting = std::count(m_buffer.cbegin(), m_buffer.cend(), '\n');
+        m_lost += waiting;
+        m_buffer.clear();
+        DebugOutput(QStringLiteral("Recording: %1 was still being checked when its recording ended; the %2 alerts "
+                                   "received meanwhile are not recorded.")
+                        .arg(m_path)
+                        .arg(waiting));
+    }
     if (!m_writer)
         return;
     const bool closed = m_writer->Close();

@@ -7,17 +7,22 @@
 //
 // A file that already exists is appended to. One left cut short by a crash
 // is first rewritten with its complete lines, since a recording whose middle
-// is cut short could not be read past that point.
+// is cut short could not be read past that point. That check reads the file
+// through, on the event loop a bounded piece at a time; alerts wait in memory
+// meanwhile. The file is locked while it is recorded into: a second recorder
+// of the same file records nothing and says the file is in use.
 //
 // Any write error (disk full, folder gone) stops the recording of that file,
 // is reported once through the debug log and OnProblem, and never raises.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
 class QTimer;
 class TGzipAppender;
+class TRecordingRepair;
 
 class TAlertRecorder {
 public:
@@ -39,6 +44,8 @@ public:
 
     // The file alerts go to now.
     const QString& CurrentFile() const { return m_path; }
+    // The file is still being checked before alerts are appended to it.
+    bool Opening() const { return m_opening != nullptr; }
     // The last write error, empty while all is well.
     const QString& Problem() const { return m_problem; }
     // Called once per failed file, with the text the debug log got.
@@ -50,12 +57,11 @@ private:
     TAlertRecorder(QString file, QString folder, TClock clock);
     QString PathForDay(qint64 day) const;
     void SwitchToDay(qint64 day);
-    bool OpenForAppending();
-    bool RepairCutOffFile(qint64 completeLines);
-    // Rewrites the complete lines of a recording into a new file; the
-    // error text, empty when all went well.
-    static QString CopyCompleteLines(const QString& from, const QString& to);
+    void OpenForAppending();
+    void ContinueOpening();
+    void FinishOpening();
     void Fail(const QString& text);
+    void NoteUnrecordable(const QString& why);
     void Close();
 
     const QString m_fixedFile;
@@ -68,6 +74,8 @@ private:
     bool m_failed = false;
     QString m_problem;
     qint64 m_lost = 0;
-    bool m_categoryProblemShown = false;
+    QStringList m_unrecordableShown;
+    std::unique_ptr<TRecordingRepair> m_opening;
     std::unique_ptr<QTimer> m_flushTimer;
+    std::unique_ptr<QTimer> m_openingTimer;
 };

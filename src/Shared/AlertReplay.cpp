@@ -43,10 +43,9 @@ void TAlertReplay::Start()
         return;
     m_started = true;
     m_nextDue = double(m_clock());
-    if (ReadAhead())
-        ScheduleNext();
-    else
-        EndOfRecording();
+    // The reading starts at the event loop's next pass: the windows show
+    // first, however long the recording takes to give its first alert.
+    ScheduleNext();
     NoteStatus();
 }
 
@@ -75,12 +74,12 @@ void TAlertReplay::Resume()
 
 bool TAlertReplay::ReadAhead()
 {
-    m_next = m_reader->Next();
-    if (!m_next && m_looping && m_deliveredThisPass > 0 && m_reader->Rewind()) {
+    m_next = m_reader->Step();
+    if (!m_next && m_reader->Finished() && m_looping && m_deliveredThisPass > 0 && m_reader->Rewind()) {
         // The first alert of the next pass follows the last one at once.
         m_deliveredThisPass = 0;
         m_previousRecordedMs.reset();
-        m_next = m_reader->Next();
+        m_next = m_reader->Step();
     }
     if (!m_next)
         return false;
@@ -101,19 +100,26 @@ void TAlertReplay::DeliverDue()
     QElapsedTimer slice;
     slice.start();
     const double now = double(m_clock());
-    while (m_next && m_nextDue <= now && !m_paused) {
+    // Reading is bounded by the slice as delivering is: a step of the reader
+    // that finds no alert yet costs a bounded amount of text.
+    while (!m_paused && slice.elapsed() < SliceMs) {
+        if (!m_next && !ReadAhead()) {
+            if (m_reader->Finished())
+                break;
+            continue;
+        }
+        if (m_nextDue > now)
+            break;
         const TRecordedAlert alert = std::move(*m_next);
+        m_next.reset();
         m_latestMs = alert.ReceivedMs;
         ++m_delivered;
         ++m_deliveredThisPass;
         if (OnAlert)
             GuardedCall(QStringLiteral("AlertReplay, OnAlert"), [&] { OnAlert(alert); });
-        ReadAhead();
-        if (slice.elapsed() >= SliceMs)
-            break;
     }
     m_delivering = false;
-    if (!m_next)
+    if (!m_next && m_reader->Finished())
         EndOfRecording();
     else
         ScheduleNext();
@@ -122,9 +128,10 @@ void TAlertReplay::DeliverDue()
 
 void TAlertReplay::ScheduleNext()
 {
-    if (m_paused || m_finished || !m_next)
+    if (m_paused || m_finished)
         return;
-    const double wait = std::ceil(m_nextDue - double(m_clock()));
+    // Without an alert read ahead, the reading goes on at the next pass.
+    const double wait = m_next ? std::ceil(m_nextDue - double(m_clock())) : 0.0;
     m_timer.start(int(std::clamp(wait, 0.0, double(INT_MAX))));
 }
 

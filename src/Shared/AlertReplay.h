@@ -2,8 +2,10 @@
 // Plays an alert recording back: hands each recorded alert to OnAlert at the
 // recorded pace times Speed (0: as fast as the receiver takes them, a slice
 // at a time so that the event loop keeps turning), with pause and resume.
-// Reads the recording as it goes, never whole. Malformed lines are skipped
-// and counted.
+// Reads the recording as it goes, never whole, and never for longer than a
+// slice per pass of the event loop (a recording made to inflate to gigabytes
+// included), from the pass after Start on. Malformed lines are skipped and
+// counted.
 //
 // Needs Qt Core only: the client feeds its windows with it, the reference
 // server its clients.
@@ -38,7 +40,8 @@ public:
     bool Paused() const { return m_paused; }
     bool Finished() const { return m_finished; }
 
-    // Hands over every alert that is due now; the timer calls it.
+    // Hands over the alerts that are due now, as many as a slice allows;
+    // the timer calls it.
     void DeliverDue();
 
     qint64 Delivered() const { return m_delivered; }

@@ -1,8 +1,6 @@
 #include "Shared/GzipAppender.h"
-#include <QFile>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <isa-l/igzip_lib.h>
 #include <unistd.h>
 #include <vector>
@@ -32,15 +30,10 @@ TGzipAppender::~TGzipAppender()
 
 bool TGzipAppender::IsOpen() const { return m_fd >= 0; }
 
-bool TGzipAppender::Open(const QString& path)
+void TGzipAppender::Adopt(int fd)
 {
-    m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (m_fd < 0) {
-        m_error = SystemError(errno);
-        return false;
-    }
-    m_begun = false;
-    return true;
+    Abandon();
+    m_fd = fd;
 }
 
 bool TGzipAppender::Write(const QByteArray& bytes)

@@ -16,8 +16,10 @@ public:
     TGzipAppender(const TGzipAppender&) = delete;
     TGzipAppender& operator=(const TGzipAppender&) = delete;
 
-    // Opens (creating it if need be) for appending. False with Error set.
-    bool Open(const QString& path);
+    // Takes over a file opened for appending (platform/core/PrivateFiles.h),
+    // closing any it had.
+    void Adopt(int fd);
+    int Descriptor() const { return m_fd; }
     // The member's header goes out with the first bytes written.
     bool Write(const QByteArray& bytes);
     // Ends the member (if one was begun) and closes the file.
