@@ -82,6 +82,7 @@ bool StartRecordAndReplay(TRecordAndReplay& session, TMainForm& mainForm)
 
 int main(int argc, char** argv)
 {
+    HoldTerminationSignals();
     const TCommandLineOutcome commandLine = ParseCommandLine(Arguments(argc, argv));
     if (!commandLine.Options) {
         std::fputs(commandLine.Output.toLocal8Bit().constData(), stdout);

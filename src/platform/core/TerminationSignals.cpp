@@ -62,6 +62,15 @@ void RouteSignals(void (*handler)(int))
 
 } // namespace
 
+void HoldTerminationSignals()
+{
+    sigset_t handled;
+    sigemptyset(&handled);
+    for (const int signal : Handled)
+        sigaddset(&handled, signal);
+    ::sigprocmask(SIG_BLOCK, &handled, nullptr);
+}
+
 TTerminationSignals::TTerminationSignals(std::function<void()> onTermination)
     : m_onTermination(std::move(onTermination))
 {
@@ -98,6 +107,8 @@ TTerminationSignals::TTerminationSignals(std::function<void()> onTermination)
     : m_onTermination(std::move(onTermination))
 {
 }
+
+void HoldTerminationSignals() {}
 
 TTerminationSignals::~TTerminationSignals() = default;
 

@@ -12,6 +12,11 @@
 
 class QSocketNotifier;
 
+// Keeps those signals pending from the start of main until the object exists,
+// so that one sent during start-up ends the client in order instead of
+// killing it before its settings are saved.
+void HoldTerminationSignals();
+
 class TTerminationSignals : public QObject {
 public:
     // At most one object per process. Needs the application object.
