@@ -56,4 +56,10 @@ bool WaitFor(const std::function<bool()>& predicate, std::chrono::milliseconds t
     return true;
 }
 
+void DeliverPosted()
+{
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::sendPostedEvents();
+}
+
 } // namespace TestEnvironment

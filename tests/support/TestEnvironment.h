@@ -20,4 +20,7 @@ void ClearSettings();
 // returns the predicate's last value. Never sleeps blindly.
 bool WaitFor(const std::function<bool()>& predicate,
              std::chrono::milliseconds timeout = std::chrono::seconds(5));
+// Delivers every posted event, including ones posted while delivering, without
+// waiting for anything new: one turn of the loop as a handler's caller sees it.
+void DeliverPosted();
 }
