@@ -6,8 +6,24 @@ include(GNUInstallDirs)
 
 set(TAVISK_APP_ID com.velmora.TaviskAlerts)
 set(TAVISK_PACKAGE tavisk-alerts)
-# The day the version in project() was released (metainfo, manual pages).
-set(TAVISK_RELEASE_DATE 2026-12-08)
+# The changelog's newest entry is the release this build makes: it must name
+# project()'s version, and its date is the release date the metainfo and the
+# manual pages give. A version raised without its entry stops the configuration.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/changelog)
+file(STRINGS packaging/changelog TAVISK_CHANGELOG_HEAD LIMIT_COUNT 1)
+string(REPLACE "." "\\." TAVISK_VERSION_PATTERN "${PROJECT_VERSION}")
+if(NOT TAVISK_CHANGELOG_HEAD MATCHES "^${TAVISK_PACKAGE} \\(${TAVISK_VERSION_PATTERN}\\) ")
+  message(FATAL_ERROR "packaging/changelog: its newest entry is not version ${PROJECT_VERSION} (project()): "
+                      "${TAVISK_CHANGELOG_HEAD}")
+endif()
+# The signature line ends with the entry's time (RFC 5322, as Debian writes it).
+file(STRINGS packaging/changelog TAVISK_CHANGELOG_SIGNATURE REGEX "^ -- .*>  " LIMIT_COUNT 1)
+if(NOT TAVISK_CHANGELOG_SIGNATURE)
+  message(FATAL_ERROR "packaging/changelog: its newest entry has no signature line with a time")
+endif()
+string(REGEX REPLACE "^ -- .*>  " "" TAVISK_CHANGELOG_TIME "${TAVISK_CHANGELOG_SIGNATURE}")
+execute_process(COMMAND date -u -d "${TAVISK_CHANGELOG_TIME}" +%F OUTPUT_VARIABLE TAVISK_RELEASE_DATE
+                OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 set(TAVISK_DATA_DIR ${CMAKE_INSTALL_DATADIR}/${TAVISK_PACKAGE})
 set(TAVISK_EXAMPLE_PATH ${CMAKE_INSTALL_FULL_DATADIR}/${TAVISK_PACKAGE}/Braxo.ini)
 set(TAVISK_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)

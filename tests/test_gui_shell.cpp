@@ -200,10 +200,10 @@ using MainFormDesignTest = ShellTest;
 TEST_F(MainFormDesignTest, TitleComesFromTheConfigurationWithTheVersion)
 {
     auto form = NewMainForm("[General]\ntitle=Desk Two\n");
-    EXPECT_EQ(form->windowTitle(), "Desk Two 1.1.29");
+    EXPECT_EQ(form->windowTitle(), "Desk Two " TAVISK_VERSION);
     TestEnvironment::RemoveIni();
     form = NewMainForm();
-    EXPECT_EQ(form->windowTitle(), "Trading Alerts 1.1.29");
+    EXPECT_EQ(form->windowTitle(), "Trading Alerts " TAVISK_VERSION);
 }
 
 TEST_F(MainFormDesignTest, StartsOnTheConnectionPageWithTheDesignedControls)
@@ -766,7 +766,7 @@ TEST_F(MainFormConfigurationTest, NoneFoundSaysWhereItLookedAndTheCreatedOneOpen
     ASSERT_EQ(AllAlertWindows().size() - before, 2);
     EXPECT_TRUE(AllAlertWindows().constLast()->isVisible());
     EXPECT_EQ(form->AlertWindowsListBox->item(0)->text(), "First");
-    EXPECT_EQ(form->windowTitle(), "Made 1.1.29");
+    EXPECT_EQ(form->windowTitle(), "Made " TAVISK_VERSION);
     EXPECT_FALSE(form->PriceSpikeSoundCheckBox->isHidden());
     EXPECT_EQ(MainConnection().ServerAddress(), "127.0.0.1:2");
 }

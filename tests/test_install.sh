@@ -30,11 +30,12 @@ fail() { echo "test_install: $*" >&2; exit 1; }
 DESTDIR="$root" cmake --install "$build" --prefix /usr >/dev/null
 usr=$root/usr
 
-# The client logs in as a user would: it types into the main window.
+# The client logs in as a user would: it types into the main window, found by
+# its title, the example's followed by the version.
 log_in() {
     local win="" _
     for _ in $(seq 200); do
-        win=$(xdotool search --name '^Tavisk Alerts 1' 2>/dev/null | head -n1 || true)
+        win=$(xdotool search --name "^Tavisk Alerts $version\$" 2>/dev/null | head -n1 || true)
         [ -n "$win" ] && break
         sleep 0.1
     done
@@ -73,7 +74,7 @@ readme_path() {
     cp "$usr/share/tavisk-alerts/Braxo.ini" "$home/config/Velmora/Braxo.ini"
     wanted=$(sed -n 's/^subscription=//p' "$usr/share/tavisk-alerts/Braxo.ini" | sort -u)
     recording=$root/alerts.tsv.gz
-    export wanted recording
+    export wanted recording version
     # xvfb-run is a POSIX shell script, which drops exported functions: they
     # go along in the script's text.
     (cd "$home" && HOME=$home XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$home/runtime QT_QPA_PLATFORM=xcb \

@@ -40,7 +40,7 @@
 
 namespace {
 
-constexpr char Version[] = " 1.1.29";
+constexpr char Version[] = " " TAVISK_VERSION;
 constexpr char DesignCaption[] = "Trading Alerts";
 const QString MainSection = QStringLiteral("Main");
 
