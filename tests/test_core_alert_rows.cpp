@@ -15,7 +15,7 @@
 namespace {
 
 // The order of the Bollinger rows, built through "add" alerts.
-class BollingerOrder : public ::testing::Test {
+class BollingerOrderTest : public ::testing::Test {
 protected:
     void Add(const QByteArray& symbol, const QByteArray& distance)
     {
@@ -32,7 +32,7 @@ protected:
     TBollingerRows* Rows = dynamic_cast<TBollingerRows*>(Made.get());
 };
 
-TEST_F(BollingerOrder, LargestAbsoluteDistanceFirstThenSymbol)
+TEST_F(BollingerOrderTest, LargestAbsoluteDistanceFirstThenSymbol)
 {
     Add("AAA", "2");
     Add("BBB", "-3");
@@ -57,7 +57,7 @@ TEST_F(BollingerOrder, LargestAbsoluteDistanceFirstThenSymbol)
     EXPECT_EQ(Order(), "AAA AAB BBB CCC ZZZ");
 }
 
-TEST_F(BollingerOrder, RowsWithoutADistanceLeadAndLeaveTheOrderIntact)
+TEST_F(BollingerOrderTest, RowsWithoutADistanceLeadAndLeaveTheOrderIntact)
 {
     Add("AAA", "2");
     Add("BBB", "1");

@@ -32,7 +32,7 @@ bool StartsWith(const QStringList& lines, const QString& prefix)
     return std::any_of(lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(prefix); });
 }
 
-class FaultMatrix : public ::testing::Test {
+class FaultMatrixTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -122,7 +122,7 @@ protected:
 };
 
 // The client will dial a port where nothing listens, again and again.
-class FaultMatrixOnFixedPort : public FaultMatrix {
+class FaultMatrixOnFixedPortTest : public FaultMatrixTest {
 protected:
     quint16 InitialPort() const override { return FreePortOutsideEphemeralRange(); }
 };
@@ -132,7 +132,7 @@ protected:
 // the server closing without an answer, which the status shows and keeps
 // (a TLS server meeting a plain client does the same); once the server reads
 // preambles again, "Connected!".
-TEST_F(FaultMatrix, DropBeforeThePreambleIsRead)
+TEST_F(FaultMatrixTest, DropBeforeThePreambleIsRead)
 {
     ASSERT_TRUE(Server->Control("drop-preamble on"));
     ASSERT_TRUE(Server->Control("drop now"));
@@ -153,7 +153,7 @@ TEST_F(FaultMatrix, DropBeforeThePreambleIsRead)
 }
 
 // Half of a compressed burst, then the end: "Unexpected disconnect from server."
-TEST_F(FaultMatrix, DropInsideABurst)
+TEST_F(FaultMatrixTest, DropInsideABurst)
 {
     InjectAndExpectEnd("drop burst", UnexpectedDisconnect, LostStatus);
     ExpectRecovery(SessionId);
@@ -162,7 +162,7 @@ TEST_F(FaultMatrix, DropInsideABurst)
 }
 
 // A complete burst holding half a frame, then the end: "Unexpected disconnect from server."
-TEST_F(FaultMatrix, DropInsideAFrame)
+TEST_F(FaultMatrixTest, DropInsideAFrame)
 {
     InjectAndExpectEnd("drop frame", UnexpectedDisconnect, LostStatus);
     ExpectRecovery(SessionId);
@@ -172,7 +172,7 @@ TEST_F(FaultMatrix, DropInsideAFrame)
 
 // A plain drop of a logged-in session: "Unexpected disconnect from server.";
 // the new login asks for the same session, and the server resumes it.
-TEST_F(FaultMatrix, DropAfterLogin)
+TEST_F(FaultMatrixTest, DropAfterLogin)
 {
     InjectAndExpectEnd("drop now", UnexpectedDisconnect, LostStatus);
     ExpectRecovery(SessionId);
@@ -185,7 +185,7 @@ TEST_F(FaultMatrix, DropAfterLogin)
 // on the 25th tick the user sees "Disconnected."; once pings are answered
 // again the status comes back. (Alerts alone keep a session alive: a server
 // working through a backlog answers pings late.)
-TEST_F(FaultMatrix, ServerFallsSilent)
+TEST_F(FaultMatrixTest, ServerFallsSilent)
 {
     ASSERT_TRUE(Server->Control("stall-pings on"));
     ASSERT_TRUE(Server->Control("rate 0.01"));
@@ -202,7 +202,7 @@ TEST_F(FaultMatrix, ServerFallsSilent)
 
 // Bytes no inflater accepts: the conversation ends with "Invalid data from
 // server: data error" and the debug log shows the zlib error.
-TEST_F(FaultMatrix, CorruptCompressedBytes)
+TEST_F(FaultMatrixTest, CorruptCompressedBytes)
 {
     InjectAndExpectEnd("corrupt", "Invalid data from server: data error",
                        "Invalid data from server: data error; trying again");
@@ -214,7 +214,7 @@ TEST_F(FaultMatrix, CorruptCompressedBytes)
 
 // A frame header announcing 2 GB: refused at once, not waited for:
 // "Invalid data from server: invalid frame length 2147483647".
-TEST_F(FaultMatrix, OversizedFrame)
+TEST_F(FaultMatrixTest, OversizedFrame)
 {
     InjectAndExpectEnd("oversize", "Invalid data from server: invalid frame length 2147483647",
                        "Invalid data from server: invalid frame length 2147483647; trying again");
@@ -223,7 +223,7 @@ TEST_F(FaultMatrix, OversizedFrame)
 }
 
 // A negative frame length: "Invalid data from server: invalid frame length -1".
-TEST_F(FaultMatrix, NegativeFrameLength)
+TEST_F(FaultMatrixTest, NegativeFrameLength)
 {
     InjectAndExpectEnd("negative-length", "Invalid data from server: invalid frame length -1",
                        "Invalid data from server: invalid frame length -1; trying again");
@@ -233,7 +233,7 @@ TEST_F(FaultMatrix, NegativeFrameLength)
 
 // STOP: the user sees the server's reason; the client stays away until the
 // user logs in again (same name and password), which starts a fresh session.
-TEST_F(FaultMatrix, ServerAnswersStop)
+TEST_F(FaultMatrixTest, ServerAnswersStop)
 {
     ASSERT_TRUE(Server->Control("stop Closed for maintenance"));
     ASSERT_TRUE(Client->WaitForStatus("Closed for maintenance"));
@@ -254,7 +254,7 @@ TEST_F(FaultMatrix, ServerAnswersStop)
 // ends with "Unexpected disconnect from server.", attempts in between with
 // "Connection refused" (and the user is told so), and the client logs in to
 // the new server by itself, offering the session id the old one gave.
-TEST_F(FaultMatrixOnFixedPort, ServerRestartsOnTheSamePort)
+TEST_F(FaultMatrixOnFixedPortTest, ServerRestartsOnTheSamePort)
 {
     const quint16 port = Server->Port();
     Server->Kill();
@@ -276,7 +276,7 @@ TEST_F(FaultMatrixOnFixedPort, ServerRestartsOnTheSamePort)
 // Every kind of drop, one after the other: each time a new session logs in
 // and its alerts arrive; in the end every alert any window was given is one
 // the server sent whole.
-TEST_F(FaultMatrix, RepeatedDropsOfEveryKind)
+TEST_F(FaultMatrixTest, RepeatedDropsOfEveryKind)
 {
     for (const char* how : {"now", "burst", "frame", "frame", "burst", "now"}) {
         MarkFault();
@@ -304,7 +304,7 @@ TEST_F(FaultMatrix, RepeatedDropsOfEveryKind)
 // while and is then replaced by a well-behaved one on the same port: every
 // alert a window was given is one the server sent whole, nothing reaches the
 // debug log, and the client settles on a working session by itself.
-TEST_F(FaultMatrixOnFixedPort, DropsAtRandomMomentsForAWhile)
+TEST_F(FaultMatrixOnFixedPortTest, DropsAtRandomMomentsForAWhile)
 {
     QSet<QByteArray> whole;
     const auto collectWholeAlerts = [&] {

@@ -113,9 +113,9 @@ struct AcceptedCase {
 
 void PrintTo(const AcceptedCase& c, std::ostream* out) { *out << c.Name; }
 
-class AcceptedServer : public TlsTest, public ::testing::WithParamInterface<AcceptedCase> {};
+class AcceptedServerTest : public TlsTest, public ::testing::WithParamInterface<AcceptedCase> {};
 
-TEST_P(AcceptedServer, LogsInAndAlertsFlowEncrypted)
+TEST_P(AcceptedServerTest, LogsInAndAlertsFlowEncrypted)
 {
     ASSERT_NO_FATAL_FAILURE(StartServer(GetParam().Certificate));
     LogIn(Server->Address(), GetParam().Keys());
@@ -125,7 +125,7 @@ TEST_P(AcceptedServer, LogsInAndAlertsFlowEncrypted)
 // Any of the TLS keys asks for TLS: "tls" itself is not needed, and may
 // say so in words.
 INSTANTIATE_TEST_SUITE_P(
-    Tls, AcceptedServer,
+    Tls, AcceptedServerTest,
     ::testing::Values(AcceptedCase{"TrustedThroughTheCaFile", "server.pem", [] { return "tls=Yes\n" + CaFileKey(); }},
                       AcceptedCase{"CertificateForThePeerName", "named.pem",
                                    [] { return CaFileKey() + "tls peer name=" + TestCertificates::NamedHost + '\n'; }},
@@ -143,9 +143,9 @@ struct RefusedCase {
 
 void PrintTo(const RefusedCase& c, std::ostream* out) { *out << c.Name; }
 
-class RefusedServer : public TlsTest, public ::testing::WithParamInterface<RefusedCase> {};
+class RefusedServerTest : public TlsTest, public ::testing::WithParamInterface<RefusedCase> {};
 
-TEST_P(RefusedServer, NeverGetsTheLoginAndTheUserSeesWhy)
+TEST_P(RefusedServerTest, NeverGetsTheLoginAndTheUserSeesWhy)
 {
     ASSERT_NO_FATAL_FAILURE(StartServer(GetParam().Certificate));
     LogIn(Server->Address(), "tls=1\n" + GetParam().Keys());
@@ -153,7 +153,7 @@ TEST_P(RefusedServer, NeverGetsTheLoginAndTheUserSeesWhy)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Tls, RefusedServer,
+    Tls, RefusedServerTest,
     ::testing::Values(
         RefusedCase{"SelfSignedWithoutTheCa", "self.pem", [] { return QByteArray(); },
                     "The server's certificate is not trusted (self-signed or from an unknown authority)."},
@@ -339,11 +339,11 @@ TEST_F(TlsTest, LogsInThroughStunnel)
     EXPECT_TRUE(stunnel.WaitForLog("accepted connection from 127.0.0.1")) << stunnel.Log().toStdString();
 }
 
-class TlsThroughSocks : public TlsTest, public ::testing::WithParamInterface<int> {};
+class TlsThroughSocksTest : public TlsTest, public ::testing::WithParamInterface<int> {};
 
 // The certificate is checked against the server, not the proxy: the
 // handshake starts once the proxy has connected us.
-TEST_P(TlsThroughSocks, LogsInThroughDante)
+TEST_P(TlsThroughSocksTest, LogsInThroughDante)
 {
     ASSERT_NO_FATAL_FAILURE(StartServer("server.pem"));
     LocalProxy dante(LocalProxy::Dante);
@@ -357,10 +357,12 @@ TEST_P(TlsThroughSocks, LogsInThroughDante)
     EXPECT_TRUE(dante.WaitForLog(" 127.0.0.1." + QByteArray::number(Server->Port()) + '\n')) << dante.Log().toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Tls, TlsThroughSocks, ::testing::Values(4, 5),
-                         [](const ::testing::TestParamInfo<int>& info) { return "Socks" + std::to_string(info.param); });
+INSTANTIATE_TEST_SUITE_P(Tls, TlsThroughSocksTest, ::testing::Values(4, 5),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return "Socks" + std::to_string(info.param);
+                         });
 
-class HttpsTunnel : public TlsTest {
+class HttpsTunnelTest : public TlsTest {
 protected:
     void LogInOverTunnel(const char* certificate, const QByteArray& keys)
     {
@@ -372,13 +374,13 @@ protected:
     }
 };
 
-TEST_F(HttpsTunnel, VerifiedByTheCaFile)
+TEST_F(HttpsTunnelTest, VerifiedByTheCaFile)
 {
     ASSERT_NO_FATAL_FAILURE(LogInOverTunnel("server.pem", CaFileKey()));
     ExpectWorkingAndEncrypted();
 }
 
-TEST_F(HttpsTunnel, SelfSignedServerIsRefusedBeforeAnyPost)
+TEST_F(HttpsTunnelTest, SelfSignedServerIsRefusedBeforeAnyPost)
 {
     ASSERT_NO_FATAL_FAILURE(LogInOverTunnel("self.pem", {}));
     ExpectRefused("The server's certificate is not trusted (self-signed or from an unknown authority).");
@@ -409,7 +411,7 @@ private:
 
 // The refusal comes from inside Qt's report that the handshake is done;
 // nothing reads the aborted request afterwards.
-TEST_F(HttpsTunnel, TrustedButNotThePinnedOneIsRefused)
+TEST_F(HttpsTunnelTest, TrustedButNotThePinnedOneIsRefused)
 {
     QtWarnings warnings;
     ASSERT_NO_FATAL_FAILURE(LogInOverTunnel("server.pem", CaFileKey() + PinKey("other.pem")));
@@ -419,7 +421,7 @@ TEST_F(HttpsTunnel, TrustedButNotThePinnedOneIsRefused)
 
 // The POST address may lead to another server: its refusal is named as the
 // GET's would be, not counted as failed POSTs.
-TEST_F(HttpsTunnel, ARefusedPostServerClosesTheTunnelWithTheReason)
+TEST_F(HttpsTunnelTest, ARefusedPostServerClosesTheTunnelWithTheReason)
 {
     const quint16 httpsPort = FreePortOutsideEphemeralRange();
     ASSERT_NE(httpsPort, 0);

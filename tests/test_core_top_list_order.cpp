@@ -19,7 +19,7 @@ QByteArray Shown(const TTopListOrder& order)
     return symbols.join(' ');
 }
 
-class TopListOrder : public ::testing::Test {
+class TopListOrderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -29,7 +29,7 @@ protected:
     qint64 Now = 1000000;
 };
 
-TEST_F(TopListOrder, FirstListShowsAtOnceAndANewOrderWithin30SecondsOnlyUpdatesInPlace)
+TEST_F(TopListOrderTest, FirstListShowsAtOnceAndANewOrderWithin30SecondsOnlyUpdatesInPlace)
 {
     EXPECT_EQ(Order.SetEntries({Entry("BBB", 1), Entry("CCC", 1)}), TTopListOrder::Reorder);
     EXPECT_EQ(Shown(Order), "BBB CCC");
@@ -55,7 +55,7 @@ TEST_F(TopListOrder, FirstListShowsAtOnceAndANewOrderWithin30SecondsOnlyUpdatesI
     EXPECT_EQ(Order.MissingText(), QString());
 }
 
-TEST_F(TopListOrder, AnUnchangedOrderShowsAtOnceWithoutRestartingTheSortClock)
+TEST_F(TopListOrderTest, AnUnchangedOrderShowsAtOnceWithoutRestartingTheSortClock)
 {
     Order.SetEntries(List({"AAA", "BBB"}));
     Now += 20000;
@@ -69,7 +69,7 @@ TEST_F(TopListOrder, AnUnchangedOrderShowsAtOnceWithoutRestartingTheSortClock)
     EXPECT_EQ(Shown(Order), "BBB AAA");
 }
 
-TEST_F(TopListOrder, IgnoringTheSortTimerShowsEveryNewOrderUnlessFrozen)
+TEST_F(TopListOrderTest, IgnoringTheSortTimerShowsEveryNewOrderUnlessFrozen)
 {
     Order.SetIgnoreSortTimer(true);
     Order.SetEntries(List({"AAA", "BBB"}));
@@ -83,7 +83,7 @@ TEST_F(TopListOrder, IgnoringTheSortTimerShowsEveryNewOrderUnlessFrozen)
     EXPECT_TRUE(Order.HavePending());
 }
 
-TEST_F(TopListOrder, FrozenListsUpdateInPlaceSortNowStillWorksAndUnfreezingResorts)
+TEST_F(TopListOrderTest, FrozenListsUpdateInPlaceSortNowStillWorksAndUnfreezingResorts)
 {
     Order.SetEntries(List({"AAA", "BBB"}));
     EXPECT_EQ(Order.SetFrozen(true), TTopListOrder::Repaint);
@@ -105,7 +105,7 @@ TEST_F(TopListOrder, FrozenListsUpdateInPlaceSortNowStillWorksAndUnfreezingResor
     EXPECT_EQ(Shown(Order), "CCC BBB");
 }
 
-TEST_F(TopListOrder, MissingSymbolsAreNamedUpToFiveThenCounted)
+TEST_F(TopListOrderTest, MissingSymbolsAreNamedUpToFiveThenCounted)
 {
     Order.SetEntries(List({"ZZZ"}));
     Order.SetEntries(List({"AAA", "BBB", "CCC", "ZZZ", "DDD", "EEE", "FFF", "GGG", "HHH"}));
@@ -123,7 +123,7 @@ TEST_F(TopListOrder, MissingSymbolsAreNamedUpToFiveThenCounted)
     EXPECT_EQ(Shown(Order), "ZzZ");
 }
 
-TEST_F(TopListOrder, ARowThatLeftTheListKeepsItsValuesAndTheSenderCannotChangeTheRows)
+TEST_F(TopListOrderTest, ARowThatLeftTheListKeepsItsValuesAndTheSenderCannotChangeTheRows)
 {
     TQuentTopListEntries rows{Entry("AAA", 1), Entry("BBB", 1), Entry("aaa", 5)};
     Order.SetEntries(rows);

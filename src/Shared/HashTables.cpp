@@ -4,7 +4,7 @@
 #include <algorithm>
 
 namespace {
-constexpr char Unit[] = "HashTables";
+constexpr const char* AssertUnit = "HashTables";
 
 const char* const IteratorNoLongerValid = "Iterator no longer valid";
 const char* const EntryNotValid = "The entry is not valid";
@@ -72,7 +72,7 @@ THashEntry* THashEntryPool::Fresh()
 
 tHashTable::tHashTable(int initialBuckets)
 {
-    TAV_ASSERT(initialBuckets >= 0, Unit, __LINE__);
+    TAV_ASSERT(initialBuckets >= 0, AssertUnit, __LINE__);
     m_buckets = PlaceBuckets(initialBuckets, m_heapBuckets);
     m_bucketCount = initialBuckets;
 }
@@ -104,7 +104,7 @@ THashEntry** tHashTable::PlaceBuckets(int count, std::unique_ptr<THashEntry*[]>&
 void tHashTable::Rehash(int newBucketCount)
 {
     // Fewer than one bucket cannot hold entries: they would be lost.
-    TAV_ASSERT(newBucketCount > 0 || (newBucketCount == 0 && m_count == 0), Unit, __LINE__);
+    TAV_ASSERT(newBucketCount > 0 || (newBucketCount == 0 && m_count == 0), AssertUnit, __LINE__);
     std::unique_ptr<THashEntry*[]> newHeap;
     THashEntry** const fresh = PlaceBuckets(newBucketCount, newHeap);
     THashEntry** const old = m_buckets;

@@ -3,6 +3,8 @@
 #include <array>
 
 namespace {
+constexpr const char* AssertUnit = "P64";
+
 class TP64Alphabet {
 public:
     TP64Alphabet()
@@ -15,7 +17,7 @@ public:
             Append(c);
         Append('_');
         Append('-');
-        TAV_ASSERT(m_size == int(m_symbols.size()), "P64", 107);
+        TAV_ASSERT(m_size == int(m_symbols.size()), AssertUnit, 107);
     }
 
     char operator[](unsigned index) const { return m_symbols[index]; }

@@ -53,7 +53,7 @@ TCounts CountByCategory(const std::vector<QByteArray>& alerts)
     return counts;
 }
 
-class AlertAccounting : public ::testing::Test {
+class AlertAccountingTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -77,7 +77,7 @@ protected:
     ClientProbe& Client() { return *Probe; }
 };
 
-TEST_F(AlertAccounting, CountsOfAClosedConnectionMatchWhatTheClientReceived)
+TEST_F(AlertAccountingTest, CountsOfAClosedConnectionMatchWhatTheClientReceived)
 {
     ASSERT_NO_FATAL_FAILURE(Connect({"strike", "ferrik"}));
     // STOP follows every alert of the connection and ends the client's
@@ -97,7 +97,7 @@ TEST_F(AlertAccounting, CountsOfAClosedConnectionMatchWhatTheClientReceived)
     EXPECT_EQ(line->Unwritten, (TCounts{{"ferrik", 0}, {"strike", 0}}));
 }
 
-TEST_F(AlertAccounting, EachConnectionIsCountedOnItsOwnAndSubscribedCategoriesAppearWithoutAlerts)
+TEST_F(AlertAccountingTest, EachConnectionIsCountedOnItsOwnAndSubscribedCategoriesAppearWithoutAlerts)
 {
     ASSERT_NO_FATAL_FAILURE(Connect({"strike", "no-such-category"}));
     const int createdBefore = Client().Connections->Created;
