@@ -159,29 +159,35 @@ TEST(AlertSettings, ColourIsDecimalOrDollarHexElseWhite)
         EXPECT_EQ(ReadColorSetting(bad), 0xFFFFFFu) << bad;
 }
 
-TEST(AlertSettings, DisplayValuesAreExactAndUnknownMeansStrike)
+TEST(AlertSettings, EachDisplayValueChoosesItsStyleWithItsRulesAndRows)
 {
-    EXPECT_EQ(StyleFromDisplay("set"), asBollinger);
-    EXPECT_EQ(StyleFromDisplay("symbol"), asSymbolOnly);
-    EXPECT_EQ(StyleFromDisplay("pointslist"), asPointsList);
-    EXPECT_EQ(StyleFromDisplay("quent"), asQuentFull);
-    EXPECT_EQ(StyleFromDisplay("ferrik-simplelist"), asFerrik);
-    EXPECT_EQ(StyleFromDisplay("dravel-simplelist"), asDravel);
-    EXPECT_EQ(StyleFromDisplay("simplelist"), asSimpleList);
-    for (const char* other : {"", "Set", "SIMPLELIST", "strike", " set"})
-        EXPECT_EQ(StyleFromDisplay(other), asStrike) << other;
-}
-
-TEST(AlertSettings, ClearAndRowLimitApplyToStrikeSymbolAndSimpleListOnly)
-{
-    for (TAlertStyle s : {asStrike, asSymbolOnly, asSimpleList}) {
-        EXPECT_TRUE(StyleHasClearCommand(s));
-        EXPECT_TRUE(StyleIsBounded(s));
+    struct Case {
+        const char* display;
+        TAlertStyle style;
+        bool clears; // and keeps at most MaxNewestFirstRows
+    };
+    const Case cases[] = {{"", asStrike, true},
+                          {"set", asBollinger, false},
+                          {"symbol", asSymbolOnly, true},
+                          {"pointslist", asPointsList, false},
+                          {"simplelist", asSimpleList, true},
+                          {"ferrik-simplelist", asFerrik, false},
+                          {"quent", asQuentFull, false},
+                          {"dravel-simplelist", asDravel, false}};
+    ASSERT_EQ(ListStyles().size(), std::size(cases));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.display);
+        const TListStyle& style = StyleFromDisplay(c.display);
+        EXPECT_EQ(style.Style, c.style);
+        EXPECT_EQ(&ListStyleOf(c.style), &style);
+        EXPECT_EQ(style.HasClearCommand, c.clears);
+        EXPECT_EQ(style.RowLimit, c.clears ? MaxNewestFirstRows : 0);
+        const auto rows = MakeAlertRows(c.style, {"c"});
+        ASSERT_NE(rows, nullptr);
+        EXPECT_EQ(&rows->ListStyle(), &style);
     }
-    for (TAlertStyle s : {asBollinger, asPointsList, asFerrik, asQuentFull, asDravel}) {
-        EXPECT_FALSE(StyleHasClearCommand(s));
-        EXPECT_FALSE(StyleIsBounded(s));
-    }
+    for (const char* other : {"Set", "SIMPLELIST", "strike", " set"})
+        EXPECT_EQ(StyleFromDisplay(other).Style, asStrike) << other;
 }
 
 TEST(DravelChanges, PercentNeedsBothPricesAboveZero)
@@ -209,7 +215,7 @@ protected:
             symbols << row.symbol;
         return symbols.join(' ');
     }
-    std::unique_ptr<TAlertRows> Made = TAlertRows::Create(asBollinger, "c");
+    std::unique_ptr<TAlertRows> Made = MakeAlertRows(asBollinger, {"c"});
     TBollingerRows* Rows = dynamic_cast<TBollingerRows*>(Made.get());
 };
 
@@ -279,7 +285,7 @@ QByteArray Alert(const QByteArray& category, const QByteArray& fields) { return 
 template <typename TRows>
 std::unique_ptr<TRows> Make(TAlertStyle style, const QByteArray& extraKey = "sma_divergence", TDayClock clock = DayNumberNow)
 {
-    std::unique_ptr<TAlertRows> rows = TAlertRows::Create(style, "c", extraKey, std::move(clock));
+    std::unique_ptr<TAlertRows> rows = MakeAlertRows(style, {"c", extraKey, std::move(clock)});
     EXPECT_EQ(rows->Style(), style);
     return std::unique_ptr<TRows>(dynamic_cast<TRows*>(rows.release()));
 }
@@ -324,7 +330,7 @@ TEST(AlertRows, StrikeSymbolAndSimpleListsKeepAThousandRowsUntilCleared)
 {
     for (TAlertStyle style : {asStrike, asSymbolOnly, asSimpleList}) {
         SCOPED_TRACE(int(style));
-        const auto rows = TAlertRows::Create(style, "c");
+        const auto rows = MakeAlertRows(style, {"c"});
         for (int i = 0; i < 1001; ++i)
             Take(*rows, "symbol=S" + QByteArray::number(i));
         const auto symbolAt = [&](qsizetype i) {
@@ -362,7 +368,7 @@ TEST(AlertRows, FerrikAndDravelKeepEveryRowAndOtherStylesIgnoreClear)
         EXPECT_FALSE(rows->Clear());
     EXPECT_EQ(ferrik->Rows().size(), 1500);
     for (TAlertStyle style : {asBollinger, asPointsList, asQuentFull}) {
-        const auto rows = TAlertRows::Create(style, "c");
+        const auto rows = MakeAlertRows(style, {"c"});
         Take(*rows, "symbol=A&last=1&change=1&action=add&dist_from_bb=1&symbol0=A&last0=1&change0=1");
         EXPECT_FALSE(rows->Clear()) << int(style);
     }
