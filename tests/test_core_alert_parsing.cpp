@@ -1,6 +1,8 @@
 // Reading alert texts: the category line, the fields and their decoding, the
 // conversions of values, the alert window's settings and the Dravel changes.
 #include "Zembra/AlertParsing.h"
+#include "Zembra/AlertRows.h"
+#include "Zembra/AlertStyles.h"
 
 #include <QList>
 #include <QVector>
@@ -147,29 +149,35 @@ TEST(AlertSettings, ColourIsDecimalOrDollarHexElseWhite)
         EXPECT_EQ(ReadColorSetting(bad), 0xFFFFFFu) << bad;
 }
 
-TEST(AlertSettings, DisplayValuesAreExactAndUnknownMeansStrike)
+TEST(AlertSettings, EachDisplayValueChoosesItsStyleWithItsRulesAndRows)
 {
-    EXPECT_EQ(StyleFromDisplay("set"), asBollinger);
-    EXPECT_EQ(StyleFromDisplay("symbol"), asSymbolOnly);
-    EXPECT_EQ(StyleFromDisplay("pointslist"), asPointsList);
-    EXPECT_EQ(StyleFromDisplay("quent"), asQuentFull);
-    EXPECT_EQ(StyleFromDisplay("ferrik-simplelist"), asFerrik);
-    EXPECT_EQ(StyleFromDisplay("dravel-simplelist"), asDravel);
-    EXPECT_EQ(StyleFromDisplay("simplelist"), asSimpleList);
-    for (const char* other : {"", "Set", "SIMPLELIST", "strike", " set"})
-        EXPECT_EQ(StyleFromDisplay(other), asStrike) << other;
-}
-
-TEST(AlertSettings, ClearAndRowLimitApplyToStrikeSymbolAndSimpleListOnly)
-{
-    for (TAlertStyle s : {asStrike, asSymbolOnly, asSimpleList}) {
-        EXPECT_TRUE(StyleHasClearCommand(s));
-        EXPECT_TRUE(StyleIsBounded(s));
+    struct Case {
+        const char* display;
+        TAlertStyle style;
+        bool clears; // and keeps at most MaxNewestFirstRows
+    };
+    const Case cases[] = {{"", asStrike, true},
+                          {"set", asBollinger, false},
+                          {"symbol", asSymbolOnly, true},
+                          {"pointslist", asPointsList, false},
+                          {"simplelist", asSimpleList, true},
+                          {"ferrik-simplelist", asFerrik, false},
+                          {"quent", asQuentFull, false},
+                          {"dravel-simplelist", asDravel, false}};
+    ASSERT_EQ(ListStyles().size(), std::size(cases));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.display);
+        const TListStyle& style = StyleFromDisplay(c.display);
+        EXPECT_EQ(style.Style, c.style);
+        EXPECT_EQ(&ListStyleOf(c.style), &style);
+        EXPECT_EQ(style.HasClearCommand, c.clears);
+        EXPECT_EQ(style.RowLimit, c.clears ? MaxNewestFirstRows : 0);
+        const auto rows = MakeAlertRows(c.style, {"c"});
+        ASSERT_NE(rows, nullptr);
+        EXPECT_EQ(&rows->ListStyle(), &style);
     }
-    for (TAlertStyle s : {asBollinger, asPointsList, asFerrik, asQuentFull, asDravel}) {
-        EXPECT_FALSE(StyleHasClearCommand(s));
-        EXPECT_FALSE(StyleIsBounded(s));
-    }
+    for (const char* other : {"Set", "SIMPLELIST", "strike", " set"})
+        EXPECT_EQ(StyleFromDisplay(other).Style, asStrike) << other;
 }
 
 TEST(DravelChanges, PercentNeedsBothPricesAboveZero)

@@ -28,7 +28,7 @@ protected:
             symbols << row.symbol;
         return symbols.join(' ');
     }
-    std::unique_ptr<TAlertRows> Made = TAlertRows::Create(asBollinger, "c");
+    std::unique_ptr<TAlertRows> Made = MakeAlertRows(asBollinger, {"c"});
     TBollingerRows* Rows = dynamic_cast<TBollingerRows*>(Made.get());
 };
 
@@ -88,7 +88,7 @@ QByteArray Alert(const QByteArray& category, const QByteArray& fields) { return 
 template <typename TRows>
 std::unique_ptr<TRows> Make(TAlertStyle style, const QByteArray& extraKey = "sma_divergence", TDayClock clock = DayNumberNow)
 {
-    std::unique_ptr<TAlertRows> rows = TAlertRows::Create(style, "c", extraKey, std::move(clock));
+    std::unique_ptr<TAlertRows> rows = MakeAlertRows(style, {"c", extraKey, std::move(clock)});
     EXPECT_EQ(rows->Style(), style);
     return std::unique_ptr<TRows>(dynamic_cast<TRows*>(rows.release()));
 }
@@ -133,7 +133,7 @@ TEST(AlertRows, StrikeSymbolAndSimpleListsKeepAThousandRowsUntilCleared)
 {
     for (TAlertStyle style : {asStrike, asSymbolOnly, asSimpleList}) {
         SCOPED_TRACE(int(style));
-        const auto rows = TAlertRows::Create(style, "c");
+        const auto rows = MakeAlertRows(style, {"c"});
         for (int i = 0; i < 1001; ++i)
             Take(*rows, "symbol=S" + QByteArray::number(i));
         const auto symbolAt = [&](qsizetype i) {
@@ -171,7 +171,7 @@ TEST(AlertRows, FerrikAndDravelKeepEveryRowAndOtherStylesIgnoreClear)
         EXPECT_FALSE(rows->Clear());
     EXPECT_EQ(ferrik->Rows().size(), 1500);
     for (TAlertStyle style : {asBollinger, asPointsList, asQuentFull}) {
-        const auto rows = TAlertRows::Create(style, "c");
+        const auto rows = MakeAlertRows(style, {"c"});
         Take(*rows, "symbol=A&last=1&change=1&action=add&dist_from_bb=1&symbol0=A&last0=1&change0=1");
         EXPECT_FALSE(rows->Clear()) << int(style);
     }

@@ -52,6 +52,7 @@
 
 #include <cmath>
 #include <memory>
+#include <typeinfo>
 
 namespace {
 
@@ -77,7 +78,10 @@ std::unique_ptr<QSignalSpy> SetEntriesSpy(const TAlertForm& window)
 // The hand-offs that wait for the next pass of the event loop, done now.
 void NextPass() { QCoreApplication::sendPostedEvents(); }
 
-const TVantorEntries& StrikeRows(const TAlertForm& window) { return window.RowsAs<TVantorRows>()->Rows(); }
+const TVantorEntries& StrikeRows(const TAlertForm& window)
+{
+    return dynamic_cast<const TVantorRows&>(*window.Rows()).Rows();
+}
 
 class AlertWindowTest : public ::testing::Test {
 protected:
@@ -99,7 +103,7 @@ TEST_F(AlertWindowTest, SettingsPickTheStyleCaptionKeyAndGridSetUp)
     EXPECT_EQ(strike->Style(), asStrike);
     EXPECT_EQ(strike->windowTitle(), "Alerts");
     EXPECT_EQ(strike->WindowKey(), "strike-2");
-    auto* strikeGrid = strike->GridAs<TVantorGrid>();
+    auto* strikeGrid = dynamic_cast<TVantorGrid*>(strike->Grid());
     ASSERT_NE(strikeGrid, nullptr);
     EXPECT_EQ(strikeGrid->TextColor(), 0x00FFFFu);
     EXPECT_EQ(strikeGrid->ExtraColumnName(), "SMA");
@@ -112,27 +116,32 @@ TEST_F(AlertWindowTest, SettingsPickTheStyleCaptionKeyAndGridSetUp)
     const auto bands = MakeWindow("subscription=b\ntitle=Bands\ndisplay=set\nextra=Dist\ncolor=255\n");
     EXPECT_EQ(bands->Style(), asBollinger);
     EXPECT_EQ(bands->windowTitle(), "Bands");
-    ASSERT_NE(bands->GridAs<TBollingerGrid>(), nullptr);
-    EXPECT_EQ(bands->GridAs<TBollingerGrid>()->BandLabel(), "Dist");
-    EXPECT_EQ(MakeWindow("display=set\n")->GridAs<TBollingerGrid>()->BandLabel(), "BBand");
+    auto* bandsGrid = dynamic_cast<TBollingerGrid*>(bands->Grid());
+    ASSERT_NE(bandsGrid, nullptr);
+    EXPECT_EQ(bandsGrid->BandLabel(), "Dist");
+    EXPECT_EQ(dynamic_cast<TBollingerGrid&>(*MakeWindow("display=set\n")->Grid()).BandLabel(), "BBand");
 
     const auto points = MakeWindow("display=pointslist\nvolume=1\ncolor=bad\n");
-    ASSERT_NE(points->GridAs<TPointsTopListGrid>(), nullptr);
+    ASSERT_NE(dynamic_cast<TPointsTopListGrid*>(points->Grid()), nullptr);
     EXPECT_EQ(points->Grid()->ColCount(), 4);
     EXPECT_EQ(points->Grid()->TextColor(), 0xFFFFFFu);
     // The volume column belongs to the points list only.
-    EXPECT_EQ(MakeWindow("display=simplelist\nvolume=1\n")->GridAs<TPointsTopListGrid>()->ColCount(), 3);
+    const auto simple = MakeWindow("display=simplelist\nvolume=1\n");
+    EXPECT_NE(dynamic_cast<TPointsTopListGrid*>(simple->Grid()), nullptr);
+    EXPECT_EQ(simple->Grid()->ColCount(), 3);
 
     const auto quent = MakeWindow("display=quent\ncolumns=0,11,12\nignore_sort_timer=1\n");
-    auto* topList = quent->GridAs<TQuentTopListFullGrid>();
+    auto* topList = quent->TopListGrid();
     ASSERT_NE(topList, nullptr);
+    EXPECT_EQ(topList, quent->Grid());
     EXPECT_EQ(topList->Columns(), (QVector<int>{0, 11, 12}));
     EXPECT_TRUE(topList->IgnoreSortTimer());
-    EXPECT_FALSE(MakeWindow("display=quent\nignore_sort_timer=yes\n")->GridAs<TQuentTopListFullGrid>()->IgnoreSortTimer());
+    EXPECT_FALSE(MakeWindow("display=quent\nignore_sort_timer=yes\n")->TopListGrid()->IgnoreSortTimer());
+    EXPECT_EQ(strike->TopListGrid(), nullptr);
 
-    EXPECT_NE(MakeWindow("display=ferrik-simplelist\n")->GridAs<TFerrikGrid>(), nullptr);
-    EXPECT_NE(MakeWindow("display=dravel-simplelist\n")->GridAs<TDravelGrid>(), nullptr);
-    EXPECT_NE(MakeWindow("display=symbol\n")->GridAs<TSymbolOnlyGrid>(), nullptr);
+    EXPECT_NE(dynamic_cast<TFerrikGrid*>(MakeWindow("display=ferrik-simplelist\n")->Grid()), nullptr);
+    EXPECT_NE(dynamic_cast<TDravelGrid*>(MakeWindow("display=dravel-simplelist\n")->Grid()), nullptr);
+    EXPECT_NE(dynamic_cast<TSymbolOnlyGrid*>(MakeWindow("display=symbol\n")->Grid()), nullptr);
     EXPECT_EQ(MakeWindow("display=Set\n")->Style(), asStrike);
 
     // The style is chosen once: a second reading is refused and changes nothing.
@@ -187,7 +196,7 @@ TEST_F(AlertWindowTest, TheAlertsOfOnePassReachTheGridInOneHandOff)
     // A top list goes to its grid as it comes: each list may decide when the order changes.
     const auto quent = MakeWindow("subscription=q\ndisplay=quent\n");
     quent->HandleAlert(Alert("q", "symbol0=A&symbol1=B"));
-    EXPECT_EQ(quent->GridAs<TQuentTopListFullGrid>()->Pending().size(), 2);
+    EXPECT_EQ(quent->TopListGrid()->Pending().size(), 2);
 }
 
 TEST_F(AlertWindowTest, AWindowWithoutSettingsShowsNothingAndDoesNotFail)
@@ -232,6 +241,8 @@ TEST_F(AlertWindowTest, ClearWindowEmptiesOnlyTheNewestFirstStylesWithTheCommand
                           Case{"dravel-simplelist", false}, Case{"quent", false}}) {
         SCOPED_TRACE(c.display.constData());
         const auto window = MakeWindow("subscription=c\ndisplay=" + c.display + "\n");
+        // The window binds its grid to the rows the session's table makes for the style.
+        EXPECT_EQ(typeid(*window->Rows()), typeid(*MakeAlertRows(window->Style(), {"c"})));
         window->HandleAlert(Alert("c", one));
         NextPass();
         ASSERT_EQ(window->Grid()->EntryCount(), 1);
@@ -252,7 +263,8 @@ TEST_F(AlertWindowTest, ClearWindowEmptiesOnlyTheNewestFirstStylesWithTheCommand
 TEST_F(AlertWindowTest, TheBoardMovesOneCellPerAlertAndAClearedBoardStartsAgain)
 {
     const auto window = MakeWindow("subscription=c\ndisplay=symbol\n");
-    auto* board = window->GridAs<TSymbolOnlyGrid>();
+    auto* board = dynamic_cast<TSymbolOnlyGrid*>(window->Grid());
+    ASSERT_NE(board, nullptr);
     window->show();
     NextPass();
     ASSERT_GE(board->Capacity(), 5);
@@ -307,7 +319,7 @@ QByteArray TopList(const QByteArray& prefix, int rows)
 TEST_F(AlertWindowTest, FreezeAndSortNowFollowTheTopList)
 {
     const auto window = MakeWindow("subscription=q\ndisplay=quent\n");
-    auto* grid = window->GridAs<TQuentTopListFullGrid>();
+    auto* grid = window->TopListGrid();
     qint64 clock = 1'000'000;
     grid->SetClock([&clock] { return clock; });
     window->HandleAlert(Alert("q", TopList("A", 8)));

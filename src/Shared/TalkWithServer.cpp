@@ -4,18 +4,17 @@
 #include "base/GuardedCall.h"
 #include "Shared/ServerConnectionFactory.h"
 #include "Shared/WakeMeSoon.h"
+#include "Shared/ZlibStreams.h"
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QtEndian>
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
-#include <zlib.h>
 
 namespace {
 constexpr const char* AssertUnit = "Shared/TalkWithServer";
 constexpr int ConnectLine = 555;
-constexpr qsizetype ZlibPieceSize = 4096;
 constexpr qsizetype EarlySendSize = 5000;
 constexpr qsizetype FrameHeaderSize = 8;
 // No answer of this server comes near this; a larger length can only be
@@ -45,124 +44,7 @@ QString DescribeForLog(const TMessageToServer& message)
 {
     return QString::fromUtf8(DescribeMessage(message));
 }
-
-// Runs bytes through a zlib stream in pieces of at most 4096 output bytes.
-template <typename Step>
-void PumpZlib(z_stream& stream, const QByteArray& input, QByteArray& output, Step step)
-{
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
-    stream.avail_in = static_cast<uInt>(input.size());
-    char piece[ZlibPieceSize];
-    for (;;) {
-        stream.next_out = reinterpret_cast<Bytef*>(piece);
-        stream.avail_out = static_cast<uInt>(ZlibPieceSize);
-        const int result = step();
-        output.append(piece, ZlibPieceSize - stream.avail_out);
-        if (result == Z_STREAM_END || result == Z_BUF_ERROR)
-            break;
-        if (result != Z_OK)
-            throw EZlibError(result);
-        if (stream.avail_out != 0 && stream.avail_in == 0)
-            break;
-    }
-    stream.next_in = nullptr;
-    stream.avail_in = 0;
 }
-
-class TCompressor {
-public:
-    TCompressor()
-    {
-        const int result = deflateInit2(&m_stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, MAX_WBITS, 8,
-                                        Z_DEFAULT_STRATEGY);
-        if (result != Z_OK)
-            throw EZlibError(result);
-    }
-    ~TCompressor() { deflateEnd(&m_stream); }
-    TCompressor(const TCompressor&) = delete;
-    TCompressor& operator=(const TCompressor&) = delete;
-
-    void Write(const QByteArray& input, int flush, QByteArray& output)
-    {
-        PumpZlib(m_stream, input, output, [&] { return deflate(&m_stream, flush); });
-    }
-
-private:
-    z_stream m_stream{};
-};
-
-class TDecompressor {
-public:
-    TDecompressor()
-    {
-        const int result = inflateInit(&m_stream);
-        if (result != Z_OK)
-            throw EZlibError(result);
-    }
-    ~TDecompressor() { inflateEnd(&m_stream); }
-    TDecompressor(const TDecompressor&) = delete;
-    TDecompressor& operator=(const TDecompressor&) = delete;
-
-    // Keeps bytes of the server's stream to inflate later. After its first
-    // error (or the end of the server's stream) it ignores everything.
-    void Take(const QByteArray& input)
-    {
-        if (m_stopped || input.isEmpty())
-            return;
-        if (m_inputPos == m_input.size()) {
-            m_input = input;
-        } else {
-            m_input.remove(0, m_inputPos);
-            m_input.append(input);
-        }
-        m_inputPos = 0;
-    }
-    // Input is waiting, or the last step filled its room and more may follow.
-    bool HasWork() const { return !m_stopped && (m_inputPos < m_input.size() || m_moreOutput); }
-    // Inflates kept input until `output` has grown by `room` bytes or the
-    // input is used up; the rest waits for the next step.
-    void Inflate(QByteArray& output, qsizetype room)
-    {
-        if (!HasWork())
-            return;
-        const qsizetype start = output.size();
-        output.resize(start + room);
-        m_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(m_input.constData() + m_inputPos));
-        m_stream.avail_in = static_cast<uInt>(m_input.size() - m_inputPos);
-        m_stream.next_out = reinterpret_cast<Bytef*>(output.data() + start);
-        m_stream.avail_out = static_cast<uInt>(room);
-        int result = inflate(&m_stream, Z_SYNC_FLUSH);
-        m_inputPos = m_input.size() - m_stream.avail_in;
-        output.resize(start + room - m_stream.avail_out);
-        m_moreOutput = m_stream.avail_out == 0 && result == Z_OK;
-        m_stream.next_in = nullptr;
-        m_stream.avail_in = 0;
-        if (m_inputPos == m_input.size()) {
-            m_input.clear();
-            m_inputPos = 0;
-        }
-        // This protocol has no preset dictionary.
-        if (result == Z_NEED_DICT)
-            result = Z_DATA_ERROR;
-        if (result == Z_STREAM_END)
-            m_stopped = true;
-        else if (result != Z_OK && result != Z_BUF_ERROR) {
-            m_stopped = true;
-            throw EZlibError(result);
-        }
-    }
-    void Stop() { m_stopped = true; }
-
-private:
-    z_stream m_stream{};
-    bool m_stopped = false;
-    QByteArray m_input;
-    qsizetype m_inputPos = 0;
-    bool m_moreOutput = false;
-};
-}
-
-EZlibError::EZlibError(int code) : std::runtime_error(zError(code)) {}
 
 EInvalidFrame::EInvalidFrame(qint32 length) : std::runtime_error("invalid frame length " + std::to_string(length)) {}
 

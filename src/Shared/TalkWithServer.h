@@ -18,12 +18,8 @@
 
 class TWakeMeSoon;
 
-// Raised inside the receive path and caught there; their names and messages
-// reach the debug log and the conversation's ErrorText.
-class EZlibError : public std::runtime_error {
-public:
-    explicit EZlibError(int code); // zlib's own text for the code
-};
+// Raised inside the receive path and caught there, like EZlibError; its name
+// and message reach the debug log and the conversation's ErrorText.
 class EInvalidFrame : public std::runtime_error {
 public:
     explicit EInvalidFrame(qint32 length);

@@ -25,60 +25,7 @@ qsizetype IndexOfLineBreak(QByteArrayView text)
     return -1;
 }
 
-struct TDisplayStyle {
-    const char* display;
-    TAlertStyle style;
-};
-
-// Compared in this order; the first exact match wins.
-constexpr TDisplayStyle DisplayStyles[] = {
-    {"set", asBollinger},
-    {"symbol", asSymbolOnly},
-    {"pointslist", asPointsList},
-    {"quent", asQuentFull},
-    {"ferrik-simplelist", asFerrik},
-    {"dravel-simplelist", asDravel},
-    {"simplelist", asSimpleList},
-};
-
-constexpr quint32 White = 0x00FFFFFF;
-
 } // namespace
-
-TAlertStyle StyleFromDisplay(const QByteArray& display)
-{
-    for (const TDisplayStyle& entry : DisplayStyles)
-        if (display == entry.display)
-            return entry.style;
-    return asStrike;
-}
-
-bool StyleHasClearCommand(TAlertStyle style)
-{
-    return style == asStrike || style == asSymbolOnly || style == asSimpleList;
-}
-
-bool StyleIsBounded(TAlertStyle style)
-{
-    return StyleHasClearCommand(style);
-}
-
-quint32 ReadColorSetting(const QByteArray& text)
-{
-    bool ok = false;
-    qint64 value = 0;
-    if (text.startsWith('$')) {
-        const QByteArray digits = text.mid(1);
-        // A sign after the "$" is no hexadecimal number.
-        if (!digits.isEmpty() && digits.front() != '-' && digits.front() != '+')
-            value = digits.toLongLong(&ok, 16);
-    } else {
-        value = text.toLongLong(&ok, 10);
-    }
-    if (!ok || value < std::numeric_limits<qint32>::min() || value > std::numeric_limits<quint32>::max())
-        return White;
-    return static_cast<quint32>(value);
-}
 
 bool CutFieldLine(const QByteArray& data, const QByteArray& subscription, QByteArrayView* fieldLine)
 {

@@ -1,7 +1,7 @@
 #pragma once
-// The widget-free rules of an alert window: the list styles, the reading of
-// an alert text into decoded fields, and the conversions of field values.
-// AlertRows puts them together by style and keeps each style's rows in its
+// The widget-free rules of an alert window: the reading of an alert text
+// into decoded fields, and the conversions of field values. AlertRows puts
+// them together by style (AlertStyles) and keeps each style's rows in its
 // order.
 //
 // An alert is read in one pass over its field line, without a table of its
@@ -29,33 +29,8 @@
 #include <emmintrin.h>
 #endif
 
-enum TAlertStyle : quint8 {
-    asStrike = 0,
-    asBollinger = 1,
-    asSymbolOnly = 2,
-    asPointsList = 3,
-    asSimpleList = 4,
-    asFerrik = 5,
-    asQuentFull = 6,
-    asDravel = 7,
-};
-
-// Rows kept by the strike, symbol-only and simple-list styles.
-inline constexpr qsizetype MaxNewestFirstRows = 1000;
 // How long a Bollinger row stays after its last "add", in milliseconds.
 inline constexpr qint64 BollingerLifetimeMs = 2 * 60 * 1000;
-
-// The style chosen by a "display" value (exact, letter case matters);
-// anything unknown is the strike style.
-TAlertStyle StyleFromDisplay(const QByteArray& display);
-// Whether "Clear Window" applies to the style.
-bool StyleHasClearCommand(TAlertStyle style);
-// Whether the style keeps at most MaxNewestFirstRows rows.
-bool StyleIsBounded(TAlertStyle style);
-
-// The grid text colour of a "color" value: decimal, or hexadecimal after a
-// leading "$", in the 0x00BBGGRR layout; empty or unreadable gives white.
-quint32 ReadColorSetting(const QByteArray& text);
 
 // An alert may be as long as the conversation's frame cap (64 MiB) allows,
 // and one pass over its field line reads it. Three bounds remain, each to

@@ -15,7 +15,6 @@ namespace {
 constexpr qint64 MsPerDay = 24LL * 60 * 60 * 1000;
 // 1 January 1970 counted from 30 December 1899.
 constexpr qint64 UnixEpochDay = 25569;
-const QByteArray DefaultExtraColumnKey("sma_divergence");
 
 double DayNumber(qint64 days, qint64 msOfDay) { return double(days) + double(msOfDay) / MsPerDay; }
 
@@ -65,31 +64,6 @@ bool BollingerRowAlive(double received, double now)
 
 // ---- TAlertRows
 
-std::unique_ptr<TAlertRows> TAlertRows::Create(TAlertStyle style, const QByteArray& subscription,
-                                               const QByteArray& extraColumnKey, TDayClock clock)
-{
-    switch (style) {
-    case asStrike:
-        return std::make_unique<TVantorRows>(style, subscription, extraColumnKey);
-    case asSymbolOnly:
-        // The board shows symbols only; its rows still carry the usual extra value.
-        return std::make_unique<TVantorRows>(style, subscription, DefaultExtraColumnKey);
-    case asSimpleList:
-        return std::make_unique<TSimpleListRows>(subscription);
-    case asFerrik:
-        return std::make_unique<TFerrikRows>(subscription);
-    case asDravel:
-        return std::make_unique<TDravelRows>(subscription);
-    case asBollinger:
-        return std::make_unique<TBollingerRows>(subscription, std::move(clock));
-    case asPointsList:
-        return std::make_unique<TPointsListRows>(subscription);
-    case asQuentFull:
-        return std::make_unique<TTopListRows>(subscription);
-    }
-    return nullptr;
-}
-
 bool TAlertRows::TakeAlert(const QByteArray& text)
 {
     QByteArrayView fieldLine;
@@ -114,9 +88,9 @@ bool TAlertRows::Expire(double) { return false; }
 // ---- Newest-first styles
 
 template <typename TEntry>
-TNewestFirstRows<TEntry>::TNewestFirstRows(TAlertStyle style, const QByteArray& subscription,
+TNewestFirstRows<TEntry>::TNewestFirstRows(const TListStyle& style, const QByteArray& subscription,
                                            std::initializer_list<QByteArray> names)
-    : TAlertRows(style, subscription), m_fields(names), m_limit(StyleIsBounded(style) ? MaxNewestFirstRows : 0)
+    : TAlertRows(style, subscription), m_fields(names), m_limit(style.RowLimit)
 {
 }
 
@@ -136,7 +110,7 @@ TAlertRows::TTake TNewestFirstRows<TEntry>::TakeFields(QByteArrayView fieldLine)
 template <typename TEntry>
 bool TNewestFirstRows<TEntry>::Clear()
 {
-    if (!StyleHasClearCommand(Style()) || m_rows.isEmpty())
+    if (!ListStyle().HasClearCommand || m_rows.isEmpty())
         return false;
     m_rows.clear();
     m_added = 0;
@@ -147,8 +121,11 @@ namespace {
 enum TVantorField { vfSymbol, vfLast, vfPrevClose, vfExtra, vfTime };
 }
 
-TVantorRows::TVantorRows(TAlertStyle style, const QByteArray& subscription, const QByteArray& extraColumnKey)
-    : TNewestFirstRows(style, subscription, {"symbol", "last", "prev_close", extraColumnKey, "time"})
+// The board shows symbols only; its rows still carry the usual extra value.
+TVantorRows::TVantorRows(const TListStyle& style, const TRowsSetup& setup)
+    : TNewestFirstRows(style, setup.Subscription,
+                       {"symbol", "last", "prev_close",
+                        style.Style == asStrike ? setup.ExtraColumnKey : QByteArray(DefaultExtraColumnKey), "time"})
 {
 }
 
@@ -169,8 +146,8 @@ namespace {
 enum TSimpleField { sfSymbol, sfLast, sfChange };
 }
 
-TSimpleListRows::TSimpleListRows(const QByteArray& subscription)
-    : TNewestFirstRows(asSimpleList, subscription, {"symbol", "last", "change"})
+TSimpleListRows::TSimpleListRows(const TListStyle& style, const TRowsSetup& setup)
+    : TNewestFirstRows(style, setup.Subscription, {"symbol", "last", "change"})
 {
 }
 
@@ -187,8 +164,8 @@ namespace {
 enum TFerrikField { ffTime, ffSymbol, ffChange, ffCount, ffVolume, ffBb, ffRank, ffRv };
 }
 
-TFerrikRows::TFerrikRows(const QByteArray& subscription)
-    : TNewestFirstRows(asFerrik, subscription, {"time", "symbol", "change", "count", "volume", "bb", "rank", "rv"})
+TFerrikRows::TFerrikRows(const TListStyle& style, const TRowsSetup& setup)
+    : TNewestFirstRows(style, setup.Subscription, {"time", "symbol", "change", "count", "volume", "bb", "rank", "rv"})
 {
 }
 
@@ -209,8 +186,8 @@ namespace {
 enum TDravelField { dfTime, dfSymbol, dfLast, dfPrevClose, dfCount, dfVolume };
 }
 
-TDravelRows::TDravelRows(const QByteArray& subscription)
-    : TNewestFirstRows(asDravel, subscription, {"time", "symbol", "last", "prev_close", "count", "volume"})
+TDravelRows::TDravelRows(const TListStyle& style, const TRowsSetup& setup)
+    : TNewestFirstRows(style, setup.Subscription, {"time", "symbol", "last", "prev_close", "count", "volume"})
 {
 }
 
@@ -238,9 +215,8 @@ namespace {
 enum TBollingerField { bfSymbol, bfAction, bfLast, bfPrevClose, bfDistance };
 }
 
-TBollingerRows::TBollingerRows(const QByteArray& subscription, TDayClock clock)
-    : TAlertRows(asBollinger, subscription),
-      m_clock(std::move(clock)),
+TBollingerRows::TBollingerRows(const TListStyle& style, const TRowsSetup& setup)
+    : TAlertRows(style, setup.Subscription), m_clock(setup.Clock),
       m_fields({"symbol", "action", "last", "prev_close", "dist_from_bb"})
 {
 }
@@ -409,8 +385,8 @@ namespace {
 enum TPointsColumn { pcSymbol, pcLast, pcChange, pcPercentVol };
 }
 
-TPointsListRows::TPointsListRows(const QByteArray& subscription)
-    : TAlertRows(asPointsList, subscription), m_fields({"symbol", "last", "change", "percent_vol"})
+TPointsListRows::TPointsListRows(const TListStyle& style, const TRowsSetup& setup)
+    : TAlertRows(style, setup.Subscription), m_fields({"symbol", "last", "change", "percent_vol"})
 {
 }
 
@@ -450,8 +426,8 @@ enum TTopListColumn {
 };
 }
 
-TTopListRows::TTopListRows(const QByteArray& subscription)
-    : TAlertRows(asQuentFull, subscription),
+TTopListRows::TTopListRows(const TListStyle& style, const TRowsSetup& setup)
+    : TAlertRows(style, setup.Subscription),
       m_fields({"symbol", "price_spike", "vol_rate", "todays_range", "opening_range", "strength", "up_trend",
                 "near_high", "near_low", "new_high", "new_low", "last", "change", "volume", "count"})
 {

@@ -9,6 +9,7 @@
 // changes of several alerts into one hand-off.
 #include "Zembra/AlertEntries.h"
 #include "Zembra/AlertParsing.h"
+#include "Zembra/AlertStyles.h"
 #include "Zembra/ExcludeList.h"
 
 #include <QByteArray>
@@ -29,19 +30,25 @@ bool BollingerRowAlive(double received, double now);
 using TDayClock = std::function<double()>;
 double DayNumberNow();
 
+// What a window's rows are made from, whatever their style.
+struct TRowsSetup {
+    QByteArray Subscription;
+    // Names the strike list's extra column.
+    QByteArray ExtraColumnKey = DefaultExtraColumnKey;
+    // Stamps Bollinger rows.
+    TDayClock Clock = DayNumberNow;
+};
+
 class TAlertRows {
 public:
     virtual ~TAlertRows() = default;
     TAlertRows(const TAlertRows&) = delete;
     TAlertRows& operator=(const TAlertRows&) = delete;
 
-    // The rows of a style; `extraColumnKey` names the strike list's extra
-    // column. The clock stamps Bollinger rows.
-    static std::unique_ptr<TAlertRows> Create(TAlertStyle style, const QByteArray& subscription,
-                                              const QByteArray& extraColumnKey = "sma_divergence",
-                                              TDayClock clock = DayNumberNow);
-
-    TAlertStyle Style() const { return m_style; }
+    // The style's row of the table (AlertStyles) the rows were made from:
+    // their clear rule and row limit.
+    const TListStyle& ListStyle() const { return m_style; }
+    TAlertStyle Style() const { return m_style.Style; }
     const QByteArray& Subscription() const { return m_subscription; }
 
     // One alert text, of any category. Only a text whose first line is the
@@ -66,7 +73,7 @@ protected:
         ChangedAndCut, // a whole list kept its first MaxListRows rows
         OverLimits,    // too many fields, or a value too long for the rows: nothing changed
     };
-    TAlertRows(TAlertStyle style, const QByteArray& subscription)
+    TAlertRows(const TListStyle& style, const QByteArray& subscription)
         : m_style(style), m_subscription(subscription), m_subscriptionMatches(!HoldsLineBreak(subscription))
     {
     }
@@ -74,7 +81,7 @@ protected:
     virtual TTake TakeFields(QByteArrayView fieldLine) = 0;
 
 private:
-    TAlertStyle m_style;
+    const TListStyle& m_style;
     QByteArray m_subscription;
     bool m_subscriptionMatches; // a first line never holds a line break
 };
@@ -84,9 +91,8 @@ struct TRowTexts {
     TTextCache Symbols{256};
 };
 
-// The styles that put one row per alert on top: strike, symbol-only and the
-// simple list keep at most MaxNewestFirstRows and "Clear Window" empties
-// them; Ferrik and Dravel keep every row.
+// The styles that put one row per alert on top, each keeping at most its
+// style's row limit and emptied by "Clear Window" where its style says so.
 template <typename TEntry>
 class TNewestFirstRows : public TAlertRows {
 public:
@@ -95,7 +101,7 @@ public:
     bool Clear() override;
 
 protected:
-    TNewestFirstRows(TAlertStyle style, const QByteArray& subscription, std::initializer_list<QByteArray> names);
+    TNewestFirstRows(const TListStyle& style, const QByteArray& subscription, std::initializer_list<QByteArray> names);
     TTake TakeFields(QByteArrayView fieldLine) override;
     // Fills the row from the picked fields, its texts through the caches;
     // false ignores the alert.
@@ -112,7 +118,7 @@ private:
 // Strike (the exclude list applies) and symbol-only rows.
 class TVantorRows : public TNewestFirstRows<TVantorEntry> {
 public:
-    TVantorRows(TAlertStyle style, const QByteArray& subscription, const QByteArray& extraColumnKey);
+    TVantorRows(const TListStyle& style, const TRowsSetup& setup);
 
 protected:
     bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TVantorEntry& row) const override;
@@ -120,7 +126,7 @@ protected:
 
 class TSimpleListRows : public TNewestFirstRows<TPointsTopListEntry> {
 public:
-    explicit TSimpleListRows(const QByteArray& subscription);
+    TSimpleListRows(const TListStyle& style, const TRowsSetup& setup);
 
 protected:
     bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TPointsTopListEntry& row) const override;
@@ -128,7 +134,7 @@ protected:
 
 class TFerrikRows : public TNewestFirstRows<TFerrikEntry> {
 public:
-    explicit TFerrikRows(const QByteArray& subscription);
+    TFerrikRows(const TListStyle& style, const TRowsSetup& setup);
 
 protected:
     bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TFerrikEntry& row) const override;
@@ -136,7 +142,7 @@ protected:
 
 class TDravelRows : public TNewestFirstRows<TDravelEntry> {
 public:
-    explicit TDravelRows(const QByteArray& subscription);
+    TDravelRows(const TListStyle& style, const TRowsSetup& setup);
 
 protected:
     bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TDravelEntry& row) const override;
@@ -150,7 +156,7 @@ protected:
 // whatever the others do.
 class TBollingerRows : public TAlertRows {
 public:
-    TBollingerRows(const QByteArray& subscription, TDayClock clock);
+    TBollingerRows(const TListStyle& style, const TRowsSetup& setup);
     // One row per symbol, exact comparison.
     const TBollingerEntries& Rows() const { return m_rows; }
     bool Expire(double now) override;
@@ -195,7 +201,7 @@ private:
 // at the first row without a symbol, a last price or a change.
 class TPointsListRows : public TAlertRows {
 public:
-    explicit TPointsListRows(const QByteArray& subscription);
+    TPointsListRows(const TListStyle& style, const TRowsSetup& setup);
     const TPointsTopListEntries& Rows() const { return m_rows; }
 
 protected:
@@ -211,7 +217,7 @@ private:
 // the top-list order's business (TopListOrder).
 class TTopListRows : public TAlertRows {
 public:
-    explicit TTopListRows(const QByteArray& subscription);
+    TTopListRows(const TListStyle& style, const TRowsSetup& setup);
     const TQuentTopListEntries& Rows() const { return m_rows; }
 
 protected:

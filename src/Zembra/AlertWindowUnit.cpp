@@ -3,14 +3,9 @@
 #include "base/Assertions.h"
 #include "base/DebugLog.h"
 #include "base/GuardedCall.h"
+#include "Zembra/AlertStyleGrids.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "Zembra/QuentGridFull.h"
-#include "grids/BollingerGrid.h"
-#include "grids/DravelGrid.h"
-#include "grids/FerrikGrid.h"
-#include "grids/PointsTopListGrid.h"
-#include "grids/SymbolOnlyGrid.h"
-#include "grids/VantorGrid.h"
 #include "platform/core/IniFile.h"
 #include "platform/gui/ErrorReport.h"
 
@@ -25,7 +20,6 @@
 namespace {
 
 constexpr int ExpireIntervalMs = 1000;
-const QByteArray DefaultExtraColumnKey("sma_divergence");
 
 QList<TAlertForm*>& LivingAlertWindows()
 {
@@ -108,28 +102,6 @@ const QByteArray& TAlertForm::Subscription() const
     return m_rows ? m_rows->Subscription() : none;
 }
 
-template <typename Grid>
-Grid* TAlertForm::AddGrid()
-{
-    auto* grid = new Grid(this);
-    layout()->addWidget(grid);
-    grid->show();
-    grid->installEventFilter(this);
-    m_grid = grid;
-    return grid;
-}
-
-// The grid shows the rows of the given kind; Grid::SetEntries takes them.
-template <typename TGrid, typename TRows>
-void TAlertForm::HandRowsTo(TGrid* grid)
-{
-    const auto& rows = dynamic_cast<const TRows&>(*m_rows);
-    m_handRows = [this, grid, &rows] {
-        m_rows->TakeAdded();
-        grid->SetEntries(rows.Rows());
-    };
-}
-
 void TAlertForm::LoadSettings(const TIniFile& ini, const QByteArray& section)
 {
     // The style and its one grid are chosen once.
@@ -137,84 +109,22 @@ void TAlertForm::LoadSettings(const TIniFile& ini, const QByteArray& section)
     const QByteArray subscription = ini.ReadString(section, "subscription");
     m_suffix = ini.ReadString(section, "suffix");
     setWindowTitle(QString::fromUtf8(ini.ReadString(section, "title", "Alerts")));
-    const quint32 color = ReadColorSetting(ini.ReadString(section, "color"));
-    const TAlertStyle style = StyleFromDisplay(ini.ReadString(section, "display"));
-    if (style == asStrike)
+    const TListStyle& style = StyleFromDisplay(ini.ReadString(section, "display"));
+    if (style.Style == asStrike)
         m_extraColumnKey = ini.ReadString(section, "extra_column_internal_name", DefaultExtraColumnKey);
-    m_rows = TAlertRows::Create(style, subscription, m_extraColumnKey, [this] { return m_dayClock(); });
-    CreateGrid(ini, section, color);
+    TStyleGrid made =
+        MakeStyleGrid(style, {subscription, m_extraColumnKey, [this] { return m_dayClock(); }}, *this, ini, section);
+    m_rows = std::move(made.Rows);
+    m_grid = made.Grid;
+    m_handRows = std::move(made.HandRows);
+    m_topList = made.TopList;
+    m_grid->installEventFilter(this);
     // The alert source hands the window its own category only. A window
     // that is gone receives nothing.
     m_alertSource.RegisterAlertCallback(subscription, [window = QPointer<TAlertForm>(this)](const QByteArray& data) {
         if (window)
             window->HandleAlert(data);
     });
-}
-
-void TAlertForm::CreateGrid(const TIniFile& ini, const QByteArray& section, quint32 color)
-{
-    const auto text = [&](const char* key) { return QString::fromUtf8(ini.ReadString(section, key)); };
-    switch (Style()) {
-    case asBollinger: {
-        // The sign colours decide this grid's text; the colour setting does not apply.
-        auto* grid = AddGrid<TBollingerGrid>();
-        const QString extra = text("extra");
-        if (!extra.isEmpty())
-            grid->SetBandLabel(extra);
-        HandRowsTo<TBollingerGrid, TBollingerRows>(grid);
-        break;
-    }
-    case asSymbolOnly: {
-        auto* grid = AddGrid<TSymbolOnlyGrid>();
-        grid->SetTextColor(color);
-        // The board's ring moves one cell per alert, however many are handed over at once.
-        const auto& rows = dynamic_cast<const TVantorRows&>(*m_rows);
-        m_handRows = [this, grid, &rows] { grid->AddEntries(rows.Rows(), m_rows->TakeAdded()); };
-        break;
-    }
-    case asPointsList: {
-        auto* grid = AddGrid<TPointsTopListGrid>();
-        grid->SetTextColor(color);
-        if (ini.ReadString(section, "volume") == "1")
-            grid->ShowVolumeColumn();
-        HandRowsTo<TPointsTopListGrid, TPointsListRows>(grid);
-        break;
-    }
-    case asQuentFull: {
-        auto* grid = AddGrid<TQuentTopListFullGrid>();
-        grid->SetColumns(text("columns"));
-        grid->SetIgnoreSortTimer(ini.ReadString(section, "ignore_sort_timer") == "1");
-        HandRowsTo<TQuentTopListFullGrid, TTopListRows>(grid);
-        m_handEveryChange = true;
-        break;
-    }
-    case asFerrik: {
-        auto* grid = AddGrid<TFerrikGrid>();
-        grid->SetTextColor(color);
-        HandRowsTo<TFerrikGrid, TFerrikRows>(grid);
-        break;
-    }
-    case asDravel: {
-        auto* grid = AddGrid<TDravelGrid>();
-        grid->SetTextColor(color);
-        HandRowsTo<TDravelGrid, TDravelRows>(grid);
-        break;
-    }
-    case asSimpleList: {
-        auto* grid = AddGrid<TPointsTopListGrid>();
-        grid->SetTextColor(color);
-        HandRowsTo<TPointsTopListGrid, TSimpleListRows>(grid);
-        break;
-    }
-    case asStrike: {
-        auto* grid = AddGrid<TVantorGrid>();
-        grid->SetExtraColumnName(text("extra_column_visible_name"));
-        grid->SetExtraColumnFormat(text("extra_column_format"));
-        grid->SetTextColor(color);
-        HandRowsTo<TVantorGrid, TVantorRows>(grid);
-        break;
-    }
-    }
 }
 
 // ---------------------------------------------------------------------------
@@ -229,7 +139,9 @@ void TAlertForm::HandleAlert(const QByteArray& data)
 
 void TAlertForm::RowsChanged()
 {
-    if (m_handEveryChange) {
+    // Every top list passes the grid's order rule as it comes: a list that
+    // only lasted a moment can still decide when the order changes.
+    if (m_topList) {
         m_handRows();
         return;
     }
@@ -280,8 +192,6 @@ void TAlertForm::ClearWindowMenuItemClick()
     ClearWindow();
 }
 
-TQuentTopListFullGrid* TAlertForm::TopListGrid() const { return GridAs<TQuentTopListFullGrid>(); }
-
 void TAlertForm::FreezeActionUpdate()
 {
     if (TQuentTopListFullGrid* grid = TopListGrid())
@@ -318,9 +228,9 @@ void TAlertForm::SortNowActionExecute()
 
 QMenu* TAlertForm::ContextMenu() const
 {
-    if (StyleHasClearCommand(Style()))
+    if (ListStyleOf(Style()).HasClearCommand)
         return ClearPopup;
-    if (Style() == asQuentFull)
+    if (m_topList)
         return QuentMenu;
     return nullptr;
 }

@@ -64,18 +64,10 @@ public:
     TAlertStyle Style() const { return m_rows ? m_rows->Style() : asStrike; }
     // The rows of the window's style (nullptr before LoadSettings).
     const TAlertRows* Rows() const { return m_rows.get(); }
-    template <typename TRows>
-    const TRows* RowsAs() const
-    {
-        return dynamic_cast<const TRows*>(m_rows.get());
-    }
     // The grid of the window's style (nullptr before LoadSettings).
     TListGrid* Grid() const { return m_grid; }
-    template <typename TGrid>
-    TGrid* GridAs() const
-    {
-        return dynamic_cast<TGrid*>(m_grid);
-    }
+    // The grid of the full top-list style; nullptr for the other styles.
+    TQuentTopListFullGrid* TopListGrid() const { return m_topList; }
     // The menu a right click opens, if the style has one.
     QMenu* ContextMenu() const;
 
@@ -92,13 +84,7 @@ protected:
 
 private:
     void BuildForm();
-    void CreateGrid(const TIniFile& ini, const QByteArray& section, quint32 color);
-    template <typename Grid>
-    Grid* AddGrid();
-    template <typename TGrid, typename TRows>
-    void HandRowsTo(TGrid* grid);
     void RowsChanged();
-    TQuentTopListFullGrid* TopListGrid() const;
 
     TMainConnection& m_alertSource;
     TDayClock m_dayClock = DayNumberNow;
@@ -108,9 +94,8 @@ private:
     TListGrid* m_grid = nullptr;
     // Hands the rows to the grid; set with the grid.
     std::function<void()> m_handRows;
-    // Every top list passes the grid's order rule as it comes: a list that
-    // only lasted a moment can still decide when the order changes.
-    bool m_handEveryChange = false;
+    // The grid again, by its own type, when the style is the full top list.
+    TQuentTopListFullGrid* m_topList = nullptr;
     bool m_handOverDue = false;
     TWakeMeSoon m_handOverSoon;
 };

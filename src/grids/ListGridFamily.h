@@ -3,6 +3,7 @@
 // painting frame, text fitting, number formats, colour blending and the
 // forwarding of a clicked symbol to external linking. Each grid adds only its
 // entry record, its column table and its colour rules.
+#include "platform/gui/Canvas.h"
 #include "platform/gui/DrawGrid.h"
 #include <QByteArray>
 #include <QString>

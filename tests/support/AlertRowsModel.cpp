@@ -149,7 +149,8 @@ const TRows& R(int index)
 
 void NewRows(Window& window)
 {
-    window.rows = TAlertRows::Create(window.style, window.category, "sma_divergence", [] { return ToDayNumber(g_now); });
+    window.rows =
+        MakeAlertRows(window.style, {window.category, DefaultExtraColumnKey, [] { return ToDayNumber(g_now); }});
     MODEL_CHECK(window.rows->Style() == window.style && window.rows->Subscription() == window.category);
 }
 
@@ -775,11 +776,11 @@ void Command(char command, const QByteArray& lastText)
         const auto countsBefore = RowCounts();
         for (Window& window : g_windows) {
             const qsizetype index = &window - g_windows;
-            MODEL_CHECK(window.rows->Clear() == (StyleHasClearCommand(window.style) && countsBefore[index] > 0));
+            MODEL_CHECK(window.rows->Clear() == (ListStyleOf(window.style).HasClearCommand && countsBefore[index] > 0));
         }
         const auto countsAfter = RowCounts();
         for (int i = 0; i < WindowCount; ++i)
-            MODEL_CHECK(countsAfter[i] == (StyleHasClearCommand(g_windows[i].style) ? 0 : countsBefore[i]));
+            MODEL_CHECK(countsAfter[i] == (ListStyleOf(g_windows[i].style).HasClearCommand ? 0 : countsBefore[i]));
         break;
     }
     case 'f': {

@@ -21,6 +21,7 @@
 // test of the alert rows feeds it seeded random runs under the compiler the
 // program ships with.
 #include "Zembra/AlertParsing.h"
+#include "Zembra/AlertStyles.h"
 #include <QByteArray>
 #include <stdexcept>
 
