@@ -18,7 +18,6 @@
 #include <QContextMenuEvent>
 #include <QFont>
 #include <QMenu>
-#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -40,7 +39,7 @@ QList<TAlertForm*>& LivingAlertWindows()
 // ---------------------------------------------------------------------------
 // The form
 
-TAlertForm::TAlertForm(QWidget* parent, TMainConnection& alertSource)
+TAlertForm::TAlertForm(TMainConnection& alertSource, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
       m_alertSource(alertSource)
@@ -143,12 +142,8 @@ void TAlertForm::LoadSettings(const TIniFile& ini, const QByteArray& section)
         m_extraColumnKey = ini.ReadString(section, "extra_column_internal_name", DefaultExtraColumnKey);
     m_rows = TAlertRows::Create(style, subscription, m_extraColumnKey, [this] { return m_dayClock(); });
     CreateGrid(ini, section, color);
-    // The alert source hands the window its own category only. A window
-    // that is gone receives nothing.
-    m_alertSource.RegisterAlertCallback(subscription, [window = QPointer<TAlertForm>(this)](const QByteArray& data) {
-        if (window)
-            window->HandleAlert(data);
-    });
+    // The alert source hands the window its own category only.
+    m_alerts = m_alertSource.RegisterAlertCallback(subscription, [this](const QByteArray& data) { HandleAlert(data); });
 }
 
 void TAlertForm::CreateGrid(const TIniFile& ini, const QByteArray& section, quint32 color)
