@@ -28,6 +28,8 @@ struct TConnectionSettings {
     bool UsesSocks() const { return !SocksServer.isEmpty() && SocksLevel != 0; }
     // No conversation made with these settings goes in clear.
     bool EncryptionRequired() const;
+
+    friend bool operator==(const TConnectionSettings&, const TConnectionSettings&) = default;
 };
 
 // What a configuration file says: the settings, and why no conversation

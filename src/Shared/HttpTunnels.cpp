@@ -21,8 +21,7 @@ const QByteArray FormContentType("application/x-www-form-urlencoded");
 bool IsHttps(const QString& url) { return url.startsWith(QLatin1String("https:"), Qt::CaseInsensitive); }
 } // namespace
 
-THttpTunnel::THttpTunnel(TConnectionSettings settings)
-    : THttpTunnel(settings.HttpTunnelUrl, std::move(settings))
+THttpTunnel::THttpTunnel(const TConnectionSettings& settings) : THttpTunnel(settings.HttpTunnelUrl, settings)
 {
 }
 

@@ -26,7 +26,7 @@ public:
 
     // Proxies, TLS and the send time-out as the settings say; the URL is
     // theirs unless given.
-    explicit THttpTunnel(TConnectionSettings settings);
+    explicit THttpTunnel(const TConnectionSettings& settings);
     THttpTunnel(const QString& url, TConnectionSettings settings = {});
     ~THttpTunnel() override;
 

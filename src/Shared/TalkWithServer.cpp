@@ -280,7 +280,7 @@ void TTalkWithServer::Impl::Connect()
 {
     HandlerScope scope(*this);
     TAV_ASSERT(state == NotConnected && !connection && owner, AssertUnit, ConnectLine);
-    connection = owner->ConnectionFactory ? owner->ConnectionFactory(settings) : CreateServerConnection(settings);
+    connection = owner->ConnectionFactory ? owner->ConnectionFactory(*owner) : CreateServerConnection(settings);
     TAV_ASSERT(connection != nullptr, AssertUnit, ConnectLine);
     HookConnection();
     errorText.clear();

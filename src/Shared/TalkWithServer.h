@@ -89,10 +89,9 @@ public:
     TReceivePass ReceivePass;
 
     // Builds the server connection the conversation will use, with its
-    // settings. Defaults to a TCP connection or an HTTP tunnel as the settings
-    // ask; tests replace it with a scripted double. Called once, from Connect.
-    using TConnectionFactory =
-        std::function<std::unique_ptr<TGenericServerConnection>(const TConnectionSettings& settings)>;
+    // Settings(). Defaults to a TCP connection or an HTTP tunnel as the
+    // settings ask; tests replace it with a scripted double. Called once, from Connect.
+    using TConnectionFactory = std::function<std::unique_ptr<TGenericServerConnection>(TTalkWithServer& talk)>;
     TConnectionFactory ConnectionFactory;
 
     void Connect();

@@ -112,7 +112,7 @@ struct ConnectionCounts {
     int Alive = 0;
 };
 
-// A TMainConnection of the test's own (not the process-wide one) with the
+// A TMainConnection of the test's own with the
 // server's address, recording statuses, alerts, why each conversation ended
 // and the debug log. Further "[Connection]" keys (one "key=value" a line)
 // stay in "Braxo.ini" for every conversation to read.
@@ -146,6 +146,7 @@ public:
 
 private:
     std::unique_ptr<TDebugSinkScope> m_debugSink; // into DebugLines
+    std::vector<TSubscription> m_watches; // statuses and alerts, from Main
 };
 
 } // namespace ReferenceServerKit

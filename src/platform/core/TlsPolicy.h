@@ -26,6 +26,8 @@ struct TTlsSettings {
     // A server that never answers the handshake (it does not speak TLS) is
     // given up after this long.
     int HandshakeTimeoutMs = 10000;
+
+    friend bool operator==(const TTlsSettings&, const TTlsSettings&) = default;
 };
 
 // Settings that cannot be used (an unreadable CA file, a malformed
