@@ -289,12 +289,12 @@ quint16 FreePortOutsideEphemeralRange()
 
 // ---------------------------------------------------------------------------
 
-ClientProbe::ClientProbe(const QByteArray& serverAddress, const QByteArray& connectionKeys)
+ClientProbe::ClientProbe(const QByteArray& serverAddress, const QByteArray& connectionKeys,
+                         TMainConnectionDependencies dependencies)
 {
     // Every new conversation reads its address and keys from "Braxo.ini",
     // which therefore lasts as long as the probe.
     TestEnvironment::WriteIni("[Connection]\naddress=" + serverAddress + "\n" + connectionKeys);
-    TMainConnectionDependencies dependencies;
     dependencies.ConnectionFactory = [this, counts = Connections](TTalkWithServer& talk) {
         // The conversation's ErrorText is final once it reports its end.
         auto previous = talk.OnDisconnected;

@@ -118,7 +118,9 @@ struct ConnectionCounts {
 // stay in "Braxo.ini" for every conversation to read.
 class ClientProbe {
 public:
-    explicit ClientProbe(const QByteArray& serverAddress, const QByteArray& connectionKeys = {});
+    // The dependencies' connection factory is the probe's own.
+    explicit ClientProbe(const QByteArray& serverAddress, const QByteArray& connectionKeys = {},
+                         TMainConnectionDependencies dependencies = {});
     ~ClientProbe();
     ClientProbe(const ClientProbe&) = delete;
     ClientProbe& operator=(const ClientProbe&) = delete;
