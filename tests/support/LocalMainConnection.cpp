@@ -1,4 +1,5 @@
 #include "LocalMainConnection.h"
+#include "Shared/ServerConnectionFactory.h"
 #include "platform/core/IniFile.h"
 
 TConnectionSettingsSource FixedConnectionSettings(TConnectionSettings settings)
@@ -10,6 +11,15 @@ TConnectionSettingsSource TestIniSettings()
 {
     // By relative name, as the client reads it without --config.
     return ConnectionSettingsFromFile(QString::fromLatin1(ConfigFileName));
+}
+
+TTalkWithServer::TConnectionFactory ConnectionsTo(const QString& address)
+{
+    return [address](TTalkWithServer& talk) {
+        TConnectionSettings settings = talk.Settings();
+        settings.Address = address;
+        return CreateServerConnection(settings);
+    };
 }
 
 std::unique_ptr<TMainConnection> MakeLocalMainConnection(TMainConnectionDependencies dependencies)

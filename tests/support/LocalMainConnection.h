@@ -9,6 +9,9 @@ TConnectionSettingsSource FixedConnectionSettings(TConnectionSettings settings);
 // read for each conversation.
 TConnectionSettingsSource TestIniSettings();
 
+// Real connections as the conversation's settings say, but to this address.
+TTalkWithServer::TConnectionFactory ConnectionsTo(const QString& address);
+
 // A connection aimed at a closed local port with no timer of its own, so
 // that nothing reaches the network and nothing reconnects behind the test's
 // back. The test drives Tick itself when it needs to.
