@@ -140,7 +140,7 @@ QString DescribeServer(const TConnectionSettings& settings)
     return where;
 }
 
-TConnectionSettingsSource ConnectionSettingsFromFile(std::function<QString()> configFile)
+TConnectionSettingsSource ConnectionSettingsFromFile(const std::function<QString()>& configFile)
 {
     // Read as the configuration reader reads it: never a FIFO, a device or
     // more than it would take.

@@ -60,5 +60,5 @@ struct TConnectionSettingsSource {
 
 // The settings in the file configFile names, read again each time they are
 // asked for (the file in use may change while the client runs).
-TConnectionSettingsSource ConnectionSettingsFromFile(std::function<QString()> configFile);
+TConnectionSettingsSource ConnectionSettingsFromFile(const std::function<QString()>& configFile);
 TConnectionSettingsSource ConnectionSettingsFromFile(const QString& configFile);
