@@ -25,11 +25,21 @@ const QByteArray FerrikAlert = "ferrik\r\ntime=09%3A31&symbol=MSFT&change=-1.25&
 const QByteArray DravelAlert = "dravel\r\ntime=09%3A31&symbol=MSFT&last=10&prev_close=8&count=3&volume=100";
 const QByteArray StrikeAlert = "strike\r\nsymbol=MSFT&last=10.5&prev_close=10&sma_divergence=0.12&time=09%3A31%3A02";
 
+// What the windows register with (alerts reach them directly here); it
+// lives as long as they do.
+TMainConnection& Unconnected()
+{
+    TMainConnectionDependencies untimed;
+    untimed.Timer = false;
+    static TMainConnection* const connection = new TMainConnection(ConnectionSettingsFromFile(QString()), untimed);
+    return *connection;
+}
+
 // A window that already shows `rows` rows. Windows live until the process
 // ends, as in the program.
 TAlertForm* WindowWithRows(const QByteArray& section, const QByteArray& alert, int rows)
 {
-    auto* window = new TAlertForm();
+    auto* window = new TAlertForm(Unconnected());
     window->LoadSettings(TIniFile::FromText("[w]\n" + section), "w");
     for (int i = 0; i < rows; ++i)
         window->HandleAlert(alert);

@@ -424,6 +424,10 @@ struct TEndToEndRig {
     QString Error;
     // Set while a run measures latency.
     TLatencyProbe* Probe = nullptr;
+    // The client's, reading the configuration written below. Pings and the
+    // watchdog are the timer's; this measures the data path only.
+    std::unique_ptr<TMainConnection> Connection;
+    std::vector<TSubscription> Receivers;
 
     TEndToEndRig()
     {
@@ -449,29 +453,31 @@ struct TEndToEndRig {
         config.write(text);
         config.close();
         QDir::setCurrent(Folder.path());
+        TMainConnectionDependencies untimed;
+        untimed.Timer = false;
+        Connection = std::make_unique<TMainConnection>(ConnectionSettingsFromFile(QString(ConfigFileName)), untimed);
         OpenWindows();
-        // Pings and the watchdog are the timer's; this measures the data path only.
-        MainConnection().StopTimer();
-        MainConnection().RegisterAlertCallback([this](const QByteArray&) { ++Delivered; });
+        Receivers.push_back(Connection->RegisterAlertCallback([this](const QByteArray&) { ++Delivered; }));
         for (size_t i = 0; i < Windows.size(); ++i) {
-            MainConnection().RegisterAlertCallback(Windows[i].Window->Subscription(), [this, i](const QByteArray&) {
-                if (Probe)
-                    Probe->Delivered(i);
-            });
+            Receivers.push_back(Connection->RegisterAlertCallback(Windows[i].Window->Subscription(),
+                                                                  [this, i](const QByteArray&) {
+                                                                      if (Probe)
+                                                                          Probe->Delivered(i);
+                                                                  }));
             Windows[i].Counter->OnPainted = [this, i] {
                 if (Probe)
                     Probe->Painted(i);
             };
         }
-        MainConnection().SetUserName("bench");
-        MainConnection().SetPassword("bench");
+        Connection->SetUserName("bench");
+        Connection->SetPassword("bench");
         if (!WaitUntil([this] { return Feed.ListenId() > 0; }, SetupTimeoutMs)) {
             Error = QStringLiteral("the client never asked for alerts");
             return;
         }
         // The login and first ping are answered by now: the client sends nothing more.
-        WaitUntil([] { return MainConnection().Status() == QLatin1String("Connected!"); }, SetupTimeoutMs);
-        if (WithTls() && MainConnection().Encryption().Protocol.isEmpty())
+        WaitUntil([this] { return Connection->Status() == QLatin1String("Connected!"); }, SetupTimeoutMs);
+        if (WithTls() && Connection->Encryption().Protocol.isEmpty())
             Error = QStringLiteral("the conversation is not encrypted");
         Feed.StopAnswering();
         // From here on the floor takes each stream as it is measured.
@@ -484,13 +490,13 @@ struct TEndToEndRig {
         const int count = ini.ReadInteger("General", "window count", 0);
         for (int i = 0; i < count; ++i) {
             TWindowUnderTest item;
-            item.Window = new TAlertForm();
+            item.Window = new TAlertForm(*Connection);
             item.Window->LoadSettings(ini, "Alert Window " + QByteArray::number(i));
             item.Window->show();
             item.Counter = std::make_unique<TPaintCounter>();
             if (auto* area = qobject_cast<QAbstractScrollArea*>(item.Window->Grid()))
                 area->viewport()->installEventFilter(item.Counter.get());
-            MainConnection().AddCategory(item.Window->Subscription());
+            Connection->AddCategory(item.Window->Subscription());
             Payloads.push_back(RecordAlerts(item.Window->Subscription()));
             NextPayloadOf.push_back(0);
             Windows.push_back(std::move(item));
@@ -554,7 +560,7 @@ TEndToEndRig& Rig()
 std::unique_ptr<TRecordAndReplay> StartRecording(TEndToEndRig& rig)
 {
     static int runs = 0;
-    auto session = std::make_unique<TRecordAndReplay>(MainConnection());
+    auto session = std::make_unique<TRecordAndReplay>(*rig.Connection);
     QString error;
     const QString file = rig.Folder.filePath(QStringLiteral("bench-%1.tsv.gz").arg(++runs));
     session->Start({file, QString(), QString(), 1}, error);
@@ -694,24 +700,20 @@ constexpr int DrainTimeoutMs = 300000;
 // that the one conversation lasts and is never given up.
 class TClientClock {
 public:
-    TClientClock() : m_conversation(MainConnection().Conversation())
+    explicit TClientClock(TMainConnection& connection)
+        : m_conversation(connection.Conversation()), m_statusWatch(connection.WatchStatus([this, &connection] {
+              if (connection.Status() == QLatin1String("Disconnected."))
+                  ++Disconnects;
+          }))
     {
-        MainConnection().OnStatusChange = [this] {
-            if (MainConnection().Status() == QLatin1String("Disconnected."))
-                ++Disconnects;
-        };
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            MainConnection().Tick();
-            if (MainConnection().Conversation() != m_conversation)
+        QObject::connect(&m_timer, &QTimer::timeout, [this, &connection] {
+            connection.Tick();
+            if (connection.Conversation() != m_conversation)
                 ConversationReplaced = true;
         });
         m_timer.start(ClientTickMs);
     }
-    ~TClientClock()
-    {
-        m_timer.stop();
-        MainConnection().OnStatusChange = nullptr;
-    }
+    ~TClientClock() { m_timer.stop(); }
     TClientClock(const TClientClock&) = delete;
     TClientClock& operator=(const TClientClock&) = delete;
 
@@ -720,6 +722,7 @@ public:
 
 private:
     TTalkWithServer* const m_conversation;
+    const TSubscription m_statusWatch;
     QTimer m_timer;
 };
 
@@ -752,7 +755,7 @@ void BM_EndToEndFlood(benchmark::State& state)
                                  : 10;
     rig.Feed.AnswerBetweenBatches();
     for (auto _ : state) {
-        TClientClock clientClock;
+        TClientClock clientClock(*rig.Connection);
         // What the client handles when it never waits for alerts.
         rig.Feed.Send(batches[0]);
         QElapsedTimer calibration;

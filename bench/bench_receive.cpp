@@ -12,6 +12,7 @@ namespace {
 // Hands the conversation one prepared burst and discards what it sends.
 class BurstConnection : public TGenericServerConnection {
 public:
+    BurstConnection() : TGenericServerConnection(TConnectionSettings()) {}
     bool Connect() override { return true; }
     void Send(const QByteArray&) override {}
     void Close() override {}

@@ -345,8 +345,9 @@ TEST(FaultMatrixStepped, RefusedConnectionsAreRetriedEveryTickWithoutGrowingAnyt
     ASSERT_NE(port, 0);
 
     const QByteArray address = "127.0.0.1:" + QByteArray::number(port);
-    ClientProbe client(address);
-    client.Main->StopTimer();
+    TMainConnectionDependencies stepped;
+    stepped.Timer = false;
+    ClientProbe client(address, {}, stepped);
     client.Main->AddCategory("strike");
     client.LogIn("trader", "pw");
     ASSERT_TRUE(WaitFor([&] { return client.EndedWith.size() == 1; }));
@@ -379,10 +380,11 @@ TEST(FaultMatrixStepped, AnOutageIsShownAtOnceAndForAsLongAsItLasts)
     auto server = std::make_unique<ReferenceServer>(TAVISK_SERVER_BIN);
     ASSERT_TRUE(server->Start({"--rate", "20"}, FreePortOutsideEphemeralRange()));
     const quint16 port = server->Port();
-    ClientProbe client(server->Address());
     QDateTime now(QDate(2026, 12, 7), QTime(10, 0, 0));
-    client.Main->StopTimer();
-    client.Main->SetClock([&] { return now; });
+    TMainConnectionDependencies stepped;
+    stepped.Timer = false;
+    stepped.Clock = [&] { return now; };
+    ClientProbe client(server->Address(), {}, stepped);
     client.Main->AddCategory("strike");
     client.LogIn("trader", "pw");
     ASSERT_TRUE(client.WaitForStatus("Connected!"));

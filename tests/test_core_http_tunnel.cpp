@@ -2,6 +2,7 @@
 // retries, time-outs, the life cycle) and against the reference server (a
 // whole conversation, the main connection configured by "Braxo.ini").
 #include "HttpTunnelPeer.h"
+#include "LocalMainConnection.h"
 #include "ReferenceServer.h"
 #include "ScriptedServerConnection.h"
 #include "base/Assertions.h"
@@ -48,10 +49,11 @@ bool EventsPostedSoFarHandled()
 
 class TunnelTest : public ::testing::Test {
 protected:
-    std::unique_ptr<THttpTunnel> Make(const QString& url)
+    std::unique_ptr<THttpTunnel> Make(const QString& url, qint32 sendTimeout = 60000)
     {
-        auto tunnel = std::make_unique<THttpTunnel>(url);
-        tunnel->SendTimeout = 60000;
+        TConnectionSettings settings;
+        settings.SendTimeout = sendTimeout;
+        auto tunnel = std::make_unique<THttpTunnel>(url, settings);
         tunnel->OnSessionConnected = [this](TGenericServerConnection*) { Order << "connected"; };
         tunnel->OnSessionClosed = [this](TGenericServerConnection*) { Order << "closed"; };
         tunnel->OnDataAvailable = [this](TGenericServerConnection* sender) {
@@ -61,9 +63,9 @@ protected:
         tunnel->OnDebugText = [this](TGenericServerConnection*, const QString& text) { DebugTexts << text; };
         return tunnel;
     }
-    std::unique_ptr<THttpTunnel> Open()
+    std::unique_ptr<THttpTunnel> Open(qint32 sendTimeout = 60000)
     {
-        auto tunnel = Make(peer.Url());
+        auto tunnel = Make(peer.Url(), sendTimeout);
         EXPECT_TRUE(tunnel->Connect());
         EXPECT_TRUE(WaitFor([&] { return tunnel->State() == THttpTunnel::Open; }));
         return tunnel;
@@ -206,12 +208,9 @@ TEST_F(TunnelTest, FourthFailureInARowClosesTheTunnelWithoutAFifthPost)
 
 TEST_F(TunnelTest, PostOutstandingPastTheSendTimeoutIsAbortedAndSentAgain)
 {
-    auto tunnel = Open();
-    tunnel->SendTimeout = 0; // due at the next check
-    tunnel->OnDebugText = [&](TGenericServerConnection*, const QString& text) {
-        DebugTexts << text;
-        tunnel->SendTimeout = 60000; // the retry has all the time it needs
-    };
+    // The first POST is held back past the deadline; the retry is answered
+    // at once, well within it.
+    auto tunnel = Open(1000);
     peer.PostStatuses = {0};
     tunnel->Send("hello through the tunnel");
 
@@ -384,34 +383,33 @@ TEST_F(TunnelTest, UnusablePostAddressIsLoggedReportedAndClosesTheTunnel)
 
 TEST(HttpTunnelProxySettings, HttpProxyWinsOverSocksAndNeitherClearsBoth)
 {
-    THttpTunnel tunnel("http://example.invalid/");
     THttpClient client;
     client.Proxy = "stale";
     client.SocksServer = "stale";
-    tunnel.ApplyProxy(client);
+    TConnectionSettings settings;
+    THttpTunnel("http://example.invalid/", settings).ApplyProxy(client);
     EXPECT_TRUE(client.Proxy.isEmpty());
     EXPECT_TRUE(client.SocksServer.isEmpty());
 
-    tunnel.SocksServer = "socks.example";
-    tunnel.SocksPort = "1080";
-    tunnel.SocksLevel = "5";
-    tunnel.SocksUsercode = "alice";
-    tunnel.SocksPassword = "secret";
-    tunnel.ApplyProxy(client);
+    settings.SocksServer = "socks.example";
+    settings.SocksLevel = 5;
+    settings.SocksUser = "alice";
+    settings.SocksPassword = "secret";
+    THttpTunnel("http://example.invalid/", settings).ApplyProxy(client);
     EXPECT_EQ(client.SocksServer, "socks.example");
-    EXPECT_EQ(client.SocksPort, "1080");
-    EXPECT_EQ(client.SocksLevel, "5");
+    EXPECT_EQ(client.SocksPort, 1080);
+    EXPECT_EQ(client.SocksLevel, 5);
     EXPECT_EQ(client.SocksUsercode, "alice");
     EXPECT_EQ(client.SocksPassword, "secret");
     EXPECT_EQ(client.SocksAuthentication, socksAuthenticateUsercode);
 
-    tunnel.Proxy = "proxy.example";
-    tunnel.ProxyPort = 3128;
-    tunnel.ProxyUsername = "bob";
-    tunnel.ProxyPassword = "pw";
-    tunnel.ApplyProxy(client);
+    settings.Proxy = "proxy.example";
+    settings.ProxyPort = 3128;
+    settings.ProxyUser = "bob";
+    settings.ProxyPassword = "pw";
+    THttpTunnel("http://example.invalid/", settings).ApplyProxy(client);
     EXPECT_EQ(client.Proxy, "proxy.example");
-    EXPECT_EQ(client.ProxyPort, "3128");
+    EXPECT_EQ(client.ProxyPort, 3128);
     EXPECT_EQ(client.ProxyUsername, "bob");
     EXPECT_EQ(client.ProxyPassword, "pw");
     EXPECT_TRUE(client.SocksServer.isEmpty());
@@ -421,86 +419,32 @@ TEST(HttpTunnelProxySettings, HttpProxyWinsOverSocksAndNeitherClearsBoth)
 
 // ---------------------------------------------------------------- settings from "Braxo.ini"
 
-TEST(TunnelConnectionSettings, BraxoIniKeysReachEveryNewConversation)
+// The settings are read for each new conversation and handed on, as they
+// are, to its connection.
+TEST(TunnelConnectionSettings, BraxoIniKeysReachEveryNewConversationAndItsConnection)
 {
     TestEnvironment::WriteIni("[Connection]\nhttp tunnel url=http://tunnel.example/stream\nsocks server=socks.example\n"
                               "socks port=1080\nsocks level=4\nsocks user=alice\nsocks password=s3\n"
                               "proxy=proxy.example\nproxy port=3128\nproxy user=bob\nproxy password=p4\n"
                               "send timeout=2500\n");
-    TMainConnection main;
-    main.StopTimer();
-    std::vector<TTalkWithServer*> made;
+    const TConnectionSettings written = ReadConnectionSettings("Braxo.ini").Settings;
     ScriptedServerConnection* connection = nullptr;
-    main.SetConnectionFactory([&](TTalkWithServer& talk) {
-        made.push_back(&talk);
-        return ScriptedServerConnection::FactoryInto(&connection)(talk);
-    });
+    TMainConnectionDependencies hooks;
+    hooks.Timer = false;
+    hooks.ConnectionFactory = ScriptedServerConnection::FactoryInto(&connection);
+    TMainConnection main(TestIniSettings(), hooks);
     main.SetUserName("trader");
     main.SetPassword("pw");
     ASSERT_TRUE(WaitFor([&] { return connection != nullptr; }));
-    TestEnvironment::RemoveIni();
-    const TTalkWithServer& talk = *made.front();
-    EXPECT_EQ(talk.UseHttpTunnel, 1);
-    EXPECT_EQ(talk.HttpTunnelUrl, "http://tunnel.example/stream");
-    EXPECT_EQ(talk.SocksServer, "socks.example");
-    EXPECT_EQ(talk.SocksPort, 1080);
-    EXPECT_EQ(talk.SocksLevel, 4);
-    EXPECT_EQ(talk.SocksUsercode, "alice");
-    EXPECT_EQ(talk.SocksPassword, "s3");
-    EXPECT_EQ(talk.Proxy, "proxy.example");
-    EXPECT_EQ(talk.ProxyPort, 3128);
-    EXPECT_EQ(talk.ProxyUsername, "bob");
-    EXPECT_EQ(talk.ProxyPassword, "p4");
-    EXPECT_EQ(talk.SendTimeout, 2500);
-    // The connection gets them as the conversation copies them.
-    EXPECT_EQ(connection->SocksLevel, "4");
-    EXPECT_EQ(connection->SocksPort, "1080");
-    EXPECT_EQ(connection->SendTimeout, 2500);
-}
+    EXPECT_TRUE(main.Conversation()->Settings() == written);
+    EXPECT_TRUE(connection->Settings() == written);
 
-// The send timeout a conversation made by the main connection gets from "Braxo.ini".
-qint32 SendTimeoutFromIni(const QByteArray& connectionSection)
-{
-    TestEnvironment::WriteIni("[Connection]\n" + connectionSection);
-    TMainConnection main;
-    main.StopTimer();
-    ScriptedServerConnection* connection = nullptr;
-    main.SetConnectionFactory(ScriptedServerConnection::FactoryInto(&connection));
-    main.SetUserName("trader");
-    main.SetPassword("pw");
-    const bool made = WaitFor([&] { return connection != nullptr; });
+    TestEnvironment::WriteIni("[Connection]\naddress=127.0.0.1:9\n");
+    main.ResetConnection();
+    ASSERT_TRUE(WaitFor([&] { return main.Conversation() && main.Conversation()->Connection() == connection; }));
     TestEnvironment::RemoveIni();
-    EXPECT_TRUE(made);
-    return made ? connection->SendTimeout : -1;
-}
-
-TEST(TunnelConnectionSettings, SendTimeoutDefaultsToThirtySecondsAndAWrittenZeroStaysZero)
-{
-    EXPECT_EQ(SendTimeoutFromIni("http tunnel url=http://tunnel.example/stream\n"), 30000);
-    // Zero is a real setting: every POST is aborted at the next check.
-    EXPECT_EQ(SendTimeoutFromIni("http tunnel url=http://tunnel.example/stream\nsend timeout=0\n"), 0);
-}
-
-TEST(TunnelConnectionSettings, WithoutTheKeysTheConversationGoesDirect)
-{
-    TestEnvironment::WriteIni("[Connection]\naddress=127.0.0.1:9\nsocks level=3\nsocks server=ignored\n");
-    TMainConnection main;
-    main.StopTimer();
-    TTalkWithServer* made = nullptr;
-    ScriptedServerConnection* connection = nullptr;
-    main.SetConnectionFactory([&](TTalkWithServer& talk) {
-        made = &talk;
-        return ScriptedServerConnection::FactoryInto(&connection)(talk);
-    });
-    main.SetUserName("trader");
-    main.SetPassword("pw");
-    ASSERT_TRUE(WaitFor([&] { return connection != nullptr; }));
-    TestEnvironment::RemoveIni();
-    EXPECT_EQ(made->UseHttpTunnel, 0);
-    EXPECT_TRUE(made->HttpTunnelUrl.isEmpty());
-    EXPECT_TRUE(made->Proxy.isEmpty());
-    EXPECT_TRUE(connection->SocksServer.isEmpty()) << "a SOCKS level other than 4 or 5 switches SOCKS off";
-    EXPECT_TRUE(connection->SocksLevel.isEmpty());
+    EXPECT_EQ(connection->Settings().Address, "127.0.0.1:9");
+    EXPECT_FALSE(connection->Settings().UsesHttpTunnel());
 }
 
 // ---------------------------------------------------------------- reference server
@@ -546,10 +490,9 @@ TEST(HttpTunnelWithServer, ConversationLogsInAndReceivesAlertsDespiteFailedPosts
     ASSERT_NE(server.HttpPort, 0);
     ASSERT_TRUE(server.Control("fail-posts 2").startsWith("ok"));
 
-    TTalkWithServer talk;
-    talk.UseHttpTunnel = 1;
-    talk.HttpTunnelUrl = server.TunnelUrl();
-    talk.SendTimeout = 30000;
+    TConnectionSettings settings;
+    settings.HttpTunnelUrl = server.TunnelUrl();
+    TTalkWithServer talk(settings);
     QStringList debugTexts;
     int disconnects = 0;
     talk.OnDebugText = [&](const QString& text) { debugTexts << text; };
@@ -611,11 +554,12 @@ TEST(HttpTunnelWithServer, MainConnectionUsesTheTunnelNamedInBraxoIni)
     // The TCP address leads nowhere: only the tunnel can log in.
     TestEnvironment::WriteIni("[Connection]\naddress=127.0.0.1:1\nhttp tunnel url=" + server.TunnelUrl().toUtf8() +
                               "\n");
-    TMainConnection main;
+    TMainConnection main(TestIniSettings());
     QStringList statuses;
-    main.OnStatusChange = [&] { statuses << main.Status(); };
+    const TSubscription statusWatch = main.WatchStatus([&] { statuses << main.Status(); });
     int alerts = 0;
-    main.RegisterAlertCallback([&](const QByteArray& data) { alerts += data.startsWith("bollinger\r\n") ? 1 : 0; });
+    const TSubscription receiver =
+        main.RegisterAlertCallback([&](const QByteArray& data) { alerts += data.startsWith("bollinger\r\n") ? 1 : 0; });
     main.AddCategory("bollinger");
     main.SetUserName("trader");
     main.SetPassword("pw");
@@ -645,7 +589,7 @@ TEST(HttpTunnelWithServer, SlowPostsWithinTheDefaultSendTimeoutAreNotAborted)
     ASSERT_TRUE(connected) << client.EndedWith.join('\n').toStdString();
     ASSERT_TRUE(client.WaitForMoreAlerts(3, 30s));
     ASSERT_NE(client.Main->Conversation(), nullptr);
-    EXPECT_EQ(client.Main->Conversation()->SendTimeout, 30000);
+    EXPECT_EQ(client.Main->Conversation()->Settings().SendTimeout, 30000);
     EXPECT_EQ(client.Connections->Created, 1);
     EXPECT_TRUE(client.EndedWith.isEmpty()) << client.EndedWith.join('\n').toStdString();
 }

@@ -2,11 +2,14 @@
 #include "TestEnvironment.h"
 #include <QStringEncoder>
 #include "platform/core/ConfigLocation.h"
+#include "Shared/ConnectionSettings.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <functional>
 #include <sys/stat.h>
+#include <vector>
 #include <unistd.h>
 
 TEST(IniFile, SectionsAndKeysIgnoreLetterCaseAndValuesAreTrimmed)
@@ -199,4 +202,118 @@ TEST_F(ConfigLocationTest, TheExampleIsFoundInTheInstalledLayoutFirstAndCopiedWi
         "The example configuration " + missing + " cannot be read: "));
     EXPECT_FALSE(QFileInfo::exists(UserConfigFile()));
     QDir(root).removeRecursively();
+}
+
+// ---------------------------------------------------------------------------
+// Section [Connection]: every key, its default, values that are not
+// understood, and the problem that holds the login
+
+namespace {
+
+struct ConnectionRow {
+    QByteArray Keys;                                 // the section's lines
+    std::function<void(TConnectionSettings&)> Read; // what differs from the defaults
+    QString Problem;
+    bool Encrypted = false;
+};
+
+const QString Hex64 = "ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89";
+const QString Unclear = "The setting tls=%1 is not understood: write 1, yes, true or on for TLS (0, no, false or off "
+                        "without), and comments on lines of their own.";
+const QString OffButAsked = "The setting tls=%1 turns TLS off, but other tls settings ask for it: remove one or the other.";
+
+void Tls(TConnectionSettings& s) { s.Tls.Enabled = true; }
+
+} // namespace
+
+TEST(ConnectionSettingsReader, EveryKeyItsDefaultBadValuesAndTheProblemEachGives)
+{
+    const QString file = QDir(TestEnvironment::WorkDir()).filePath("Braxo.ini");
+    const auto nothing = [](TConnectionSettings&) {};
+    const std::vector<ConnectionRow> rows{
+        {"", nothing, {}},
+        {"address = alerts.example.net:7001", [](auto& s) { s.Address = "alerts.example.net:7001"; }, {}},
+        {"address=", nothing, {}},
+        {"address=alerts.example.net", [](auto& s) { s.Address = "alerts.example.net"; }, {}},
+        {"http tunnel url= http://t.example/stream ", [](auto& s) { s.HttpTunnelUrl = "http://t.example/stream"; }, {}},
+        {"http tunnel url=HTTPS://t.example/stream", [](auto& s) { s.HttpTunnelUrl = "HTTPS://t.example/stream"; }, {},
+         true},
+        {"send timeout=2500", [](auto& s) { s.SendTimeout = 2500; }, {}},
+        {"send timeout=0", [](auto& s) { s.SendTimeout = 0; }, {}},
+        {"send timeout=soon", nothing, {}},
+        {"socks server=socks.lan", [](auto& s) { s.SocksServer = "socks.lan", s.SocksLevel = 5; }, {}},
+        {"socks server=socks.lan\nsocks port=1081\nsocks level=4\nsocks user=alice\nsocks password=s3",
+         [](auto& s) {
+             s.SocksServer = "socks.lan", s.SocksPort = 1081, s.SocksLevel = 4;
+             s.SocksUser = "alice", s.SocksPassword = "s3";
+         },
+         {}},
+        {"socks server=socks.lan\nsocks level=3\nsocks port=x", [](auto& s) { s.SocksServer = "socks.lan"; }, {}},
+        {"socks level=4\nsocks user=alice", [](auto& s) { s.SocksUser = "alice"; }, {}},
+        {"proxy=proxy.lan\nproxy port=3128\nproxy user=bob\nproxy password=p4",
+         [](auto& s) { s.Proxy = "proxy.lan", s.ProxyPort = 3128, s.ProxyUser = "bob", s.ProxyPassword = "p4"; }, {}},
+        {"proxy=proxy.lan\nproxy port=", [](auto& s) { s.Proxy = "proxy.lan"; }, {}},
+        {"tls=1", Tls, {}, true},
+        {" TLS = On ", Tls, {}, true},
+        {"tls=\"yes\"", Tls, {}, true},
+        {"tls=TRUE", Tls, {}, true},
+        {"tls fingerprint=" + Hex64.toLatin1(), [](auto& s) { Tls(s), s.Tls.Fingerprint = Hex64; }, {}, true},
+        {"tls ca file=ca.pem",
+         [](auto& s) { Tls(s), s.Tls.CaFile = QDir(TestEnvironment::WorkDir()).filePath("ca.pem"); }, {}, true},
+        {"tls=\ntls peer name=alerts", [](auto& s) { Tls(s), s.Tls.PeerName = "alerts"; }, {}, true},
+        {"tls=", nothing, {}},
+        {"tls=0", nothing, {}},
+        {"tls=no", nothing, {}},
+        {"tls=False", nothing, {}},
+        {"tls=OFF", nothing, {}},
+        // In doubt, TLS, and refused with the reason: a plain connection
+        // would carry the login in clear.
+        {"tls=2", [](auto& s) { Tls(s), s.Tls.Problem = Unclear.arg("2"); }, Unclear.arg("2"), true},
+        {"tls=1 ; required", [](auto& s) { Tls(s), s.Tls.Problem = Unclear.arg("1 ; required"); },
+         Unclear.arg("1 ; required"), true},
+        {"tls=off\ntls ca file=ca.pem",
+         [](auto& s) {
+             Tls(s), s.Tls.CaFile = QDir(TestEnvironment::WorkDir()).filePath("ca.pem");
+             s.Tls.Problem = OffButAsked.arg("off");
+         },
+         OffButAsked.arg("off"), true},
+        {"tls fingerprint=ab",
+         [](auto& s) {
+             Tls(s), s.Tls.Fingerprint = "ab";
+             s.Tls.Problem = "The TLS fingerprint setting is not a SHA-256 fingerprint (64 hexadecimal digits, "
+                             "colons allowed).";
+         },
+         "The TLS fingerprint setting is not a SHA-256 fingerprint (64 hexadecimal digits, colons allowed).", true},
+        {"http tunnel url=http://t/s\nsocks server=s\nsocks level=4",
+         [](auto& s) { s.HttpTunnelUrl = "http://t/s", s.SocksServer = "s", s.SocksLevel = 4; },
+         "An HTTP tunnel cannot go through SOCKS 4: set socks level=5, or a proxy, in [Connection] of Braxo.ini."},
+        {"http tunnel url=http://t/s\nsocks server=s\nsocks level=4\nproxy=p",
+         [](auto& s) { s.HttpTunnelUrl = "http://t/s", s.SocksServer = "s", s.SocksLevel = 4, s.Proxy = "p"; }, {}},
+        {"http tunnel url=http://t/s\ntls=on", [](auto& s) { Tls(s), s.HttpTunnelUrl = "http://t/s"; },
+         "tls=1 needs an http tunnel url that starts with https://: change one of them in [Connection] of Braxo.ini.",
+         true},
+        {"http tunnel url=https://t/s\ntls=on", [](auto& s) { Tls(s), s.HttpTunnelUrl = "https://t/s"; }, {}, true},
+    };
+    for (const ConnectionRow& row : rows) {
+        TestEnvironment::WriteIni("[Connection]\n" + row.Keys + "\n");
+        const TConnectionSettingsRead read = ReadConnectionSettings(file);
+        TConnectionSettings expected;
+        row.Read(expected);
+        EXPECT_TRUE(read.Settings == expected) << row.Keys.toStdString();
+        EXPECT_EQ(read.Problem, row.Problem) << row.Keys.toStdString();
+        EXPECT_EQ(read.Settings.EncryptionRequired(), row.Encrypted) << row.Keys.toStdString();
+    }
+
+    // A file that is not there means the defaults; one the client refuses
+    // to read is not read, and says why.
+    TestEnvironment::RemoveIni();
+    EXPECT_TRUE(ReadConnectionSettings(file).Settings == TConnectionSettings());
+    EXPECT_EQ(ReadConnectionSettings(file).Problem, "");
+    TestEnvironment::WriteIni("[Connection]\naddress=alerts.example:7001\n");
+    QFile::setPermissions(file, QFile::permissions(file) | QFile::WriteGroup);
+    const TConnectionSettingsRead refused = ReadConnectionSettings(file);
+    EXPECT_TRUE(refused.Settings == TConnectionSettings());
+    EXPECT_EQ(refused.Problem, ConfigReadProblem(file));
+    EXPECT_TRUE(refused.Problem.contains("can be changed by other users")) << refused.Problem.toStdString();
+    TestEnvironment::RemoveIni();
 }

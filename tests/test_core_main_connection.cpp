@@ -1,4 +1,5 @@
 #include "Zembra/MainConnectionUnit.h"
+#include "LocalMainConnection.h"
 #include "ScriptedServerConnection.h"
 #include "TestEnvironment.h"
 #include "WireTestKit.h"
@@ -54,19 +55,26 @@ protected:
     void SetUp() override
     {
         TestEnvironment::RemoveIni();
-        Main = std::make_unique<TMainConnection>();
-        Main->StopTimer();
-        Main->SetClock([this] { return Now; });
-        Main->SetConnectionFactory([this](TTalkWithServer&) -> std::unique_ptr<TGenericServerConnection> {
-            auto connection = std::make_unique<ScriptedServerConnection>();
-            Peers.push_back(Peer{connection.get(), connection->Destroyed,
-                                 std::make_unique<WireTestKit::ServerStreamEncoder>()});
-            return connection;
-        });
-        Main->OnStatusChange = [this] { Statuses.append(Main->Status()); };
+        Main = std::make_unique<TMainConnection>(TestIniSettings(), Hooks());
+        Kept.push_back(Main->WatchStatus([this] { Statuses.append(Main->Status()); }));
     }
 
     void TearDown() override { Main.reset(); }
+
+    // The test's clock and scripted connections; the test drives Tick.
+    TMainConnectionDependencies Hooks()
+    {
+        TMainConnectionDependencies hooks;
+        hooks.Timer = false;
+        hooks.Clock = [this] { return Now; };
+        hooks.ConnectionFactory = [this](TTalkWithServer& talk) -> std::unique_ptr<TGenericServerConnection> {
+            auto connection = std::make_unique<ScriptedServerConnection>(talk.Settings());
+            Peers.push_back(Peer{connection.get(), connection->Destroyed,
+                                 std::make_unique<WireTestKit::ServerStreamEncoder>()});
+            return connection;
+        };
+        return hooks;
+    }
 
     // Lets the posted wake-ups run (connecting, flushing output).
     static void TurnLoop()
@@ -146,6 +154,7 @@ protected:
     std::unique_ptr<TMainConnection> Main;
     std::deque<Peer> Peers; // references stay valid as peers are added
     QStringList Statuses;
+    std::vector<TSubscription> Kept; // receivers registered for the whole test
 };
 
 } // namespace
@@ -164,7 +173,7 @@ TEST_F(MainConnectionTest, SessionStartIsQueuedUntilConnectedThenSentInOneBurst)
     Peer& peer = AwaitConnection(1);
     EXPECT_EQ(peer.Connection->ConnectCalls, 1);
     EXPECT_TRUE(peer.Connection->Sends().isEmpty());
-    EXPECT_EQ(Main->Conversation()->ServerAddress, "127.0.0.1:9339");
+    EXPECT_EQ(Main->Conversation()->Settings().Address, "127.0.0.1:9339");
 
     peer.Connection->ReportConnected();
     ASSERT_EQ(peer.Connection->Sends().size(), 1);
@@ -373,7 +382,7 @@ TEST_F(MainConnectionTest, StopWithAReasonShowsItAndHaltsPingsWatchdogAndReconne
     Peer& peer = EstablishSession();
     Answer(peer, 1, "SESSION ID\r\nold");
     std::vector<QByteArray> alerts;
-    Main->RegisterAlertCallback([&](const QByteArray& data) { alerts.push_back(data); });
+    Kept.push_back(Main->RegisterAlertCallback([&](const QByteArray& data) { alerts.push_back(data); }));
 
     Answer(peer, 1, "STOP\r\nAccount suspended.\r\n");
     EXPECT_TRUE(Main->Stopped());
@@ -523,11 +532,11 @@ TEST_F(MainConnectionTest, EachNewConversationReadsTheAddressAgain)
 {
     TestEnvironment::WriteIni("[Connection]\naddress=first.example:7001\n");
     LoginAndConnect();
-    EXPECT_EQ(Main->Conversation()->ServerAddress, "first.example:7001");
+    EXPECT_EQ(Main->Conversation()->Settings().Address, "first.example:7001");
     TestEnvironment::WriteIni("[Connection]\naddress=second.example:7002\n");
     Main->ResetConnection();
     AwaitConnection(2);
-    EXPECT_EQ(Main->Conversation()->ServerAddress, "second.example:7002");
+    EXPECT_EQ(Main->Conversation()->Settings().Address, "second.example:7002");
     EXPECT_EQ(Main->Status(), "Connecting to second.example:7002...");
 }
 
@@ -621,9 +630,9 @@ TEST_F(MainConnectionTest, WithoutAPasswordTheConnectionCarriesOnlyThePreamble)
 TEST_F(MainConnectionTest, AlertsReachEveryCallbackInOrderEvenPastOneThatThrows)
 {
     std::vector<std::pair<int, QByteArray>> received;
-    Main->RegisterAlertCallback([&](const QByteArray& data) { received.emplace_back(1, data); });
-    Main->RegisterAlertCallback([&](const QByteArray&) { throw std::runtime_error("window broke"); });
-    Main->RegisterAlertCallback([&](const QByteArray& data) { received.emplace_back(3, data); });
+    Kept.push_back(Main->RegisterAlertCallback([&](const QByteArray& data) { received.emplace_back(1, data); }));
+    Kept.push_back(Main->RegisterAlertCallback([&](const QByteArray&) { throw std::runtime_error("window broke"); }));
+    Kept.push_back(Main->RegisterAlertCallback([&](const QByteArray& data) { received.emplace_back(3, data); }));
 
     Peer& peer = EstablishSession();
     const QByteArray alert = "Strikes\r\nsymbol=MSFT&price=12.5";
@@ -645,16 +654,16 @@ TEST_F(MainConnectionTest, CategoryReceiversGetTheirFirstLineOnlyAndEveryoneKeep
     const auto record = [&](int receiver) {
         return [&received, receiver](const QByteArray& data) { received.emplace_back(receiver, data); };
     };
-    Main->RegisterAlertCallback("s", record(1));
-    Main->RegisterAlertCallback(record(2));
-    Main->RegisterAlertCallback("s", [&](const QByteArray& data) {
+    Kept.push_back(Main->RegisterAlertCallback("s", record(1)));
+    Kept.push_back(Main->RegisterAlertCallback(record(2)));
+    Kept.push_back(Main->RegisterAlertCallback("s", [&](const QByteArray& data) {
         received.emplace_back(3, data);
         // Registered during a delivery: from the next alert on.
         if (received.size() < 4)
-            Main->RegisterAlertCallback("s", record(5));
-    });
-    Main->RegisterAlertCallback("q", record(4));
-    Main->RegisterAlertCallback("s\r\nx", record(6));
+            Kept.push_back(Main->RegisterAlertCallback("s", record(5)));
+    }));
+    Kept.push_back(Main->RegisterAlertCallback("q", record(4)));
+    Kept.push_back(Main->RegisterAlertCallback("s\r\nx", record(6)));
 
     for (const QByteArray text : {"s\r\nx=1", "q", "S\r\nx=2", "sq\r\n", "s\nx=3", "s\r\nx=4"})
         Main->DeliverAlerts(true, text, TMessageToServer());
@@ -664,15 +673,44 @@ TEST_F(MainConnectionTest, CategoryReceiversGetTheirFirstLineOnlyAndEveryoneKeep
     EXPECT_EQ(received, expected);
 }
 
+// A window ends its subscription when it goes, even from inside its own
+// alert handler; one that outlives the connection ends without effect.
+TEST_F(MainConnectionTest, ReceiversAndWatchersHearNothingOnceTheirSubscriptionEnds)
+{
+    std::vector<int> heard;
+    TSubscription ending;
+    TSubscription first = Main->RegisterAlertCallback("s", [&](const QByteArray&) { heard.push_back(1); });
+    ending = Main->RegisterAlertCallback([&](const QByteArray&) {
+        heard.push_back(2);
+        ending.Cancel();
+    });
+    TSubscription moved = std::move(first);
+    Main->DeliverAlerts(true, "s\r\nx=1", TMessageToServer());
+    Main->DeliverAlerts(true, "s\r\nx=2", TMessageToServer());
+    moved = TSubscription();
+    Main->DeliverAlerts(true, "s\r\nx=3", TMessageToServer());
+    EXPECT_EQ(heard, (std::vector<int>{1, 2, 1}));
+
+    int statusChanges = 0;
+    Main->GoOffline();
+    TSubscription watch = Main->WatchStatus([&] { ++statusChanges; });
+    Main->SetOfflineStatus("Replaying");
+    watch.Cancel();
+    Main->SetOfflineStatus("Replay ended");
+    EXPECT_EQ(statusChanges, 1);
+    TSubscription outliving = Main->WatchEncryption([] {});
+    Main.reset();
+}
+
 TEST_F(MainConnectionTest, AResetRequestedFromInsideAHandlerWaitsUntilTheHandlerIsDone)
 {
     Peer& first = EstablishSession();
     std::vector<QByteArray> after;
-    Main->RegisterAlertCallback([&](const QByteArray& data) {
+    Kept.push_back(Main->RegisterAlertCallback([&](const QByteArray& data) {
         Main->ResetConnection();
         after.push_back(data);
-    });
-    Main->RegisterAlertCallback([&](const QByteArray& data) { after.push_back(data); });
+    }));
+    Kept.push_back(Main->RegisterAlertCallback([&](const QByteArray& data) { after.push_back(data); }));
 
     // Two alerts in one burst: the conversation's frame loop must survive the
     // reset asked for by the first.
@@ -726,21 +764,9 @@ TEST_F(MainConnectionTest, OfflineForAReplayNothingConnectsAndTheStatusIsTheRepl
     EXPECT_EQ(Main->Status(), "Replay: 2026-03-02 09:30:00");
     // Alerts still take their usual road.
     std::vector<QByteArray> received;
-    Main->RegisterAlertCallback([&](const QByteArray& data) { received.push_back(data); });
+    Kept.push_back(Main->RegisterAlertCallback([&](const QByteArray& data) { received.push_back(data); }));
     Main->DeliverAlerts(true, "a\r\nx=1", TMessageToServer());
     EXPECT_EQ(received, std::vector<QByteArray>{"a\r\nx=1"});
-}
-
-TEST(MainConnectionAddress, TheAddressComesFromBraxoIniOrIsTheBuiltInOne)
-{
-    TestEnvironment::RemoveIni();
-    EXPECT_EQ(TMainConnection().ServerAddress(), "127.0.0.1:9339");
-    TestEnvironment::WriteIni("[connection]\nAddress = alerts.example.net:7001\n");
-    EXPECT_EQ(TMainConnection().ServerAddress(), "alerts.example.net:7001");
-    TestEnvironment::WriteIni("[Connection]\naddress=\n");
-    EXPECT_EQ(TMainConnection().ServerAddress(), "127.0.0.1:9339");
-    TestEnvironment::RemoveIni();
-    EXPECT_EQ(&MainConnection(), &MainConnection());
 }
 
 #ifdef TAVISK_SERVER_BIN
@@ -761,11 +787,11 @@ TEST(MainConnectionWithServer, LogsInReceivesAlertsOfItsCategoryAndObeysStop)
     TestEnvironment::WriteIni("[Connection]\naddress=127.0.0.1:" + listening.captured(1).toUtf8() + "\n");
 
     {
-        TMainConnection main;
+        TMainConnection main(TestIniSettings());
         QStringList statuses;
-        main.OnStatusChange = [&] { statuses.append(main.Status()); };
+        const TSubscription statusWatch = main.WatchStatus([&] { statuses.append(main.Status()); });
         std::vector<QByteArray> alerts;
-        main.RegisterAlertCallback([&](const QByteArray& data) { alerts.push_back(data); });
+        const TSubscription receiver = main.RegisterAlertCallback([&](const QByteArray& data) { alerts.push_back(data); });
         main.AddCategory("strike");
         main.SetUserName("trader");
         main.SetPassword("secret");

@@ -21,10 +21,9 @@ using namespace std::chrono_literals;
 namespace {
 
 // The requests the main connection makes, on a conversation of the test's
-// own, with what came back. The settings are the test's to fill in before
-// Connect.
+// own with the test's settings, with what came back.
 struct LoggedInConversation {
-    LoggedInConversation()
+    explicit LoggedInConversation(const TConnectionSettings& settings) : Talk(settings)
     {
         TTalkWithServer& talk = Talk;
         talk.OnDisconnected = [this] { ++Disconnects; };
@@ -97,29 +96,35 @@ protected:
     template <typename Connection>
     bool ConnectOver()
     {
-        talk.Connect();
+        Connect();
+        TTalkWithServer& talk = conversation->Talk;
         const bool right = dynamic_cast<Connection*>(talk.Connection()) != nullptr;
         EXPECT_TRUE(right) << "the conversation made another kind of connection";
         return right;
     }
+    // The conversation, with the settings as the test made them.
+    void Connect()
+    {
+        conversation = std::make_unique<LoggedInConversation>(settings);
+        conversation->Talk.Connect();
+    }
     void UseTcpServer()
     {
         StartServer(false);
-        talk.ServerAddress = QString::fromLatin1(server.Address());
+        settings.Address = QString::fromLatin1(server.Address());
     }
     void UseTunnel()
     {
         StartServer(true);
-        talk.UseHttpTunnel = 1;
-        talk.HttpTunnelUrl = TunnelUrl();
-        talk.SendTimeout = 30000;
-        talk.ServerAddress = "127.0.0.1:1"; // leads nowhere: only the tunnel can log in
+        settings.HttpTunnelUrl = TunnelUrl();
+        settings.SendTimeout = 30000;
+        settings.Address = "127.0.0.1:1"; // leads nowhere: only the tunnel can log in
     }
     void UseSocks(const LocalProxy& socks)
     {
-        talk.SocksServer = "127.0.0.1";
-        talk.SocksPort = socks.Port();
-        talk.SocksLevel = 5;
+        settings.SocksServer = "127.0.0.1";
+        settings.SocksPort = socks.Port();
+        settings.SocksLevel = 5;
     }
     QString TunnelUrl() const { return QStringLiteral("http://127.0.0.1:%1/stream").arg(tunnelPort); }
     // danted ends the line of a carried connection with the target as host.port.
@@ -127,8 +132,8 @@ protected:
 
     ReferenceServer server{QStringLiteral(TAVISK_SERVER_BIN)};
     quint16 tunnelPort = 0;
-    LoggedInConversation conversation;
-    TTalkWithServer& talk = conversation.Talk;
+    TConnectionSettings settings;
+    std::unique_ptr<LoggedInConversation> conversation;
     std::unique_ptr<LocalProxy> runningProxy;
 };
 
@@ -138,10 +143,10 @@ TEST_F(RealProxyTest, TunnelLogsInAndStreamsAlertsThroughTinyproxy)
     if (proxy == nullptr)
         return;
     ASSERT_NO_FATAL_FAILURE(UseTunnel());
-    talk.Proxy = "127.0.0.1";
-    talk.ProxyPort = proxy->Port();
+    settings.Proxy = "127.0.0.1";
+    settings.ProxyPort = proxy->Port();
     ASSERT_TRUE(ConnectOver<THttpTunnel>());
-    conversation.ExpectWorking();
+    conversation->ExpectWorking();
 
     const QByteArray base = "http://127.0.0.1:" + QByteArray::number(tunnelPort);
     EXPECT_TRUE(proxy->WaitForLog("GET " + base + "/stream ")) << proxy->Log().toStdString();
@@ -156,7 +161,7 @@ TEST_F(RealProxyTest, TunnelLogsInAndStreamsAlertsThroughDante)
     ASSERT_NO_FATAL_FAILURE(UseTunnel());
     UseSocks(*proxy);
     ASSERT_TRUE(ConnectOver<THttpTunnel>());
-    conversation.ExpectWorking();
+    conversation->ExpectWorking();
     EXPECT_TRUE(proxy->WaitForLog(DanteTarget(tunnelPort))) << proxy->Log().toStdString();
 }
 
@@ -168,13 +173,13 @@ TEST_F(RealProxyTest, TcpConversationRunsThroughDante)
     ASSERT_NO_FATAL_FAILURE(UseTcpServer());
     UseSocks(*proxy);
     ASSERT_TRUE(ConnectOver<TSocketServerConnection>());
-    conversation.ExpectWorking();
+    conversation->ExpectWorking();
     EXPECT_TRUE(proxy->WaitForLog(DanteTarget(server.Port()))) << proxy->Log().toStdString();
 
     // The end of the proxied connection still reaches the conversation.
     ASSERT_TRUE(server.Control("drop"));
-    ASSERT_TRUE(WaitFor([&] { return talk.State() == TTalkWithServer::Closed; }, 20s));
-    EXPECT_EQ(conversation.Disconnects, 1);
+    ASSERT_TRUE(WaitFor([&] { return conversation->Talk.State() == TTalkWithServer::Closed; }, 20s));
+    EXPECT_EQ(conversation->Disconnects, 1);
 }
 
 // danted checks user names against the machine's accounts, which a test
@@ -188,11 +193,11 @@ TEST_F(RealProxyTest, RefusedSocksCredentialsCloseWithoutReachingTheServer)
         return;
     ASSERT_NO_FATAL_FAILURE(UseTcpServer());
     UseSocks(*proxy);
-    talk.SocksUsercode = "tavisk-no-such-user";
-    talk.SocksPassword = "wrong";
-    talk.Connect();
-    ASSERT_TRUE(WaitFor([&] { return conversation.Disconnects == 1; }, 20s));
-    EXPECT_TRUE(conversation.Login.isEmpty());
+    settings.SocksUser = "tavisk-no-such-user";
+    settings.SocksPassword = "wrong";
+    Connect();
+    ASSERT_TRUE(WaitFor([&] { return conversation->Disconnects == 1; }, 20s));
+    EXPECT_TRUE(conversation->Login.isEmpty());
     EXPECT_FALSE(proxy->Log().contains(DanteTarget(server.Port()))) << proxy->Log().toStdString();
     EXPECT_EQ(server.CountLogLines("session 1:"), 0) << server.Log().toStdString();
     // The refusal names the user: the client did offer the pair it was given.

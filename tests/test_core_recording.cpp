@@ -2,6 +2,7 @@
 // format, appending, the day files, write errors, what a crash leaves behind,
 // unreadable files, and the replay's pace.
 #include "ReferenceServer.h"
+#include "LocalMainConnection.h"
 #include "TestEnvironment.h"
 #include "Shared/AlertRecorder.h"
 #include "Shared/AlertRecording.h"
@@ -206,8 +207,8 @@ TEST_F(RecordingTest, EachUtcDayHasItsFileAndARestartThatDayAppendsToIt)
 
 TEST_F(RecordingTest, AWriteErrorIsToldOnceAndAlertsStillReachTheOtherReceivers)
 {
-    TMainConnection connection;
-    connection.StopTimer();
+    const std::unique_ptr<TMainConnection> local = MakeLocalMainConnection();
+    TMainConnection& connection = *local;
     TRecordAndReplay session(connection);
     QStringList problems;
     session.OnRecordingProblem = [&](const QString& text) { problems << text; };
@@ -218,7 +219,7 @@ TEST_F(RecordingTest, AWriteErrorIsToldOnceAndAlertsStillReachTheOtherReceivers)
     // The missing folder is known at once; the full disk at the first write.
     EXPECT_TRUE(session.RecordingProblem().contains("No such file or directory")) << session.RecordingProblem().toStdString();
     int delivered = 0;
-    connection.RegisterAlertCallback([&](const QByteArray&) { ++delivered; });
+    const TSubscription receiver = connection.RegisterAlertCallback([&](const QByteArray&) { ++delivered; });
     for (int i = 0; i < 3; ++i) {
         connection.DeliverAlerts(true, "strike\r\nsymbol=X", TMessageToServer());
         for (const auto& recorder : session.Recorders())

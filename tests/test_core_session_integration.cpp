@@ -39,10 +39,13 @@ QString WorkingAt(const QDateTime& time)
 // A client whose clock and ticks the test drives: the server and the sockets
 // stay real, only the 500 ms timer and the local clock are in the test's hand.
 struct SteppedClient {
-    explicit SteppedClient(const QByteArray& address) : Probe(address)
+    explicit SteppedClient(const QByteArray& address) : Probe(address, {}, Stepped()) {}
+    TMainConnectionDependencies Stepped()
     {
-        Probe.Main->StopTimer();
-        Probe.Main->SetClock([this] { return Now; });
+        TMainConnectionDependencies stepped;
+        stepped.Timer = false;
+        stepped.Clock = [this] { return Now; };
+        return stepped;
     }
     void Tick()
     {
@@ -178,9 +181,10 @@ TEST(SessionWithServer, EveryAlertReachesEveryCallbackUnchangedInRegistrationOrd
     ASSERT_TRUE(server.Start({"--rate", "20"}));
     ClientProbe client(server.Address());
     std::vector<std::pair<char, QByteArray>> calls;
-    client.Main->RegisterAlertCallback([&](const QByteArray& data) { calls.emplace_back('A', data); });
-    client.Main->RegisterAlertCallback([&](const QByteArray&) { throw std::runtime_error("faulty window"); });
-    client.Main->RegisterAlertCallback([&](const QByteArray& data) { calls.emplace_back('C', data); });
+    const TSubscription receivers[] = {
+        client.Main->RegisterAlertCallback([&](const QByteArray& data) { calls.emplace_back('A', data); }),
+        client.Main->RegisterAlertCallback([&](const QByteArray&) { throw std::runtime_error("faulty window"); }),
+        client.Main->RegisterAlertCallback([&](const QByteArray& data) { calls.emplace_back('C', data); })};
     client.Main->AddCategory("strike");
     client.Main->AddCategory("quent");
     client.LogIn("trader", "pw");

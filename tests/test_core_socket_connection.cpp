@@ -27,17 +27,24 @@ class SocketTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0)); }
 
-    std::unique_ptr<TSocketServerConnection> Make(const QString& host, const QString& port)
+    std::unique_ptr<TSocketServerConnection> Make(const QString& host, const QString& port,
+                                                  TConnectionSettings settings = {})
     {
-        auto connection = std::make_unique<TSocketServerConnection>(host, port);
+        auto connection = std::make_unique<TSocketServerConnection>(host, port, std::move(settings));
         connection->OnSessionConnected = [this](TGenericServerConnection*) { ++counts.Connected; };
         connection->OnSessionClosed = [this](TGenericServerConnection*) { ++counts.Closed; };
         connection->OnDataAvailable = [this](TGenericServerConnection*) { ++counts.Data; };
         return connection;
     }
-    std::unique_ptr<TSocketServerConnection> MakeToServer()
+    std::unique_ptr<TSocketServerConnection> MakeToServer(TConnectionSettings settings = {})
     {
-        return Make("127.0.0.1", QString::number(server.serverPort()));
+        return Make("127.0.0.1", QString::number(server.serverPort()), std::move(settings));
+    }
+    TConnectionSettings ToServer() const
+    {
+        TConnectionSettings settings;
+        settings.Address = "127.0.0.1:" + QString::number(server.serverPort());
+        return settings;
     }
     // Connects and waits until both ends are up; returns the server's end.
     QTcpSocket* Open(TSocketServerConnection& connection)
@@ -197,21 +204,16 @@ TEST_F(SocketTest, SocksRequestDoesNotSilentlyGoDirect)
     // A port where nothing listens: the negotiation with the proxy fails.
     QTcpServer closedProxy;
     ASSERT_TRUE(closedProxy.listen(QHostAddress::LocalHost, 0));
-    const QString proxyPort = QString::number(closedProxy.serverPort());
+    TConnectionSettings socks;
+    socks.SocksServer = "127.0.0.1";
+    socks.SocksPort = closedProxy.serverPort();
+    socks.SocksLevel = 5;
+    socks.SocksUser = "user";
+    socks.SocksPassword = "pw";
     closedProxy.close();
 
-    auto connection = MakeToServer();
-    connection->SocksServer = "127.0.0.1";
-    connection->SocksPort = proxyPort;
-    connection->SocksLevel = "5";
-    connection->SocksUsercode = "user";
-    connection->SocksPassword = "pw";
+    auto connection = MakeToServer(socks);
     EXPECT_TRUE(connection->Connect()) << connection->ErrorText.toStdString();
-    EXPECT_EQ(connection->SocketSocks().Server, "127.0.0.1");
-    EXPECT_EQ(connection->SocketSocks().Port, proxyPort);
-    EXPECT_EQ(connection->SocketSocks().Level, "5");
-    EXPECT_EQ(connection->SocketSocks().Password, "pw");
-    EXPECT_TRUE(connection->SocketSocks().UsercodeAuthentication);
     ASSERT_TRUE(WaitFor([&] { return counts.Closed == 1; }));
     EXPECT_EQ(counts.Connected, 0);
     QCoreApplication::processEvents();
@@ -275,8 +277,7 @@ TEST_F(SocketTest, HandlersMayCloseOrDestroyTheConnectionFromInsideTheDataEvent)
 // The whole path: preamble and compressed messages out, frames back in.
 TEST_F(SocketTest, ConversationRunsOverTheRealSocket)
 {
-    TTalkWithServer talk;
-    talk.ServerAddress = "127.0.0.1:" + QString::number(server.serverPort());
+    TTalkWithServer talk(ToServer());
     QByteArray answer;
     int answers = 0;
     talk.SendMessage(BuildMessage({"command", "ping", "response", '1'}), false,
@@ -313,8 +314,7 @@ TEST_F(SocketTest, ConversationRunsOverTheRealSocket)
 // close, nothing comes twice or out of order, and the end is reported once.
 TEST_F(SocketTest, AServerThatWritesMegabytesAndClosesIsDrainedInOrderThenEndsOnce)
 {
-    TTalkWithServer talk;
-    talk.ServerAddress = "127.0.0.1:" + QString::number(server.serverPort());
+    TTalkWithServer talk(ToServer());
     ServerDrain drain;
     ASSERT_TRUE(drain.Run(talk, server)) << drain.Summary().toStdString();
     EXPECT_TRUE(drain.EveryFrameThenOneError()) << drain.Summary().toStdString();

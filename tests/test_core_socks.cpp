@@ -47,7 +47,7 @@ public:
                 Adopt(socket);
         });
     }
-    QString Port() const { return QString::number(m_server.serverPort()); }
+    quint16 Port() const { return m_server.serverPort(); }
 
     // SOCKS 5: the user name and password it insists on (empty: none).
     QByteArray User;
@@ -217,15 +217,19 @@ protected:
     }
     void TearDown() override { QObject::disconnect(targetHook); }
 
-    std::unique_ptr<TSocketServerConnection> Make(const QString& host, const QString& level,
-                                                  const QString& user = {}, const QString& password = {})
+    // Through the test's proxy, unless the proxy is given.
+    std::unique_ptr<TSocketServerConnection> Make(const QString& host, qint32 level, const QString& user = {},
+                                                  const QString& password = {}, const QString& socksServer = {},
+                                                  qint32 socksPort = 0)
     {
-        auto connection = std::make_unique<TSocketServerConnection>(host, QString::number(target.serverPort()));
-        connection->SocksServer = "127.0.0.1";
-        connection->SocksPort = proxy.Port();
-        connection->SocksLevel = level;
-        connection->SocksUsercode = user;
-        connection->SocksPassword = password;
+        TConnectionSettings settings;
+        settings.SocksServer = socksServer.isEmpty() ? QStringLiteral("127.0.0.1") : socksServer;
+        settings.SocksPort = socksPort != 0 ? socksPort : proxy.Port();
+        settings.SocksLevel = level;
+        settings.SocksUser = user;
+        settings.SocksPassword = password;
+        auto connection =
+            std::make_unique<TSocketServerConnection>(host, QString::number(target.serverPort()), settings);
         connection->OnSessionConnected = [this](TGenericServerConnection*) { ++counts.Connected; };
         connection->OnSessionClosed = [this](TGenericServerConnection*) { ++counts.Closed; };
         connection->OnDataAvailable = [this](TGenericServerConnection* sender) {
@@ -274,14 +278,14 @@ protected:
 
 TEST_F(SocksConnectionTest, Socks4SendsTheRequestWithTheUserCodeAndRelaysAfterTheGrant)
 {
-    auto connection = Make("127.0.0.1", "4", "alice");
+    auto connection = Make("127.0.0.1", 4, "alice");
     ExpectRelayedAfterHandshake(*connection, Bytes({4, 1}) + BigEndianPort(target.serverPort()) +
                                                  Bytes({127, 0, 0, 1}) + "alice" + Bytes({0}));
 }
 
 TEST_F(SocksConnectionTest, Socks4aSendsTheHostNameForTheProxyToResolve)
 {
-    auto connection = Make("localhost", "4");
+    auto connection = Make("localhost", 4);
     ExpectRelayedAfterHandshake(*connection, Bytes({4, 1}) + BigEndianPort(target.serverPort()) +
                                                  Bytes({0, 0, 0, 1, 0}) + "localhost" + Bytes({0}));
 }
@@ -289,7 +293,7 @@ TEST_F(SocksConnectionTest, Socks4aSendsTheHostNameForTheProxyToResolve)
 TEST_F(SocksConnectionTest, Socks4BytesRightBehindTheReplyAreNotSwallowed)
 {
     proxy.AfterGrant = "early ";
-    auto connection = Make("127.0.0.1", "4");
+    auto connection = Make("127.0.0.1", 4);
     ASSERT_TRUE(connection->Connect());
     ASSERT_TRUE(WaitFor([&] { return counts.Received == "early " + TargetGreeting; }));
     EXPECT_EQ(counts.Connected, 1);
@@ -298,7 +302,7 @@ TEST_F(SocksConnectionTest, Socks4BytesRightBehindTheReplyAreNotSwallowed)
 TEST_F(SocksConnectionTest, Socks4RefusalClosesTheSessionWithAClearError)
 {
     proxy.RefuseRequests = true;
-    auto connection = Make("127.0.0.1", "4", "alice");
+    auto connection = Make("127.0.0.1", 4, "alice");
     ExpectClosedWithoutConnecting(*connection);
     EXPECT_EQ(connection->ErrorText, "SOCKS 4 proxy refused the connection (code 91: rejected or failed)");
     connection.reset();
@@ -315,9 +319,7 @@ TEST_F(SocksConnectionTest, Socks4ProxyThatCannotBeReachedClosesTheSessionOnceWi
     unused.close();
     for (const QString proxy : {"127.0.0.1:" + deadPort, QStringLiteral("255.255.255.255:1080")}) {
         counts = {};
-        auto connection = Make("127.0.0.1", "4");
-        connection->SocksServer = proxy.section(':', 0, 0);
-        connection->SocksPort = proxy.section(':', 1);
+        auto connection = Make("127.0.0.1", 4, {}, {}, proxy.section(':', 0, 0), proxy.section(':', 1).toInt());
         connection->Connect();
         WaitFor([&] { return counts.Closed > 1; }, std::chrono::seconds(1));
         EXPECT_EQ(counts.Closed, 1) << proxy.toStdString();
@@ -331,8 +333,7 @@ TEST_F(SocksConnectionTest, Socks4ConnectionDestroyedWhileWaitingForTheReplyRepo
 {
     QTcpServer silent; // accepts and never answers
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
-    auto connection = Make("127.0.0.1", "4", "alice");
-    connection->SocksPort = QString::number(silent.serverPort());
+    auto connection = Make("127.0.0.1", 4, "alice", {}, {}, silent.serverPort());
     ASSERT_TRUE(connection->Connect());
     QTcpSocket* proxySide = nullptr;
     ASSERT_TRUE(WaitFor([&] {
@@ -350,13 +351,14 @@ TEST(Socks4Handshake, BadPortsRefuseToStartAndTheConnectionFailsAtOnce)
 {
     QTcpSocket socket;
     TSocks4Handshake handshake(socket);
-    EXPECT_THROW(handshake.Start("127.0.0.1", "99999", "127.0.0.1", "80", {}), std::invalid_argument);
+    EXPECT_THROW(handshake.Start("127.0.0.1", 99999, "127.0.0.1", 80, {}), std::invalid_argument);
     EXPECT_EQ(handshake.Phase(), TSocks4Handshake::NotStarted);
 
-    TSocketServerConnection connection("127.0.0.1", "80");
-    connection.SocksServer = "127.0.0.1";
-    connection.SocksPort = "0";
-    connection.SocksLevel = "4";
+    TConnectionSettings settings;
+    settings.SocksServer = "127.0.0.1";
+    settings.SocksPort = 0;
+    settings.SocksLevel = 4;
+    TSocketServerConnection connection("127.0.0.1", "80", settings);
     int closed = 0;
     connection.OnSessionClosed = [&](TGenericServerConnection*) { ++closed; };
     EXPECT_FALSE(connection.Connect());
@@ -369,7 +371,7 @@ TEST(Socks4Handshake, BadPortsRefuseToStartAndTheConnectionFailsAtOnce)
 
 TEST_F(SocksConnectionTest, Socks5WithoutAuthenticationRelaysBothWays)
 {
-    auto connection = Make("127.0.0.1", "5");
+    auto connection = Make("127.0.0.1", 5);
     ExpectRelayedAfterHandshake(*connection, Bytes({5, 1, 0}) + Bytes({5, 1, 0, 1, 127, 0, 0, 1}) +
                                                  BigEndianPort(target.serverPort()));
 }
@@ -378,7 +380,7 @@ TEST_F(SocksConnectionTest, Socks5UserCodeAuthenticationSendsUserAndPassword)
 {
     proxy.User = "alice";
     proxy.Password = "secret";
-    auto connection = Make("127.0.0.1", "5", "alice", "secret");
+    auto connection = Make("127.0.0.1", 5, "alice", "secret");
     ExpectRelayedAfterHandshake(*connection, Bytes({5, 1, 2}) + Bytes({1, 5}) + "alice" + Bytes({6}) + "secret" +
                                                  Bytes({5, 1, 0, 1, 127, 0, 0, 1}) +
                                                  BigEndianPort(target.serverPort()));
@@ -388,20 +390,20 @@ TEST_F(SocksConnectionTest, Socks5WrongPasswordClosesWithoutConnecting)
 {
     proxy.User = "alice";
     proxy.Password = "secret";
-    auto wrong = Make("127.0.0.1", "5", "alice", "guess");
+    auto wrong = Make("127.0.0.1", 5, "alice", "guess");
     ExpectClosedWithoutConnecting(*wrong);
 }
 
 TEST_F(SocksConnectionTest, Socks5RefusedRequestClosesWithoutConnecting)
 {
     proxy.RefuseRequests = true;
-    auto connection = Make("127.0.0.1", "5");
+    auto connection = Make("127.0.0.1", 5);
     ExpectClosedWithoutConnecting(*connection);
 }
 
 TEST_F(SocksConnectionTest, UnknownSocksLevelFailsAtOnceInsteadOfGoingDirect)
 {
-    auto connection = Make("127.0.0.1", "6");
+    auto connection = Make("127.0.0.1", 6);
     EXPECT_FALSE(connection->Connect());
     EXPECT_EQ(counts.Closed, 1);
     EXPECT_TRUE(connection->ErrorText.contains("SOCKS level \"6\"")) << connection->ErrorText.toStdString();
@@ -415,10 +417,10 @@ struct TunnelEvents {
     QStringList DebugTexts;
 };
 
-std::unique_ptr<THttpTunnel> MakeTunnel(const QString& url, TunnelEvents& events)
+std::unique_ptr<THttpTunnel> MakeTunnel(const QString& url, TunnelEvents& events, TConnectionSettings settings = {})
 {
-    auto tunnel = std::make_unique<THttpTunnel>(url);
-    tunnel->SendTimeout = 60000;
+    settings.SendTimeout = 60000;
+    auto tunnel = std::make_unique<THttpTunnel>(url, settings);
     tunnel->OnSessionConnected = [&events](TGenericServerConnection*) { ++events.Connected; };
     tunnel->OnSessionClosed = [&events](TGenericServerConnection*) { ++events.Closed; };
     tunnel->OnDebugText = [&events](TGenericServerConnection*, const QString& text) { events.DebugTexts << text; };
@@ -432,12 +434,13 @@ TEST(TunnelThroughProxies, Socks5CarriesTheGetAndThePostsWithUserCode)
     proxy.User = "alice";
     proxy.Password = "secret";
     TunnelEvents events;
-    auto tunnel = MakeTunnel(peer.Url(), events);
-    tunnel->SocksServer = "127.0.0.1";
-    tunnel->SocksPort = proxy.Port();
-    tunnel->SocksLevel = "5";
-    tunnel->SocksUsercode = "alice";
-    tunnel->SocksPassword = "secret";
+    TConnectionSettings settings;
+    settings.SocksServer = "127.0.0.1";
+    settings.SocksPort = proxy.Port();
+    settings.SocksLevel = 5;
+    settings.SocksUser = "alice";
+    settings.SocksPassword = "secret";
+    auto tunnel = MakeTunnel(peer.Url(), events, settings);
     ASSERT_TRUE(tunnel->Connect());
     ASSERT_TRUE(WaitFor([&] { return events.Connected == 1; }));
     EXPECT_TRUE(proxy.Handshake().startsWith(Bytes({5, 1, 2, 1, 5}) + "alice" + Bytes({6}) + "secret"));
@@ -456,10 +459,10 @@ TEST(TunnelThroughProxies, Socks4IsRefusedWithAClearTextRatherThanGoingDirect)
 {
     HttpTunnelPeer peer;
     TunnelEvents events;
-    auto tunnel = MakeTunnel(peer.Url(), events);
-    tunnel->SocksServer = "127.0.0.1";
-    tunnel->SocksPort = "1080";
-    tunnel->SocksLevel = "4";
+    TConnectionSettings settings;
+    settings.SocksServer = "127.0.0.1";
+    settings.SocksLevel = 4;
+    auto tunnel = MakeTunnel(peer.Url(), events, settings);
     EXPECT_FALSE(tunnel->Connect());
     EXPECT_EQ(events.Closed, 1);
     const QString expected = "THttpTunnel.Connect, EHttpException, SOCKS 4 cannot carry HTTP requests; "
@@ -471,26 +474,27 @@ TEST(TunnelThroughProxies, Socks4IsRefusedWithAClearTextRatherThanGoingDirect)
 
 // A tunnel to a name only a proxy can reach, through the peer acting as the
 // HTTP proxy that wants user "bob" with password "pa55".
-std::unique_ptr<THttpTunnel> MakeProxiedTunnel(HttpTunnelPeer& proxy, const QString& password, TunnelEvents& events)
+std::unique_ptr<THttpTunnel> MakeProxiedTunnel(HttpTunnelPeer& proxy, const QString& password, TunnelEvents& events,
+                                               TConnectionSettings settings = {})
 {
     proxy.RequiredProxyAuthorization = "Basic " + QByteArray("bob:pa55").toBase64();
     proxy.PostAddress = "http://tunnel.invalid/post/t9";
-    auto tunnel = MakeTunnel("http://tunnel.invalid/stream", events);
-    tunnel->Proxy = "127.0.0.1";
-    tunnel->ProxyPort = proxy.Port();
-    tunnel->ProxyUsername = "bob";
-    tunnel->ProxyPassword = password;
-    return tunnel;
+    settings.Proxy = "127.0.0.1";
+    settings.ProxyPort = proxy.Port();
+    settings.ProxyUser = "bob";
+    settings.ProxyPassword = password;
+    return MakeTunnel("http://tunnel.invalid/stream", events, settings);
 }
 
 TEST(TunnelThroughProxies, HttpProxyGetsAbsoluteTargetsAndProxyAuthorization)
 {
     HttpTunnelPeer proxy; // serves the tunnel itself, as the proxy would relay it
     TunnelEvents events;
-    auto tunnel = MakeProxiedTunnel(proxy, "pa55", events);
-    tunnel->SocksServer = "127.0.0.1"; // the HTTP proxy wins
-    tunnel->SocksPort = "1";
-    tunnel->SocksLevel = "5";
+    TConnectionSettings socks; // the HTTP proxy wins
+    socks.SocksServer = "127.0.0.1";
+    socks.SocksPort = 1;
+    socks.SocksLevel = 5;
+    auto tunnel = MakeProxiedTunnel(proxy, "pa55", events, socks);
     ASSERT_TRUE(tunnel->Connect());
     ASSERT_TRUE(WaitFor([&] { return events.Connected == 1; }));
     tunnel->Send("via the proxy");

@@ -5,6 +5,7 @@
 #include "base/DebugLog.h"
 #include "Shared/HttpTunnels.h"
 #include "Shared/ServerConnectionFactory.h"
+#include "Shared/SocketServerConnections.h"
 #include "Shared/TalkWithServer.h"
 #include "TestEnvironment.h"
 #include "WireTestKit.h"
@@ -39,9 +40,10 @@ protected:
     void SetUp() override
     {
         sink = std::make_unique<TDebugSinkScope>([this](const QString& line) { log.append(line); });
-        talk = std::make_unique<TTalkWithServer>();
+        TConnectionSettings settings;
+        settings.Address = "alerts.example:9339";
+        talk = std::make_unique<TTalkWithServer>(settings);
         talk->ConnectionFactory = ScriptedServerConnection::FactoryInto(&connection);
-        talk->ServerAddress = "alerts.example:9339";
     }
     void TearDown() override
     {
@@ -618,44 +620,6 @@ TEST_F(TalkTest, ConnectingTwiceIsAnAssertionFailure)
     EXPECT_EQ(connection->ConnectCalls, 1);
 }
 
-TEST_F(TalkTest, SettingsAreCopiedAndSocksOnlyForLevelsFourAndFive)
-{
-    talk->SocksServer = "socks.example";
-    talk->SocksPort = 1080;
-    talk->SocksUsercode = "user";
-    talk->SocksPassword = "secret";
-    talk->SocksLevel = 5;
-    talk->Proxy = "proxy.example";
-    talk->ProxyPort = 3128;
-    talk->ProxyUsername = "pu";
-    talk->ProxyPassword = "pp";
-    talk->SendTimeout = 2500;
-    talk->Connect();
-    EXPECT_EQ(connection->SocksServer, "socks.example");
-    EXPECT_EQ(connection->SocksPort, "1080");
-    EXPECT_EQ(connection->SocksUsercode, "user");
-    EXPECT_EQ(connection->SocksPassword, "secret");
-    EXPECT_EQ(connection->SocksLevel, "5");
-    EXPECT_EQ(connection->Proxy, "proxy.example");
-    EXPECT_EQ(connection->ProxyPort, 3128);
-    EXPECT_EQ(connection->ProxyUsername, "pu");
-    EXPECT_EQ(connection->ProxyPassword, "pp");
-    EXPECT_EQ(connection->SendTimeout, 2500);
-
-    TTalkWithServer other;
-    ScriptedServerConnection* otherConnection = nullptr;
-    other.ConnectionFactory = ScriptedServerConnection::FactoryInto(&otherConnection);
-    other.SocksServer = "socks.example";
-    other.SocksPort = 1080;
-    other.SocksLevel = 3;
-    other.Proxy = "proxy.example";
-    other.Connect();
-    EXPECT_TRUE(otherConnection->SocksServer.isEmpty());
-    EXPECT_TRUE(otherConnection->SocksPort.isEmpty());
-    EXPECT_TRUE(otherConnection->SocksLevel.isEmpty());
-    EXPECT_EQ(otherConnection->Proxy, "proxy.example");
-}
-
 TEST_F(TalkTest, DebugTextIsPassedOn)
 {
     QStringList texts;
@@ -714,15 +678,32 @@ TEST(ServerConnectionFactory, TunnelRequestFailsCleanlyInsteadOfGoingDirect)
 {
     // Nothing listens at either address: the tunnel's GET fails and the
     // conversation ends without falling back to the TCP address.
-    TTalkWithServer talk;
-    talk.UseHttpTunnel = 1;
-    talk.HttpTunnelUrl = "http://127.0.0.1:1/stream";
-    talk.ServerAddress = "127.0.0.1:1";
+    TConnectionSettings settings;
+    settings.HttpTunnelUrl = "http://127.0.0.1:1/stream";
+    settings.Address = "127.0.0.1:1";
+    TTalkWithServer talk(settings);
     talk.Connect();
     auto* tunnel = dynamic_cast<THttpTunnel*>(talk.Connection());
     ASSERT_NE(tunnel, nullptr) << "the factory made another kind of connection";
     EXPECT_EQ(tunnel->Url, "http://127.0.0.1:1/stream");
     EXPECT_EQ(tunnel->ReceiveClient().URL, "http://127.0.0.1:1/stream");
+    EXPECT_TRUE(TestEnvironment::WaitFor([&] { return talk.State() == TTalkWithServer::Closed; }));
+}
+
+TEST(ServerConnectionFactory, TheConnectionIsGivenTheConversationsSettingsAsTheyAre)
+{
+    TConnectionSettings settings;
+    settings.Address = "127.0.0.1:1";
+    settings.SocksServer = "127.0.0.1";
+    settings.SocksPort = 1;
+    settings.SocksLevel = 5;
+    settings.SocksUser = "user";
+    settings.Proxy = "proxy.example";
+    settings.SendTimeout = 2500;
+    TTalkWithServer talk(settings);
+    talk.Connect();
+    ASSERT_NE(dynamic_cast<TSocketServerConnection*>(talk.Connection()), nullptr);
+    EXPECT_TRUE(talk.Connection()->Settings() == settings);
     EXPECT_TRUE(TestEnvironment::WaitFor([&] { return talk.State() == TTalkWithServer::Closed; }));
 }
 

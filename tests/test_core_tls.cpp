@@ -219,9 +219,10 @@ TEST_F(TlsTest, SilentServerIsGivenUpAfterTheHandshakeTimeout)
 {
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
-    TSocketServerConnection connection("127.0.0.1", QString::number(silent.serverPort()));
-    connection.Tls.Enabled = true;
-    connection.Tls.HandshakeTimeoutMs = 200;
+    TConnectionSettings settings;
+    settings.Tls.Enabled = true;
+    settings.Tls.HandshakeTimeoutMs = 200;
+    TSocketServerConnection connection("127.0.0.1", QString::number(silent.serverPort()), settings);
     int connected = 0;
     int closed = 0;
     connection.OnSessionConnected = [&](TGenericServerConnection*) { ++connected; };
@@ -244,10 +245,11 @@ TEST_F(TlsTest, AServerThatWritesMegabytesAndClosesIsDrainedInOrderThenEndsOnce)
     QSslServer server;
     server.setSslConfiguration(configuration);
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-    TTalkWithServer talk;
-    talk.ServerAddress = "127.0.0.1:" + QString::number(server.serverPort());
-    talk.Tls.Enabled = true;
-    talk.Tls.CaFile = Cert("ca.pem");
+    TConnectionSettings settings;
+    settings.Address = "127.0.0.1:" + QString::number(server.serverPort());
+    settings.Tls.Enabled = true;
+    settings.Tls.CaFile = Cert("ca.pem");
+    TTalkWithServer talk(settings);
     ServerDrain drain;
     ASSERT_TRUE(drain.Run(talk, server)) << drain.Summary().toStdString();
     EXPECT_TRUE(drain.EveryFrameThenOneError()) << drain.Summary().toStdString();
@@ -255,9 +257,10 @@ TEST_F(TlsTest, AServerThatWritesMegabytesAndClosesIsDrainedInOrderThenEndsOnce)
 
 TEST_F(TlsTest, AMalformedFingerprintFailsAtOnce)
 {
-    TSocketServerConnection connection("127.0.0.1", "1");
-    connection.Tls.Enabled = true;
-    connection.Tls.Fingerprint = "ab:cd";
+    TConnectionSettings settings;
+    settings.Tls.Enabled = true;
+    settings.Tls.Fingerprint = "ab:cd";
+    TSocketServerConnection connection("127.0.0.1", "1", settings);
     int closed = 0;
     connection.OnSessionClosed = [&](TGenericServerConnection*) { ++closed; };
     EXPECT_FALSE(connection.Connect());
@@ -268,47 +271,25 @@ TEST_F(TlsTest, AMalformedFingerprintFailsAtOnce)
 
 TEST_F(TlsTest, TlsTurnedOnRefusesAPlainHttpTunnel)
 {
-    THttpTunnel tunnel("http://127.0.0.1:1/stream");
-    tunnel.Tls.Enabled = true;
+    TConnectionSettings settings;
+    settings.Tls.Enabled = true;
+    THttpTunnel tunnel("http://127.0.0.1:1/stream", settings);
     EXPECT_FALSE(tunnel.Connect());
     EXPECT_EQ(tunnel.State(), THttpTunnel::Closed);
     EXPECT_EQ(tunnel.ErrorText, "TLS is turned on, but the http tunnel url does not start with https://.");
 }
 
-TEST(TlsSettings, EveryTlsKeyTurnsTlsOnAndOnlyAClearWordTurnsItOff)
+// Settings that say nothing clear (the reader's Problem) never connect,
+// whoever is handed them.
+TEST(TlsSettings, SettingsWithAProblemAreRefusedByThePolicyAndTheTunnel)
 {
-    const auto read = [](const QByteArray& keys) {
-        return ReadTlsSettings(TIniFile::FromText("[Connection]\n" + keys), "Connection", "/config/Braxo.ini");
-    };
-    for (const char* on : {"tls=1", "tls=yes", "tls=TRUE", " tls = On ", "tls=\"1\"", "tls fingerprint=ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab:ab",
-                           "tls ca file=ca.pem", "tls peer name=alerts", "tls=\ntls peer name=alerts"}) {
-        const TTlsSettings settings = read(on);
-        EXPECT_TRUE(settings.Enabled) << on;
-        EXPECT_EQ(settings.Problem, "") << on;
-    }
-    for (const char* off : {"", "tls=", "tls=0", "tls=no", "tls=False", "tls=OFF"}) {
-        const TTlsSettings settings = read(off);
-        EXPECT_FALSE(settings.Enabled) << off;
-        EXPECT_EQ(settings.Problem, "") << off;
-    }
-    EXPECT_EQ(read("tls ca file=ca.pem").CaFile, "/config/ca.pem");
-    // In doubt, TLS, refused with the reason: a plain connection would
-    // carry the login in clear.
-    for (const char* unclear : {"tls=2", "tls=1 ; required", "tls=0\ntls fingerprint=ab"}) {
-        const TTlsSettings settings = read(unclear);
-        EXPECT_TRUE(settings.Enabled) << unclear;
-        EXPECT_TRUE(settings.Problem.startsWith("The setting tls=")) << unclear;
-        EXPECT_THROW(TTlsPolicy{settings}, ETlsSettingsError) << unclear;
-    }
-    // A fingerprint that can never match is known before any connection.
-    EXPECT_EQ(read("tls fingerprint=ab").Problem,
-              "The TLS fingerprint setting is not a SHA-256 fingerprint (64 hexadecimal digits, colons allowed).");
-    EXPECT_EQ(read("tls=off\ntls ca file=ca.pem").Problem,
-              "The setting tls=off turns TLS off, but other tls settings ask for it: remove one or the other.");
-    THttpTunnel tunnel("https://127.0.0.1:1/stream");
-    tunnel.Tls = read("tls=2");
+    TConnectionSettings settings;
+    settings.Tls.Enabled = true;
+    settings.Tls.Problem = "The setting tls=2 is not understood.";
+    EXPECT_THROW(TTlsPolicy{settings.Tls}, ETlsSettingsError);
+    THttpTunnel tunnel("https://127.0.0.1:1/stream", settings);
     EXPECT_FALSE(tunnel.Connect());
-    EXPECT_EQ(tunnel.ErrorText, tunnel.Tls.Problem);
+    EXPECT_EQ(tunnel.ErrorText, settings.Tls.Problem);
 }
 
 TEST(TlsFingerprint, AcceptsHexWithOrWithoutColonsAndAsOpensslPrintsIt)
@@ -428,8 +409,9 @@ TEST_F(HttpsTunnelTest, ARefusedPostServerClosesTheTunnelWithTheReason)
     ASSERT_NO_FATAL_FAILURE(StartServer("self.pem", {"--http-port", QString::number(httpsPort)}));
     HttpTunnelPeer get;
     get.PostAddress = "https://127.0.0.1:" + QByteArray::number(httpsPort) + "/post/t1";
-    THttpTunnel tunnel(get.Url());
-    tunnel.SendTimeout = 60000;
+    TConnectionSettings settings;
+    settings.SendTimeout = 60000;
+    THttpTunnel tunnel(get.Url(), settings);
     int closed = 0;
     tunnel.OnSessionClosed = [&](TGenericServerConnection*) { ++closed; };
     ASSERT_TRUE(tunnel.Connect());

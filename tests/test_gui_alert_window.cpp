@@ -61,10 +61,10 @@ QByteArray Alert(const QByteArray& category, const QByteArray& fields)
     return category + "\r\n" + fields;
 }
 
-std::unique_ptr<TAlertForm> MakeWindow(const QByteArray& sectionBody, TMainConnection& source = MainConnection())
+std::unique_ptr<TAlertForm> MakeWindowWith(const QByteArray& sectionBody, TMainConnection& source)
 {
     const TIniFile ini = TIniFile::FromText("[Alert Window 3]\n" + sectionBody);
-    auto window = std::make_unique<TAlertForm>(nullptr, source);
+    auto window = std::make_unique<TAlertForm>(source);
     window->LoadSettings(ini, "Alert Window 3");
     return window;
 }
@@ -87,10 +87,21 @@ class AlertWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        UseLocalMainConnection();
+        TMainConnectionDependencies hooks;
+        hooks.ConnectionFactory = [this](TTalkWithServer& talk) {
+            return Factory ? Factory(talk) : std::make_unique<ScriptedServerConnection>(talk.Settings());
+        };
+        Connection = MakeLocalMainConnection(hooks);
         ReplaceExcludeList({});
     }
     void TearDown() override { ReplaceExcludeList({}); }
+    std::unique_ptr<TAlertForm> MakeWindow(const QByteArray& sectionBody)
+    {
+        return MakeWindowWith(sectionBody, *Connection);
+    }
+    // The connections the main connection makes from now on; none: scripted ones.
+    TTalkWithServer::TConnectionFactory Factory;
+    std::unique_ptr<TMainConnection> Connection;
 };
 
 // ---------------------------------------------------------------------------
@@ -176,14 +187,14 @@ TEST_F(AlertWindowTest, DesignBoundsAndClosingOnlyHides)
 TEST_F(AlertWindowTest, TheAlertsOfOnePassReachTheGridInOneHandOff)
 {
     // Delivered through the window's own alert source like server alerts.
-    TMainConnection source;
-    source.StopTimer();
-    const auto window = MakeWindow("subscription=strike\n", source);
+    const std::unique_ptr<TMainConnection> own = MakeLocalMainConnection();
+    TMainConnection& source = *own;
+    const auto window = MakeWindowWith("subscription=strike\n", source);
     const auto spy = SetEntriesSpy(*window);
     for (const QByteArray symbol : {"A", "B", "C"})
         source.DeliverAlerts(true, Alert("strike", "symbol=" + symbol), {});
     source.DeliverAlerts(true, Alert("other", "symbol=X"), {});
-    MainConnection().DeliverAlerts(true, Alert("strike", "symbol=Z"), {});
+    Connection->DeliverAlerts(true, Alert("strike", "symbol=Z"), {});
     EXPECT_EQ(StrikeRows(*window).size(), 3);
     EXPECT_EQ(window->Grid()->EntryCount(), 0) << "handed over on the next pass";
     NextPass();
@@ -201,7 +212,7 @@ TEST_F(AlertWindowTest, TheAlertsOfOnePassReachTheGridInOneHandOff)
 
 TEST_F(AlertWindowTest, AWindowWithoutSettingsShowsNothingAndDoesNotFail)
 {
-    TAlertForm window;
+    TAlertForm window(*Connection);
     window.HandleAlert("\r\nsymbol=A");
     window.ExpireBollingersTimerTimer();
     window.ClearWindow();
@@ -376,18 +387,18 @@ protected:
     {
         TestEnvironment::WriteIni(ini);
         const qsizetype before = AllAlertWindows().size();
-        auto form = std::make_unique<TMainForm>();
+        auto form = std::make_unique<TMainForm>(*Connection);
         Made = AllAlertWindows().mid(before);
         return form;
     }
     // Logs in over a scripted connection; returns it once the login is out.
-    static ScriptedServerConnection* LogInOverAScriptedConnection(const QByteArray& user)
+    ScriptedServerConnection* LogInOverAScriptedConnection(const QByteArray& user)
     {
         static ScriptedServerConnection* connection = nullptr;
         connection = nullptr;
-        MainConnection().SetConnectionFactory(ScriptedServerConnection::FactoryInto(&connection));
-        MainConnection().SetUserName(user);
-        MainConnection().SetPassword(user + "-password");
+        Factory = ScriptedServerConnection::FactoryInto(&connection);
+        Connection->SetUserName(user);
+        Connection->SetPassword(user + "-password");
         EXPECT_TRUE(TestEnvironment::WaitFor([] { return connection != nullptr; }));
         if (!connection)
             return nullptr;
@@ -475,9 +486,9 @@ TEST_F(AlertWindowListTest, OneSubscriptionForTwoWindowsIsSentOnceAndFeedsBoth)
             categories.append(WireTestKit::ValueOf(message, "category"));
     EXPECT_EQ(categories.count("twin-sub"), 1);
     // Back to no credentials: nothing more is sent.
-    MainConnection().SetUserName(QByteArray());
+    Connection->SetUserName(QByteArray());
 
-    MainConnection().DeliverAlerts(true, Alert("twin-sub", "symbol=X"), {});
+    Connection->DeliverAlerts(true, Alert("twin-sub", "symbol=X"), {});
     EXPECT_EQ(StrikeRows(*Made[0]).size(), 1);
     EXPECT_EQ(StrikeRows(*Made[1]).size(), 1);
 }
@@ -504,7 +515,7 @@ TEST_F(AlertWindowListTest, AStopReasonThatLooksLikeMarkupStaysText)
     connection->Deliver(server.FrameBurst(1, "STOP\r\n" + reason.toUtf8()));
     EXPECT_EQ(form->StatusLabel->text(), reason);
     EXPECT_EQ(ToolTipAsShown(form->StatusLabel->toolTip()), reason);
-    MainConnection().SetUserName(QByteArray());
+    Connection->SetUserName(QByteArray());
 }
 
 TEST_F(AlertWindowListTest, OneWindowKeySharesOneSectionAndTheLastSavedWins)
@@ -588,12 +599,9 @@ TEST_F(AlertWindowListTest, SampleConfigurationFillsEveryStyleFromTheServer)
     ReferenceServerKit::ReferenceServer server(QStringLiteral(TAVISK_SERVER_BIN));
     ASSERT_TRUE(server.Start({"--rate", "20", "--seed", "3"}));
     const QString address = QString::fromUtf8(server.Address());
-    MainConnection().SetConnectionFactory([address](TTalkWithServer& talk) {
-        talk.ServerAddress = address;
-        return CreateServerConnection(talk);
-    });
-    MainConnection().SetUserName("sample-user");
-    MainConnection().SetPassword("sample-password");
+    Factory = ConnectionsTo(address);
+    Connection->SetUserName("sample-user");
+    Connection->SetPassword("sample-password");
 
     // Every window has shown rows at some moment (Bollinger rows come and go).
     QSet<TAlertForm*> filled;
@@ -609,8 +617,7 @@ TEST_F(AlertWindowListTest, SampleConfigurationFillsEveryStyleFromTheServer)
         EXPECT_TRUE(filled.contains(window)) << window->windowTitle().toStdString();
     EXPECT_TRUE(allFilled);
 
-    MainConnection().SetUserName(QByteArray());
-    MainConnection().SetConnectionFactory([](TTalkWithServer&) { return std::make_unique<ScriptedServerConnection>(); });
+    Connection->SetUserName(QByteArray());
     server.Quit();
 }
 
@@ -645,16 +652,13 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
     ReferenceServerKit::ReferenceServer server(QStringLiteral(TAVISK_SERVER_BIN));
     ASSERT_TRUE(server.Start({"--categories", categories, "--seed", "5"}));
     const QString address = QString::fromUtf8(server.Address());
-    MainConnection().SetConnectionFactory([address](TTalkWithServer& talk) {
-        talk.ServerAddress = address;
-        return CreateServerConnection(talk);
-    });
+    Factory = ConnectionsTo(address);
     // The main connection's own timer is stopped in tests: this one pings.
     QTimer ticks;
-    QObject::connect(&ticks, &QTimer::timeout, [] { MainConnection().Tick(); });
+    QObject::connect(&ticks, &QTimer::timeout, [this] { Connection->Tick(); });
     ticks.start(500);
-    MainConnection().SetUserName("hostile-user");
-    MainConnection().SetPassword("pw");
+    Connection->SetUserName("hostile-user");
+    Connection->SetPassword("pw");
     const auto status = [&] { return form->StatusLabel->text(); };
     ASSERT_TRUE(TestEnvironment::WaitFor([&] { return status().startsWith("Working:"); }, std::chrono::seconds(20)))
         << status().toStdString();
@@ -677,7 +681,7 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
     // trader closes the main window, which ends the program as start-up wires
     // it, although two other windows refuse to close (they only hide).
     form->EndProgramOnClose();
-    TFakeDataForm fakeData;
+    TFakeDataForm fakeData(*Connection);
     TExternalLinkingWindow linking;
     fakeData.show();
     linking.show();
@@ -709,8 +713,7 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
     debugSink.reset();
     for (TAlertForm* window : std::as_const(Made))
         window->hide();
-    MainConnection().SetUserName(QByteArray());
-    MainConnection().SetConnectionFactory([](TTalkWithServer&) { return std::make_unique<ScriptedServerConnection>(); });
+    Connection->SetUserName(QByteArray());
     server.Quit();
 }
 #endif

@@ -8,7 +8,6 @@
 #include "TestEnvironment.h"
 #include "Shared/AlertRecording.h"
 #include "Shared/AlertReplay.h"
-#include "Shared/ServerConnectionFactory.h"
 #include "Zembra/AlertWindowUnit.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "Zembra/RecordAndReplay.h"
@@ -38,11 +37,11 @@ QByteArray SampleConfiguration()
 
 // The main window as the program makes it from the sample configuration,
 // and the eight alert windows it made.
-std::unique_ptr<TMainForm> StartClient(QList<TAlertForm*>& windows)
+std::unique_ptr<TMainForm> StartClient(TMainConnection& connection, QList<TAlertForm*>& windows)
 {
     TestEnvironment::WriteIni(SampleConfiguration());
     const qsizetype before = AllAlertWindows().size();
-    auto form = std::make_unique<TMainForm>();
+    auto form = std::make_unique<TMainForm>(connection);
     windows = AllAlertWindows().mid(before);
     return form;
 }
@@ -78,15 +77,23 @@ QStringList CellTexts(const QList<TAlertForm*>& windows)
     return texts;
 }
 
-void LogInTo(const QByteArray& address, const QByteArray& user)
-{
-    MainConnection().SetConnectionFactory([address = QString::fromUtf8(address)](TTalkWithServer& talk) {
-        talk.ServerAddress = address;
-        return CreateServerConnection(talk);
-    });
-    MainConnection().SetUserName(user);
-    MainConnection().SetPassword("pw");
-}
+// The client's connection, whose conversations go to Address.
+struct Client {
+    Client()
+    {
+        TMainConnectionDependencies hooks;
+        hooks.ConnectionFactory = [this](TTalkWithServer& talk) { return ConnectionsTo(Address)(talk); };
+        Connection = MakeLocalMainConnection(hooks);
+    }
+    void LogInTo(const QByteArray& address, const QByteArray& user)
+    {
+        Address = QString::fromUtf8(address);
+        Connection->SetUserName(user);
+        Connection->SetPassword("pw");
+    }
+    QString Address;
+    std::unique_ptr<TMainConnection> Connection;
+};
 
 QSet<QByteArray> RecordedCategories(const QString& path, qint64& alerts)
 {
@@ -107,7 +114,8 @@ QSet<QByteArray> RecordedCategories(const QString& path, qint64& alerts)
 #ifdef TAVISK_SERVER_BIN
 TEST(ReplayRoundTrip, RecordedServedAndReplayedSessionsFillTheWindowsAlike)
 {
-    UseLocalMainConnection();
+    Client client;
+    TMainConnection& connection = *client.Connection;
     TestEnvironment::ClearSettings();
     const QString recording = QDir(TestEnvironment::WorkDir()).filePath("round-trip.tsv.gz");
 
@@ -116,16 +124,16 @@ TEST(ReplayRoundTrip, RecordedServedAndReplayedSessionsFillTheWindowsAlike)
     {
         ReferenceServerKit::ReferenceServer server(QStringLiteral(TAVISK_SERVER_BIN));
         ASSERT_TRUE(server.Start({"--rate", "40", "--seed", "9"}));
-        TRecordAndReplay recorder(MainConnection());
+        TRecordAndReplay recorder(connection);
         QString error;
         ASSERT_TRUE(recorder.Start({recording, QString(), QString(), 1}, error));
         QList<TAlertForm*> windows;
-        const auto form = StartClient(windows);
+        const auto form = StartClient(connection, windows);
         ASSERT_EQ(windows.size(), 8);
-        LogInTo(server.Address(), "live");
+        client.LogInTo(server.Address(), "live");
         ASSERT_TRUE(WaitFor([&] { return server.Sent(1, 8).size() >= 240; }, 30s));
         // Logged out: the conversation and whatever it had not yet handed on go.
-        MainConnection().SetUserName(QByteArray());
+        connection.SetUserName(QByteArray());
         live = CellTexts(windows);
         Hide(windows);
     }
@@ -138,22 +146,22 @@ TEST(ReplayRoundTrip, RecordedServedAndReplayedSessionsFillTheWindowsAlike)
         ReferenceServerKit::ReferenceServer server(QStringLiteral(TAVISK_SERVER_BIN));
         ASSERT_TRUE(server.Start({"--replay", recording, "--speed", "0", "--replay-once"}));
         QList<TAlertForm*> windows;
-        const auto form = StartClient(windows);
-        LogInTo(server.Address(), "served");
+        const auto form = StartClient(connection, windows);
+        client.LogInTo(server.Address(), "served");
         EXPECT_TRUE(server.WaitForLog("replay: end of the recording; 0 recorded alerts no client was subscribed to",
                                       1, 30s))
             << server.Log().toStdString();
         EXPECT_TRUE(WaitFor([&] { return CellTexts(windows) == live; }, 30s));
         EXPECT_EQ(CellTexts(windows), live);
-        MainConnection().SetUserName(QByteArray());
+        connection.SetUserName(QByteArray());
         Hide(windows);
     }
 
     // Replayed by the client at full speed, paused before the first alert.
     QList<TAlertForm*> windows;
-    const auto form = StartClient(windows);
+    const auto form = StartClient(connection, windows);
     const QStringList empty = CellTexts(windows);
-    TRecordAndReplay session(MainConnection());
+    TRecordAndReplay session(connection);
     QString error;
     ASSERT_TRUE(session.Start({QString(), QString(), recording, 0}, error)) << error.toStdString();
     form->ShowRecordAndReplay(session);
@@ -180,6 +188,6 @@ TEST(ReplayRoundTrip, RecordedServedAndReplayedSessionsFillTheWindowsAlike)
     EXPECT_TRUE(form->StatusLabel->text().endsWith(" (end of recording)"));
     EXPECT_FALSE(form->PauseReplayButton->isEnabled());
     // The session stays offline: Login would not connect.
-    EXPECT_EQ(MainConnection().Conversation(), nullptr);
+    EXPECT_EQ(connection.Conversation(), nullptr);
 }
 #endif

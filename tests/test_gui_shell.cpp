@@ -46,25 +46,20 @@
 
 namespace {
 
-// Every alert text the main connection delivered, in order.
-QList<QByteArray>& DeliveredAlerts()
-{
-    static QList<QByteArray> alerts;
-    static bool registered = false;
-    if (!registered) {
-        registered = true;
-        MainConnection().RegisterAlertCallback([](const QByteArray& data) { alerts << data; });
-    }
-    return alerts;
-}
-
 class ShellTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        UseLocalMainConnection();
         TestEnvironment::ClearSettings();
         TestEnvironment::RemoveIni();
+        // As start-up makes it, reading the file in use; but every
+        // conversation goes to a closed local port, and the test drives Tick.
+        TMainConnectionDependencies hooks;
+        hooks.Timer = false;
+        hooks.ConnectionFactory = ConnectionsTo("127.0.0.1:1");
+        Connection = std::make_unique<TMainConnection>(ConnectionSettingsFromFile([] { return ConfigFilePath(); }),
+                                                       hooks);
+        Delivery = Connection->RegisterAlertCallback([this](const QByteArray& data) { DeliveredAlerts << data; });
     }
     void TearDown() override
     {
@@ -76,7 +71,7 @@ protected:
     {
         if (!ini.isEmpty())
             TestEnvironment::WriteIni(ini);
-        auto form = std::make_unique<TMainForm>();
+        auto form = std::make_unique<TMainForm>(*Connection);
         form->SetSoundPlayer(&sound);
         return form;
     }
@@ -88,6 +83,10 @@ protected:
     }
 
     TFakeSoundPlayer sound;
+    std::unique_ptr<TMainConnection> Connection;
+    // Every alert text the main connection delivered, in order.
+    QList<QByteArray> DeliveredAlerts;
+    TSubscription Delivery;
 };
 
 // ---------------------------------------------------------------------------
@@ -157,16 +156,14 @@ TEST_F(MainFormLoginTest, PasswordShowsTildesAndIsNeverStored)
 TEST_F(MainFormLoginTest, StatusAndEncryptionLabelsFollowTheMainConnection)
 {
     auto form = NewMainForm();
-    EXPECT_EQ(form->StatusLabel->text(), MainConnection().Status());
-    MainConnection().ResetConnection();
-    EXPECT_EQ(form->StatusLabel->text(), MainConnection().Status());
-    ASSERT_TRUE(MainConnection().OnStatusChange);
+    EXPECT_EQ(form->StatusLabel->text(), Connection->Status());
+    Connection->GoOffline();
+    Connection->SetOfflineStatus("Replay: starting");
+    EXPECT_EQ(form->StatusLabel->text(), "Replay: starting");
     EXPECT_EQ(form->EncryptionLabel->text(), "Not encrypted");
-    ASSERT_TRUE(MainConnection().OnEncryptionChange);
     form.reset();
     // A closed main window is no longer called back.
-    EXPECT_FALSE(MainConnection().OnStatusChange);
-    EXPECT_FALSE(MainConnection().OnEncryptionChange);
+    Connection->SetOfflineStatus("Replay: ended");
 
     EXPECT_EQ(TMainForm::EncryptionText({true, "TLS 1.3"}), "Encrypted (TLS 1.3)");
     EXPECT_EQ(TMainForm::EncryptionText({true, ""}), "Not connected yet; TLS required");
@@ -176,8 +173,8 @@ TEST_F(MainFormLoginTest, ARecordingProblemStaysBesideTheStatus)
 {
     auto form = NewMainForm();
     form->ShowRecordingProblem("cannot write to /full/alerts.tsv.gz: No space left on device");
-    MainConnection().ResetConnection();
-    EXPECT_EQ(form->StatusLabel->text(), MainConnection().Status() + "  (recording stopped)");
+    Connection->ResetConnection();
+    EXPECT_EQ(form->StatusLabel->text(), Connection->Status() + "  (recording stopped)");
     QTextDocument tip; // the tooltip is text made safe as markup
     tip.setHtml(form->StatusLabel->toolTip());
     EXPECT_TRUE(tip.toPlainText().endsWith("No space left on device")) << tip.toPlainText().toStdString();
@@ -465,7 +462,7 @@ TEST_F(PriceSpikeSoundTest, WaitsTheFakeDataDelayBeforePlaying)
     form->SoundFileChooser = [](QWidget*, const QString&, const QString&) { return QString("/s/spike.wav"); };
     form->SetupSoundButtonClick();
     sound.Played.clear();
-    TFakeDataForm fakeData;
+    TFakeDataForm fakeData(*Connection);
     form->SoundDelaySource = [&fakeData] { return fakeData.SoundDelay(); };
 
     int readsWhenPlayed = -1;
@@ -633,34 +630,34 @@ using FakeDataFormTest = ShellTest;
 
 TEST_F(FakeDataFormTest, ShownOnlyWhenDebugIsOne)
 {
-    EXPECT_TRUE(TFakeDataForm().isHidden());
+    EXPECT_TRUE(TFakeDataForm(*Connection).isHidden());
     TestEnvironment::WriteIni("[General]\ndebug=yes\n");
-    EXPECT_TRUE(TFakeDataForm().isHidden());
+    EXPECT_TRUE(TFakeDataForm(*Connection).isHidden());
     TestEnvironment::WriteIni("[general]\nDEBUG=1\n");
-    TFakeDataForm shown;
+    TFakeDataForm shown(*Connection);
     EXPECT_FALSE(shown.isHidden());
     EXPECT_EQ(shown.windowTitle(), "Fake Data");
 }
 
 TEST_F(FakeDataFormTest, SendDeliversTheAlertAsIfFromTheServer)
 {
-    TFakeDataForm form;
-    DeliveredAlerts().clear();
+    TFakeDataForm form(*Connection);
+    DeliveredAlerts.clear();
     form.SubscriptionEdit->setText("STRIKE");
     form.DataEdit->setText("symbol=ABC&last=10.5&prev_close=10");
     form.SendButton->click();
-    ASSERT_EQ(DeliveredAlerts().size(), 1);
-    EXPECT_EQ(DeliveredAlerts().last(), QByteArray("STRIKE\r\nsymbol=ABC&last=10.5&prev_close=10"));
+    ASSERT_EQ(DeliveredAlerts.size(), 1);
+    EXPECT_EQ(DeliveredAlerts.last(), QByteArray("STRIKE\r\nsymbol=ABC&last=10.5&prev_close=10"));
     // The texts stay, Enter sends again, and an empty data line goes too.
     form.DataEdit->clear();
     QTest::keyClick(form.DataEdit, Qt::Key_Return);
-    ASSERT_EQ(DeliveredAlerts().size(), 2);
-    EXPECT_EQ(DeliveredAlerts().last(), QByteArray("STRIKE\r\n"));
+    ASSERT_EQ(DeliveredAlerts.size(), 2);
+    EXPECT_EQ(DeliveredAlerts.last(), QByteArray("STRIKE\r\n"));
 }
 
 TEST_F(FakeDataFormTest, DuplicateCopiesTheTextsButNotTheDelay)
 {
-    TFakeDataForm form;
+    TFakeDataForm form(*Connection);
     ASSERT_TRUE(form.isHidden());
     form.SubscriptionEdit->setText("TOP");
     form.DataEdit->setText("symbol=XYZ");
@@ -677,9 +674,9 @@ TEST_F(FakeDataFormTest, DuplicateCopiesTheTextsButNotTheDelay)
     EXPECT_TRUE(copy->SoundDelayEdit->text().isEmpty());
     EXPECT_EQ(copy->SoundDelay(), 0);
 
-    DeliveredAlerts().clear();
+    DeliveredAlerts.clear();
     copy->SendButton->click();
-    EXPECT_EQ(DeliveredAlerts(), QList<QByteArray>{"TOP\r\nsymbol=XYZ"});
+    EXPECT_EQ(DeliveredAlerts, QList<QByteArray>{"TOP\r\nsymbol=XYZ"});
 
     // A copy is freed when closed.
     copy->close();
@@ -690,7 +687,7 @@ TEST_F(FakeDataFormTest, TheStartUpFormHidesOnCloseAndKeepsItsDelay)
 {
     QPointer<TFakeDataForm> copy;
     {
-        TFakeDataForm form;
+        TFakeDataForm form(*Connection);
         form.show();
         form.SoundDelayEdit->setText(" 300 ");
         EXPECT_FALSE(form.close());
@@ -706,7 +703,7 @@ TEST_F(FakeDataFormTest, TheStartUpFormHidesOnCloseAndKeepsItsDelay)
 
 TEST_F(FakeDataFormTest, DelayFieldReadsDecimalIntegersOnly)
 {
-    TFakeDataForm form;
+    TFakeDataForm form(*Connection);
     const std::pair<const char*, int> cases[] = {{"250", 250}, {"-5", -5}, {"", 0}, {"abc", 0}, {"1.5", 0}, {"0x20", 0}};
     for (const auto& [text, delay] : cases) {
         form.SoundDelayEdit->setText(text);
@@ -724,10 +721,7 @@ protected:
         QDir(UserConfigFolder()).removeRecursively();
         QDir().rmdir(QDir(TestEnvironment::WorkDir()).filePath("Braxo.ini"));
         QFile::remove(m_example);
-        // Back to the closed local port every other test talks to.
         SetConfigFilePath(ConfigFileName);
-        TestEnvironment::WriteIni("[Connection]\naddress=127.0.0.1:1\n");
-        MainConnection().ReloadServerAddress();
         ShellTest::TearDown();
     }
     const QString m_example = TestEnvironment::WorkDir() + "/example.ini";
@@ -768,7 +762,7 @@ TEST_F(MainFormConfigurationTest, NoneFoundSaysWhereItLookedAndTheCreatedOneOpen
     EXPECT_EQ(form->AlertWindowsListBox->item(0)->text(), "First");
     EXPECT_EQ(form->windowTitle(), "Made " TAVISK_VERSION);
     EXPECT_FALSE(form->PriceSpikeSoundCheckBox->isHidden());
-    EXPECT_EQ(MainConnection().ServerAddress(), "127.0.0.1:2");
+    EXPECT_EQ(Connection->ServerAddress(), "127.0.0.1:2");
 }
 
 TEST_F(MainFormConfigurationTest, AFoundFileShowsNoNoticeAndAnUnreadableOneIsNamed)

@@ -1,11 +1,12 @@
 #pragma once
 // The byte pipe between a conversation and the alert server. The conversation
-// fills the proxy settings, hooks the four events, calls Connect and then uses
+// hands over its settings, hooks the four events, calls Connect and then uses
 // Send, ReadAll and Close. Everything runs on the GUI thread.
-#include "platform/core/TlsPolicy.h"
+#include "Shared/ConnectionSettings.h"
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <utility>
 
 class TGenericServerConnection;
 
@@ -14,39 +15,13 @@ using TConnectionTextEvent = std::function<void(TGenericServerConnection* sender
 
 class TGenericServerConnection {
 public:
-    TGenericServerConnection() = default;
+    explicit TGenericServerConnection(TConnectionSettings settings) : m_settings(std::move(settings)) {}
     TGenericServerConnection(const TGenericServerConnection&) = delete;
     TGenericServerConnection& operator=(const TGenericServerConnection&) = delete;
     virtual ~TGenericServerConnection() = default;
 
-    // Settings, written by the owner before Connect.
-    QString SocksServer;
-    QString SocksPort;     // decimal digits
-    QString SocksUsercode; // empty: no authentication
-    QString SocksPassword;
-    QString SocksLevel;    // "4" or "5"; empty: no SOCKS
-    QString ProxyUsername;
-    QString ProxyPassword;
-    QString Proxy;         // HTTP proxy host; empty: none
-    qint32 ProxyPort = 0;
-    qint32 SendTimeout = 0; // milliseconds a POST may stay unanswered (tunnel only)
-    TTlsSettings Tls;
-
-    // Hands every setting above to a connection this one wraps.
-    void CopySettingsTo(TGenericServerConnection& target) const
-    {
-        target.SocksServer = SocksServer;
-        target.SocksPort = SocksPort;
-        target.SocksUsercode = SocksUsercode;
-        target.SocksPassword = SocksPassword;
-        target.SocksLevel = SocksLevel;
-        target.ProxyUsername = ProxyUsername;
-        target.ProxyPassword = ProxyPassword;
-        target.Proxy = Proxy;
-        target.ProxyPort = ProxyPort;
-        target.SendTimeout = SendTimeout;
-        target.Tls = Tls;
-    }
+    // How the pipe reaches the server (proxies, TLS, the tunnel's time-out).
+    const TConnectionSettings& Settings() const { return m_settings; }
 
     // Events; each is raised only when set.
     TConnectionEvent OnSessionClosed;
@@ -95,4 +70,7 @@ protected:
         if (OnDebugText)
             OnDebugText(this, text);
     }
+
+private:
+    TConnectionSettings m_settings;
 };

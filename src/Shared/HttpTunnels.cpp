@@ -21,8 +21,13 @@ const QByteArray FormContentType("application/x-www-form-urlencoded");
 bool IsHttps(const QString& url) { return url.startsWith(QLatin1String("https:"), Qt::CaseInsensitive); }
 } // namespace
 
-THttpTunnel::THttpTunnel(const QString& url)
-    : Url(url),
+THttpTunnel::THttpTunnel(const TConnectionSettings& settings) : THttpTunnel(settings.HttpTunnelUrl, settings)
+{
+}
+
+THttpTunnel::THttpTunnel(const QString& url, TConnectionSettings settings)
+    : TGenericServerConnection(std::move(settings)),
+      Url(url),
       m_wakeUp(std::make_unique<TWakeMeSoon>()),
       m_receiveClient(std::make_unique<THttpClient>()),
       m_sendClient(std::make_unique<THttpClient>()),
@@ -56,37 +61,20 @@ THttpTunnel::~THttpTunnel()
 
 void THttpTunnel::ApplyProxy(THttpClient& client) const
 {
-    const auto clearHttpProxy = [&client] {
-        client.Proxy.clear();
-        client.ProxyPort.clear();
-        client.ProxyUsername.clear();
-        client.ProxyPassword.clear();
-    };
-    const auto clearSocks = [&client] {
-        client.SocksServer.clear();
-        client.SocksPort.clear();
-        client.SocksUsercode.clear();
-        client.SocksPassword.clear();
-        client.SocksAuthentication = socksNoAuthentication;
-    };
-    if (!Proxy.isEmpty()) {
-        client.Proxy = Proxy;
-        client.ProxyPort = QString::number(ProxyPort);
-        client.ProxyUsername = ProxyUsername;
-        client.ProxyPassword = ProxyPassword;
-        clearSocks();
-    } else if (!SocksLevel.isEmpty()) {
-        clearHttpProxy();
-        client.SocksServer = SocksServer;
-        client.SocksPort = SocksPort;
-        client.SocksUsercode = SocksUsercode;
-        client.SocksPassword = SocksPassword;
-        client.SocksLevel = SocksLevel;
-        client.SocksAuthentication = SocksUsercode.isEmpty() ? socksNoAuthentication : socksAuthenticateUsercode;
-    } else {
-        clearHttpProxy();
-        clearSocks();
-    }
+    const TConnectionSettings& settings = Settings();
+    const bool httpProxy = !settings.Proxy.isEmpty();
+    const bool socks = !httpProxy && settings.UsesSocks();
+    client.Proxy = httpProxy ? settings.Proxy : QString();
+    client.ProxyPort = httpProxy ? settings.ProxyPort : 0;
+    client.ProxyUsername = httpProxy ? settings.ProxyUser : QString();
+    client.ProxyPassword = httpProxy ? settings.ProxyPassword : QString();
+    client.SocksServer = socks ? settings.SocksServer : QString();
+    client.SocksPort = socks ? settings.SocksPort : 0;
+    client.SocksLevel = socks ? settings.SocksLevel : 0;
+    client.SocksUsercode = socks ? settings.SocksUser : QString();
+    client.SocksPassword = socks ? settings.SocksPassword : QString();
+    client.SocksAuthentication = socks && !settings.SocksUser.isEmpty() ? socksAuthenticateUsercode
+                                                                        : socksNoAuthentication;
 }
 
 bool THttpTunnel::Connect()
@@ -95,14 +83,15 @@ bool THttpTunnel::Connect()
     m_state = Opening;
     ApplyProxy(*m_sendClient);
     ApplyProxy(*m_receiveClient);
-    m_sendClient->Tls = Tls;
-    m_receiveClient->Tls = Tls;
+    const TTlsSettings& tls = Settings().Tls;
+    m_sendClient->Tls = tls;
+    m_receiveClient->Tls = tls;
     m_receiveClient->URL = Url;
     // Settings that say nothing clear about TLS are refused first, for what they are.
-    if (!Tls.Problem.isEmpty() || (Tls.Enabled && !IsHttps(Url))) {
+    if (!tls.Problem.isEmpty() || (tls.Enabled && !IsHttps(Url))) {
         // The user asked for TLS; an http:// tunnel would carry the login in clear.
-        ErrorText = !Tls.Problem.isEmpty()
-                        ? Tls.Problem
+        ErrorText = !tls.Problem.isEmpty()
+                        ? tls.Problem
                         : QStringLiteral("TLS is turned on, but the http tunnel url does not start with https://.");
         RaiseDebugText(ErrorText);
         Close();
@@ -289,7 +278,7 @@ bool THttpTunnel::WaitingToPost() const
 
 void THttpTunnel::CheckSendTimeout()
 {
-    if (m_senderState == Sending && m_postStarted.elapsed() > SendTimeout) {
+    if (m_senderState == Sending && m_postStarted.elapsed() > Settings().SendTimeout) {
         // Reports a failed SendDone: a retry like any other.
         GuardedCall(QStringLiteral("THttpTunnel.CheckSendTimeout"), [this] { m_sendClient->Abort(); });
         return;

@@ -3,7 +3,7 @@
 // bytes (after two opening lines, the second naming the address for POSTs),
 // and a sequence of numbered POSTs, one at a time, carries the client's bytes
 // in chunks of at most 6000 bytes as P64 text. A POST that fails or takes
-// longer than SendTimeout is sent again with the same number; the fourth
+// longer than the send time-out is sent again with the same number; the fourth
 // failure that successes have not paid back closes the tunnel.
 #include "Shared/GenericServerConnection.h"
 #include "platform/core/HttpClient.h"
@@ -24,7 +24,10 @@ public:
     static constexpr qsizetype MaxChunk = 6000;
     static constexpr int TimeoutCheckMs = 100;
 
-    explicit THttpTunnel(const QString& url);
+    // Proxies, TLS and the send time-out as the settings say; the URL is
+    // theirs unless given.
+    explicit THttpTunnel(const TConnectionSettings& settings);
+    THttpTunnel(const QString& url, TConnectionSettings settings = {});
     ~THttpTunnel() override;
 
     bool Connect() override;
@@ -68,7 +71,7 @@ private:
     qint32 m_sequenceNumber = 0;
     TSenderState m_senderState = SendIdle;
     qint32 m_failureCount = 0;
-    QElapsedTimer m_postStarted; // the deadline is SendTimeout after this
+    QElapsedTimer m_postStarted; // the deadline is the send time-out after this
     QBuffer m_body;
     std::unique_ptr<TWakeMeSoon> m_wakeUp;
     std::unique_ptr<THttpClient> m_receiveClient;

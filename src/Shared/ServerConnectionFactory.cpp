@@ -1,7 +1,6 @@
 #include "Shared/ServerConnectionFactory.h"
 #include "Shared/HttpTunnels.h"
 #include "Shared/SocketServerConnections.h"
-#include "Shared/TalkWithServer.h"
 
 TServerAddress SplitServerAddress(const QString& address)
 {
@@ -11,10 +10,10 @@ TServerAddress SplitServerAddress(const QString& address)
     return {address.left(colon), address.mid(colon + 1)};
 }
 
-std::unique_ptr<TGenericServerConnection> CreateServerConnection(const TTalkWithServer& talk)
+std::unique_ptr<TGenericServerConnection> CreateServerConnection(const TConnectionSettings& settings)
 {
-    if (talk.UseHttpTunnel != 0)
-        return std::make_unique<THttpTunnel>(talk.HttpTunnelUrl);
-    const TServerAddress address = SplitServerAddress(talk.ServerAddress);
-    return std::make_unique<TSocketServerConnection>(address.Host, address.Port);
+    if (settings.UsesHttpTunnel())
+        return std::make_unique<THttpTunnel>(settings);
+    const TServerAddress address = SplitServerAddress(settings.Address);
+    return std::make_unique<TSocketServerConnection>(address.Host, address.Port, settings);
 }

@@ -1,12 +1,9 @@
 #pragma once
-// Makes the server connection a conversation asks for: a TCP connection to
-// the server address, or the HTTP tunnel when the conversation's settings
-// select it.
+// Makes the server connection the settings ask for: a TCP connection to the
+// server address, or the HTTP tunnel when they name one.
 #include "Shared/GenericServerConnection.h"
 #include <QString>
 #include <memory>
-
-class TTalkWithServer;
 
 struct TServerAddress {
     QString Host;
@@ -17,4 +14,4 @@ struct TServerAddress {
 // host and the port is "8888".
 TServerAddress SplitServerAddress(const QString& address);
 
-std::unique_ptr<TGenericServerConnection> CreateServerConnection(const TTalkWithServer& talk);
+std::unique_ptr<TGenericServerConnection> CreateServerConnection(const TConnectionSettings& settings);

@@ -19,8 +19,9 @@ constexpr int SendBeforeOpenLine = 199;
 constexpr qint64 ReadBufferBytes = 1024 * 1024;
 }
 
-TSocketServerConnection::TSocketServerConnection(const QString& address, const QString& port)
-    : Address(address), Port(port)
+TSocketServerConnection::TSocketServerConnection(const QString& address, const QString& port,
+                                                 TConnectionSettings settings)
+    : TGenericServerConnection(std::move(settings)), Address(address), Port(port)
 {
 }
 
@@ -42,16 +43,15 @@ TSocketServerConnection::~TSocketServerConnection()
 bool TSocketServerConnection::Connect()
 {
     TAV_ASSERT(m_socket == nullptr, AssertUnit, ConnectTwiceLine);
-    m_socket = Tls.Enabled ? (m_ssl = new QSslSocket) : new QTcpSocket;
+    m_socket = Settings().Tls.Enabled ? (m_ssl = new QSslSocket) : new QTcpSocket;
     m_socket->setReadBufferSize(ReadBufferBytes);
     try {
         if (m_ssl)
-            m_tls = std::make_unique<TTlsPolicy>(Tls);
+            m_tls = std::make_unique<TTlsPolicy>(Settings().Tls);
         if (Address.isEmpty())
             throw ESocketException("no server address");
         const quint16 port = NumericPort();
-        if (SocksRequested()) {
-            CopySocksSettings();
+        if (Settings().UsesSocks()) {
             ConnectThroughSocks(port);
         } else {
             HookSocket();
@@ -82,47 +82,32 @@ quint16 TSocketServerConnection::NumericPort() const
     return static_cast<quint16>(port);
 }
 
-bool TSocketServerConnection::SocksRequested() const
-{
-    return !SocksServer.isEmpty() && !SocksPort.isEmpty() && !SocksLevel.isEmpty();
-}
-
-void TSocketServerConnection::CopySocksSettings()
-{
-    m_socks.Server = SocksServer;
-    m_socks.Port = SocksPort;
-    m_socks.Usercode = SocksUsercode;
-    m_socks.Password = SocksPassword;
-    m_socks.Level = SocksLevel;
-    m_socks.UsercodeAuthentication = !SocksUsercode.isEmpty();
-}
-
 // SOCKS 5 is Qt's own: the socket reports connected once the proxy has
 // granted the request. SOCKS 4 is negotiated here; its handshake is hooked to
 // the socket before the connection's own handlers, which wait for it.
 void TSocketServerConnection::ConnectThroughSocks(quint16 port)
 {
-    const QString user = m_socks.UsercodeAuthentication ? m_socks.Usercode : QString();
-    if (m_socks.Level == "5") {
-        bool ok = false;
-        const uint proxyPort = m_socks.Port.toUInt(&ok);
-        if (!ok || proxyPort == 0 || proxyPort > 65535)
-            throw ESocketException("invalid SOCKS port \"" + m_socks.Port.toStdString() + "\"");
-        m_socket->setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, m_socks.Server, static_cast<quint16>(proxyPort),
-                                         user, m_socks.UsercodeAuthentication ? m_socks.Password : QString()));
+    const TConnectionSettings& socks = Settings();
+    const QString& user = socks.SocksUser; // empty: no authentication
+    if (socks.SocksLevel == 5) {
+        if (socks.SocksPort <= 0 || socks.SocksPort > 65535)
+            throw ESocketException("invalid SOCKS port \"" + std::to_string(socks.SocksPort) + "\"");
+        m_socket->setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, socks.SocksServer,
+                                         static_cast<quint16>(socks.SocksPort), user,
+                                         user.isEmpty() ? QString() : socks.SocksPassword));
         HookSocket();
         m_socket->connectToHost(Address, port);
         return;
     }
-    if (m_socks.Level != "4")
-        throw ESocketException("SOCKS level \"" + m_socks.Level.toStdString() + "\" is neither 4 nor 5");
+    if (socks.SocksLevel != 4)
+        throw ESocketException("SOCKS level \"" + std::to_string(socks.SocksLevel) + "\" is neither 4 nor 5");
     m_socks4 = std::make_unique<TSocks4Handshake>(*m_socket);
     m_socks4->OnSucceeded = [this] {
         FromSocket("TSocketServerConnection.WSocket1SessionConnected", [this] { TransportReady(); });
     };
     // The handshake closes the socket next; the session ends through it.
     m_socks4->OnFailed = [this](const QString& error) { ErrorText = error; };
-    m_socks4->Start(m_socks.Server, m_socks.Port, Address, QString::number(port), user.toUtf8());
+    m_socks4->Start(socks.SocksServer, socks.SocksPort, Address, port, user.toUtf8());
     HookSocket();
     // A proxy the system will not even dial fails inside Start, before the
     // hooks above could hear the socket end: the session ends here instead.
@@ -212,7 +197,7 @@ void TSocketServerConnection::StartTls()
     QObject::connect(m_handshakeTimer.get(), &QTimer::timeout, m_handshakeTimer.get(), [this] {
         FromSocket("TSocketServerConnection.HandshakeTimeout", [this] { TlsHandshakeTimedOut(); });
     });
-    m_handshakeTimer->start(Tls.HandshakeTimeoutMs);
+    m_handshakeTimer->start(Settings().Tls.HandshakeTimeoutMs);
     m_ssl->startClientEncryption();
 }
 

@@ -26,21 +26,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The SOCKS settings handed to the socket when all of server, port and level are given.
-struct TSocksSettings {
-    QString Server;
-    QString Port;
-    QString Usercode;
-    QString Password;
-    QString Level;
-    bool UsercodeAuthentication = false;
-};
-
 class TSocketServerConnection : public TGenericServerConnection {
 public:
     enum TState : quint8 { NotConnected = 0, Connected = 1, Closed = 2 };
 
-    TSocketServerConnection(const QString& address, const QString& port);
+    // SOCKS and TLS as the settings say; their address is not used (the
+    // conversation splits it into address and port).
+    TSocketServerConnection(const QString& address, const QString& port, TConnectionSettings settings = {});
     ~TSocketServerConnection() override;
 
     bool Connect() override;
@@ -56,7 +48,6 @@ public:
     TState State() const { return m_state; }
     // Received bytes that ReadAll would return now.
     qint64 BytesWaiting() const;
-    const TSocksSettings& SocketSocks() const { return m_socks; }
 
 private:
     void WSocket1SessionConnected();
@@ -72,8 +63,6 @@ private:
     QString TlsEndReason() const;
     void HookSocket();
     void UnhookSocket();
-    bool SocksRequested() const;
-    void CopySocksSettings();
     void ConnectThroughSocks(quint16 port);
     bool SocksHandshakePending() const;
     quint16 NumericPort() const;
@@ -91,7 +80,6 @@ private:
     bool m_transportReady = false;  // TCP (and SOCKS) up; the TLS handshake may follow
     bool m_answered = false;        // the server has sent something since the pipe opened
     TState m_state = NotConnected;
-    TSocksSettings m_socks;
     std::unique_ptr<TSocks4Handshake> m_socks4; // SOCKS 4 only: Qt negotiates SOCKS 5 itself
     std::unique_ptr<class QObject> m_hooks; // receiver of the socket's signals
 };

@@ -30,9 +30,6 @@ constexpr qsizetype InflateStepBytes = 256 * 1024;
 // A payload buffer larger than this is not kept for the next frame.
 constexpr qsizetype ReusedPayloadBytes = 64 * 1024;
 
-// Shared by every conversation of the process.
-qint64 g_serialCounter = 0;
-
 QByteArray Int32Bytes(qint32 value)
 {
     char bytes[4];
@@ -49,7 +46,8 @@ QString DescribeForLog(const TMessageToServer& message)
 EInvalidFrame::EInvalidFrame(qint32 length) : std::runtime_error("invalid frame length " + std::to_string(length)) {}
 
 struct TTalkWithServer::Impl {
-    Impl(TTalkWithServer* owner, TDisposeWhenIdle::THandlerCount handlers);
+    Impl(TTalkWithServer* owner, TConnectionSettings settings, std::shared_ptr<TRequestSerials> serials,
+         TDisposeWhenIdle::THandlerCount handlers);
     ~Impl();
 
     // Counts the conversation's handlers on the stack; while one runs, the
@@ -63,7 +61,6 @@ struct TTalkWithServer::Impl {
 
     void Connect();
     void HookConnection();
-    void CopySettings();
     TRequestHandle SendMessage(const TMessageToServer& message, bool persistent, TResponseCallback callback);
     qint32 ReserveSlot(const TMessageToServer& message, bool persistent, TResponseCallback callback);
     void CancelResponse(const TRequestHandle& handle);
@@ -92,6 +89,8 @@ struct TTalkWithServer::Impl {
     void RaiseOwnerEvent(std::function<void()> TTalkWithServer::*event, const QString& location);
 
     TTalkWithServer* owner; // none once the owner has been destroyed
+    const TConnectionSettings settings;
+    const std::shared_ptr<TRequestSerials> serials;
     std::unique_ptr<TGenericServerConnection> connection;
     std::unique_ptr<TWakeMeSoon> wakeUp;
     // The rest of a pass's work on received data, on the next pass.
@@ -117,8 +116,11 @@ struct TTalkWithServer::Impl {
     TDisposeWhenIdle::THandlerCount handlers;
 };
 
-TTalkWithServer::Impl::Impl(TTalkWithServer* owner, TDisposeWhenIdle::THandlerCount handlers)
+TTalkWithServer::Impl::Impl(TTalkWithServer* owner, TConnectionSettings settings,
+                            std::shared_ptr<TRequestSerials> serials, TDisposeWhenIdle::THandlerCount handlers)
     : owner(owner),
+      settings(std::move(settings)),
+      serials(serials ? std::move(serials) : std::make_shared<TRequestSerials>()),
       wakeUp(std::make_unique<TWakeMeSoon>()),
       receiveSoon(std::make_unique<TWakeMeSoon>()),
       errorText("Unable to connect to server."),
@@ -160,10 +162,9 @@ void TTalkWithServer::Impl::Connect()
 {
     HandlerScope scope(*this);
     TAV_ASSERT(state == NotConnected && !connection && owner, AssertUnit, ConnectLine);
-    connection = owner->ConnectionFactory ? owner->ConnectionFactory(*owner) : CreateServerConnection(*owner);
+    connection = owner->ConnectionFactory ? owner->ConnectionFactory(*owner) : CreateServerConnection(settings);
     TAV_ASSERT(connection != nullptr, AssertUnit, ConnectLine);
     HookConnection();
-    CopySettings();
     errorText.clear();
     if (connection->Connect()) {
         // A pipe that already closed during Connect keeps the reason it gave.
@@ -188,23 +189,6 @@ void TTalkWithServer::Impl::HookConnection()
     };
 }
 
-void TTalkWithServer::Impl::CopySettings()
-{
-    if (owner->SocksLevel == 4 || owner->SocksLevel == 5) {
-        connection->SocksServer = owner->SocksServer;
-        connection->SocksPort = QString::number(owner->SocksPort);
-        connection->SocksUsercode = owner->SocksUsercode;
-        connection->SocksPassword = owner->SocksPassword;
-        connection->SocksLevel = QString::number(owner->SocksLevel);
-    }
-    connection->ProxyUsername = owner->ProxyUsername;
-    connection->ProxyPassword = owner->ProxyPassword;
-    connection->Proxy = owner->Proxy;
-    connection->ProxyPort = owner->ProxyPort;
-    connection->SendTimeout = owner->SendTimeout;
-    connection->Tls = owner->Tls;
-}
-
 TRequestHandle TTalkWithServer::Impl::SendMessage(const TMessageToServer& message, bool persistent,
                                                   TResponseCallback callback)
 {
@@ -217,7 +201,7 @@ TRequestHandle TTalkWithServer::Impl::SendMessage(const TMessageToServer& messag
     TRequestHandle handle;
     if (callback) {
         handle.Id = ReserveSlot(message, persistent, std::move(callback));
-        handle.Serial = g_serialCounter++;
+        handle.Serial = serials->Take();
         requests[handle.Id - 1].Serial = handle.Serial;
         SendString("message_id");
         SendString(QByteArray::number(handle.Id));
@@ -532,7 +516,11 @@ void TTalkWithServer::Impl::SendErrorResponse(const TMessageToServer& message, b
     });
 }
 
-TTalkWithServer::TTalkWithServer() : d(std::make_unique<Impl>(this, TDisposeWhenIdle::THandlerCount(m_lifetime))) {}
+TTalkWithServer::TTalkWithServer(TConnectionSettings settings, std::shared_ptr<TRequestSerials> serials)
+    : d(std::make_unique<Impl>(this, std::move(settings), std::move(serials),
+                               TDisposeWhenIdle::THandlerCount(m_lifetime)))
+{
+}
 
 // Every waiting callback gets its error response first. When this runs from
 // inside one of the conversation's own handlers, the internals outlive this
@@ -552,6 +540,8 @@ TRequestHandle TTalkWithServer::SendMessage(const TMessageToServer& message, boo
 }
 
 void TTalkWithServer::CancelResponse(const TRequestHandle& handle) { d->CancelResponse(handle); }
+
+const TConnectionSettings& TTalkWithServer::Settings() const { return d->settings; }
 
 TTalkWithServer::TState TTalkWithServer::State() const { return d->state; }
 

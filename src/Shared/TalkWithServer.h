@@ -49,11 +49,23 @@ struct TPendingRequest {
     bool Persistent = false;
 };
 
+// Numbers every request that waits for an answer. One owner's conversations
+// share it, so that a handle kept from an earlier conversation never matches
+// a request of a later one.
+class TRequestSerials {
+public:
+    qint64 Take() { return m_next++; }
+
+private:
+    qint64 m_next = 0;
+};
+
 class TTalkWithServer {
 public:
     enum TState : quint8 { NotConnected = 0, Connected = 2, Closed = 3 };
 
-    TTalkWithServer();
+    // Serials shared with the other conversations of one owner; none: its own.
+    explicit TTalkWithServer(TConnectionSettings settings = {}, std::shared_ptr<TRequestSerials> serials = {});
     ~TTalkWithServer();
     TTalkWithServer(const TTalkWithServer&) = delete;
     TTalkWithServer& operator=(const TTalkWithServer&) = delete;
@@ -62,22 +74,6 @@ public:
     std::function<void()> OnDisconnected;
     TResponseCallback OnResponse;
     std::function<void(const QString& text)> OnDebugText;
-
-    // Connection settings, set by the owner before Connect.
-    QString SocksUsercode;
-    QString SocksPassword;
-    QString SocksServer;
-    qint32 SocksLevel = 0; // only 4 or 5 switch SOCKS on
-    qint32 SocksPort = 0;
-    QString ProxyUsername;
-    QString ProxyPassword;
-    QString Proxy;
-    qint32 ProxyPort = 0;
-    qint32 SendTimeout = 0;
-    qint32 UseHttpTunnel = 0; // non-zero selects the HTTP tunnel
-    QString HttpTunnelUrl;
-    TTlsSettings Tls; // TLS of the TCP connection; the tunnel's verification rules
-    QString ServerAddress; // host, a colon and the port
 
     // How much one pass of the event loop delivers of what has arrived: at
     // least MinFrames frames, then frames until Milliseconds have gone; the
@@ -88,9 +84,9 @@ public:
     };
     TReceivePass ReceivePass;
 
-    // Builds the server connection the conversation will use. Defaults to a TCP
-    // connection or an HTTP tunnel as the settings ask; tests replace it with a
-    // scripted double. Called once, from Connect.
+    // Builds the server connection the conversation will use, with its
+    // Settings(). Defaults to a TCP connection or an HTTP tunnel as the
+    // settings ask; tests replace it with a scripted double. Called once, from Connect.
     using TConnectionFactory = std::function<std::unique_ptr<TGenericServerConnection>(TTalkWithServer& talk)>;
     TConnectionFactory ConnectionFactory;
 
@@ -98,6 +94,7 @@ public:
     TRequestHandle SendMessage(const TMessageToServer& message, bool persistent, TResponseCallback callback);
     void CancelResponse(const TRequestHandle& handle);
 
+    const TConnectionSettings& Settings() const;
     TState State() const;
     const QString& ErrorText() const;
     // The server's bytes could not be read (ErrorText tells how).

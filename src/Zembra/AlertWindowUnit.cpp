@@ -13,7 +13,6 @@
 #include <QContextMenuEvent>
 #include <QFont>
 #include <QMenu>
-#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -34,7 +33,7 @@ QList<TAlertForm*>& LivingAlertWindows()
 // ---------------------------------------------------------------------------
 // The form
 
-TAlertForm::TAlertForm(QWidget* parent, TMainConnection& alertSource)
+TAlertForm::TAlertForm(TMainConnection& alertSource, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
       m_alertSource(alertSource)
@@ -119,12 +118,8 @@ void TAlertForm::LoadSettings(const TIniFile& ini, const QByteArray& section)
     m_handRows = std::move(made.HandRows);
     m_topList = made.TopList;
     m_grid->installEventFilter(this);
-    // The alert source hands the window its own category only. A window
-    // that is gone receives nothing.
-    m_alertSource.RegisterAlertCallback(subscription, [window = QPointer<TAlertForm>(this)](const QByteArray& data) {
-        if (window)
-            window->HandleAlert(data);
-    });
+    // The alert source hands the window its own category only.
+    m_alerts = m_alertSource.RegisterAlertCallback(subscription, [this](const QByteArray& data) { HandleAlert(data); });
 }
 
 // ---------------------------------------------------------------------------

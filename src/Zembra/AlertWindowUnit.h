@@ -29,9 +29,8 @@ class TAlertForm : public QWidget {
     Q_OBJECT
 public:
     // The style is the strike style and no rows or grid exist until LoadSettings.
-    // The window registers with `alertSource` for its alerts (tests hand it a
-    // connection of their own).
-    explicit TAlertForm(QWidget* parent = nullptr, TMainConnection& alertSource = MainConnection());
+    // The window registers with `alertSource` for its alerts while it lives.
+    explicit TAlertForm(TMainConnection& alertSource, QWidget* parent = nullptr);
     ~TAlertForm() override;
 
     // Reads the section's keys, sets the caption and style, creates the rows
@@ -98,6 +97,8 @@ private:
     TQuentTopListFullGrid* m_topList = nullptr;
     bool m_handOverDue = false;
     TWakeMeSoon m_handOverSoon;
+    // Last, so that it ends first: no alert reaches a window being destroyed.
+    TSubscription m_alerts;
 };
 
 // Every alert window made in this process, in creation order. They are never

@@ -2,13 +2,8 @@
 #include "base/GuardedCall.h"
 #include "Shared/WakeMeSoon.h"
 #include "Shared/WireMessages.h"
-#include "platform/core/ConfigLocation.h"
 #include "platform/core/HttpClient.h"
-#include "platform/core/IniFile.h"
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
 #include <QUrl>
@@ -22,8 +17,6 @@ namespace {
 constexpr int TimerIntervalMs = 500;
 constexpr qint64 PingIntervalMs = 4500;
 constexpr int WatchdogTicks = 24; // a reset on the 25th tick with nothing heard from the server
-// The bundled reference server listens here, so the client works out of the box.
-constexpr char BuiltInServerAddress[] = "127.0.0.1:9339";
 // The login was answered but no ping yet: the client is past connecting.
 constexpr char LoggedInStatus[] = "Logged in.";
 
@@ -32,14 +25,6 @@ constexpr char LoggedInStatus[] = "Logged in.";
 qint64 PerformanceCounterFrequency()
 {
     return QElapsedTimer::isMonotonic() ? 1'000'000'000 : 0;
-}
-
-QString ReadServerAddress()
-{
-    const QByteArray address =
-        TIniFile(ConfigFilePath()).ReadString("Connection", "address", BuiltInServerAddress).trimmed();
-    // "address=" with nothing after it would make every attempt fail at once.
-    return QString::fromLatin1(address.isEmpty() ? QByteArray(BuiltInServerAddress) : address);
 }
 
 // Lines end at CR LF, LF or CR; a final line break adds no empty line.
@@ -60,98 +45,41 @@ QList<QByteArray> SplitLines(const QByteArray& text)
     return lines;
 }
 
-// Optional keys of section "Connection" that send conversations through the
-// HTTP tunnel or a proxy; without them every conversation is one direct TCP
-// connection. Read for each new conversation.
-void ApplyConnectionSettings(TTalkWithServer& talk)
-{
-    const TIniFile ini(ConfigFilePath());
-    const auto text = [&ini](const char* key) {
-        return QString::fromUtf8(ini.ReadString("Connection", key).trimmed());
-    };
-    const auto number = [&ini](const char* key, int byDefault) {
-        return ini.ReadInteger("Connection", key, byDefault);
-    };
-    talk.HttpTunnelUrl = text("http tunnel url");
-    talk.UseHttpTunnel = talk.HttpTunnelUrl.isEmpty() ? 0 : 1;
-    talk.SocksServer = text("socks server");
-    talk.SocksPort = number("socks port", 1080);
-    talk.SocksLevel = talk.SocksServer.isEmpty() ? 0 : number("socks level", 5);
-    talk.SocksUsercode = text("socks user");
-    talk.SocksPassword = text("socks password");
-    talk.Proxy = text("proxy");
-    talk.ProxyPort = number("proxy port", 8080);
-    talk.ProxyUsername = text("proxy user");
-    talk.ProxyPassword = text("proxy password");
-    talk.SendTimeout = number("send timeout", 30000);
-    talk.Tls = ReadTlsSettings(ini, "Connection", ConfigFilePath());
-}
-
-// Whether a conversation made with these settings may only go encrypted.
-bool EncryptionRequired(const TTalkWithServer& talk)
-{
-    return talk.Tls.Enabled || (talk.UseHttpTunnel && talk.HttpTunnelUrl.startsWith("https:", Qt::CaseInsensitive));
-}
-
-bool EncryptionRequiredBySettings()
-{
-    const TIniFile ini(ConfigFilePath());
-    const QByteArray tunnelUrl = ini.ReadString("Connection", "http tunnel url").trimmed();
-    return ReadTlsSettings(ini, "Connection", ConfigFilePath()).Enabled || tunnelUrl.toLower().startsWith("https:");
-}
-
-QString ConnectionSetting(const TIniFile& ini, const char* key)
-{
-    return QString::fromUtf8(ini.ReadString("Connection", key).trimmed());
-}
-
-// Why a conversation made with these settings can never get through, in the
-// trader's words; empty when it may. Retrying such settings only repeats the
-// failure, so the client waits for them to change instead.
-QString SettingsThatCannotWork(const TTalkWithServer& talk)
-{
-    // A file the client refuses to read must not send the login to the
-    // built-in address instead of the one the trader set.
-    // (A file that is not there at all means the built-in settings, as always.)
-    if (const QFileInfo config(ConfigFilePath()); config.exists() || config.isSymLink())
-        if (const QString problem = ConfigReadProblem(ConfigFilePath()); !problem.isEmpty())
-            return problem + " Not connecting until then.";
-    // A TLS setting the client cannot read must not fall back to plain text.
-    if (!talk.Tls.Problem.isEmpty())
-        return talk.Tls.Problem + " Not connecting until then.";
-    if (talk.UseHttpTunnel == 0)
-        return {};
-    const QString file = QFileInfo(ConfigFilePath()).fileName();
-    // The tunnel's HTTP requests can go through SOCKS 5 only; through SOCKS 4
-    // they would have to bypass the proxy.
-    if (talk.Proxy.isEmpty() && talk.SocksLevel == 4)
-        return "An HTTP tunnel cannot go through SOCKS 4: set socks level=5, or a proxy, in [Connection] of " +
-               file + ". Not connecting until then.";
-    if (talk.Tls.Enabled && !talk.HttpTunnelUrl.startsWith("https:", Qt::CaseInsensitive))
-        return "tls=1 needs an http tunnel url that starts with https://: change one of them in [Connection] of " +
-               file + ". Not connecting until then.";
-    return {};
-}
-
-// What the settings are read from, to notice that they changed.
-// Read as the configuration reader reads it: never a FIFO, a device or more
-// than it would take.
-QByteArray SettingsSnapshot()
-{
-    QByteArray contents;
-    const QString problem = ReadIniFileText(ConfigFilePath(), contents);
-    return ConfigFilePath().toUtf8() + '\n' + problem.toUtf8() + '\n' + contents;
-}
-
 TMessageToServer PingMessage() { return BuildMessage({"command", "ping", "response", '1'}); }
 
 } // namespace
 
+// The alert receivers, and which of them each payload reaches. Shared with
+// the subscriptions, which may outlive the connection.
+struct TAlertReceivers {
+    // Deques: a callback that registers another one during delivery must
+    // not move the callbacks or routes being used. A receiver whose
+    // subscription ended is empty; one being called is held by the delivery.
+    std::deque<std::shared_ptr<const TAlertCallback>> Callbacks;
+    // Which receivers (indices into Callbacks, in registration order) a
+    // payload reaches: per category, and for any other first line. A new
+    // receiver only ever goes to the end of a route, so a delivery that
+    // walks a route by index is not disturbed by one registered meanwhile.
+    struct TAlertRoute {
+        QByteArray Category;
+        std::vector<size_t> Receivers;
+    };
+    std::deque<TAlertRoute> CategoryRoutes;
+    std::vector<size_t> OtherRoute;
+    qsizetype LongestCategory = 0;
+    void Add(std::optional<QByteArray> category, size_t index);
+    const std::vector<size_t>& RouteOf(const QByteArray& payload) const;
+};
+
 struct TMainConnection::Impl {
-    explicit Impl(TMainConnection& owner);
+    Impl(TMainConnection& owner, TConnectionSettingsSource settings, TMainConnectionDependencies dependencies);
     ~Impl();
 
     TMainConnection& Owner;
+    const TConnectionSettingsSource Settings;
+    const TMainConnectionDependencies Dependencies;
+    // Every conversation's requests are numbered from one count.
+    const std::shared_ptr<TRequestSerials> Serials = std::make_shared<TRequestSerials>();
     QByteArray UserName;
     QByteArray Password;
     QString ServerAddress;
@@ -168,6 +96,8 @@ struct TMainConnection::Impl {
     // The status tells why the session was lost; it stays up while the
     // following attempts run, until one gets through or the user resets.
     bool ShowingFailure = false;
+    // Why the settings of the conversation being made cannot work.
+    QString SettingsProblem;
     // Set while the settings cannot work: what they were, so that a change
     // (or Login, or Reset) lets the client try again.
     std::optional<QByteArray> HeldSettings;
@@ -177,27 +107,12 @@ struct TMainConnection::Impl {
     qint64 CounterRate = 0;
     TRequestHandle LastPing;
     QDateTime NextPingTime;
-    // Deques: a callback that registers another one during delivery must
-    // not move the callbacks or routes being used.
-    std::deque<TAlertCallback> AlertCallbacks;
-    // Which receivers (indices into AlertCallbacks, in registration order) a
-    // payload reaches: per category, and for any other first line. A new
-    // receiver only ever goes to the end of a route, so a delivery that
-    // walks a route by index is not disturbed by one registered meanwhile.
-    struct TAlertRoute {
-        QByteArray Category;
-        std::vector<size_t> Receivers;
-    };
-    std::deque<TAlertRoute> CategoryRoutes;
-    std::vector<size_t> OtherRoute;
-    qsizetype LongestCategory = 0;
-    void AddAlertReceiver(std::optional<QByteArray> category, TAlertCallback callback);
-    const std::vector<size_t>& RouteOf(const QByteArray& payload) const;
+    const std::shared_ptr<TAlertReceivers> Receivers = std::make_shared<TAlertReceivers>();
+    TSubscription AddAlertReceiver(std::optional<QByteArray> category, TAlertCallback callback);
     QString Status;
+    TObservers StatusObservers;
     TEncryption Encryption;
-
-    std::function<QDateTime()> Clock = [] { return QDateTime::currentDateTime(); };
-    TTalkWithServer::TConnectionFactory ConnectionFactory;
+    TObservers EncryptionObservers;
 
     bool CredentialsPresent() const { return !UserName.isEmpty() && !Password.isEmpty(); }
     void SetCredential(QByteArray& stored, const QByteArray& text);
@@ -230,19 +145,23 @@ struct TMainConnection::Impl {
     static void LetGo(std::unique_ptr<TTalkWithServer> conversation);
 };
 
-TMainConnection::Impl::Impl(TMainConnection& owner) : Owner(owner)
+TMainConnection::Impl::Impl(TMainConnection& owner, TConnectionSettingsSource settings,
+                            TMainConnectionDependencies dependencies)
+    : Owner(owner), Settings(std::move(settings)), Dependencies(std::move(dependencies))
 {
     WakeUp = std::make_unique<TWakeMeSoon>();
     WakeUp->OnWakeUp = [this] { ConnectNow(); };
     Timer = std::make_unique<QTimer>();
     Timer->setInterval(TimerIntervalMs);
     QObject::connect(Timer.get(), &QTimer::timeout, Timer.get(), [this] { TimerTick(); });
-    Timer->start();
+    if (Dependencies.Timer)
+        Timer->start();
     CounterRate = PerformanceCounterFrequency() / 500;
-    ServerAddress = ReadServerAddress();
+    const TConnectionSettings read = Settings.Read().Settings;
+    ServerAddress = read.Address;
     // Before any conversation, the window can already tell whether the
     // password will only ever travel encrypted.
-    Encryption.Required = EncryptionRequiredBySettings();
+    Encryption.Required = read.EncryptionRequired();
 }
 
 TMainConnection::Impl::~Impl()
@@ -290,8 +209,7 @@ void TMainConnection::Impl::SetStatus(const QString& text)
         return;
     Status = text;
     // A faulty status display must not disturb the session.
-    if (Owner.OnStatusChange)
-        GuardedCall(QStringLiteral("TMainConnection.OnStatusChange"), Owner.OnStatusChange);
+    StatusObservers.Notify(QStringLiteral("TMainConnection.OnStatusChange"));
 }
 
 void TMainConnection::Impl::SetFailureStatus(const QString& text)
@@ -303,15 +221,15 @@ void TMainConnection::Impl::SetFailureStatus(const QString& text)
 // Where the conversations go: the tunnel's URL when there is one, else host and port.
 QString TMainConnection::Impl::Target() const
 {
-    if (Conversation && Conversation->UseHttpTunnel != 0)
-        return UrlForDisplay(Conversation->HttpTunnelUrl);
+    if (Conversation && Conversation->Settings().UsesHttpTunnel())
+        return UrlForDisplay(Conversation->Settings().HttpTunnelUrl);
     return ServerAddress;
 }
 
 QString TMainConnection::Impl::TargetHost() const
 {
-    if (Conversation && Conversation->UseHttpTunnel != 0)
-        return QUrl(Conversation->HttpTunnelUrl).host();
+    if (Conversation && Conversation->Settings().UsesHttpTunnel())
+        return QUrl(Conversation->Settings().HttpTunnelUrl).host();
     const qsizetype colon = ServerAddress.lastIndexOf(':');
     return colon < 0 ? ServerAddress : ServerAddress.left(colon);
 }
@@ -370,18 +288,17 @@ void TMainConnection::Impl::SetEncryption(const TEncryption& encryption)
     if (encryption.Required == Encryption.Required && encryption.Protocol == Encryption.Protocol)
         return;
     Encryption = encryption;
-    if (Owner.OnEncryptionChange)
-        GuardedCall(QStringLiteral("TMainConnection.OnEncryptionChange"), Owner.OnEncryptionChange);
+    EncryptionObservers.Notify(QStringLiteral("TMainConnection.OnEncryptionChange"));
 }
 
 // Such settings are said once, on the status line, and no conversation is
 // made until they change or the trader asks again.
 bool TMainConnection::Impl::HoldIfSettingsCannotWork()
 {
-    const QString why = SettingsThatCannotWork(*Conversation);
-    if (why.isEmpty())
+    if (SettingsProblem.isEmpty())
         return false;
-    HeldSettings = SettingsSnapshot();
+    const QString why = SettingsProblem + " Not connecting until then.";
+    HeldSettings = Settings.Snapshot();
     LetGo(std::move(Conversation));
     SetEncryption({Encryption.Required, QString()});
     SetFailureStatus(why);
@@ -440,7 +357,7 @@ void TMainConnection::Impl::ConnectNow()
 
 void TMainConnection::Impl::CreateConversation()
 {
-    NextPingTime = Clock().addMSecs(PingIntervalMs);
+    NextPingTime = Dependencies.Clock().addMSecs(PingIntervalMs);
     // The replacement of a session that got through gets the watchdog's full
     // 12.5 s, whatever its predecessor used up. Attempts that never get through
     // keep counting, so an outage still reaches the watchdog and is shown.
@@ -449,19 +366,20 @@ void TMainConnection::Impl::CreateConversation()
     PingAnswered = false;
     Opened = false;
     LoginAnswered = false;
-    Conversation = std::make_unique<TTalkWithServer>();
+    // Read for each conversation, so that a changed address takes effect
+    // with the next one (Reset Connection) and not only at the next start.
+    TConnectionSettingsRead read = Settings.Read();
+    SettingsProblem = read.Problem;
+    ServerAddress = read.Settings.Address;
+    const bool encryptionRequired = read.Settings.EncryptionRequired();
+    Conversation = std::make_unique<TTalkWithServer>(std::move(read.Settings), Serials);
     const TTalkWithServer* const made = Conversation.get();
     Conversation->OnConnected = [this, made] { ConversationConnected(made); };
     Conversation->OnDisconnected = [this, made] { ConversationEnded(made); };
     Conversation->OnDebugText = [](const QString&) {};
-    // Read with the other keys, so that a changed address takes effect with
-    // the next conversation (Reset Connection) and not only at the next start.
-    ServerAddress = ReadServerAddress();
-    Conversation->ServerAddress = ServerAddress;
-    ApplyConnectionSettings(*Conversation);
-    SetEncryption({EncryptionRequired(*Conversation), QString()});
-    if (ConnectionFactory)
-        Conversation->ConnectionFactory = ConnectionFactory;
+    SetEncryption({encryptionRequired, QString()});
+    if (Dependencies.ConnectionFactory)
+        Conversation->ConnectionFactory = Dependencies.ConnectionFactory;
     StartSession();
 }
 
@@ -502,7 +420,7 @@ void TMainConnection::Impl::Tick()
             WakeUp->RequestWakeUp();
     }
     if (HeldSettings) {
-        if (*HeldSettings == SettingsSnapshot())
+        if (*HeldSettings == Settings.Snapshot())
             return;
         HeldSettings.reset();
         ShowingFailure = false;
@@ -522,7 +440,7 @@ void TMainConnection::Impl::PingIfDue()
 {
     if (!Conversation || CounterRate <= 0)
         return;
-    const QDateTime now = Clock();
+    const QDateTime now = Dependencies.Clock();
     if (NextPingTime > now.addMSecs(PingIntervalMs)) {
         // The clock was set back: without this, pings would pause until it
         // caught up and the watchdog would tear down a healthy session.
@@ -547,7 +465,7 @@ void TMainConnection::Impl::PingResponse(bool success)
     MissedTicks = 0;
     PingAnswered = true;
     ShowingFailure = false;
-    SetStatus("Working:  " + QLocale::system().toString(Clock().time(), QLocale::LongFormat));
+    SetStatus("Working:  " + QLocale::system().toString(Dependencies.Clock().time(), QLocale::LongFormat));
 }
 
 void TMainConnection::Impl::FirstPingResponse(bool success)
@@ -599,16 +517,28 @@ void TMainConnection::Impl::AddCategory(const QByteArray& category)
 
 // ---------------------------------------------------------------------------
 
-TMainConnection::TMainConnection() : d(std::make_unique<Impl>(*this)) {}
+TMainConnection::TMainConnection(TConnectionSettingsSource settings, TMainConnectionDependencies dependencies)
+    : d(std::make_unique<Impl>(*this, std::move(settings), std::move(dependencies)))
+{
+}
 
 TMainConnection::~TMainConnection() = default;
 
 void TMainConnection::AddCategory(const QByteArray& category) { d->AddCategory(category); }
 
-void TMainConnection::Impl::AddAlertReceiver(std::optional<QByteArray> category, TAlertCallback callback)
+TSubscription TMainConnection::Impl::AddAlertReceiver(std::optional<QByteArray> category, TAlertCallback callback)
 {
-    const size_t index = AlertCallbacks.size();
-    AlertCallbacks.push_back(std::move(callback));
+    const size_t index = Receivers->Callbacks.size();
+    Receivers->Callbacks.push_back(std::make_shared<const TAlertCallback>(std::move(callback)));
+    Receivers->Add(std::move(category), index);
+    return TSubscription([receivers = std::weak_ptr<TAlertReceivers>(Receivers), index] {
+        if (const std::shared_ptr<TAlertReceivers> alive = receivers.lock())
+            alive->Callbacks[index].reset();
+    });
+}
+
+void TAlertReceivers::Add(std::optional<QByteArray> category, size_t index)
+{
     if (!category) {
         for (TAlertRoute& route : CategoryRoutes)
             route.Receivers.push_back(index);
@@ -630,7 +560,7 @@ void TMainConnection::Impl::AddAlertReceiver(std::optional<QByteArray> category,
     CategoryRoutes.back().Receivers.push_back(index);
 }
 
-const std::vector<size_t>& TMainConnection::Impl::RouteOf(const QByteArray& payload) const
+const std::vector<size_t>& TAlertReceivers::RouteOf(const QByteArray& payload) const
 {
     // The first line, looked for no further than the longest category
     // reaches: a longer one belongs to no category.
@@ -651,14 +581,14 @@ const std::vector<size_t>& TMainConnection::Impl::RouteOf(const QByteArray& payl
     return OtherRoute;
 }
 
-void TMainConnection::RegisterAlertCallback(TAlertCallback callback)
+TSubscription TMainConnection::RegisterAlertCallback(TAlertCallback callback)
 {
-    d->AddAlertReceiver(std::nullopt, std::move(callback));
+    return d->AddAlertReceiver(std::nullopt, std::move(callback));
 }
 
-void TMainConnection::RegisterAlertCallback(const QByteArray& category, TAlertCallback callback)
+TSubscription TMainConnection::RegisterAlertCallback(const QByteArray& category, TAlertCallback callback)
 {
-    d->AddAlertReceiver(category, std::move(callback));
+    return d->AddAlertReceiver(category, std::move(callback));
 }
 
 void TMainConnection::SetUserName(const QByteArray& userName) { d->SetCredential(d->UserName, userName); }
@@ -667,25 +597,39 @@ void TMainConnection::SetPassword(const QByteArray& password) { d->SetCredential
 
 void TMainConnection::ResetConnection() { d->ResetConnection(); }
 
-void TMainConnection::ReloadServerAddress() { d->ServerAddress = ReadServerAddress(); }
+void TMainConnection::ReloadServerAddress() { d->ServerAddress = d->Settings.Read().Settings.Address; }
+
+TConnectionSettingsRead TMainConnection::ReadSettings() const { return d->Settings.Read(); }
 
 const QString& TMainConnection::Status() const { return d->Status; }
 
+TSubscription TMainConnection::WatchStatus(std::function<void()> observer)
+{
+    return d->StatusObservers.Watch(std::move(observer));
+}
+
 const TEncryption& TMainConnection::Encryption() const { return d->Encryption; }
+
+TSubscription TMainConnection::WatchEncryption(std::function<void()> observer)
+{
+    return d->EncryptionObservers.Watch(std::move(observer));
+}
 
 void TMainConnection::DeliverAlerts(bool success, const QByteArray& response, const TMessageToServer&)
 {
     if (!success)
         return;
     // Callbacks registered during this delivery wait for the next alert.
-    const std::vector<size_t>& route = d->RouteOf(response);
+    const TAlertReceivers& receivers = *d->Receivers;
+    const std::vector<size_t>& route = receivers.RouteOf(response);
     const std::size_t count = route.size();
     for (std::size_t i = 0; i < count; ++i) {
-        const TAlertCallback& callback = d->AlertCallbacks[route[i]];
-        if (!callback)
+        // Held while it runs: it may end its own subscription.
+        const std::shared_ptr<const TAlertCallback> callback = receivers.Callbacks[route[i]];
+        if (!callback || !*callback)
             continue;
         // One faulty receiver must not keep the alert from the others.
-        GuardedCall([] { return QStringLiteral("TMainConnection.DeliverAlerts"); }, [&] { callback(response); });
+        GuardedCall([] { return QStringLiteral("TMainConnection.DeliverAlerts"); }, [&] { (*callback)(response); });
     }
 }
 
@@ -727,51 +671,10 @@ const QByteArray& TMainConnection::SessionId() const { return d->SessionId; }
 
 TTalkWithServer* TMainConnection::Conversation() const { return d->Conversation.get(); }
 
-void TMainConnection::SetConnectionFactory(TTalkWithServer::TConnectionFactory factory)
-{
-    d->ConnectionFactory = std::move(factory);
-}
-
-void TMainConnection::SetClock(std::function<QDateTime()> clock) { d->Clock = std::move(clock); }
-
 void TMainConnection::SetCounterRate(qint64 rate) { d->CounterRate = rate; }
 
 qint64 TMainConnection::CounterRate() const { return d->CounterRate; }
 
-void TMainConnection::StopTimer() { d->Timer->stop(); }
-
 void TMainConnection::Tick() { d->Tick(); }
 
 int TMainConnection::MissedTicks() const { return d->MissedTicks; }
-
-QString DescribeConfiguredServer()
-{
-    const TIniFile ini(ConfigFilePath());
-    const TTlsSettings tls = ReadTlsSettings(ini, "Connection", ConfigFilePath());
-    const QString tunnel = ConnectionSetting(ini, "http tunnel url");
-    const QString proxy = ConnectionSetting(ini, "proxy");
-    const QString socks = ConnectionSetting(ini, "socks server");
-    const int socksLevel = ini.ReadInteger("Connection", "socks level", 5);
-    QString where = tunnel.isEmpty() ? ReadServerAddress() : "HTTP tunnel " + UrlForDisplay(tunnel);
-    if (!tls.Problem.isEmpty())
-        where += ", TLS settings not understood";
-    else
-        where += tls.Enabled || tunnel.startsWith("https:", Qt::CaseInsensitive) ? ", TLS" : ", not encrypted";
-    // The proxy serves the tunnel only, and takes precedence over SOCKS there.
-    if (!tunnel.isEmpty() && !proxy.isEmpty())
-        where += QStringLiteral(", through HTTP proxy %1:%2").arg(proxy).arg(ini.ReadInteger("Connection", "proxy port", 8080));
-    else if (!socks.isEmpty() && (socksLevel == 4 || socksLevel == 5))
-        where += QStringLiteral(", through SOCKS %1 proxy %2:%3")
-                     .arg(socksLevel)
-                     .arg(socks)
-                     .arg(ini.ReadInteger("Connection", "socks port", 1080));
-    return where;
-}
-
-TMainConnection& MainConnection()
-{
-    // Deliberately never destroyed: alert windows and the shell use it up to
-    // the very end of the process.
-    static TMainConnection* const instance = new TMainConnection();
-    return *instance;
-}

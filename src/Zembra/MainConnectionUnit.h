@@ -6,6 +6,8 @@
 //
 // PUBLIC INTERFACE (other units code against this; the implementation may add
 // private members but keeps these names and signatures).
+#include "base/Subscription.h"
+#include "Shared/ConnectionSettings.h"
 #include "Shared/TalkWithServer.h"
 #include <QByteArray>
 #include <QDateTime>
@@ -22,20 +24,32 @@ struct TEncryption {
     QString Protocol;      // "TLS 1.3" while a verified encrypted conversation is open; else empty
 };
 
+// What a main connection works with besides its settings; the defaults are
+// the real ones, tests replace them.
+struct TMainConnectionDependencies {
+    // The connection every new conversation will use; empty: as the settings say.
+    TTalkWithServer::TConnectionFactory ConnectionFactory;
+    // The local clock that schedules pings and stamps the status.
+    std::function<QDateTime()> Clock = [] { return QDateTime::currentDateTime(); };
+    // False: no 500 ms timer, the test drives Tick itself.
+    bool Timer = true;
+};
+
 class TMainConnection {
 public:
-    TMainConnection();
+    // The settings are read from the source for each new conversation.
+    explicit TMainConnection(TConnectionSettingsSource settings, TMainConnectionDependencies dependencies = {});
     ~TMainConnection();
     TMainConnection(const TMainConnection&) = delete;
     TMainConnection& operator=(const TMainConnection&) = delete;
 
     void AddCategory(const QByteArray& category);
-    // Receives every payload.
-    void RegisterAlertCallback(TAlertCallback callback);
+    // Receives every payload while the subscription lives.
+    TSubscription RegisterAlertCallback(TAlertCallback callback);
     // Receives the payloads whose first line (up to the first CR LF, or the
     // whole text) is the category exactly, and only those. Every payload
     // reaches its receivers in the order they registered, whichever kind.
-    void RegisterAlertCallback(const QByteArray& category, TAlertCallback callback);
+    TSubscription RegisterAlertCallback(const QByteArray& category, TAlertCallback callback);
     void SetUserName(const QByteArray& userName);
     void SetPassword(const QByteArray& password);
     void ResetConnection();
@@ -43,10 +57,13 @@ public:
     // start-up; the next conversation uses it.
     void ReloadServerAddress();
 
+    // The settings as the source gives them now.
+    TConnectionSettingsRead ReadSettings() const;
+
     const QString& Status() const;
-    std::function<void()> OnStatusChange;
+    TSubscription WatchStatus(std::function<void()> observer);
     const TEncryption& Encryption() const;
-    std::function<void()> OnEncryptionChange;
+    TSubscription WatchEncryption(std::function<void()> observer);
 
     // Alerts come from a recording instead of a server: from now on no
     // conversation is made (an open one is closed), Login and Reset change
@@ -66,15 +83,10 @@ public:
     const QByteArray& SessionId() const;
     TTalkWithServer* Conversation() const;
 
-    // Test hooks. The connection every new conversation will use; the local
-    // clock that schedules pings and stamps the status; the counter rate (0
-    // means no high-resolution counter, so no pings); stopping the 500 ms timer
-    // so that a test drives Tick itself.
-    void SetConnectionFactory(TTalkWithServer::TConnectionFactory factory);
-    void SetClock(std::function<QDateTime()> clock);
+    // For tests: the counter rate (0 means no high-resolution counter, so no
+    // pings), and the timer's work.
     void SetCounterRate(qint64 rate);
     qint64 CounterRate() const;
-    void StopTimer();
     void Tick();
     int MissedTicks() const;
 
@@ -82,11 +94,3 @@ private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
-
-// Where the next conversation goes as the configuration file says, for the
-// trader to check before logging in: "alerts.example.net:9443, TLS", or a
-// tunnel's URL (its password masked), and the proxy it goes through.
-QString DescribeConfiguredServer();
-
-// The process-wide accessor: creates the object on first use; it is never destroyed.
-TMainConnection& MainConnection();

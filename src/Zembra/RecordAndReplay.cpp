@@ -62,11 +62,7 @@ void TRecordAndReplay::StartRecorder(std::unique_ptr<TAlertRecorder> recorder)
     // Opening may already have failed (a folder that is not there).
     if (!raw->Problem().isEmpty())
         m_recordingProblem = raw->Problem();
-    const std::weak_ptr<bool> alive = m_alive;
-    m_connection.RegisterAlertCallback([alive, raw](const QByteArray& data) {
-        if (alive.lock())
-            raw->Record(data);
-    });
+    m_recording.push_back(m_connection.RegisterAlertCallback([raw](const QByteArray& data) { raw->Record(data); }));
     m_recorders.push_back(std::move(recorder));
 }
 

@@ -5,6 +5,7 @@
 // unchanged. Replay: the main connection goes offline and the recording is
 // fed through DeliverAlerts, the entry point the server's alerts take, so
 // the windows cannot tell the difference. Widget-free.
+#include "base/Subscription.h"
 #include <QString>
 #include <functional>
 #include <memory>
@@ -55,6 +56,6 @@ private:
     std::vector<std::unique_ptr<TAlertRecorder>> m_recorders;
     std::unique_ptr<TAlertReplay> m_replay;
     QString m_recordingProblem;
-    // The main connection keeps its receivers for good; they check this.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // The recorders' alert receivers, ended before the recorders go.
+    std::vector<TSubscription> m_recording;
 };

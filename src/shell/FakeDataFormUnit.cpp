@@ -20,9 +20,14 @@ std::vector<QPointer<TFakeDataForm>>& OpenCopies()
 }
 } // namespace
 
-TFakeDataForm::TFakeDataForm(QWidget* parent) : TFakeDataForm(TRole::StartUp, parent) { FormCreate(); }
+TFakeDataForm::TFakeDataForm(TMainConnection& connection, QWidget* parent)
+    : TFakeDataForm(TRole::StartUp, connection, parent)
+{
+    FormCreate();
+}
 
-TFakeDataForm::TFakeDataForm(TRole role, QWidget* parent) : QWidget(parent, Qt::Window), m_role(role)
+TFakeDataForm::TFakeDataForm(TRole role, TMainConnection& connection, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_role(role), m_connection(connection)
 {
     BuildForm();
     if (m_role == TRole::Copy)
@@ -93,12 +98,12 @@ int TFakeDataForm::SoundDelay() const
 void TFakeDataForm::SendButtonClick()
 {
     const QByteArray alert = SubscriptionEdit->text().toLocal8Bit() + "\r\n" + DataEdit->text().toLocal8Bit();
-    MainConnection().DeliverAlerts(true, alert, TMessageToServer());
+    m_connection.DeliverAlerts(true, alert, TMessageToServer());
 }
 
 TFakeDataForm* TFakeDataForm::DuplicateButtonClick()
 {
-    auto* copy = new TFakeDataForm(TRole::Copy, nullptr);
+    auto* copy = new TFakeDataForm(TRole::Copy, m_connection, nullptr);
     std::erase_if(OpenCopies(), [](const QPointer<TFakeDataForm>& open) { return open.isNull(); });
     OpenCopies().emplace_back(copy);
     copy->SubscriptionEdit->setText(SubscriptionEdit->text());

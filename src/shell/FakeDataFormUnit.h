@@ -7,12 +7,14 @@
 
 class QLineEdit;
 class QPushButton;
+class TMainConnection;
 
 class TFakeDataForm : public QWidget {
     Q_OBJECT
 public:
-    // The start-up form: visible exactly when "debug" of section "General" is "1".
-    explicit TFakeDataForm(QWidget* parent = nullptr);
+    // The start-up form: visible exactly when "debug" of section "General" is
+    // "1". Its alerts (and its copies') go to the connection's receivers.
+    explicit TFakeDataForm(TMainConnection& connection, QWidget* parent = nullptr);
     ~TFakeDataForm() override;
 
     // The delay field as an integer; empty or not a number gives 0.
@@ -34,11 +36,12 @@ protected:
 
 private:
     enum class TRole : quint8 { StartUp, Copy };
-    TFakeDataForm(TRole role, QWidget* parent);
+    TFakeDataForm(TRole role, TMainConnection& connection, QWidget* parent);
     void BuildForm();
     void FormCreate();
 
     // The start-up form only hides when closed: the main window keeps reading
     // its delay. Copies are freed.
     TRole m_role;
+    TMainConnection& m_connection;
 };

@@ -158,21 +158,16 @@ constexpr int MaxAlertWindows = 64;
 
 } // namespace
 
-TMainForm::TMainForm(QWidget* parent)
+TMainForm::TMainForm(TMainConnection& connection, QWidget* parent)
     : QWidget(parent), SoundFileChooser(ChooseSoundFile), ExampleConfigSource(InstalledExampleConfig),
-      m_soundPlayer(&DefaultSoundPlayer())
+      m_soundPlayer(&DefaultSoundPlayer()), m_connection(connection)
 {
     BuildForm();
     ConnectHandlers();
     FormCreate();
 }
 
-TMainForm::~TMainForm()
-{
-    // The main connection outlives every window: it must not call back here.
-    MainConnection().OnStatusChange = nullptr;
-    MainConnection().OnEncryptionChange = nullptr;
-}
+TMainForm::~TMainForm() = default;
 
 void TMainForm::SetSoundPlayer(TSoundPlayer* player) { m_soundPlayer = player ? player : &DefaultSoundPlayer(); }
 
@@ -335,9 +330,9 @@ void TMainForm::FormCreate()
     // settings; Qt's own number conversions always use one.
     std::setlocale(LC_NUMERIC, "C");
     m_ini = std::make_unique<TIniFile>(ConfigFilePath());
-    MainConnection().OnStatusChange = [this] { UpdateStatusLabel(); };
+    m_statusWatch = m_connection.WatchStatus([this] { UpdateStatusLabel(); });
     UpdateStatusLabel();
-    MainConnection().OnEncryptionChange = [this] { UpdateEncryptionLabel(); };
+    m_encryptionWatch = m_connection.WatchEncryption([this] { UpdateEncryptionLabel(); });
     UpdateEncryptionLabel();
     m_settings = std::make_unique<TSettingsStore>();
     ReadMainSettings();
@@ -457,9 +452,9 @@ void TMainForm::OpenCreatedConfiguration(const QString& path)
     RestoreAlertWindowPlacements();
     // A conversation made before the file existed has the built-in address
     // and none of the new categories.
-    MainConnection().ReloadServerAddress();
-    if (MainConnection().Conversation())
-        MainConnection().ResetConnection();
+    m_connection.ReloadServerAddress();
+    if (m_connection.Conversation())
+        m_connection.ResetConnection();
 }
 
 // ---------------------------------------------------------------------------
@@ -467,7 +462,7 @@ void TMainForm::OpenCreatedConfiguration(const QString& path)
 
 void TMainForm::UpdateStatusLabel()
 {
-    const QString& status = MainConnection().Status();
+    const QString& status = m_connection.Status();
     StatusLabel->setText(m_statusNote.isEmpty() ? status : status + QStringLiteral("  (") + m_statusNote + u')');
     // In full, should it not fit, with the recording's trouble in its own words.
     StatusLabel->setToolTip(PlainToolTip(m_statusNoteDetail.isEmpty() ? StatusLabel->text()
@@ -487,11 +482,11 @@ void TMainForm::ShowConfigurationInUse()
                                QDir::toNativeSeparators(shadowed));
     ConfigShadowLabel->setToolTip(PlainToolTip(ConfigShadowLabel->text()));
     ConfigShadowLabel->setVisible(!shadowed.isEmpty());
-    ServerEdit->setText(DescribeConfiguredServer());
+    ServerEdit->setText(DescribeServer(m_connection.ReadSettings().Settings));
     ServerEdit->setToolTip(PlainToolTip(ServerEdit->text()));
 }
 
-void TMainForm::UpdateEncryptionLabel() { EncryptionLabel->setText(EncryptionText(MainConnection().Encryption())); }
+void TMainForm::UpdateEncryptionLabel() { EncryptionLabel->setText(EncryptionText(m_connection.Encryption())); }
 
 QString TMainForm::EncryptionText(const TEncryption& encryption)
 {
@@ -527,11 +522,11 @@ void TMainForm::LoginButtonClick()
     // Each conversation reads the file afresh: show what this one will use.
     ShowConfigurationInUse();
     const auto [userName, password] = LoginCredentials();
-    MainConnection().SetUserName(userName);
-    MainConnection().SetPassword(password);
+    m_connection.SetUserName(userName);
+    m_connection.SetPassword(password);
 }
 
-void TMainForm::ResetConnectionButtonClick() { MainConnection().ResetConnection(); }
+void TMainForm::ResetConnectionButtonClick() { m_connection.ResetConnection(); }
 
 void TMainForm::ConfigureExternalLinkingButtonClick()
 {
@@ -641,12 +636,12 @@ void TMainForm::CreateAlertWindows()
     const int count = AlertWindowCount();
     for (int i = 0; i < count; ++i) {
         // No owner: the window lives until the process ends.
-        auto* window = new TAlertForm();
+        auto* window = new TAlertForm(m_connection);
         window->setFont(m_alertFont);
         window->LoadSettings(*m_ini, "Alert Window " + QByteArray::number(i));
         m_alertWindows.append(window);
         AlertWindowsListBox->addItem(window->windowTitle());
-        MainConnection().AddCategory(window->Subscription());
+        m_connection.AddCategory(window->Subscription());
     }
     VantorExcludeButton->setVisible(m_ini->ReadString("General", "exclude list", "0") == "1");
 }

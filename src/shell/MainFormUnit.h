@@ -3,6 +3,7 @@
 // hands them to the main connection, shows the connection status, and offers
 // external linking, the alert font, the exclude list and the price-spike
 // sound. It reads its settings at creation and saves them when it closes.
+#include "base/Subscription.h"
 #include <QByteArray>
 #include <QFont>
 #include <QVector>
@@ -22,6 +23,7 @@ class TAlertForm;
 class TAlertReplay;
 class TExternalLinkingWindow;
 class TIniFile;
+class TMainConnection;
 class TRecordAndReplay;
 class TSettingsStore;
 class TSoundPlayer;
@@ -30,8 +32,9 @@ struct TEncryption;
 class TMainForm : public QWidget {
     Q_OBJECT
 public:
-    // Builds the window and runs FormCreate (which creates the alert windows).
-    explicit TMainForm(QWidget* parent = nullptr);
+    // Builds the window and runs FormCreate (which creates the alert windows,
+    // registered with the connection, whose status the window shows).
+    explicit TMainForm(TMainConnection& connection, QWidget* parent = nullptr);
     ~TMainForm() override;
 
     // --- Wiring by start-up: the forms created after this one ---------------
@@ -188,4 +191,8 @@ private:
     // goes into the status line's tooltip.
     QString m_statusNote;
     QString m_statusNoteDetail;
+    TMainConnection& m_connection;
+    // Last, so that they end first: nothing calls back into a window being destroyed.
+    TSubscription m_statusWatch;
+    TSubscription m_encryptionWatch;
 };

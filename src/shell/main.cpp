@@ -108,10 +108,14 @@ int main(int argc, char** argv)
     SetConfigFilePath(LocateConfigFile(commandLine.Options->ConfigFile));
     NoteConfigFileInUse(ConfigFilePath());
 
-    TMainForm mainForm;
+    // The session first: the windows register with it and show its status.
+    // It reads the file in use for each conversation: the main window may
+    // make one after start-up.
+    TMainConnection mainConnection(ConnectionSettingsFromFile([] { return ConfigFilePath(); }));
+    TMainForm mainForm(mainConnection);
     TExternalLinkingWindow linkingWindow;
     TMiscDebugWindow debugWindow; // stays hidden: the log writes to its own window
-    TFakeDataForm fakeDataForm;
+    TFakeDataForm fakeDataForm(mainConnection);
     TVantorExcludeForm vantorExcludeForm;
 
     mainForm.SetLinkingWindow(&linkingWindow);
@@ -129,7 +133,7 @@ int main(int argc, char** argv)
 
     // Made after the windows, which must be there for the first replayed
     // alert; the recorders write their last alerts out when this goes.
-    TRecordAndReplay recordAndReplay(MainConnection());
+    TRecordAndReplay recordAndReplay(mainConnection);
     if (!StartRecordAndReplay(recordAndReplay, mainForm))
         return 1;
 

@@ -4,7 +4,6 @@
 // a forgotten one ends by itself).
 //
 //   tavisk-recording-client HOST:PORT FILE CATEGORY...
-#include "Shared/ServerConnectionFactory.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "Zembra/RecordAndReplay.h"
 #include <QCoreApplication>
@@ -19,12 +18,9 @@ int main(int argc, char** argv)
         std::fputs("usage: tavisk-recording-client HOST:PORT FILE CATEGORY...\n", stderr);
         return 2;
     }
-    const QString address = arguments[1];
-    TMainConnection connection;
-    connection.SetConnectionFactory([address](TTalkWithServer& talk) {
-        talk.ServerAddress = address;
-        return CreateServerConnection(talk);
-    });
+    TConnectionSettings settings;
+    settings.Address = arguments[1];
+    TMainConnection connection({[settings] { return TConnectionSettingsRead{settings, {}}; }, [] { return QByteArray(); }});
     TRecordAndReplay recording(connection);
     QString error;
     if (!recording.Start({arguments[2], QString(), QString(), 1}, error)) {

@@ -1,13 +1,31 @@
 #include "LocalMainConnection.h"
-#include "TestEnvironment.h"
-#include "Zembra/MainConnectionUnit.h"
+#include "Shared/ServerConnectionFactory.h"
+#include "platform/core/IniFile.h"
 
-void UseLocalMainConnection()
+TConnectionSettingsSource FixedConnectionSettings(TConnectionSettings settings)
 {
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    TestEnvironment::WriteIni("[Connection]\naddress=127.0.0.1:1\n");
-    MainConnection().StopTimer();
+    return {[settings] { return TConnectionSettingsRead{settings, {}}; }, [] { return QByteArray(); }};
+}
+
+TConnectionSettingsSource TestIniSettings()
+{
+    // By relative name, as the client reads it without --config.
+    return ConnectionSettingsFromFile(QString::fromLatin1(ConfigFileName));
+}
+
+TTalkWithServer::TConnectionFactory ConnectionsTo(const QString& address)
+{
+    return [address](TTalkWithServer& talk) {
+        TConnectionSettings settings = talk.Settings();
+        settings.Address = address;
+        return CreateServerConnection(settings);
+    };
+}
+
+std::unique_ptr<TMainConnection> MakeLocalMainConnection(TMainConnectionDependencies dependencies)
+{
+    TConnectionSettings local;
+    local.Address = QStringLiteral("127.0.0.1:1");
+    dependencies.Timer = false;
+    return std::make_unique<TMainConnection>(FixedConnectionSettings(local), std::move(dependencies));
 }

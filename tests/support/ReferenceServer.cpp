@@ -1,4 +1,5 @@
 #include "ReferenceServer.h"
+#include "LocalMainConnection.h"
 #include "base/DebugLog.h"
 #include "Shared/ServerConnectionFactory.h"
 #include "TestEnvironment.h"
@@ -52,7 +53,7 @@ TMessageToServer DecodePairs(const QByteArray& encoded)
 class CountedConnection final : public TGenericServerConnection {
 public:
     CountedConnection(std::unique_ptr<TGenericServerConnection> inner, std::shared_ptr<ConnectionCounts> counts)
-        : m_counts(std::move(counts)), m_inner(std::move(inner))
+        : TGenericServerConnection(inner->Settings()), m_counts(std::move(counts)), m_inner(std::move(inner))
     {
         ++m_counts->Created;
         ++m_counts->Alive;
@@ -73,7 +74,6 @@ public:
 
     bool Connect() override
     {
-        CopySettingsTo(*m_inner);
         const bool started = m_inner->Connect();
         ErrorText = m_inner->ErrorText;
         return started;
@@ -289,15 +289,13 @@ quint16 FreePortOutsideEphemeralRange()
 
 // ---------------------------------------------------------------------------
 
-ClientProbe::ClientProbe(const QByteArray& serverAddress, const QByteArray& connectionKeys)
+ClientProbe::ClientProbe(const QByteArray& serverAddress, const QByteArray& connectionKeys,
+                         TMainConnectionDependencies dependencies)
 {
     // Every new conversation reads its address and keys from "Braxo.ini",
     // which therefore lasts as long as the probe.
     TestEnvironment::WriteIni("[Connection]\naddress=" + serverAddress + "\n" + connectionKeys);
-    Main = std::make_unique<TMainConnection>();
-    Main->OnStatusChange = [this] { Statuses.append(Main->Status()); };
-    Main->RegisterAlertCallback([this](const QByteArray& data) { Alerts.push_back(data); });
-    Main->SetConnectionFactory([this, counts = Connections](TTalkWithServer& talk) {
+    dependencies.ConnectionFactory = [this, counts = Connections](TTalkWithServer& talk) {
         // The conversation's ErrorText is final once it reports its end.
         auto previous = talk.OnDisconnected;
         talk.OnDisconnected = [this, &talk, previous] {
@@ -306,8 +304,11 @@ ClientProbe::ClientProbe(const QByteArray& serverAddress, const QByteArray& conn
                 previous();
         };
         return std::unique_ptr<TGenericServerConnection>(
-            std::make_unique<CountedConnection>(CreateServerConnection(talk), counts));
-    });
+            std::make_unique<CountedConnection>(CreateServerConnection(talk.Settings()), counts));
+    };
+    Main = std::make_unique<TMainConnection>(TestIniSettings(), std::move(dependencies));
+    m_watches.push_back(Main->WatchStatus([this] { Statuses.append(Main->Status()); }));
+    m_watches.push_back(Main->RegisterAlertCallback([this](const QByteArray& data) { Alerts.push_back(data); }));
     m_debugSink = std::make_unique<TDebugSinkScope>([this](const QString& line) { DebugLines.append(line); });
 }
 

@@ -112,13 +112,15 @@ struct ConnectionCounts {
     int Alive = 0;
 };
 
-// A TMainConnection of the test's own (not the process-wide one) with the
+// A TMainConnection of the test's own with the
 // server's address, recording statuses, alerts, why each conversation ended
 // and the debug log. Further "[Connection]" keys (one "key=value" a line)
 // stay in "Braxo.ini" for every conversation to read.
 class ClientProbe {
 public:
-    explicit ClientProbe(const QByteArray& serverAddress, const QByteArray& connectionKeys = {});
+    // The dependencies' connection factory is the probe's own.
+    explicit ClientProbe(const QByteArray& serverAddress, const QByteArray& connectionKeys = {},
+                         TMainConnectionDependencies dependencies = {});
     ~ClientProbe();
     ClientProbe(const ClientProbe&) = delete;
     ClientProbe& operator=(const ClientProbe&) = delete;
@@ -146,6 +148,7 @@ public:
 
 private:
     std::unique_ptr<TDebugSinkScope> m_debugSink; // into DebugLines
+    std::vector<TSubscription> m_watches; // statuses and alerts, from Main
 };
 
 } // namespace ReferenceServerKit

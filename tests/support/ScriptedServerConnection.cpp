@@ -93,8 +93,8 @@ void ScriptedServerConnection::EndSession()
 
 TTalkWithServer::TConnectionFactory ScriptedServerConnection::FactoryInto(ScriptedServerConnection** made)
 {
-    return [made](TTalkWithServer&) -> std::unique_ptr<TGenericServerConnection> {
-        auto connection = std::make_unique<ScriptedServerConnection>();
+    return [made](TTalkWithServer& talk) -> std::unique_ptr<TGenericServerConnection> {
+        auto connection = std::make_unique<ScriptedServerConnection>(talk.Settings());
         *made = connection.get();
         return connection;
     };

@@ -14,7 +14,7 @@ class ScriptedServerConnection : public TGenericServerConnection {
 public:
     enum class Phase { NotOpen, Open, Ended };
 
-    ScriptedServerConnection() = default;
+    explicit ScriptedServerConnection(TConnectionSettings settings = {}) : TGenericServerConnection(std::move(settings)) {}
     ~ScriptedServerConnection() override;
 
     bool Connect() override;

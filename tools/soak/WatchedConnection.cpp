@@ -1,7 +1,7 @@
 #include "WatchedConnection.h"
 
 TWatchedConnection::TWatchedConnection(std::unique_ptr<TGenericServerConnection> inner, TConnectionObserver observer)
-    : m_inner(std::move(inner)), m_observer(std::move(observer))
+    : TGenericServerConnection(inner->Settings()), m_inner(std::move(inner)), m_observer(std::move(observer))
 {
 }
 
@@ -13,10 +13,6 @@ TWatchedConnection::~TWatchedConnection()
     m_inner->OnDataAvailable = nullptr;
     m_inner->OnDebugText = nullptr;
 }
-
-// The conversation fills our settings after the factory returned us, so they
-// reach the real connection only now.
-void TWatchedConnection::CopySettingsInward() { CopySettingsTo(*m_inner); }
 
 void TWatchedConnection::HookInner()
 {
@@ -41,7 +37,6 @@ void TWatchedConnection::HookInner()
 
 bool TWatchedConnection::Connect()
 {
-    CopySettingsInward();
     HookInner();
     const bool underWay = m_inner->Connect();
     ErrorText = m_inner->ErrorText;

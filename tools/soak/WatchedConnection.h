@@ -25,7 +25,6 @@ public:
     QByteArray ReadAll() override;
 
 private:
-    void CopySettingsInward();
     void HookInner();
 
     std::unique_ptr<TGenericServerConnection> m_inner;

@@ -57,7 +57,7 @@ TSoakOptions ParseOptions(const QApplication& app)
 }
 
 // Opens the configured windows the way the main form does.
-QList<TAlertForm*> OpenAlertWindows(const QList<QByteArray>& skipped)
+QList<TAlertForm*> OpenAlertWindows(TMainConnection& connection, const QList<QByteArray>& skipped)
 {
     const TIniFile ini(ConfigFilePath());
     const int count = std::max(0, ini.ReadInteger("General", "window count", 0));
@@ -66,10 +66,10 @@ QList<TAlertForm*> OpenAlertWindows(const QList<QByteArray>& skipped)
         const QByteArray section = "Alert Window " + QByteArray::number(i);
         if (skipped.contains(ini.ReadString(section, "subscription")))
             continue;
-        auto* window = new TAlertForm();
+        auto* window = new TAlertForm(connection);
         window->LoadSettings(ini, section);
         window->show();
-        MainConnection().AddCategory(window->Subscription());
+        connection.AddCategory(window->Subscription());
         windows.append(window);
     }
     return windows;
@@ -92,25 +92,28 @@ int main(int argc, char** argv)
     const TSoakOptions options = ParseOptions(app);
 
     TSoakRecorder recorder;
-    TMainConnection& connection = MainConnection();
     // Conversations are numbered as they are made; alerts are only delivered
     // from the current one, so its number tells whose alert it is.
     QHash<const TTalkWithServer*, int> conversationNumbers;
-    connection.SetConnectionFactory([&](TTalkWithServer& talk) -> std::unique_ptr<TGenericServerConnection> {
+    TMainConnection* watched = nullptr; // the connection below, once made
+    TMainConnectionDependencies hooks;
+    hooks.ConnectionFactory = [&](TTalkWithServer& talk) -> std::unique_ptr<TGenericServerConnection> {
         const int number = recorder.ConversationStarted();
         conversationNumbers.insert(&talk, number);
         TConnectionObserver observer;
         observer.Connected = [&recorder, number] { recorder.ConnectionUp(number); };
-        observer.DataHandled = [&recorder, &connection, number] {
-            recorder.DataHandled(number, connection.Status() == QLatin1String("Connected!"));
+        observer.DataHandled = [&recorder, &watched, number] {
+            recorder.DataHandled(number, watched->Status() == QLatin1String("Connected!"));
         };
         observer.Closed = [&recorder, number] { recorder.ConnectionDown(number); };
-        return std::make_unique<TWatchedConnection>(CreateServerConnection(talk), std::move(observer));
-    });
+        return std::make_unique<TWatchedConnection>(CreateServerConnection(talk.Settings()), std::move(observer));
+    };
+    TMainConnection connection(ConnectionSettingsFromFile(ConfigFilePath()), hooks);
+    watched = &connection;
 
-    const QList<TAlertForm*> windows = OpenAlertWindows(options.Skipped);
+    const QList<TAlertForm*> windows = OpenAlertWindows(connection, options.Skipped);
     // Registered after the windows: an alert counted here has been handled by them.
-    connection.RegisterAlertCallback([&](const QByteArray& data) {
+    const TSubscription counting = connection.RegisterAlertCallback([&](const QByteArray& data) {
         recorder.AlertDelivered(conversationNumbers.value(connection.Conversation(), -1), data);
     });
 
@@ -124,12 +127,12 @@ int main(int argc, char** argv)
         // report and the exit wait for the next turn of the loop.
         QTimer::singleShot(0, &app, [&] { app.exit(0); });
     };
-    connection.OnStatusChange = [&] {
+    const TSubscription statusWatch = connection.WatchStatus([&] {
         if (connection.Status() == QLatin1String("Connected!"))
             recorder.SessionConnected();
         if (connection.Stopped())
             finish();
-    };
+    });
 
     QTimer memoryTimer;
     QObject::connect(&memoryTimer, &QTimer::timeout, [&] { recorder.SampleMemory(); });
@@ -146,8 +149,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot write %s\n", qPrintable(options.OutFile));
         return 1;
     }
-    // The process-wide connection and the windows live to the very end, as in
-    // the client; leaving closes the socket.
+    // The connection and the windows live to the very end; leaving closes
+    // the socket.
     std::fflush(stdout);
     std::_Exit(0);
 }

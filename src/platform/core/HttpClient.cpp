@@ -8,6 +8,7 @@
 #include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QSslError>
+#include <string>
 #include <array>
 
 namespace {
@@ -17,12 +18,10 @@ constexpr std::array<const char*, 11> StateNames = {
     "httpDnsLookupDone", "httpWaitingHeader", "httpWaitingBody", "httpBodyReceived",
     "httpWaitingProxyConnect", "httpClosing", "httpAborting"};
 
-quint16 CheckedPort(const QString& text, const char* what)
+quint16 CheckedPort(qint32 port, const char* what)
 {
-    bool ok = false;
-    const uint port = text.toUInt(&ok);
-    if (!ok || port == 0 || port > 65535)
-        throw EHttpException(std::string(what) + " port \"" + text.toStdString() + "\" is not a port number");
+    if (port <= 0 || port > 65535)
+        throw EHttpException(std::string(what) + " port \"" + std::to_string(port) + "\" is not a port number");
     return static_cast<quint16>(port);
 }
 
@@ -140,8 +139,8 @@ QNetworkProxy THttpClient::ChosenProxy() const
     if (!SocksServer.isEmpty()) {
         // Qt speaks SOCKS 5 only; going direct instead would bypass the proxy
         // the user asked for, so anything else refuses to start.
-        if (!SocksLevel.isEmpty() && SocksLevel != "5")
-            throw EHttpException("SOCKS " + SocksLevel.toStdString() +
+        if (SocksLevel != 0 && SocksLevel != 5)
+            throw EHttpException("SOCKS " + std::to_string(SocksLevel) +
                                  " cannot carry HTTP requests; use SOCKS 5 or an HTTP proxy");
         const bool authenticate = SocksAuthentication == socksAuthenticateUsercode;
         return QNetworkProxy(QNetworkProxy::Socks5Proxy, SocksServer, CheckedPort(SocksPort, "SOCKS"),

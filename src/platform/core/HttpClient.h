@@ -68,14 +68,14 @@ public:
 
     // HTTP proxy: used when Proxy is non-empty; it takes precedence over SOCKS.
     QString Proxy;
-    QString ProxyPort; // decimal digits
+    qint32 ProxyPort = 0;
     QString ProxyUsername;
     QString ProxyPassword;
 
     // SOCKS proxy: used when SocksServer is non-empty and Proxy is empty.
     QString SocksServer;
-    QString SocksPort;  // decimal digits
-    QString SocksLevel; // only "5" can carry HTTP requests here
+    qint32 SocksPort = 0;
+    qint32 SocksLevel = 0; // only 5 can carry HTTP requests here; 0: 5
     QString SocksUsercode;
     QString SocksPassword;
     TSocksAuthentication SocksAuthentication = socksNoAuthentication;

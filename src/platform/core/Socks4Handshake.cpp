@@ -11,12 +11,10 @@ constexpr char Version = 0x04;
 constexpr char ConnectCommand = 0x01;
 constexpr qsizetype ReplySize = 8;
 
-quint16 PortNumber(const QString& text, const char* what)
+quint16 PortNumber(int port, const char* what)
 {
-    bool ok = false;
-    const uint port = text.toUInt(&ok);
-    if (!ok || port == 0 || port > 65535)
-        throw std::invalid_argument(std::string("SOCKS 4: ") + what + " port \"" + text.toStdString() +
+    if (port <= 0 || port > 65535)
+        throw std::invalid_argument(std::string("SOCKS 4: ") + what + " port \"" + std::to_string(port) +
                                     "\" is not a port number");
     return static_cast<quint16>(port);
 }
@@ -66,14 +64,14 @@ QString TSocks4Handshake::ReplyError(const QByteArray& reply)
     }
 }
 
-void TSocks4Handshake::Start(const QString& proxyHost, const QString& proxyPort, const QString& targetHost,
-                             const QString& targetPort, const QByteArray& userCode)
+void TSocks4Handshake::Start(const QString& proxyHost, int proxyPort, const QString& targetHost, int targetPort,
+                             const QByteArray& userCode)
 {
     if (m_phase != NotStarted)
         throw std::logic_error("SOCKS 4 handshake started twice");
     const quint16 proxy = PortNumber(proxyPort, "proxy");
     m_request = ConnectRequest(targetHost, PortNumber(targetPort, "target"), userCode);
-    m_proxy = proxyHost + ':' + proxyPort;
+    m_proxy = proxyHost + ':' + QString::number(proxyPort);
     m_hooks = std::make_unique<QObject>();
     QObject::connect(&m_socket, &QTcpSocket::connected, m_hooks.get(), [this] { ProxyConnected(); });
     QObject::connect(&m_socket, &QTcpSocket::readyRead, m_hooks.get(), [this] { ReadReply(); });

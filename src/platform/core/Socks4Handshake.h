@@ -37,8 +37,8 @@ public:
     // Connects the socket to the proxy; the outcome arrives through one of the
     // two events. A bad target port or proxy port fails at once (OnFailed
     // raised inside Start).
-    void Start(const QString& proxyHost, const QString& proxyPort, const QString& targetHost,
-               const QString& targetPort, const QByteArray& userCode);
+    void Start(const QString& proxyHost, int proxyPort, const QString& targetHost, int targetPort,
+               const QByteArray& userCode);
 
     TPhase Phase() const { return m_phase; }
     bool Running() const { return m_phase == ConnectingToProxy || m_phase == WaitingForReply; }

@@ -1,13 +1,9 @@
 #include "platform/core/TlsPolicy.h"
-#include "platform/core/IniFile.h"
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSslCertificate>
 #include <algorithm>
-#include <optional>
 
 namespace {
 
@@ -49,50 +45,7 @@ int Rank(QSslError::SslError error)
     }
 }
 
-// What a "tls" value says: on, off, or nothing understood. Windows keeps
-// anything after "=" as the value, a "; comment" included.
-std::optional<bool> TlsSwitch(const QByteArray& value)
-{
-    const QByteArray word = value.toLower();
-    for (const char* on : {"1", "true", "yes", "on"})
-        if (word == on)
-            return true;
-    for (const char* off : {"0", "false", "no", "off"})
-        if (word == off)
-            return false;
-    return std::nullopt;
-}
-
 } // namespace
-
-TTlsSettings ReadTlsSettings(const TIniFile& ini, const QByteArray& section, const QString& configFile)
-{
-    const auto text = [&](const char* key) { return QString::fromUtf8(ini.ReadString(section, key).trimmed()); };
-    TTlsSettings settings;
-    settings.CaFile = text("tls ca file");
-    if (!settings.CaFile.isEmpty())
-        settings.CaFile = QFileInfo(configFile).absoluteDir().filePath(settings.CaFile);
-    settings.PeerName = text("tls peer name");
-    settings.Fingerprint = text("tls fingerprint");
-    const bool otherKeys = !settings.CaFile.isEmpty() || !settings.PeerName.isEmpty() || !settings.Fingerprint.isEmpty();
-    const QByteArray value = ini.ReadString(section, "tls").trimmed();
-    const std::optional<bool> on = value.isEmpty() ? std::optional<bool>(otherKeys) : TlsSwitch(value);
-    // In doubt, encrypted: a refused connection says why, a plain one
-    // would have sent the login in clear.
-    settings.Enabled = on.value_or(true) || otherKeys;
-    if (!on)
-        settings.Problem = QStringLiteral("The setting tls=%1 is not understood: write 1, yes, true or on for TLS "
-                                          "(0, no, false or off without), and comments on lines of their own.")
-                               .arg(QString::fromUtf8(value));
-    else if (!*on && otherKeys)
-        settings.Problem = QStringLiteral("The setting tls=%1 turns TLS off, but other tls settings ask for it: "
-                                          "remove one or the other.")
-                               .arg(QString::fromUtf8(value));
-    else if (!settings.Fingerprint.isEmpty() && TTlsPolicy::NormalizedFingerprint(settings.Fingerprint).isEmpty())
-        settings.Problem = QStringLiteral("The TLS fingerprint setting is not a SHA-256 fingerprint "
-                                          "(64 hexadecimal digits, colons allowed).");
-    return settings;
-}
 
 TTlsPolicy::TTlsPolicy(const TTlsSettings& settings)
     : m_configuration(QSslConfiguration::defaultConfiguration()), m_peerName(settings.PeerName.trimmed())

@@ -12,9 +12,9 @@
 #include <stdexcept>
 
 class QSslCertificate;
-class TIniFile;
 
-// The optional TLS settings of a connection.
+// The optional TLS settings of a connection (read with the other connection
+// settings, Shared/ConnectionSettings).
 struct TTlsSettings {
     bool Enabled = false;  // the TCP connection talks TLS (a tunnel follows its URL's scheme)
     QString CaFile;        // PEM file of authorities trusted besides the system's
@@ -26,14 +26,9 @@ struct TTlsSettings {
     // A server that never answers the handshake (it does not speak TLS) is
     // given up after this long.
     int HandshakeTimeoutMs = 10000;
-};
 
-// The TLS keys of a configuration section: "tls", "tls ca file" (a relative
-// name is taken beside configFile), "tls peer name" and "tls fingerprint".
-// Any of them turns TLS on. "tls" may say 1, true, yes or on, or 0, false,
-// no or off, in any letter case; empty, it is as if missing. Any other value,
-// or "off" beside another TLS key, is a Problem.
-TTlsSettings ReadTlsSettings(const TIniFile& ini, const QByteArray& section, const QString& configFile);
+    friend bool operator==(const TTlsSettings&, const TTlsSettings&) = default;
+};
 
 // Settings that cannot be used (an unreadable CA file, a malformed
 // fingerprint, a Problem); the message is meant for the user.
