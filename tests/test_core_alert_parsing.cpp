@@ -24,6 +24,7 @@
 namespace {
 
 const double NaN = std::numeric_limits<double>::quiet_NaN();
+const TSymbolSet NoExclusions = NewExcludeList();
 
 QByteArray FieldLineOf(const QByteArray& data, const QByteArray& subscription)
 {
@@ -209,7 +210,7 @@ protected:
             symbols << row.symbol;
         return symbols.join(' ');
     }
-    std::unique_ptr<TAlertRows> Made = TAlertRows::Create(asBollinger, "c");
+    std::unique_ptr<TAlertRows> Made = TAlertRows::Create(asBollinger, "c", NoExclusions);
     TBollingerRows* Rows = dynamic_cast<TBollingerRows*>(Made.get());
 };
 
@@ -277,9 +278,10 @@ TEST(BollingerOrderHelpers, FindIsExact)
 QByteArray Alert(const QByteArray& category, const QByteArray& fields) { return category + "\r\n" + fields; }
 
 template <typename TRows>
-std::unique_ptr<TRows> Make(TAlertStyle style, const QByteArray& extraKey = "sma_divergence", TDayClock clock = DayNumberNow)
+std::unique_ptr<TRows> Make(TAlertStyle style, const QByteArray& extraKey = "sma_divergence",
+                            TDayClock clock = DayNumberNow, const TSymbolSet& excluded = NoExclusions)
 {
-    std::unique_ptr<TAlertRows> rows = TAlertRows::Create(style, "c", extraKey, std::move(clock));
+    std::unique_ptr<TAlertRows> rows = TAlertRows::Create(style, "c", excluded, extraKey, std::move(clock));
     EXPECT_EQ(rows->Style(), style);
     return std::unique_ptr<TRows>(dynamic_cast<TRows*>(rows.release()));
 }
@@ -324,7 +326,7 @@ TEST(AlertRows, StrikeSymbolAndSimpleListsKeepAThousandRowsUntilCleared)
 {
     for (TAlertStyle style : {asStrike, asSymbolOnly, asSimpleList}) {
         SCOPED_TRACE(int(style));
-        const auto rows = TAlertRows::Create(style, "c");
+        const auto rows = TAlertRows::Create(style, "c", NoExclusions);
         for (int i = 0; i < 1001; ++i)
             Take(*rows, "symbol=S" + QByteArray::number(i));
         const auto symbolAt = [&](qsizetype i) {
@@ -362,7 +364,7 @@ TEST(AlertRows, FerrikAndDravelKeepEveryRowAndOtherStylesIgnoreClear)
         EXPECT_FALSE(rows->Clear());
     EXPECT_EQ(ferrik->Rows().size(), 1500);
     for (TAlertStyle style : {asBollinger, asPointsList, asQuentFull}) {
-        const auto rows = TAlertRows::Create(style, "c");
+        const auto rows = TAlertRows::Create(style, "c", NoExclusions);
         Take(*rows, "symbol=A&last=1&change=1&action=add&dist_from_bb=1&symbol0=A&last0=1&change0=1");
         EXPECT_FALSE(rows->Clear()) << int(style);
     }
@@ -370,9 +372,10 @@ TEST(AlertRows, FerrikAndDravelKeepEveryRowAndOtherStylesIgnoreClear)
 
 TEST(AlertRows, ExcludedSymbolsInAnyCaseSkipOnlyTheStrikeList)
 {
-    ReplaceExcludeList({"aaa"});
-    const auto strike = Make<TVantorRows>(asStrike);
-    const auto board = Make<TVantorRows>(asSymbolOnly);
+    TSymbolSet excluded = NewExcludeList();
+    ReplaceExcludeList(excluded, {"aaa"});
+    const auto strike = Make<TVantorRows>(asStrike, "sma_divergence", DayNumberNow, excluded);
+    const auto board = Make<TVantorRows>(asSymbolOnly, "sma_divergence", DayNumberNow, excluded);
     for (const QByteArray symbol : {"AAA", "aaa", "A%41a"}) {
         EXPECT_FALSE(Take(*strike, "symbol=" + symbol));
         EXPECT_TRUE(Take(*board, "symbol=" + symbol));
@@ -381,7 +384,7 @@ TEST(AlertRows, ExcludedSymbolsInAnyCaseSkipOnlyTheStrikeList)
     EXPECT_EQ(strike->Rows().size(), 1);
     EXPECT_EQ(board->Rows().size(), 3);
     // An emptied list lets the symbol through again.
-    ReplaceExcludeList({});
+    ReplaceExcludeList(excluded, {});
     EXPECT_TRUE(Take(*strike, "symbol=AAA"));
 }
 
@@ -813,10 +816,11 @@ TEST(SymbolSets, ExcludeRulesIgnoreCaseAndKeepTheFirstSpelling)
 
 TEST(SymbolSets, ReplacingTheExcludeListSkipsOnlyEmptyLines)
 {
-    ReplaceExcludeList({"abc", "", "ABC", " ", "XYZ"});
-    EXPECT_EQ(ExcludeList().Items(), (QList<QByteArray>{" ", "abc", "XYZ"}));
-    ReplaceExcludeList({});
-    EXPECT_EQ(ExcludeList().Count(), 0);
+    TSymbolSet excluded = NewExcludeList();
+    ReplaceExcludeList(excluded, {"abc", "", "ABC", " ", "XYZ"});
+    EXPECT_EQ(excluded.Items(), (QList<QByteArray>{" ", "abc", "XYZ"}));
+    ReplaceExcludeList(excluded, {});
+    EXPECT_EQ(excluded.Count(), 0);
 }
 
 // ---- Seeded random runs against the model of the rows

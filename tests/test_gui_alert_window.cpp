@@ -2,7 +2,7 @@
 // the grid receives them, expiry, the commands and their menus; the main
 // window's list of alert windows with their placements; the exclude list form.
 #include "CollidingFieldNames.h"
-#include "GuiFakeSound.h"
+#include "GuiTestParts.h"
 #include "LocalMainConnection.h"
 #include "ReferenceServer.h"
 #include "ScriptedServerConnection.h"
@@ -60,14 +60,6 @@ QByteArray Alert(const QByteArray& category, const QByteArray& fields)
     return category + "\r\n" + fields;
 }
 
-std::unique_ptr<TAlertForm> MakeWindow(const QByteArray& sectionBody, TMainConnection& source = MainConnection())
-{
-    const TIniFile ini = TIniFile::FromText("[Alert Window 3]\n" + sectionBody);
-    auto window = std::make_unique<TAlertForm>(nullptr, source);
-    window->LoadSettings(ini, "Alert Window 3");
-    return window;
-}
-
 // Counts the grid's SetEntries calls: each one invalidates the whole grid once.
 std::unique_ptr<QSignalSpy> SetEntriesSpy(const TAlertForm& window)
 {
@@ -81,12 +73,17 @@ const TVantorEntries& StrikeRows(const TAlertForm& window) { return window.RowsA
 
 class AlertWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { UseLocalMainConnection(); }
+
+    std::unique_ptr<TAlertForm> MakeWindow(const QByteArray& sectionBody, TMainConnection& source = MainConnection())
     {
-        UseLocalMainConnection();
-        ReplaceExcludeList({});
+        const TIniFile ini = TIniFile::FromText("[Alert Window 3]\n" + sectionBody);
+        auto window = std::make_unique<TAlertForm>(parts.AlertWindowParts(source));
+        window->LoadSettings(ini, "Alert Window 3");
+        return window;
     }
-    void TearDown() override { ReplaceExcludeList({}); }
+
+    GuiTestParts parts;
 };
 
 // ---------------------------------------------------------------------------
@@ -155,7 +152,6 @@ TEST_F(AlertWindowTest, DesignBoundsAndClosingOnlyHides)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_FALSE(alive.isNull());
     EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(AllAlertWindows().contains(window.get()));
     // Hidden windows keep receiving alerts.
     window->HandleAlert(Alert("strike", "symbol=A"));
     EXPECT_EQ(StrikeRows(*window).size(), 1);
@@ -192,7 +188,7 @@ TEST_F(AlertWindowTest, TheAlertsOfOnePassReachTheGridInOneHandOff)
 
 TEST_F(AlertWindowTest, AWindowWithoutSettingsShowsNothingAndDoesNotFail)
 {
-    TAlertForm window;
+    TAlertForm window(parts.AlertWindowParts(MainConnection()));
     window.HandleAlert("\r\nsymbol=A");
     window.ExpireBollingersTimerTimer();
     window.ClearWindow();
@@ -363,9 +359,8 @@ protected:
     std::unique_ptr<TMainForm> Start(const QByteArray& ini)
     {
         TestEnvironment::WriteIni(ini);
-        const qsizetype before = AllAlertWindows().size();
-        auto form = std::make_unique<TMainForm>();
-        Made = AllAlertWindows().mid(before);
+        auto form = std::make_unique<TMainForm>(parts.MainFormParts());
+        Made = form->AlertWindows();
         return form;
     }
     // Logs in over a scripted connection; returns it once the login is out.
@@ -614,14 +609,12 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
                             "[Alert Window 0]\nsubscription=strike\n"
                             "[Alert Window 1]\nsubscription=quent\ndisplay=quent\ncolumns=0,1\nignore_sort_timer=1\n");
     ASSERT_EQ(Made.size(), 2);
-    TFakeSoundPlayer sound;
-    form->SetSoundPlayer(&sound);
     bool spikeWaits = false;
     form->SoundDelaySource = [&] {
         spikeWaits = true;
         return 60000;
     };
-    QObject::connect(&PriceSpikeSound(), &TPriceSpikeSound::Requested, form.get(), &TMainForm::PlayPriceSpikeSound);
+    QObject::connect(&parts.PriceSpikeSound, &TPriceSpikeSound::Requested, form.get(), &TMainForm::PlayPriceSpikeSound);
     auto debugSink = std::make_unique<TDebugSinkScope>([](const QString&) {});
 
     const QString categories = QDir(TestEnvironment::WorkDir()).filePath("hostile-categories.txt");
@@ -665,8 +658,8 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
     // trader closes the main window, which ends the program as start-up wires
     // it, although two other windows refuse to close (they only hide).
     form->EndProgramOnClose();
-    TFakeDataForm fakeData;
-    TExternalLinkingWindow linking;
+    TFakeDataForm fakeData(parts.Config.Path());
+    TExternalLinkingWindow linking(parts.SymbolLinks);
     fakeData.show();
     linking.show();
     ASSERT_TRUE(server.Control("spikes on"));
@@ -691,7 +684,7 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
     QApplication::exec();
     EXPECT_TRUE(spikeWaits);
     EXPECT_FALSE(gaveUp);
-    EXPECT_EQ(sound.Beeps, 0) << "the waiting spike never sounds once the program ends";
+    EXPECT_EQ(parts.Sound.Beeps, 0) << "the waiting spike never sounds once the program ends";
 
     ticks.stop();
     debugSink.reset();
@@ -719,24 +712,24 @@ void WhenModal(const QString& memoText, bool update)
 
 TEST_F(AlertWindowTest, ExcludeFormCancelKeepsTheListAndUpdateCleansIt)
 {
-    TVantorExcludeForm form;
+    TVantorExcludeForm form(parts.ExcludeList);
     EXPECT_EQ(form.windowTitle(), "Vantor Exclude");
     EXPECT_EQ(form.OKButton->text(), "Update");
     EXPECT_TRUE(form.OKButton->isDefault());
 
     WhenModal("abc\nABC\n\n  \nXYZ\n", true);
     form.EditExcludeList();
-    EXPECT_EQ(ExcludeList().Items(), (QList<QByteArray>{"  ", "abc", "XYZ"}));
+    EXPECT_EQ(parts.ExcludeList.Items(), (QList<QByteArray>{"  ", "abc", "XYZ"}));
     EXPECT_EQ(form.SymbolsMemo->toPlainText(), "  \nabc\nXYZ");
 
     WhenModal("QQQ", false);
     form.EditExcludeList();
-    EXPECT_EQ(ExcludeList().Items(), (QList<QByteArray>{"  ", "abc", "XYZ"}));
+    EXPECT_EQ(parts.ExcludeList.Items(), (QList<QByteArray>{"  ", "abc", "XYZ"}));
     EXPECT_EQ(form.SymbolsMemo->toPlainText(), "  \nabc\nXYZ");
 
     WhenModal("", true);
     form.EditExcludeList();
-    EXPECT_EQ(ExcludeList().Count(), 0);
+    EXPECT_EQ(parts.ExcludeList.Count(), 0);
     EXPECT_TRUE(form.SymbolsMemo->toPlainText().isEmpty());
 }
 
@@ -746,7 +739,7 @@ TEST_F(AlertWindowListTest, VantorButtonEditsTheListThatStrikeWindowsRead)
     ASSERT_EQ(Made.size(), 1);
     WhenModal("msft\n", true);
     form->VantorButtonClick();
-    EXPECT_TRUE(ExcludeList().Contains("MSFT"));
+    EXPECT_TRUE(parts.ExcludeList.Contains("MSFT"));
     Made[0]->HandleAlert(Alert("vx", "symbol=MSFT"));
     EXPECT_TRUE(StrikeRows(*Made[0]).isEmpty());
 }

@@ -66,14 +66,15 @@ bool BollingerRowAlive(double received, double now)
 // ---- TAlertRows
 
 std::unique_ptr<TAlertRows> TAlertRows::Create(TAlertStyle style, const QByteArray& subscription,
-                                               const QByteArray& extraColumnKey, TDayClock clock)
+                                               const TSymbolSet& excludeList, const QByteArray& extraColumnKey,
+                                               TDayClock clock)
 {
     switch (style) {
     case asStrike:
-        return std::make_unique<TVantorRows>(style, subscription, extraColumnKey);
+        return std::make_unique<TVantorRows>(style, subscription, extraColumnKey, excludeList);
     case asSymbolOnly:
         // The board shows symbols only; its rows still carry the usual extra value.
-        return std::make_unique<TVantorRows>(style, subscription, DefaultExtraColumnKey);
+        return std::make_unique<TVantorRows>(style, subscription, DefaultExtraColumnKey, excludeList);
     case asSimpleList:
         return std::make_unique<TSimpleListRows>(subscription);
     case asFerrik:
@@ -147,8 +148,10 @@ namespace {
 enum TVantorField { vfSymbol, vfLast, vfPrevClose, vfExtra, vfTime };
 }
 
-TVantorRows::TVantorRows(TAlertStyle style, const QByteArray& subscription, const QByteArray& extraColumnKey)
-    : TNewestFirstRows(style, subscription, {"symbol", "last", "prev_close", extraColumnKey, "time"})
+TVantorRows::TVantorRows(TAlertStyle style, const QByteArray& subscription, const QByteArray& extraColumnKey,
+                         const TSymbolSet& excludeList)
+    : TNewestFirstRows(style, subscription, {"symbol", "last", "prev_close", extraColumnKey, "time"}),
+      m_excludeList(excludeList)
 {
 }
 
@@ -156,7 +159,7 @@ bool TVantorRows::MakeRow(const TFieldPick& fields, TRowTexts& texts, TVantorEnt
 {
     row.symbol = fields.Text(vfSymbol, texts.Symbols);
     // The exclude list keeps strike windows quiet about a symbol; the board shows it.
-    if (Style() == asStrike && ExcludeList().Count() > 0 && ExcludeList().Contains(row.symbol))
+    if (Style() == asStrike && m_excludeList.Count() > 0 && m_excludeList.Contains(row.symbol))
         return false;
     row.last = fields.Number(vfLast);
     row.prevClose = fields.Number(vfPrevClose);

@@ -35,9 +35,11 @@ public:
     TAlertRows(const TAlertRows&) = delete;
     TAlertRows& operator=(const TAlertRows&) = delete;
 
-    // The rows of a style; `extraColumnKey` names the strike list's extra
-    // column. The clock stamps Bollinger rows.
+    // The rows of a style; strike rows leave out the symbols of the exclude
+    // list, which outlives them. `extraColumnKey` names the strike list's
+    // extra column. The clock stamps Bollinger rows.
     static std::unique_ptr<TAlertRows> Create(TAlertStyle style, const QByteArray& subscription,
+                                              const TSymbolSet& excludeList,
                                               const QByteArray& extraColumnKey = "sma_divergence",
                                               TDayClock clock = DayNumberNow);
 
@@ -112,10 +114,14 @@ private:
 // Strike (the exclude list applies) and symbol-only rows.
 class TVantorRows : public TNewestFirstRows<TVantorEntry> {
 public:
-    TVantorRows(TAlertStyle style, const QByteArray& subscription, const QByteArray& extraColumnKey);
+    TVantorRows(TAlertStyle style, const QByteArray& subscription, const QByteArray& extraColumnKey,
+                const TSymbolSet& excludeList);
 
 protected:
     bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TVantorEntry& row) const override;
+
+private:
+    const TSymbolSet& m_excludeList;
 };
 
 class TSimpleListRows : public TNewestFirstRows<TPointsTopListEntry> {

@@ -27,33 +27,21 @@ namespace {
 constexpr int ExpireIntervalMs = 1000;
 const QByteArray DefaultExtraColumnKey("sma_divergence");
 
-QList<TAlertForm*>& LivingAlertWindows()
-{
-    // Never freed: the windows live until the process ends, and this keeps
-    // them reachable until then.
-    static auto* windows = new QList<TAlertForm*>;
-    return *windows;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------
 // The form
 
-TAlertForm::TAlertForm(QWidget* parent, TMainConnection& alertSource)
+TAlertForm::TAlertForm(const TAlertWindowParts& parts, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
-      m_alertSource(alertSource)
+      m_parts(parts)
 {
     BuildForm();
     m_handOverSoon.OnWakeUp = [this] { ShowRowsNow(); };
-    LivingAlertWindows().append(this);
 }
 
-TAlertForm::~TAlertForm()
-{
-    LivingAlertWindows().removeAll(this);
-}
+TAlertForm::~TAlertForm() = default;
 
 void TAlertForm::BuildForm()
 {
@@ -108,10 +96,10 @@ const QByteArray& TAlertForm::Subscription() const
     return m_rows ? m_rows->Subscription() : none;
 }
 
-template <typename Grid>
-Grid* TAlertForm::AddGrid()
+template <typename Grid, typename... TMore>
+Grid* TAlertForm::AddGrid(TMore&... more)
 {
-    auto* grid = new Grid(this);
+    auto* grid = new Grid(this, m_parts.SymbolLinks, more...);
     layout()->addWidget(grid);
     grid->show();
     grid->installEventFilter(this);
@@ -141,14 +129,16 @@ void TAlertForm::LoadSettings(const TIniFile& ini, const QByteArray& section)
     const TAlertStyle style = StyleFromDisplay(ini.ReadString(section, "display"));
     if (style == asStrike)
         m_extraColumnKey = ini.ReadString(section, "extra_column_internal_name", DefaultExtraColumnKey);
-    m_rows = TAlertRows::Create(style, subscription, m_extraColumnKey, [this] { return m_dayClock(); });
+    m_rows =
+        TAlertRows::Create(style, subscription, m_parts.ExcludeList, m_extraColumnKey, [this] { return m_dayClock(); });
     CreateGrid(ini, section, color);
     // The alert source hands the window its own category only. A window
     // that is gone receives nothing.
-    m_alertSource.RegisterAlertCallback(subscription, [window = QPointer<TAlertForm>(this)](const QByteArray& data) {
-        if (window)
-            window->HandleAlert(data);
-    });
+    m_parts.AlertSource.RegisterAlertCallback(subscription,
+                                              [window = QPointer<TAlertForm>(this)](const QByteArray& data) {
+                                                  if (window)
+                                                      window->HandleAlert(data);
+                                              });
 }
 
 void TAlertForm::CreateGrid(const TIniFile& ini, const QByteArray& section, quint32 color)
@@ -181,7 +171,7 @@ void TAlertForm::CreateGrid(const TIniFile& ini, const QByteArray& section, quin
         break;
     }
     case asQuentFull: {
-        auto* grid = AddGrid<TQuentTopListFullGrid>();
+        auto* grid = AddGrid<TQuentTopListFullGrid>(m_parts.PriceSpikeSound);
         grid->SetColumns(text("columns"));
         grid->SetIgnoreSortTimer(ini.ReadString(section, "ignore_sort_timer") == "1");
         HandRowsTo<TQuentTopListFullGrid, TTopListRows>(grid);
@@ -334,9 +324,4 @@ void TAlertForm::contextMenuEvent(QContextMenuEvent* event)
     }
     menu->popup(event->globalPos());
     event->accept();
-}
-
-const QList<TAlertForm*>& AllAlertWindows()
-{
-    return LivingAlertWindows();
 }

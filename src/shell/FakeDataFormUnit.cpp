@@ -20,7 +20,10 @@ std::vector<QPointer<TFakeDataForm>>& OpenCopies()
 }
 } // namespace
 
-TFakeDataForm::TFakeDataForm(QWidget* parent) : TFakeDataForm(TRole::StartUp, parent) { FormCreate(); }
+TFakeDataForm::TFakeDataForm(const QString& configFile, QWidget* parent) : TFakeDataForm(TRole::StartUp, parent)
+{
+    FormCreate(configFile);
+}
 
 TFakeDataForm::TFakeDataForm(TRole role, QWidget* parent) : QWidget(parent, Qt::Window), m_role(role)
 {
@@ -77,9 +80,9 @@ void TFakeDataForm::BuildForm()
         connect(edit, &QLineEdit::returnPressed, SendButton, &QPushButton::click);
 }
 
-void TFakeDataForm::FormCreate()
+void TFakeDataForm::FormCreate(const QString& configFile)
 {
-    const TIniFile ini(ConfigFilePath());
+    const TIniFile ini(configFile);
     setVisible(ini.ReadString("General", "debug", "0") == "1");
 }
 
