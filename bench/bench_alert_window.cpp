@@ -7,6 +7,7 @@
 //   cmake -S . -B build-rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVISK_BENCH=ON
 //   cmake --build build-rel --target bench_alert_window
 //   build-rel/bench/bench_alert_window
+#include "GuiTestParts.h"
 #include "base/DebugLog.h"
 #include "Zembra/AlertParsing.h"
 #include "Zembra/AlertWindowUnit.h"
@@ -35,11 +36,11 @@ TMainConnection& Unconnected()
     return *connection;
 }
 
-// A window that already shows `rows` rows. Windows live until the process
-// ends, as in the program.
-TAlertForm* WindowWithRows(const QByteArray& section, const QByteArray& alert, int rows)
+// A window that already shows `rows` rows.
+std::unique_ptr<TAlertForm> WindowWithRows(GuiTestParts& parts, const QByteArray& section, const QByteArray& alert,
+                                           int rows)
 {
-    auto* window = new TAlertForm(Unconnected());
+    auto window = std::make_unique<TAlertForm>(parts.AlertWindowParts(Unconnected()));
     window->LoadSettings(TIniFile::FromText("[w]\n" + section), "w");
     for (int i = 0; i < rows; ++i)
         window->HandleAlert(alert);
@@ -53,7 +54,8 @@ constexpr int AlertsPerRun = 5000;
 
 void RunAlerts(benchmark::State& state, const QByteArray& section, const QByteArray& alert)
 {
-    TAlertForm* window = WindowWithRows(section, alert, int(state.range(0)));
+    GuiTestParts parts;
+    const auto window = WindowWithRows(parts, section, alert, int(state.range(0)));
     for (auto _ : state) {
         window->HandleAlert(alert);
         window->ShowRowsNow();
@@ -166,9 +168,10 @@ void BM_HostileAlert(benchmark::State& state)
     const auto kind = THostileAlert(state.range(0));
     const QByteArray alert = HostileAlert(kind);
     auto debugSink = std::make_unique<TDebugSinkScope>([](const QString&) {}); // one line per dropped alert
-    TAlertForm* window = WindowWithRows(kind == LongestTopList ? "subscription=quent\ndisplay=quent\n"
-                                                               : "subscription=strike\n",
-                                        StrikeAlert, 0);
+    GuiTestParts parts;
+    const auto window =
+        WindowWithRows(parts, kind == LongestTopList ? "subscription=quent\ndisplay=quent\n" : "subscription=strike\n",
+                       StrikeAlert, 0);
     for (auto _ : state) {
         window->HandleAlert(alert);
         window->ShowRowsNow();

@@ -30,6 +30,7 @@
 // --record does (the recorder is one more receiver of the main connection
 // and writes out on its timer, inside the timing); ".../recording:0" runs
 // are the same without it.
+#include "GuiTestParts.h"
 #include "Shared/AlertRecorder.h"
 #include "Zembra/AlertWindowUnit.h"
 #include "Zembra/MainConnectionUnit.h"
@@ -412,6 +413,7 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
 // The client, its eight windows and the feed, made once for the process: the
 // alert windows and the main connection live until the process ends.
 struct TEndToEndRig {
+    GuiTestParts Parts;
     QTemporaryDir Folder;
     TFeedServer Feed;
     // In step with the client's inflater: it has seen every byte sent.
@@ -490,7 +492,7 @@ struct TEndToEndRig {
         const int count = ini.ReadInteger("General", "window count", 0);
         for (int i = 0; i < count; ++i) {
             TWindowUnderTest item;
-            item.Window = new TAlertForm(*Connection);
+            item.Window = new TAlertForm(Parts.AlertWindowParts(*Connection));
             item.Window->LoadSettings(ini, "Alert Window " + QByteArray::number(i));
             item.Window->show();
             item.Counter = std::make_unique<TPaintCounter>();

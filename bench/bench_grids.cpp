@@ -24,13 +24,14 @@ struct Window {
     Window(int rows)
     {
         owner.resize(480, 300);
-        grid = new TFerrikGrid(&owner);
+        grid = new TFerrikGrid(&owner, links);
         grid->setGeometry(owner.rect());
         owner.show();
         for (int i = 0; i < rows; ++i)
             list.PushFront(Row(i));
         grid->SetEntries(list);
     }
+    TSymbolLinks links;
     QWidget owner;
     TFerrikGrid* grid;
     TFerrikEntries list;

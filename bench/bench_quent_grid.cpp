@@ -38,7 +38,7 @@ struct TBenchWindow {
     TBenchWindow()
     {
         window.resize(900, 1200);
-        grid = new TQuentTopListFullGrid(&window);
+        grid = new TQuentTopListFullGrid(&window, links, spikeSound);
         grid->setGeometry(0, 0, 900, 1200); // all 50 rows visible
         grid->SetColumns(QString());
         window.show();
@@ -46,6 +46,8 @@ struct TBenchWindow {
     // Paints the whole grid, header included, as a screen update would.
     void Paint() { grid->render(&target); }
 
+    TSymbolLinks links;
+    TPriceSpikeSound spikeSound;
     QWidget window;
     TQuentTopListFullGrid* grid;
     QImage target{900, 1200, QImage::Format_RGB32};

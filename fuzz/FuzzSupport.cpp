@@ -13,7 +13,8 @@ void EnsureApplication()
     static char* argv[] = {name, nullptr};
     if (QCoreApplication::instance())
         return;
-    // Lives for the whole fuzz run.
+    // Live for the whole fuzz run.
+    new TDebugLog;
     new QCoreApplication(argc, argv);
     new TDebugSinkScope([](const QString&) {});
 }

@@ -14,6 +14,7 @@
 namespace {
 
 const double NaN = std::numeric_limits<double>::quiet_NaN();
+const TSymbolSet NoExclusions = NewExcludeList();
 
 QByteArray FieldLineOf(const QByteArray& data, const QByteArray& subscription)
 {

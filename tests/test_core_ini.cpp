@@ -107,9 +107,9 @@ TEST_F(ConfigLocationTest, CurrentDirectoryWinsOverTheUserFolderAndTheCommandLin
     // None found: no configuration, and a file dropped into the folder later
     // is not taken up either.
     EXPECT_EQ(LocateConfigFile(QString()), "");
-    SetConfigFilePath(LocateConfigFile(QString()));
+    const TConfigInUse none(LocateConfigFile(QString()));
     TestEnvironment::WriteIni("[General]\ntitle=dropped later\n");
-    EXPECT_EQ(TIniFile(ConfigFilePath()).ReadString("General", "title", "none"), "none");
+    EXPECT_EQ(TIniFile(none.Path()).ReadString("General", "title", "none"), "none");
     SetConfigFilePath(ConfigFileName);
     TestEnvironment::RemoveIni();
 

@@ -11,6 +11,7 @@
 #include "Zembra/AlertParsing.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "Zembra/RecordAndReplay.h"
+#include "platform/core/IniFile.h"
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -197,9 +198,9 @@ TEST_F(RecordingTest, EachUtcDayHasItsFileAndARestartThatDayAppendsToIt)
 
     // The configured folder: a relative one is beside the configuration file.
     TestEnvironment::WriteIni("[general]\nRecord Folder = recordings \n");
-    EXPECT_EQ(ConfiguredRecordFolder(), QDir(TestEnvironment::WorkDir()).filePath("recordings"));
+    EXPECT_EQ(ConfiguredRecordFolder(ConfigFileName), QDir(TestEnvironment::WorkDir()).filePath("recordings"));
     TestEnvironment::RemoveIni();
-    EXPECT_EQ(ConfiguredRecordFolder(), QString());
+    EXPECT_EQ(ConfiguredRecordFolder(ConfigFileName), QString());
 }
 
 // ---------------------------------------------------------------------------

@@ -2,7 +2,7 @@
 // the grid receives them, expiry, the commands and their menus; the main
 // window's list of alert windows with their placements; the exclude list form.
 #include "CollidingFieldNames.h"
-#include "GuiFakeSound.h"
+#include "GuiTestParts.h"
 #include "LocalMainConnection.h"
 #include "ReferenceServer.h"
 #include "ScriptedServerConnection.h"
@@ -61,14 +61,6 @@ QByteArray Alert(const QByteArray& category, const QByteArray& fields)
     return category + "\r\n" + fields;
 }
 
-std::unique_ptr<TAlertForm> MakeWindowWith(const QByteArray& sectionBody, TMainConnection& source)
-{
-    const TIniFile ini = TIniFile::FromText("[Alert Window 3]\n" + sectionBody);
-    auto window = std::make_unique<TAlertForm>(source);
-    window->LoadSettings(ini, "Alert Window 3");
-    return window;
-}
-
 // Counts the grid's SetEntries calls: each one invalidates the whole grid once.
 std::unique_ptr<QSignalSpy> SetEntriesSpy(const TAlertForm& window)
 {
@@ -92,16 +84,19 @@ protected:
             return Factory ? Factory(talk) : std::make_unique<ScriptedServerConnection>(talk.Settings());
         };
         Connection = MakeLocalMainConnection(hooks);
-        ReplaceExcludeList({});
     }
-    void TearDown() override { ReplaceExcludeList({}); }
-    std::unique_ptr<TAlertForm> MakeWindow(const QByteArray& sectionBody)
+    // A window of the fixture's connection unless another source is named.
+    std::unique_ptr<TAlertForm> MakeWindow(const QByteArray& sectionBody, TMainConnection* source = nullptr)
     {
-        return MakeWindowWith(sectionBody, *Connection);
+        const TIniFile ini = TIniFile::FromText("[Alert Window 3]\n" + sectionBody);
+        auto window = std::make_unique<TAlertForm>(parts.AlertWindowParts(source ? *source : *Connection));
+        window->LoadSettings(ini, "Alert Window 3");
+        return window;
     }
     // The connections the main connection makes from now on; none: scripted ones.
     TTalkWithServer::TConnectionFactory Factory;
     std::unique_ptr<TMainConnection> Connection;
+    GuiTestParts parts;
 };
 
 // ---------------------------------------------------------------------------
@@ -175,7 +170,6 @@ TEST_F(AlertWindowTest, DesignBoundsAndClosingOnlyHides)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_FALSE(alive.isNull());
     EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(AllAlertWindows().contains(window.get()));
     // Hidden windows keep receiving alerts.
     window->HandleAlert(Alert("strike", "symbol=A"));
     EXPECT_EQ(StrikeRows(*window).size(), 1);
@@ -189,7 +183,7 @@ TEST_F(AlertWindowTest, TheAlertsOfOnePassReachTheGridInOneHandOff)
     // Delivered through the window's own alert source like server alerts.
     const std::unique_ptr<TMainConnection> own = MakeLocalMainConnection();
     TMainConnection& source = *own;
-    const auto window = MakeWindowWith("subscription=strike\n", source);
+    const auto window = MakeWindow("subscription=strike\n", &source);
     const auto spy = SetEntriesSpy(*window);
     for (const QByteArray symbol : {"A", "B", "C"})
         source.DeliverAlerts(true, Alert("strike", "symbol=" + symbol), {});
@@ -212,7 +206,7 @@ TEST_F(AlertWindowTest, TheAlertsOfOnePassReachTheGridInOneHandOff)
 
 TEST_F(AlertWindowTest, AWindowWithoutSettingsShowsNothingAndDoesNotFail)
 {
-    TAlertForm window(*Connection);
+    TAlertForm window(parts.AlertWindowParts(*Connection));
     window.HandleAlert("\r\nsymbol=A");
     window.ExpireBollingersTimerTimer();
     window.ClearWindow();
@@ -386,9 +380,8 @@ protected:
     std::unique_ptr<TMainForm> Start(const QByteArray& ini)
     {
         TestEnvironment::WriteIni(ini);
-        const qsizetype before = AllAlertWindows().size();
-        auto form = std::make_unique<TMainForm>(*Connection);
-        Made = AllAlertWindows().mid(before);
+        auto form = std::make_unique<TMainForm>(*Connection, parts.MainFormParts());
+        Made = form->AlertWindows();
         return form;
     }
     // Logs in over a scripted connection; returns it once the login is out.
@@ -633,14 +626,12 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
                             "[Alert Window 0]\nsubscription=strike\n"
                             "[Alert Window 1]\nsubscription=quent\ndisplay=quent\ncolumns=0,1\nignore_sort_timer=1\n");
     ASSERT_EQ(Made.size(), 2);
-    TFakeSoundPlayer sound;
-    form->SetSoundPlayer(&sound);
     bool spikeWaits = false;
     form->SoundDelaySource = [&] {
         spikeWaits = true;
         return 60000;
     };
-    QObject::connect(&PriceSpikeSound(), &TPriceSpikeSound::Requested, form.get(), &TMainForm::PlayPriceSpikeSound);
+    QObject::connect(&parts.PriceSpikeSound, &TPriceSpikeSound::Requested, form.get(), &TMainForm::PlayPriceSpikeSound);
     auto debugSink = std::make_unique<TDebugSinkScope>([](const QString&) {});
 
     const QString categories = QDir(TestEnvironment::WorkDir()).filePath("hostile-categories.txt");
@@ -681,8 +672,8 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
     // trader closes the main window, which ends the program as start-up wires
     // it, although two other windows refuse to close (they only hide).
     form->EndProgramOnClose();
-    TFakeDataForm fakeData(*Connection);
-    TExternalLinkingWindow linking;
+    TFakeDataForm fakeData(*Connection, parts.Config.Path());
+    TExternalLinkingWindow linking(parts.SymbolLinks);
     fakeData.show();
     linking.show();
     ASSERT_TRUE(server.Control("spikes on"));
@@ -707,7 +698,7 @@ TEST_F(AlertWindowListTest, AHostileServerNeitherFreezesNorOutlastsTheProgram)
     QApplication::exec();
     EXPECT_TRUE(spikeWaits);
     EXPECT_FALSE(gaveUp);
-    EXPECT_EQ(sound.Beeps, 0) << "the waiting spike never sounds once the program ends";
+    EXPECT_EQ(parts.Sound.Beeps, 0) << "the waiting spike never sounds once the program ends";
 
     ticks.stop();
     debugSink.reset();
@@ -734,24 +725,24 @@ void WhenModal(const QString& memoText, bool update)
 
 TEST_F(AlertWindowTest, ExcludeFormCancelKeepsTheListAndUpdateCleansIt)
 {
-    TVantorExcludeForm form;
+    TVantorExcludeForm form(parts.ExcludeList);
     EXPECT_EQ(form.windowTitle(), "Vantor Exclude");
     EXPECT_EQ(form.OKButton->text(), "Update");
     EXPECT_TRUE(form.OKButton->isDefault());
 
     WhenModal("abc\nABC\n\n  \nXYZ\n", true);
     form.EditExcludeList();
-    EXPECT_EQ(ExcludeList().Items(), (QList<QByteArray>{"  ", "abc", "XYZ"}));
+    EXPECT_EQ(parts.ExcludeList.Items(), (QList<QByteArray>{"  ", "abc", "XYZ"}));
     EXPECT_EQ(form.SymbolsMemo->toPlainText(), "  \nabc\nXYZ");
 
     WhenModal("QQQ", false);
     form.EditExcludeList();
-    EXPECT_EQ(ExcludeList().Items(), (QList<QByteArray>{"  ", "abc", "XYZ"}));
+    EXPECT_EQ(parts.ExcludeList.Items(), (QList<QByteArray>{"  ", "abc", "XYZ"}));
     EXPECT_EQ(form.SymbolsMemo->toPlainText(), "  \nabc\nXYZ");
 
     WhenModal("", true);
     form.EditExcludeList();
-    EXPECT_EQ(ExcludeList().Count(), 0);
+    EXPECT_EQ(parts.ExcludeList.Count(), 0);
     EXPECT_TRUE(form.SymbolsMemo->toPlainText().isEmpty());
 }
 
@@ -761,7 +752,7 @@ TEST_F(AlertWindowListTest, VantorButtonEditsTheListThatStrikeWindowsRead)
     ASSERT_EQ(Made.size(), 1);
     WhenModal("msft\n", true);
     form->VantorButtonClick();
-    EXPECT_TRUE(ExcludeList().Contains("MSFT"));
+    EXPECT_TRUE(parts.ExcludeList.Contains("MSFT"));
     Made[0]->HandleAlert(Alert("vx", "symbol=MSFT"));
     EXPECT_TRUE(StrikeRows(*Made[0]).isEmpty());
 }

@@ -1,3 +1,4 @@
+#include "base/Assertions.h"
 #include "base/DebugLog.h"
 #include "Shared/MiscDebugWindows.h"
 #include "TestEnvironment.h"
@@ -12,14 +13,6 @@ using TestEnvironment::WaitFor;
 namespace {
 
 QString MemoText(const TMiscDebugWindow& window) { return window.Memo1->toPlainText(); }
-
-bool LogWindowExists()
-{
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (widget->windowTitle() == "Velmora Debug Window")
-            return true;
-    return false;
-}
 
 } // namespace
 
@@ -97,26 +90,43 @@ TEST(DebugWindow, ClosingHidesAndMinimisesAndTheNextLineBringsItBack)
     EXPECT_EQ(MemoText(window), "before close\nafter close");
 }
 
-// The process-wide log: made by the first line, then reused for every later one.
-TEST(DebugWindow, TheLogWindowIsMadeOnFirstUseAndReportsExceptionsExactly)
+// The window main gives the log: lines show it, notes wait in it unseen, and
+// an exception is reported exactly; once the scope goes, the window hears
+// nothing more.
+TEST(DebugWindow, TheLogWritesToItsWindowWhileTheScopeLivesAndReportsExceptionsExactly)
 {
-    const TDebugSinkScope sink = DebugLogWindowSink();
-    EXPECT_FALSE(LogWindowExists());
-
-    DebugOutput("plain line");
-    ASSERT_TRUE(LogWindowExists());
-    TMiscDebugWindow& log = DebugLogWindow();
-    EXPECT_TRUE(log.isVisible());
-    EXPECT_EQ(log.parent(), nullptr);
-
-    try {
-        throw EFeedBroken("socket said no");
-    } catch (const std::exception& e) {
-        ReportException(e, "TTalkWithServer.SendGoodResponse, (\"command\" --> \"ping\")");
+    TMiscDebugWindow log;
+    {
+        const TDebugSinkScope sink = LogToWindow(log);
+        DebugNote("a note");
+        EXPECT_FALSE(log.isVisible());
+        DebugOutput("plain line");
+        EXPECT_TRUE(log.isVisible());
+        try {
+            throw EFeedBroken("socket said no");
+        } catch (const std::exception& e) {
+            ReportException(e, "TTalkWithServer.SendGoodResponse, (\"command\" --> \"ping\")");
+        }
     }
-    ASSERT_TRUE(WaitFor([&] { return log.Memo1->blockCount() == 2; }));
-    EXPECT_EQ(MemoText(log), "plain line\n"
+    DebugOutput("after the scope");
+    ASSERT_TRUE(WaitFor([&] { return !log.FlushPending(); }));
+    EXPECT_EQ(MemoText(log), "a note\n"
+                             "plain line\n"
                              "Class=EFeedBroken, Message=socket said no, "
                              "Location=TTalkWithServer.SendGoodResponse, (\"command\" --> \"ping\")");
-    EXPECT_EQ(&DebugLogWindow(), &log);
+}
+
+// The test's main made the log: a second one while it lives is a programming error.
+TEST(DebugWindow, ASecondLogIsRefused)
+{
+    try {
+        const TDebugLog second;
+        FAIL() << "a second log was made";
+    } catch (const EAssertionFailed& e) {
+        EXPECT_STREQ(e.Unit(), "DebugLog");
+    }
+    QStringList lines;
+    const TDebugSinkScope sink([&](const QString& line) { lines << line; });
+    DebugOutput("the first log still takes lines");
+    EXPECT_EQ(lines, QStringList{"the first log still takes lines"});
 }

@@ -46,9 +46,10 @@ protected:
     // The linking window stand-in, gone with the test.
     void OnLink(std::function<void(const QByteArray&)> handler)
     {
-        QObject::connect(&SymbolLinks(), &TSymbolLinks::LinkRequested, &context, std::move(handler));
+        QObject::connect(&symbolLinks, &TSymbolLinks::LinkRequested, &context, std::move(handler));
     }
     QObject context;
+    TSymbolLinks symbolLinks;
     std::unique_ptr<QWidget> owner = MakeOwner();
 };
 
@@ -135,8 +136,8 @@ TEST(CellHelpers, FrameInsetsOnlyCellsWiderThanFourteenPixels)
 
 TEST_F(GridFamilyTest, EmptyListShowsHeaderAndOneEmptyRowAndIgnoresClicks)
 {
-    TFerrikGrid grid(owner.get());
-    LinkRecorder links;
+    TFerrikGrid grid(owner.get(), symbolLinks);
+    LinkRecorder links(symbolLinks);
     Show(*owner, grid);
     grid.SetEntries({});
 
@@ -161,9 +162,9 @@ TEST_F(GridFamilyTest, EmptyListShowsHeaderAndOneEmptyRowAndIgnoresClicks)
 
 TEST_F(GridFamilyTest, RowsShowTheListNewestFirstAndLeftClicksForwardTheirSymbol)
 {
-    TFerrikGrid grid(owner.get());
+    TFerrikGrid grid(owner.get(), symbolLinks);
     grid.SetTextColor(clRed);
-    LinkRecorder links;
+    LinkRecorder links(symbolLinks);
     Show(*owner, grid);
     grid.SetEntries(NewestFirst<TFerrikEntries>({Ferrik("OLD"), Ferrik("NEW")}));
 
@@ -184,7 +185,7 @@ TEST_F(GridFamilyTest, RowsShowTheListNewestFirstAndLeftClicksForwardTheirSymbol
 
 TEST_F(GridFamilyTest, EveryCellOffersItsFullTextToAssistiveTechnology)
 {
-    TFerrikGrid grid(owner.get());
+    TFerrikGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     TFerrikEntry entry = Ferrik("MSFT", 0, 3);
     entry.change = 1.26;
@@ -200,7 +201,7 @@ TEST_F(GridFamilyTest, EveryCellOffersItsFullTextToAssistiveTechnology)
 
 TEST_F(GridFamilyTest, MissingValuesLeaveCellsEmpty)
 {
-    TFerrikGrid grid(owner.get());
+    TFerrikGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     TFerrikEntry entry = Ferrik("X");
     entry.volume = 0;
@@ -214,7 +215,7 @@ TEST_F(GridFamilyTest, MissingValuesLeaveCellsEmpty)
 
 TEST_F(GridFamilyTest, CountOfTenOrMoreTurnsTheCountCellYellow)
 {
-    TFerrikGrid grid(owner.get());
+    TFerrikGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     grid.SetEntries(NewestFirst<TFerrikEntries>({Ferrik("NINE", 0, 9), Ferrik("TEN", 0, 10)}));
 
@@ -227,7 +228,7 @@ TEST_F(GridFamilyTest, CountOfTenOrMoreTurnsTheCountCellYellow)
 
 TEST_F(GridFamilyTest, FerrikRankShadesTheRowTowardTheTextColour)
 {
-    TFerrikGrid grid(owner.get());
+    TFerrikGrid grid(owner.get(), symbolLinks);
     grid.SetTextColor(clRed);
     Show(*owner, grid);
     grid.SetEntries(NewestFirst<TFerrikEntries>(
@@ -251,7 +252,7 @@ TEST_F(GridFamilyTest, FerrikRankShadesTheRowTowardTheTextColour)
 
 TEST_F(GridFamilyTest, TooWideTextIsCutInsideItsCell)
 {
-    TFerrikGrid grid(owner.get());
+    TFerrikGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     grid.SetEntries(NewestFirst<TFerrikEntries>({Ferrik("AVERYLONGSYMBOLNAME")}));
     grid.SetTextColor(clWhite);
@@ -263,11 +264,11 @@ TEST_F(GridFamilyTest, TooWideTextIsCutInsideItsCell)
 
 TEST_F(GridFamilyTest, ThrowingLinkHandlerIsReportedAndLeavesTheGridAsItWas)
 {
-    TFerrikGrid grid(owner.get());
+    TFerrikGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     grid.SetEntries(NewestFirst<TFerrikEntries>({Ferrik("B"), Ferrik("A")}));
     QStringList reported;
-    QObject::connect(&SymbolLinks(), &TSymbolLinks::LinkFailed, &context,
+    QObject::connect(&symbolLinks, &TSymbolLinks::LinkFailed, &context,
                      [&](const QString& message) { reported.append(message); });
     OnLink([](const QByteArray&) { throw std::runtime_error("connector gone"); });
     const QImage before = Render(grid);
@@ -282,7 +283,7 @@ TEST_F(GridFamilyTest, ThrowingLinkHandlerIsReportedAndLeavesTheGridAsItWas)
 
 TEST_F(GridFamilyTest, LinkErrorWithoutReporterShowsANonModalMessage)
 {
-    TFerrikGrid grid(owner.get());
+    TFerrikGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     grid.SetEntries(NewestFirst<TFerrikEntries>({Ferrik("A")}));
     OnLink([](const QByteArray&) { throw std::runtime_error("no connector installed"); });
@@ -301,7 +302,7 @@ TEST_F(GridFamilyTest, LinkErrorWithoutReporterShowsANonModalMessage)
 
 TEST_F(GridFamilyTest, FerrikFollowsFontChanges)
 {
-    TFerrikGrid grid(owner.get());
+    TFerrikGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     const QFont big = CrispFont(24);
     TCanvas measure(big);
@@ -316,7 +317,7 @@ TEST_F(GridFamilyTest, FerrikFollowsFontChanges)
 
 TEST_F(GridFamilyTest, WithoutTheThreeDLookColumnsAreNarrower)
 {
-    TFerrikGrid grid(owner.get());
+    TFerrikGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     grid.SetCtl3D(false);
     grid.RecomputeLayout();
@@ -327,7 +328,7 @@ TEST_F(GridFamilyTest, WithoutTheThreeDLookColumnsAreNarrower)
 
 TEST_F(GridFamilyTest, NoHorizontalScrollBarEverButAVerticalOneWhenRowsOverflow)
 {
-    TFerrikGrid grid(owner.get());
+    TFerrikGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     grid.SetColWidth(1, 2000);
     TFerrikEntries many;
@@ -341,7 +342,7 @@ TEST_F(GridFamilyTest, NoHorizontalScrollBarEverButAVerticalOneWhenRowsOverflow)
 
 TEST_F(GridFamilyTest, MouseToCellMapsPointsAndRejectsTheRestOfTheControl)
 {
-    TFerrikGrid grid(owner.get());
+    TFerrikGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     grid.SetEntries(NewestFirst<TFerrikEntries>({Ferrik("A")}));
     int column = 0, row = 0;
@@ -378,7 +379,7 @@ protected:
 
 TEST_F(GridFamilyTest, PaintingTouchesOnlyTheVisibleRows)
 {
-    CountingFerrikGrid grid(owner.get());
+    CountingFerrikGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     TFerrikEntries many;
     for (int i = 0; i < 5000; ++i)
@@ -393,7 +394,7 @@ TEST_F(GridFamilyTest, PaintingTouchesOnlyTheVisibleRows)
 
 TEST_F(GridFamilyTest, GridNeverSeesLaterChangesOfTheCallersList)
 {
-    TFerrikGrid grid(owner.get());
+    TFerrikGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     TFerrikEntries list = NewestFirst<TFerrikEntries>({Ferrik("A")});
     grid.SetEntries(list);
@@ -406,7 +407,7 @@ TEST_F(GridFamilyTest, GridNeverSeesLaterChangesOfTheCallersList)
     EXPECT_EQ(DisplayText(grid, 1, 1), "A");
 
     // The same for grids holding a plain array.
-    TPointsTopListGrid points(owner.get());
+    TPointsTopListGrid points(owner.get(), symbolLinks);
     TPointsTopListEntries rows(1);
     rows[0].symbol = "P";
     points.SetEntries(rows);
@@ -420,7 +421,7 @@ TEST_F(GridFamilyTest, GridNeverSeesLaterChangesOfTheCallersList)
 
 TEST_F(GridFamilyTest, DravelCells)
 {
-    TDravelGrid grid(owner.get());
+    TDravelGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     const TDravelEntry noLast{.time = "10:00", .symbol = "NOLAST"};
     const TDravelEntry noPrevClose{
@@ -441,7 +442,7 @@ TEST_F(GridFamilyTest, DravelCells)
 
 TEST_F(GridFamilyTest, DravelRemeasuresOnFontChangeButLastKeepsTheDefaultWidth)
 {
-    TDravelGrid grid(owner.get());
+    TDravelGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     EXPECT_EQ(grid.ColWidth(2), 64);
     const QFont big = CrispFont(24);

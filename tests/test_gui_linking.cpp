@@ -3,6 +3,7 @@
 // and the built-in connector's links and its refusal of symbols that another
 // program could misread.
 #include "GuiGridProbe.h"
+#include "GuiTestParts.h"
 #include "TestEnvironment.h"
 #include "Zembra/QuentGridFull.h"
 #include "grids/BollingerGrid.h"
@@ -27,6 +28,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
+#include <type_traits>
 
 namespace {
 
@@ -35,9 +37,13 @@ namespace {
 
 // Every grid style, filled with the symbols AAA, BBB and CCC.
 template <typename TGrid, typename TList>
-TDrawGrid* FilledGrid(QWidget* owner)
+TDrawGrid* FilledGrid(QWidget* owner, GuiTestParts& parts)
 {
-    auto* grid = new TGrid(owner);
+    TGrid* grid = nullptr;
+    if constexpr (std::is_same_v<TGrid, TQuentTopListFullGrid>)
+        grid = new TGrid(owner, parts.SymbolLinks, parts.PriceSpikeSound);
+    else
+        grid = new TGrid(owner, parts.SymbolLinks);
     TList list;
     for (const char* symbol : {"CCC", "BBB", "AAA"}) {
         typename TList::value_type entry;
@@ -53,7 +59,7 @@ TDrawGrid* FilledGrid(QWidget* owner)
 
 struct TGridStyle {
     const char* Name;
-    TDrawGrid* (*Make)(QWidget* owner);
+    TDrawGrid* (*Make)(QWidget* owner, GuiTestParts& parts);
 };
 
 const TGridStyle GridStyles[] = {
@@ -91,9 +97,10 @@ TEST(GridLinking, OnlyALeftClickOrAnArrowKeyLinksASymbolInAnyGrid)
 {
     for (const TGridStyle& style : GridStyles) {
         SCOPED_TRACE(style.Name);
+        GuiTestParts parts;
         auto owner = GridProbe::MakeOwner(640, 200);
-        TDrawGrid* grid = style.Make(owner.get());
-        GridProbe::LinkRecorder links;
+        TDrawGrid* grid = style.Make(owner.get(), parts);
+        GridProbe::LinkRecorder links(parts.SymbolLinks);
         GridProbe::Show(*owner, *grid);
         QApplication::setActiveWindow(owner.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(owner.get()));
@@ -126,8 +133,9 @@ TEST(GridLinking, OnlyALeftClickOrAnArrowKeyLinksASymbolInAnyGrid)
 // where the keys rest is linked (a single key press still links at once).
 TEST(GridLinking, HeldArrowKeysInTheTopListLinkOnlyWhereTheyRest)
 {
+    GuiTestParts parts;
     auto owner = GridProbe::MakeOwner(640, 400);
-    auto* grid = new TQuentTopListFullGrid(owner.get());
+    auto* grid = new TQuentTopListFullGrid(owner.get(), parts.SymbolLinks, parts.PriceSpikeSound);
     TQuentTopListEntries list;
     for (int n = 0; n < 12; ++n) {
         TQuentTopListEntry entry;
@@ -135,7 +143,7 @@ TEST(GridLinking, HeldArrowKeysInTheTopListLinkOnlyWhereTheyRest)
         list.append(entry);
     }
     grid->SetEntries(list);
-    GridProbe::LinkRecorder links;
+    GridProbe::LinkRecorder links(parts.SymbolLinks);
     GridProbe::Show(*owner, *grid);
     QApplication::setActiveWindow(owner.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(owner.get()));
@@ -269,7 +277,7 @@ protected:
     // A connector whose program start is recorded instead of run.
     std::unique_ptr<TBuiltInConnector> RecordingConnector()
     {
-        auto connector = std::make_unique<TBuiltInConnector>();
+        auto connector = std::make_unique<TBuiltInConnector>(links);
         connector->ProgramStarter = [this](const QString& program, const QStringList& arguments) {
             started << QStringList{program} + arguments;
             return startSucceeds;
@@ -277,13 +285,14 @@ protected:
         return connector;
     }
 
+    TSymbolLinks links;
     QList<QStringList> started;
     bool startSucceeds = true;
 };
 
 TEST_F(BuiltInConnectorTest, TheFirstClickOpensTheWindowForSetUp)
 {
-    TExternalLinkingWindow window;
+    TExternalLinkingWindow window(links);
     auto* connector = dynamic_cast<TBuiltInConnector*>(window.Connector());
     ASSERT_NE(connector, nullptr);
     EXPECT_EQ(connector->LinkState(), 0);
@@ -379,7 +388,7 @@ TEST_F(BuiltInConnectorTest, NoShellEverSeesTheSymbol)
         file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
     }
     QDir::setCurrent(dir);
-    TBuiltInConnector connector;
+    TBuiltInConnector connector(links);
     connector.SetMode(TBuiltInConnector::StartProgram);
     connector.SetProgram(script);
     // A shell would expand it.
@@ -421,7 +430,7 @@ TEST_F(BuiltInConnectorTest, TheSetUpIsRemembered)
         connector->SetMode(TBuiltInConnector::StartProgram);
         connector->SetProgram("/opt/charts/bin/chart");
     }
-    TBuiltInConnector again;
+    TBuiltInConnector again(links);
     EXPECT_EQ(again.Mode(), TBuiltInConnector::StartProgram);
     EXPECT_EQ(again.Program(), "/opt/charts/bin/chart");
     EXPECT_EQ(again.LinkState(), 1);
@@ -429,7 +438,7 @@ TEST_F(BuiltInConnectorTest, TheSetUpIsRemembered)
 
     // An unknown stored mode is no link.
     TSettingsStore().WriteInteger(TBuiltInConnector::SettingsSection, "Mode", 7);
-    EXPECT_EQ(TBuiltInConnector().LinkState(), 0);
+    EXPECT_EQ(TBuiltInConnector(links).LinkState(), 0);
 }
 
 TEST_F(BuiltInConnectorTest, BrowsingSetsTheProgramAndCancelKeepsIt)

@@ -34,6 +34,7 @@ TVantorEntry Strike(const QByteArray& symbol, double last = NaN, double prevClos
 
 class ListGridsTest : public ::testing::Test {
 protected:
+    TSymbolLinks symbolLinks;
     std::unique_ptr<QWidget> owner = MakeOwner();
 };
 
@@ -43,7 +44,7 @@ protected:
 
 TEST_F(ListGridsTest, StrikeGridInvertsTheNewestRowOnly)
 {
-    TVantorGrid grid(owner.get());
+    TVantorGrid grid(owner.get(), symbolLinks);
     grid.SetTextColor(0x00FFFF00); // cyan
     Show(*owner, grid);
     const QColor cyan(0, 255, 255);
@@ -65,7 +66,7 @@ TEST_F(ListGridsTest, StrikeGridInvertsTheNewestRowOnly)
 
 TEST_F(ListGridsTest, StrikeGridComputesChangesFromThePreviousClose)
 {
-    TVantorGrid grid(owner.get());
+    TVantorGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     TVantorEntries list;
     list.PushFront(Strike("ZERO", 10.5, 0));
@@ -82,7 +83,7 @@ TEST_F(ListGridsTest, StrikeGridComputesChangesFromThePreviousClose)
 
 TEST_F(ListGridsTest, StrikeGridExtraColumnNameAndFormat)
 {
-    TVantorGrid grid(owner.get());
+    TVantorGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     TVantorEntries list;
     list.PushFront(Strike("NEG", 1, 1, -0.7));
@@ -106,7 +107,7 @@ TEST_F(ListGridsTest, StrikeGridExtraColumnNameAndFormat)
 
 TEST_F(ListGridsTest, StrikeGridKeepsItsSizesAfterAFontChange)
 {
-    TVantorGrid grid(owner.get());
+    TVantorGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     const int height = grid.DefaultRowHeight();
     const int symbolWidth = grid.ColWidth(0);
@@ -119,7 +120,7 @@ TEST_F(ListGridsTest, StrikeGridKeepsItsSizesAfterAFontChange)
 
 TEST_F(ListGridsTest, BollingerColoursEveryNumberBySign)
 {
-    TBollingerGrid grid(owner.get());
+    TBollingerGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     auto row = [](const char* symbol, double last, double prevClose, double dist) {
         TBollingerEntry entry;
@@ -154,7 +155,7 @@ TEST_F(ListGridsTest, BollingerColoursEveryNumberBySign)
 
 TEST_F(ListGridsTest, BollingerBandLabelNamesTheDistanceColumn)
 {
-    TBollingerGrid grid(owner.get());
+    TBollingerGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     EXPECT_EQ(DisplayText(grid, 3, 0), "BBand");
     grid.SetBandLabel("Dist");
@@ -171,7 +172,7 @@ TEST_F(ListGridsTest, BollingerBandLabelNamesTheDistanceColumn)
 
 namespace {
 struct Board {
-    explicit Board(QWidget* owner) : grid(owner)
+    Board(QWidget* owner, TSymbolLinks& links) : grid(owner, links)
     {
         // Three data rows under the header, two columns.
         grid.setGeometry(0, 0, grid.DefaultColWidth() * 2 + 5, grid.DefaultRowHeight() * 4 + 3);
@@ -190,7 +191,7 @@ struct Board {
 
 TEST_F(ListGridsTest, SymbolBoardFillsLikeARingWithTheNewestInverted)
 {
-    Board board(owner.get());
+    Board board(owner.get(), symbolLinks);
     TSymbolOnlyGrid& grid = board.grid;
     ASSERT_EQ(grid.ColCount(), 2);
     ASSERT_EQ(grid.RowCount(), 4);
@@ -226,9 +227,9 @@ TEST_F(ListGridsTest, SymbolBoardFillsLikeARingWithTheNewestInverted)
 
 TEST_F(ListGridsTest, SymbolBoardReshapesClearsAndForwardsClicks)
 {
-    Board board(owner.get());
+    Board board(owner.get(), symbolLinks);
     TSymbolOnlyGrid& grid = board.grid;
-    LinkRecorder links;
+    LinkRecorder links(symbolLinks);
     for (const char* symbol : {"A", "B", "C", "D"})
         board.Alert(symbol);
 
@@ -265,7 +266,7 @@ TEST_F(ListGridsTest, SymbolBoardReshapesClearsAndForwardsClicks)
 
 TEST_F(ListGridsTest, PointsGridVolumeColumn)
 {
-    TPointsTopListGrid grid(owner.get());
+    TPointsTopListGrid grid(owner.get(), symbolLinks);
     Show(*owner, grid);
     EXPECT_EQ(grid.ColCount(), 3);
     const TPointsTopListEntry first{.symbol = "AAA", .last = 20, .change = 1.5, .percentVol = 12.5};
@@ -290,7 +291,7 @@ TEST_F(ListGridsTest, PointsGridVolumeColumn)
 
 TEST_F(ListGridsTest, PointsGridEmptyListKeepsOneEmptyRow)
 {
-    TPointsTopListGrid grid(owner.get());
+    TPointsTopListGrid grid(owner.get(), symbolLinks);
     grid.SetTextColor(clYellow);
     Show(*owner, grid);
     TPointsTopListEntry row;

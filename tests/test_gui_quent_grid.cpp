@@ -2,6 +2,7 @@
 // missing, the column setting, the colours as rendered, the spike sound and
 // selection forwarding.
 #include "base/Assertions.h"
+#include "GuiTestParts.h"
 #include "TestEnvironment.h"
 #include "TopListEntries.h"
 #include "Zembra/QuentGridFull.h"
@@ -48,7 +49,7 @@ protected:
     {
         m_window = std::make_unique<QWidget>();
         m_window->resize(700, 400);
-        m_grid = new TQuentTopListFullGrid(m_window.get());
+        m_grid = new TQuentTopListFullGrid(m_window.get(), m_parts.SymbolLinks, m_parts.PriceSpikeSound);
         m_grid->setGeometry(0, 0, 700, 400);
         m_grid->SetClock([this] { return m_now; });
         OnSound([this] {
@@ -67,12 +68,13 @@ protected:
     void OnSound(std::function<void()> handler)
     {
         m_soundContext = std::make_unique<QObject>();
-        QObject::connect(&PriceSpikeSound(), &TPriceSpikeSound::Requested, m_soundContext.get(), std::move(handler));
+        QObject::connect(&m_parts.PriceSpikeSound, &TPriceSpikeSound::Requested, m_soundContext.get(),
+                         std::move(handler));
     }
     void OnLink(std::function<void(const QByteArray&)> handler)
     {
         m_linkContext = std::make_unique<QObject>();
-        QObject::connect(&SymbolLinks(), &TSymbolLinks::LinkRequested, m_linkContext.get(), std::move(handler));
+        QObject::connect(&m_parts.SymbolLinks, &TSymbolLinks::LinkRequested, m_linkContext.get(), std::move(handler));
     }
 
     // Renders the grid as the screen would and lets queued work run after.
@@ -91,6 +93,7 @@ protected:
 
     void Advance(qint64 ms) { m_now += ms; }
 
+    GuiTestParts m_parts;
     std::unique_ptr<QWidget> m_window;
     TQuentTopListFullGrid* m_grid = nullptr;
     qint64 m_now = 1000000;
@@ -360,9 +363,10 @@ protected:
 
 TEST(QuentGridPaint, APaintFinishesWithTheListItStartedWith)
 {
+    GuiTestParts parts;
     QWidget window;
     window.resize(400, 300);
-    auto* grid = new ListChangingGrid(&window);
+    auto* grid = new ListChangingGrid(&window, parts.SymbolLinks, parts.PriceSpikeSound);
     grid->setGeometry(0, 0, 400, 300);
     grid->SetIgnoreSortTimer(true);
     grid->SetColumns(QStringLiteral("0,2"));
@@ -516,8 +520,9 @@ TEST_F(QuentGridTest, WithoutScrollBarsTheKeyboardReachesEveryRow)
 
 TEST(QuentGridOwner, AGridWithoutOwnerIsRefused)
 {
+    GuiTestParts parts;
     try {
-        TQuentTopListFullGrid orphan(nullptr);
+        TQuentTopListFullGrid orphan(nullptr, parts.SymbolLinks, parts.PriceSpikeSound);
         FAIL() << "a grid without an owner was built";
     } catch (const EAssertionFailed& e) {
         EXPECT_STREQ(e.Unit(), "QuentGridFull");

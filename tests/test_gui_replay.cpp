@@ -3,6 +3,7 @@
 // and replayed by the client fill the eight windows alike; the main window's
 // replay controls. A binary of its own: a replay takes the process-wide main
 // connection offline for good, which would leave other tests without one.
+#include "GuiTestParts.h"
 #include "LocalMainConnection.h"
 #include "ReferenceServer.h"
 #include "TestEnvironment.h"
@@ -37,20 +38,12 @@ QByteArray SampleConfiguration()
 
 // The main window as the program makes it from the sample configuration,
 // and the eight alert windows it made.
-std::unique_ptr<TMainForm> StartClient(TMainConnection& connection, QList<TAlertForm*>& windows)
+std::unique_ptr<TMainForm> StartClient(TMainConnection& connection, GuiTestParts& parts, QList<TAlertForm*>& windows)
 {
     TestEnvironment::WriteIni(SampleConfiguration());
-    const qsizetype before = AllAlertWindows().size();
-    auto form = std::make_unique<TMainForm>(connection);
-    windows = AllAlertWindows().mid(before);
+    auto form = std::make_unique<TMainForm>(connection, parts.MainFormParts());
+    windows = form->AlertWindows();
     return form;
-}
-
-// Windows of an earlier part still get every alert; hidden, they cost no paint.
-void Hide(const QList<TAlertForm*>& windows)
-{
-    for (TAlertForm* window : windows)
-        window->hide();
 }
 
 // Every cell's text as assistive technology reads it (the header row
@@ -127,15 +120,15 @@ TEST(ReplayRoundTrip, RecordedServedAndReplayedSessionsFillTheWindowsAlike)
         TRecordAndReplay recorder(connection);
         QString error;
         ASSERT_TRUE(recorder.Start({recording, QString(), QString(), 1}, error));
+        GuiTestParts parts;
         QList<TAlertForm*> windows;
-        const auto form = StartClient(connection, windows);
+        const auto form = StartClient(connection, parts, windows);
         ASSERT_EQ(windows.size(), 8);
         client.LogInTo(server.Address(), "live");
         ASSERT_TRUE(WaitFor([&] { return server.Sent(1, 8).size() >= 240; }, 30s));
         // Logged out: the conversation and whatever it had not yet handed on go.
         connection.SetUserName(QByteArray());
         live = CellTexts(windows);
-        Hide(windows);
     }
     qint64 alerts = 0;
     EXPECT_EQ(RecordedCategories(recording, alerts).size(), 8);
@@ -145,8 +138,9 @@ TEST(ReplayRoundTrip, RecordedServedAndReplayedSessionsFillTheWindowsAlike)
     {
         ReferenceServerKit::ReferenceServer server(QStringLiteral(TAVISK_SERVER_BIN));
         ASSERT_TRUE(server.Start({"--replay", recording, "--speed", "0", "--replay-once"}));
+        GuiTestParts parts;
         QList<TAlertForm*> windows;
-        const auto form = StartClient(connection, windows);
+        const auto form = StartClient(connection, parts, windows);
         client.LogInTo(server.Address(), "served");
         EXPECT_TRUE(server.WaitForLog("replay: end of the recording; 0 recorded alerts no client was subscribed to",
                                       1, 30s))
@@ -154,12 +148,12 @@ TEST(ReplayRoundTrip, RecordedServedAndReplayedSessionsFillTheWindowsAlike)
         EXPECT_TRUE(WaitFor([&] { return CellTexts(windows) == live; }, 30s));
         EXPECT_EQ(CellTexts(windows), live);
         connection.SetUserName(QByteArray());
-        Hide(windows);
     }
 
     // Replayed by the client at full speed, paused before the first alert.
+    GuiTestParts parts;
     QList<TAlertForm*> windows;
-    const auto form = StartClient(connection, windows);
+    const auto form = StartClient(connection, parts, windows);
     const QStringList empty = CellTexts(windows);
     TRecordAndReplay session(connection);
     QString error;

@@ -1,11 +1,9 @@
 #include "Shared/MiscDebugWindows.h"
 #include "base/DebugLog.h"
-#include <QApplication>
 #include <QCloseEvent>
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <cstdio>
 
 namespace {
 constexpr int FlushDelayMs = 250;
@@ -65,27 +63,9 @@ void TMiscDebugWindow::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-TMiscDebugWindow& DebugLogWindow()
+TDebugSinkScope LogToWindow(TMiscDebugWindow& window)
 {
-    static TMiscDebugWindow* const window = new TMiscDebugWindow(nullptr);
-    return *window;
-}
-
-TDebugSinkScope DebugLogWindowSink()
-{
-    const auto output = [](const QString& line) {
-        // Without a running QApplication (after it has gone, say) no window can
-        // be made or shown; the line still must not be lost.
-        if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
-            std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-            return;
-        }
-        DebugLogWindow().AddLine(line);
-    };
     // Notes wait in the log for whoever opens it; stderr has them already.
-    const auto notes = [](const QString& line) {
-        if (qobject_cast<QApplication*>(QCoreApplication::instance()))
-            DebugLogWindow().AddLine(line, false);
-    };
-    return TDebugSinkScope(output, notes);
+    return TDebugSinkScope([&window](const QString& line) { window.AddLine(line); },
+                           [&window](const QString& line) { window.AddLine(line, false); });
 }

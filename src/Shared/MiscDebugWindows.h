@@ -31,10 +31,6 @@ private:
     QString m_pendingText;
 };
 
-// The log's own window, created on first use with no owner and kept until the
-// process ends.
-TMiscDebugWindow& DebugLogWindow();
-
-// Sends every DebugOutput line (and every note) to DebugLogWindow() for as
-// long as the returned scope lives; main holds it.
-TDebugSinkScope DebugLogWindowSink();
+// Sends every DebugOutput line (and every note) to the window for as long as
+// the returned scope lives, which must not outlive the window; main holds it.
+TDebugSinkScope LogToWindow(TMiscDebugWindow& window);

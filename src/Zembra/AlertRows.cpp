@@ -125,7 +125,8 @@ enum TVantorField { vfSymbol, vfLast, vfPrevClose, vfExtra, vfTime };
 TVantorRows::TVantorRows(const TListStyle& style, const TRowsSetup& setup)
     : TNewestFirstRows(style, setup.Subscription,
                        {"symbol", "last", "prev_close",
-                        style.Style == asStrike ? setup.ExtraColumnKey : QByteArray(DefaultExtraColumnKey), "time"})
+                        style.Style == asStrike ? setup.ExtraColumnKey : QByteArray(DefaultExtraColumnKey), "time"}),
+      m_excludeList(setup.Excluded)
 {
 }
 
@@ -133,7 +134,7 @@ bool TVantorRows::MakeRow(const TFieldPick& fields, TRowTexts& texts, TVantorEnt
 {
     row.symbol = fields.Text(vfSymbol, texts.Symbols);
     // The exclude list keeps strike windows quiet about a symbol; the board shows it.
-    if (Style() == asStrike && ExcludeList().Count() > 0 && ExcludeList().Contains(row.symbol))
+    if (Style() == asStrike && m_excludeList && m_excludeList->Count() > 0 && m_excludeList->Contains(row.symbol))
         return false;
     row.last = fields.Number(vfLast);
     row.prevClose = fields.Number(vfPrevClose);

@@ -37,6 +37,9 @@ struct TRowsSetup {
     QByteArray ExtraColumnKey = DefaultExtraColumnKey;
     // Stamps Bollinger rows.
     TDayClock Clock = DayNumberNow;
+    // The symbols the strike list leaves out (the exclude list, which
+    // outlives the rows); none when null.
+    const TSymbolSet* Excluded = nullptr;
 };
 
 class TAlertRows {
@@ -122,6 +125,9 @@ public:
 
 protected:
     bool MakeRow(const TFieldPick& fields, TRowTexts& texts, TVantorEntry& row) const override;
+
+private:
+    const TSymbolSet* m_excludeList;
 };
 
 class TSimpleListRows : public TNewestFirstRows<TPointsTopListEntry> {

@@ -20,33 +20,21 @@ namespace {
 
 constexpr int ExpireIntervalMs = 1000;
 
-QList<TAlertForm*>& LivingAlertWindows()
-{
-    // Never freed: the windows live until the process ends, and this keeps
-    // them reachable until then.
-    static auto* windows = new QList<TAlertForm*>;
-    return *windows;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------
 // The form
 
-TAlertForm::TAlertForm(TMainConnection& alertSource, QWidget* parent)
+TAlertForm::TAlertForm(const TAlertWindowParts& parts, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
-      m_alertSource(alertSource)
+      m_parts(parts)
 {
     BuildForm();
     m_handOverSoon.OnWakeUp = [this] { ShowRowsNow(); };
-    LivingAlertWindows().append(this);
 }
 
-TAlertForm::~TAlertForm()
-{
-    LivingAlertWindows().removeAll(this);
-}
+TAlertForm::~TAlertForm() = default;
 
 void TAlertForm::BuildForm()
 {
@@ -111,15 +99,16 @@ void TAlertForm::LoadSettings(const TIniFile& ini, const QByteArray& section)
     const TListStyle& style = StyleFromDisplay(ini.ReadString(section, "display"));
     if (style.Style == asStrike)
         m_extraColumnKey = ini.ReadString(section, "extra_column_internal_name", DefaultExtraColumnKey);
-    TStyleGrid made =
-        MakeStyleGrid(style, {subscription, m_extraColumnKey, [this] { return m_dayClock(); }}, *this, ini, section);
+    TStyleGrid made = MakeStyleGrid(
+        style, {subscription, m_extraColumnKey, [this] { return m_dayClock(); }, &m_parts.ExcludeList}, *this,
+        {m_parts.SymbolLinks, m_parts.PriceSpikeSound}, ini, section);
     m_rows = std::move(made.Rows);
     m_grid = made.Grid;
     m_handRows = std::move(made.HandRows);
     m_topList = made.TopList;
     m_grid->installEventFilter(this);
     // The alert source hands the window its own category only.
-    m_alerts = m_alertSource.RegisterAlertCallback(subscription, [this](const QByteArray& data) { HandleAlert(data); });
+    m_alerts = m_parts.AlertSource.RegisterAlertCallback(subscription, [this](const QByteArray& data) { HandleAlert(data); });
 }
 
 // ---------------------------------------------------------------------------
@@ -239,9 +228,4 @@ void TAlertForm::contextMenuEvent(QContextMenuEvent* event)
     }
     menu->popup(event->globalPos());
     event->accept();
-}
-
-const QList<TAlertForm*>& AllAlertWindows()
-{
-    return LivingAlertWindows();
 }

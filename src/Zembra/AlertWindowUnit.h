@@ -3,7 +3,8 @@
 // styles. It reads its own section of "Braxo.ini", keeps the rows of its
 // style (AlertRows, widget-free) and hands them to its grid once per pass of
 // the event loop, however many alerts changed them: the grid repaints at most
-// that often anyway. Closing it only hides it; it lives until the process ends.
+// that often anyway. Closing it only hides it; the main window that made it
+// keeps it until the program ends.
 #include "Shared/WakeMeSoon.h"
 #include "Zembra/AlertRows.h"
 #include "Zembra/MainConnectionUnit.h"
@@ -20,17 +21,27 @@ class QMenu;
 class QTimer;
 class TIniFile;
 class TListGrid;
+class TPriceSpikeSound;
 class TQuentTopListFullGrid;
+class TSymbolLinks;
 
 // The local time now; tests replace it to drive the Bollinger expiry.
 using TAlertClock = std::function<QDateTime()>;
+
+// What an alert window is given by whoever makes it; each outlives the window.
+struct TAlertWindowParts {
+    TMainConnection& AlertSource;      // it registers here for its alerts
+    const TSymbolSet& ExcludeList;     // the symbols strike windows leave out
+    TSymbolLinks& SymbolLinks;         // where its grid sends a clicked symbol
+    TPriceSpikeSound& PriceSpikeSound; // where the full top list asks for the spike sound
+};
 
 class TAlertForm : public QWidget {
     Q_OBJECT
 public:
     // The style is the strike style and no rows or grid exist until LoadSettings.
-    // The window registers with `alertSource` for its alerts while it lives.
-    explicit TAlertForm(TMainConnection& alertSource, QWidget* parent = nullptr);
+    // The window registers with the parts' alert source for its alerts while it lives.
+    explicit TAlertForm(const TAlertWindowParts& parts, QWidget* parent = nullptr);
     ~TAlertForm() override;
 
     // Reads the section's keys, sets the caption and style, creates the rows
@@ -85,7 +96,7 @@ private:
     void BuildForm();
     void RowsChanged();
 
-    TMainConnection& m_alertSource;
+    TAlertWindowParts m_parts;
     TDayClock m_dayClock = DayNumberNow;
     QByteArray m_suffix;
     QByteArray m_extraColumnKey;
@@ -100,7 +111,3 @@ private:
     // Last, so that it ends first: no alert reaches a window being destroyed.
     TSubscription m_alerts;
 };
-
-// Every alert window made in this process, in creation order. They are never
-// destroyed while the program runs; the list keeps them reachable.
-const QList<TAlertForm*>& AllAlertWindows();

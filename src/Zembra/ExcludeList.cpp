@@ -44,15 +44,8 @@ bool TSymbolSet::Remove(const QByteArray& symbol)
     return true;
 }
 
-TSymbolSet& ExcludeList()
+void ReplaceExcludeList(TSymbolSet& list, const QList<QByteArray>& lines)
 {
-    static TSymbolSet list(TSymbolSet::IgnoreCase);
-    return list;
-}
-
-void ReplaceExcludeList(const QList<QByteArray>& lines)
-{
-    TSymbolSet& list = ExcludeList();
     list.Clear();
     for (const QByteArray& line : lines)
         if (!line.isEmpty())

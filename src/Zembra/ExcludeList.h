@@ -1,7 +1,7 @@
 #pragma once
 // A sorted list of symbols without duplicates, searched by bisection, that
-// ignores letter case or compares bytes, as it is made. The process-wide
-// exclude list ignores letter case. (The Bollinger rows keep no such set:
+// ignores letter case or compares bytes, as it is made. The exclude list
+// ignores letter case. (The Bollinger rows keep no such set:
 // they find a symbol among their own rows, by its exact bytes.)
 #include <QByteArray>
 #include <QList>
@@ -33,10 +33,10 @@ private:
     QList<QByteArray> m_items;
 };
 
-// The symbols that strike windows ignore: empty when the program starts and
-// never saved; the exclude list form replaces its contents.
-TSymbolSet& ExcludeList();
+// The symbols that strike windows ignore: `main` makes it empty, it is never
+// saved, and the exclude list form replaces its contents.
+inline TSymbolSet NewExcludeList() { return TSymbolSet(TSymbolSet::IgnoreCase); }
 
-// Replaces the exclude list with the non-empty lines, in their order (blank
-// lines of spaces count as symbols: nothing is trimmed).
-void ReplaceExcludeList(const QList<QByteArray>& lines);
+// Replaces the list's contents with the non-empty lines, in their order
+// (blank lines of spaces count as symbols: nothing is trimmed).
+void ReplaceExcludeList(TSymbolSet& list, const QList<QByteArray>& lines);

@@ -252,8 +252,8 @@ TColor VolumeRateColor(double v)
 
 // ---- Construction and layout
 
-TQuentTopListFullGrid::TQuentTopListFullGrid(QWidget* owner)
-    : TListGrid(RequireOwner(owner), {}, 1), m_keyRestTimer(new QTimer(this))
+TQuentTopListFullGrid::TQuentTopListFullGrid(QWidget* owner, TSymbolLinks& links, TPriceSpikeSound& spikeSound)
+    : TListGrid(RequireOwner(owner), links, {}, 1), m_spikeSound(spikeSound), m_keyRestTimer(new QTimer(this))
 {
     m_keyRestTimer->setSingleShot(true);
     connect(m_keyRestTimer, &QTimer::timeout, this, &TQuentTopListFullGrid::LinkWhereTheKeysRest);
@@ -445,7 +445,7 @@ void TQuentTopListFullGrid::NoteSpike(const QByteArray& symbol)
 
 void TQuentTopListFullGrid::PlayPendingSpikeSound()
 {
-    GuardedCall(QStringLiteral("TQuentTopListFullGrid.PlayPendingSpikeSound"), PlayPriceSpikeSound);
+    GuardedCall(QStringLiteral("TQuentTopListFullGrid.PlayPendingSpikeSound"), [this] { m_spikeSound.Request(); });
     m_spikeSoundPending = false;
 }
 
@@ -513,7 +513,7 @@ void TQuentTopListFullGrid::GridSelectCell(int, int row)
 void TQuentTopListFullGrid::LinkWhereTheKeysRest()
 {
     // The connector's failures must not disturb the list; the selection stands.
-    GuardedCall(QStringLiteral("TQuentTopListFullGrid.SelectCell"), [this] { LinkSymbol(m_selectedSymbol); });
+    GuardedCall(QStringLiteral("TQuentTopListFullGrid.SelectCell"), [this] { Links().Link(m_selectedSymbol); });
 }
 
 void TQuentTopListFullGrid::keyPressEvent(QKeyEvent* event)

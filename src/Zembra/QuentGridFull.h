@@ -10,6 +10,7 @@
 #include "Zembra/AlertEntries.h"
 #include "Zembra/TopListOrder.h"
 #include "grids/ListGridFamily.h"
+#include "platform/gui/PriceSpikeSound.h"
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -50,8 +51,9 @@ TColor VolumeRateColor(double volRate);
 class TQuentTopListFullGrid : public TListGrid {
     Q_OBJECT
 public:
-    // The owner must not be null.
-    explicit TQuentTopListFullGrid(QWidget* owner);
+    // The owner must not be null. A spike's sound is asked of `spikeSound`,
+    // which outlives the grid.
+    TQuentTopListFullGrid(QWidget* owner, TSymbolLinks& links, TPriceSpikeSound& spikeSound);
     ~TQuentTopListFullGrid() override;
 
     void SetColumns(const QString& text);
@@ -123,6 +125,7 @@ private:
     void GridSelectCell(int column, int row);
     void LinkWhereTheKeysRest();
 
+    TPriceSpikeSound& m_spikeSound;
     TTopListOrder m_order;
     TPieBitmaps m_newHighPie;
     TPieBitmaps m_newLowPie;

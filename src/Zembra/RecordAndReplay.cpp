@@ -7,13 +7,13 @@
 #include <QDir>
 #include <QFileInfo>
 
-QString ConfiguredRecordFolder()
+QString ConfiguredRecordFolder(const QString& configFile)
 {
-    const QString path = ConfigFilePath();
-    const QString folder = QString::fromLocal8Bit(TIniFile(path).ReadString("General", "record folder").trimmed());
+    const QString folder =
+        QString::fromLocal8Bit(TIniFile(configFile).ReadString("General", "record folder").trimmed());
     if (folder.isEmpty())
         return folder;
-    return QDir::cleanPath(QFileInfo(path).absoluteDir().filePath(folder));
+    return QDir::cleanPath(QFileInfo(configFile).absoluteDir().filePath(folder));
 }
 
 namespace {

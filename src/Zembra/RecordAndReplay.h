@@ -24,7 +24,7 @@ struct TRecordAndReplayOptions {
 
 // [General] "record folder" of the configuration file, a relative folder
 // taken from the configuration file's own folder; empty when not set.
-QString ConfiguredRecordFolder();
+QString ConfiguredRecordFolder(const QString& configFile);
 
 // Why the recording cannot be replayed ("Cannot replay: " and the reason);
 // empty when it opens. Start-up asks before any window opens.

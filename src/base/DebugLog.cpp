@@ -1,6 +1,8 @@
 #include "base/DebugLog.h"
+#include "base/Assertions.h"
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <typeinfo>
 #include <utility>
 #if defined(__GNUG__)
@@ -9,47 +11,69 @@
 #endif
 
 namespace {
-TDebugSink& Sink()
+
+struct TSinks {
+    TDebugSink Output;
+    TDebugSink Notes;
+};
+
+// Present while main's TDebugLog lives.
+std::optional<TSinks> g_log;
+
+void WriteToStderr(const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); }
+
+// The live log's sinks. Outside its span the line is not lost: it goes to
+// stderr with the reason, and the caller is told through an assertion.
+TSinks& LiveLog(const QString& line)
 {
-    static TDebugSink sink;
-    return sink;
+    if (!g_log) {
+        WriteToStderr(QStringLiteral("Debug log used outside main's TDebugLog: ") + line);
+        AssertionFailure("The debug log is used before it is made or after it has gone", "DebugLog", __LINE__);
+    }
+    return *g_log;
 }
 
-TDebugSink& NoteSink()
+} // namespace
+
+TDebugLog::TDebugLog()
 {
-    static TDebugSink sink;
-    return sink;
+    TAV_ASSERT(!g_log, "DebugLog", __LINE__);
+    g_log.emplace();
 }
 
-}
+TDebugLog::~TDebugLog() { g_log.reset(); }
 
 TDebugSinkScope::TDebugSinkScope(TDebugSink output, TDebugSink notes)
-    : m_previousOutput(std::exchange(Sink(), std::move(output))), m_replacedNotes(static_cast<bool>(notes))
+    : m_previousOutput(std::exchange(LiveLog(QString()).Output, std::move(output))),
+      m_replacedNotes(static_cast<bool>(notes))
 {
     if (m_replacedNotes)
-        m_previousNotes = std::exchange(NoteSink(), std::move(notes));
+        m_previousNotes = std::exchange(g_log->Notes, std::move(notes));
 }
 
 TDebugSinkScope::~TDebugSinkScope()
 {
-    Sink() = std::move(m_previousOutput);
+    // A scope that outlives the log has nothing to give back to.
+    if (!g_log)
+        return;
+    g_log->Output = std::move(m_previousOutput);
     if (m_replacedNotes)
-        NoteSink() = std::move(m_previousNotes);
+        g_log->Notes = std::move(m_previousNotes);
 }
 
 void DebugNote(const QString& text)
 {
-    if (NoteSink())
-        NoteSink()(text);
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    if (const TSinks& log = LiveLog(text); log.Notes)
+        log.Notes(text);
+    WriteToStderr(text);
 }
 
 void DebugOutput(const QString& text)
 {
-    if (Sink())
-        Sink()(text);
+    if (const TSinks& log = LiveLog(text); log.Output)
+        log.Output(text);
     else
-        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        WriteToStderr(text);
 }
 
 QString ExceptionClassName(const std::exception& e)

@@ -12,7 +12,8 @@ std::vector<TListColumn> BollingerColumns()
 }
 }
 
-TBollingerGrid::TBollingerGrid(QWidget* owner) : TListGridOf(owner, BollingerColumns(), ColumnCount)
+TBollingerGrid::TBollingerGrid(QWidget* owner, TSymbolLinks& links)
+    : TListGridOf(owner, links, BollingerColumns(), ColumnCount)
 {
     SetBandLabel(QStringLiteral("BBand"));
 }

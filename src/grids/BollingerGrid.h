@@ -10,7 +10,7 @@ inline constexpr TColor BollingerZero = 0x00FFFFFF;
 
 class TBollingerGrid : public TListGridOf<TBollingerEntry> {
 public:
-    explicit TBollingerGrid(QWidget* owner);
+    TBollingerGrid(QWidget* owner, TSymbolLinks& links);
 
     // The sign colours decide every data text; the window's text colour has no place here.
     void SetTextColor(TColor) = delete;

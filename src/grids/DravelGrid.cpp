@@ -13,7 +13,7 @@ std::vector<TListColumn> DravelColumns()
 }
 }
 
-TDravelGrid::TDravelGrid(QWidget* owner) : TListGridOf(owner, DravelColumns(), ColumnCount)
+TDravelGrid::TDravelGrid(QWidget* owner, TSymbolLinks& links) : TListGridOf(owner, links, DravelColumns(), ColumnCount)
 {
     BindFontChange(true);
 }

@@ -6,7 +6,7 @@
 
 class TDravelGrid : public TListGridOf<TDravelEntry, TDravelEntries> {
 public:
-    explicit TDravelGrid(QWidget* owner);
+    TDravelGrid(QWidget* owner, TSymbolLinks& links);
 
 protected:
     TCellContent DataCell(int column, int index) const override;

@@ -12,7 +12,7 @@ std::vector<TListColumn> FerrikColumns()
 }
 }
 
-TFerrikGrid::TFerrikGrid(QWidget* owner) : TListGridOf(owner, FerrikColumns(), ColumnCount)
+TFerrikGrid::TFerrikGrid(QWidget* owner, TSymbolLinks& links) : TListGridOf(owner, links, FerrikColumns(), ColumnCount)
 {
     BindFontChange(true);
 }

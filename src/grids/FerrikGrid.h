@@ -5,7 +5,7 @@
 
 class TFerrikGrid : public TListGridOf<TFerrikEntry, TFerrikEntries> {
 public:
-    explicit TFerrikGrid(QWidget* owner);
+    TFerrikGrid(QWidget* owner, TSymbolLinks& links);
 
 protected:
     TCellContent DataCell(int column, int index) const override;

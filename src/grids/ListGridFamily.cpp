@@ -243,19 +243,18 @@ void DrawContent(TCanvas& canvas, const QRect& inner, const TCellContent& conten
 
 // ---- Link errors
 
-void LinkSymbolReportingErrors(const QByteArray& symbol)
+void LinkSymbolReportingErrors(TSymbolLinks& links, const QByteArray& symbol)
 {
     // The connector is outside this program; whatever it raises must not
     // unwind into Qt's event loop.
-    RunReportingErrors([&] { LinkSymbol(symbol); },
-                       [](const QString& message) { SymbolLinks().ReportFailure(message); },
+    RunReportingErrors([&] { links.Link(symbol); }, [&links](const QString& message) { links.ReportFailure(message); },
                        QStringLiteral("Unknown error while linking %1.").arg(QString::fromUtf8(symbol)));
 }
 
 // ---- TListGrid
 
-TListGrid::TListGrid(QWidget* owner, std::vector<TListColumn> columns, int columnCount)
-    : TDrawGrid(owner), m_columns(std::move(columns))
+TListGrid::TListGrid(QWidget* owner, TSymbolLinks& links, std::vector<TListColumn> columns, int columnCount)
+    : TDrawGrid(owner), m_links(links), m_columns(std::move(columns))
 {
     SetColor(clBlack);
     SetColCount(columnCount);
@@ -354,7 +353,7 @@ void TListGrid::MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, const QPo
     int row = -1;
     int index = -1;
     if (MouseToCell(point, column, row) && CellToEntryIndex(column, row, index))
-        LinkSymbolReportingErrors(EntrySymbol(index));
+        LinkSymbolReportingErrors(m_links, EntrySymbol(index));
 }
 
 void TListGrid::FontChanged()

@@ -5,6 +5,7 @@
 // entry record, its column table and its colour rules.
 #include "platform/gui/Canvas.h"
 #include "platform/gui/DrawGrid.h"
+#include "platform/gui/SymbolLink.h"
 #include <QByteArray>
 #include <QString>
 #include <QVector>
@@ -101,9 +102,9 @@ void DrawContent(TCanvas& canvas, const QRect& inner, const TCellContent& conten
 
 // ---- Reporting an error raised while handing a symbol to external linking.
 
-// Calls LinkSymbol; an error it raises is reported to the trader
-// (TSymbolLinks::ReportFailure) and goes no further.
-void LinkSymbolReportingErrors(const QByteArray& symbol);
+// Hands the symbol to the links; an error a receiver raises is reported to
+// the trader (TSymbolLinks::ReportFailure) and goes no further.
+void LinkSymbolReportingErrors(TSymbolLinks& links, const QByteArray& symbol);
 
 // ---- The family's base grid.
 
@@ -117,8 +118,9 @@ class TListGrid : public TDrawGrid {
     Q_OBJECT
 public:
     // Builds the grid with the family's settings; with an owner the grid is
-    // parented to it. The subclass lays out once it is complete.
-    TListGrid(QWidget* owner, std::vector<TListColumn> columns, int columnCount);
+    // parented to it. A clicked symbol goes to `links`, which outlives the
+    // grid. The subclass lays out once it is complete.
+    TListGrid(QWidget* owner, TSymbolLinks& links, std::vector<TListColumn> columns, int columnCount);
 
     TColor TextColor() const { return m_textColor; }
     void SetTextColor(TColor color);
@@ -157,8 +159,10 @@ protected:
     void EntriesReplaced(int count);
     const std::vector<TListColumn>& Columns() const { return m_columns; }
     TCellAlign ColumnAlign(int column) const;
+    TSymbolLinks& Links() const { return m_links; }
 
 private:
+    TSymbolLinks& m_links;
     std::vector<TListColumn> m_columns;
     TColor m_textColor = clWhite;
     bool m_fontBound = false;

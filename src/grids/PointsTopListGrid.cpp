@@ -13,7 +13,8 @@ std::vector<TListColumn> PointsColumns()
 }
 }
 
-TPointsTopListGrid::TPointsTopListGrid(QWidget* owner) : TListGridOf(owner, PointsColumns(), ColumnCount - 1)
+TPointsTopListGrid::TPointsTopListGrid(QWidget* owner, TSymbolLinks& links)
+    : TListGridOf(owner, links, PointsColumns(), ColumnCount - 1)
 {
     BindFontChange(true);
 }

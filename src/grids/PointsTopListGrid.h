@@ -31,7 +31,7 @@ private:
 
 class TPointsTopListGrid : public TListGridOf<TPointsTopListEntry, TPointsRows> {
 public:
-    explicit TPointsTopListGrid(QWidget* owner);
+    TPointsTopListGrid(QWidget* owner, TSymbolLinks& links);
 
     // Adds the "%Vol" column and measures it; there is no way back.
     void ShowVolumeColumn();

@@ -10,7 +10,8 @@ std::vector<TListColumn> BoardColumnsTable()
 }
 }
 
-TSymbolOnlyGrid::TSymbolOnlyGrid(QWidget* owner) : TListGridOf(owner, BoardColumnsTable(), BoardColumns)
+TSymbolOnlyGrid::TSymbolOnlyGrid(QWidget* owner, TSymbolLinks& links)
+    : TListGridOf(owner, links, BoardColumnsTable(), BoardColumns)
 {
     SetColumnSizing(false);
     SetVerticalScrollBarAllowed(false);

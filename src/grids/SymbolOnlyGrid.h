@@ -6,7 +6,7 @@
 
 class TSymbolOnlyGrid : public TListGridOf<TVantorEntry, TVantorEntries> {
 public:
-    explicit TSymbolOnlyGrid(QWidget* owner);
+    TSymbolOnlyGrid(QWidget* owner, TSymbolLinks& links);
 
     void SetEntries(const TVantorEntries& entries) override;
     // The board after `added` alerts that each put a row on top, ending with

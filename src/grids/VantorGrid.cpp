@@ -12,7 +12,8 @@ std::vector<TListColumn> VantorColumns()
 }
 }
 
-TVantorGrid::TVantorGrid(QWidget* owner) : TListGridOf(owner, VantorColumns(), ColumnCount) {}
+TVantorGrid::TVantorGrid(QWidget* owner, TSymbolLinks& links) : TListGridOf(owner, links, VantorColumns(), ColumnCount)
+{}
 
 void TVantorGrid::SetExtraColumnName(const QString& name)
 {

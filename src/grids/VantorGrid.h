@@ -6,7 +6,7 @@
 
 class TVantorGrid : public TListGridOf<TVantorEntry, TVantorEntries> {
 public:
-    explicit TVantorGrid(QWidget* owner);
+    TVantorGrid(QWidget* owner, TSymbolLinks& links);
 
     // The header of the extra column; empty shows "Divrg".
     const QString& ExtraColumnName() const { return m_extraColumnName; }

@@ -62,8 +62,6 @@ TCommandLineOutcome Failure(const QString& error)
     return outcome;
 }
 
-TCommandLine g_options;
-
 } // namespace
 
 QString ApplicationVersionText() { return QStringLiteral("%1 %2").arg(QLatin1String(ApplicationName), QStringLiteral(TAVISK_VERSION)); }
@@ -128,7 +126,3 @@ TCommandLineOutcome ParseCommandLine(const QStringList& arguments)
     outcome.Options = options;
     return outcome;
 }
-
-const TCommandLine& CommandLineOptions() { return g_options; }
-
-void SetCommandLineOptions(const TCommandLine& options) { g_options = options; }

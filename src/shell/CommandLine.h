@@ -28,7 +28,3 @@ QString ApplicationVersionText();
 
 // Arguments as the process received them, the program name first.
 TCommandLineOutcome ParseCommandLine(const QStringList& arguments);
-
-// The options this process was started with (set once by start-up).
-const TCommandLine& CommandLineOptions();
-void SetCommandLineOptions(const TCommandLine& options);

@@ -3,8 +3,8 @@
 #include <QCloseEvent>
 #include <QVBoxLayout>
 
-TExternalLinkingWindow::TExternalLinkingWindow(QWidget* parent)
-    : TExternalLinkingWindow(std::make_unique<TBuiltInConnector>(), parent)
+TExternalLinkingWindow::TExternalLinkingWindow(TSymbolLinks& links, QWidget* parent)
+    : TExternalLinkingWindow(std::make_unique<TBuiltInConnector>(links), parent)
 {
 }
 

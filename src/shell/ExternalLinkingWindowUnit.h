@@ -6,12 +6,14 @@
 #include <memory>
 
 class TConnector;
+class TSymbolLinks;
 
 class TExternalLinkingWindow : public QWidget {
     Q_OBJECT
 public:
-    // Hosts the built-in connector.
-    explicit TExternalLinkingWindow(QWidget* parent = nullptr);
+    // Hosts the built-in connector, which reports to `links` a failure
+    // nobody waits for.
+    explicit TExternalLinkingWindow(TSymbolLinks& links, QWidget* parent = nullptr);
     // Hosts the given connector; null means none could be created, and then
     // LinkSymbol does nothing.
     TExternalLinkingWindow(std::unique_ptr<TConnector> connector, QWidget* parent = nullptr);

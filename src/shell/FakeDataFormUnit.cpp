@@ -20,10 +20,10 @@ std::vector<QPointer<TFakeDataForm>>& OpenCopies()
 }
 } // namespace
 
-TFakeDataForm::TFakeDataForm(TMainConnection& connection, QWidget* parent)
+TFakeDataForm::TFakeDataForm(TMainConnection& connection, const QString& configFile, QWidget* parent)
     : TFakeDataForm(TRole::StartUp, connection, parent)
 {
-    FormCreate();
+    FormCreate(configFile);
 }
 
 TFakeDataForm::TFakeDataForm(TRole role, TMainConnection& connection, QWidget* parent)
@@ -82,9 +82,9 @@ void TFakeDataForm::BuildForm()
         connect(edit, &QLineEdit::returnPressed, SendButton, &QPushButton::click);
 }
 
-void TFakeDataForm::FormCreate()
+void TFakeDataForm::FormCreate(const QString& configFile)
 {
-    const TIniFile ini(ConfigFilePath());
+    const TIniFile ini(configFile);
     setVisible(ini.ReadString("General", "debug", "0") == "1");
 }
 

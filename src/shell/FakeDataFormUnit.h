@@ -12,9 +12,10 @@ class TMainConnection;
 class TFakeDataForm : public QWidget {
     Q_OBJECT
 public:
-    // The start-up form: visible exactly when "debug" of section "General" is
-    // "1". Its alerts (and its copies') go to the connection's receivers.
-    explicit TFakeDataForm(TMainConnection& connection, QWidget* parent = nullptr);
+    // The start-up form: visible exactly when "debug" of section "General"
+    // of the configuration file is "1". Its alerts (and its copies') go to
+    // the connection's receivers.
+    TFakeDataForm(TMainConnection& connection, const QString& configFile, QWidget* parent = nullptr);
     ~TFakeDataForm() override;
 
     // The delay field as an integer; empty or not a number gives 0.
@@ -38,7 +39,7 @@ private:
     enum class TRole : quint8 { StartUp, Copy };
     TFakeDataForm(TRole role, TMainConnection& connection, QWidget* parent);
     void BuildForm();
-    void FormCreate();
+    void FormCreate(const QString& configFile);
 
     // The start-up form only hides when closed: the main window keeps reading
     // its delay. Copies are freed.

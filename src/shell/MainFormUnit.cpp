@@ -1,13 +1,12 @@
 #include "shell/MainFormUnit.h"
-#include "shell/CommandLine.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "base/DebugLog.h"
 #include "platform/core/ConfigLocation.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/SettingsStore.h"
 #include "platform/gui/ErrorReport.h"
-#include "platform/gui/Sound.h"
 #include "shell/ExternalLinkingWindowUnit.h"
+#include "shell/PriceSpikePlayer.h"
 #include "shell/VantorExcludeFormUnit.h"
 #include "shell/WindowPlacement.h"
 #include "Zembra/AlertWindowUnit.h"
@@ -18,8 +17,6 @@
 #include <QCloseEvent>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
@@ -30,7 +27,6 @@
 #include <QPointer>
 #include <QProxyStyle>
 #include <QPushButton>
-#include <QScopedValueRollback>
 #include <QTabWidget>
 #include <QTextDocument>
 #include <QTimer>
@@ -158,18 +154,16 @@ constexpr int MaxAlertWindows = 64;
 
 } // namespace
 
-TMainForm::TMainForm(TMainConnection& connection, QWidget* parent)
-    : QWidget(parent), SoundFileChooser(ChooseSoundFile), ExampleConfigSource(InstalledExampleConfig),
-      m_soundPlayer(&DefaultSoundPlayer()), m_connection(connection)
+TMainForm::TMainForm(TMainConnection& connection, const TMainFormParts& parts, QWidget* parent)
+    : QWidget(parent), SoundFileChooser(ChooseSoundFile), ExampleConfigSource(InstalledExampleConfig), m_parts(parts),
+      m_connection(connection)
 {
     BuildForm();
     ConnectHandlers();
     FormCreate();
 }
 
-TMainForm::~TMainForm() = default;
-
-void TMainForm::SetSoundPlayer(TSoundPlayer* player) { m_soundPlayer = player ? player : &DefaultSoundPlayer(); }
+TMainForm::~TMainForm() { qDeleteAll(m_alertWindows); }
 
 void TMainForm::EndProgramOnClose()
 {
@@ -329,7 +323,7 @@ void TMainForm::FormCreate()
     // Numbers are read and written with a point whatever the user's regional
     // settings; Qt's own number conversions always use one.
     std::setlocale(LC_NUMERIC, "C");
-    m_ini = std::make_unique<TIniFile>(ConfigFilePath());
+    m_ini = std::make_unique<TIniFile>(m_parts.Config.Path());
     m_statusWatch = m_connection.WatchStatus([this] { UpdateStatusLabel(); });
     UpdateStatusLabel();
     m_encryptionWatch = m_connection.WatchEncryption([this] { UpdateEncryptionLabel(); });
@@ -397,7 +391,7 @@ void TMainForm::SaveMainSettings()
 
 void TMainForm::ShowConfigurationProblem()
 {
-    const QString path = ConfigFilePath();
+    const QString path = m_parts.Config.Path();
     if (!QFileInfo::exists(path))
         ShowConfigurationNotice(NoConfigurationHeading, NoConfigurationText(), true);
     else if (const QString problem = ConfigReadProblem(path); !problem.isEmpty())
@@ -441,7 +435,7 @@ void TMainForm::CreateConfigurationButtonClick()
 
 void TMainForm::OpenCreatedConfiguration(const QString& path)
 {
-    SetConfigFilePath(path);
+    m_parts.Config.Use(path);
     NoteConfigFileInUse(path);
     m_ini = std::make_unique<TIniFile>(path);
     HideConfigurationNotice();
@@ -471,13 +465,13 @@ void TMainForm::UpdateStatusLabel()
 
 void TMainForm::ShowConfigurationInUse()
 {
-    const QString path = ConfigFilePath();
+    const QString path = m_parts.Config.Path();
     const QString shown = QFileInfo::exists(path) ? QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())
                                                   : QStringLiteral("none (built-in defaults)");
     ConfigFileEdit->setText(shown);
     ConfigFileEdit->setToolTip(PlainToolTip(shown));
     // A file named with --config was chosen, not found in the current folder.
-    const QString shadowed = CommandLineOptions().ConfigFile.isEmpty() ? ShadowedConfigFile(path) : QString();
+    const QString shadowed = m_parts.Config.NamedOnCommandLine() ? QString() : ShadowedConfigFile(path);
     ConfigShadowLabel->setText(QStringLiteral("Found in the current folder, so used instead of your own ") +
                                QDir::toNativeSeparators(shadowed));
     ConfigShadowLabel->setToolTip(PlainToolTip(ConfigShadowLabel->text()));
@@ -551,7 +545,7 @@ void TMainForm::SetupSoundButtonClick()
     const QString chosen = SoundFileChooser ? SoundFileChooser(this, directory, preselected) : QString();
     if (!chosen.isEmpty())
         m_soundFileName = chosen;
-    PlaySoundFileOrBeep();
+    m_parts.SpikePlayer.PlayNow(m_soundFileName);
 }
 
 void TMainForm::PlayPriceSpikeSound()
@@ -560,72 +554,8 @@ void TMainForm::PlayPriceSpikeSound()
     // the "Windows" page is not the one showing.
     if (PriceSpikeSoundCheckBox->isHidden() || !PriceSpikeSoundCheckBox->isChecked())
         return;
-    // One spike sound at a time: spikes that come while it waits or sounds
-    // join it. Without this, every spike during the delay would start a delay
-    // of its own inside it, and their sounds would pile up.
-    if (m_soundBusy)
-        return;
-    const QScopedValueRollback busy(m_soundBusy, true);
-    const int delay = SoundDelaySource ? SoundDelaySource() : 0;
-    if (delay > 0 && !Delay(static_cast<quint32>(delay)))
-        return;
-    PlaySoundFileOrBeep();
+    m_parts.SpikePlayer.PlaySpike(SoundDelaySource ? SoundDelaySource() : 0, m_soundFileName);
 }
-
-void TMainForm::PlaySoundFileOrBeep()
-{
-    // A spike that comes while this sounds (the test sound, say) joins it.
-    const QScopedValueRollback busy(m_soundBusy, true);
-    m_soundPlayer->PlayWaveOrBeep(m_soundFileName);
-}
-
-quint32 TMainForm::MonotonicTick()
-{
-    QElapsedTimer clock;
-    clock.start();
-    return static_cast<quint32>(clock.msecsSinceReference());
-}
-
-quint32 TMainForm::Tick() const { return TickSource ? TickSource() : MonotonicTick(); }
-
-namespace {
-
-// Runs the event loop for the time; false when the application is quitting.
-bool RestInEventLoop(int milliseconds)
-{
-    // A local loop rather than processEvents: when the application quits (the
-    // main window closed) it asks every running loop to end and no new one
-    // starts, so the rest comes back without its wake-up.
-    QEventLoop loop;
-    QTimer wake;
-    bool woke = false;
-    wake.setSingleShot(true);
-    QObject::connect(&wake, &QTimer::timeout, &loop, [&] {
-        woke = true;
-        loop.quit();
-    });
-    wake.start(milliseconds);
-    loop.exec();
-    return woke;
-}
-
-} // namespace
-
-bool TMainForm::Delay(quint32 milliseconds)
-{
-    const quint32 start = Tick();
-    for (;;) {
-        // Unsigned 32-bit difference: right across the tick count's wrap.
-        const quint32 elapsed = Tick() - start;
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (elapsed >= milliseconds)
-            return true;
-        // Rest in the event loop a little instead of spinning.
-        if (!RestInEventLoop(static_cast<int>(std::min<quint32>(milliseconds - elapsed, 10))))
-            return false;
-    }
-}
-
 
 // ---------------------------------------------------------------------------
 // The alert windows' duties: creating them, listing them, their placements,
@@ -635,8 +565,9 @@ void TMainForm::CreateAlertWindows()
 {
     const int count = AlertWindowCount();
     for (int i = 0; i < count; ++i) {
-        // No owner: the window lives until the process ends.
-        auto* window = new TAlertForm(m_connection);
+        // No owner: a window of its own, which this form destroys when it goes.
+        auto* window =
+            new TAlertForm({m_connection, m_parts.ExcludeList, m_parts.SymbolLinks, m_parts.PriceSpikeSound});
         window->setFont(m_alertFont);
         window->LoadSettings(*m_ini, "Alert Window " + QByteArray::number(i));
         m_alertWindows.append(window);
@@ -712,11 +643,10 @@ void TMainForm::AlertWindowsListBoxDblClick()
 
 void TMainForm::VantorButtonClick()
 {
-    TVantorExcludeForm* form = VantorExcludeForm();
     // Start-up makes the one dialog; a main window without it makes its own.
-    if (!form)
-        form = new TVantorExcludeForm(this);
-    form->EditExcludeList();
+    if (!m_excludeForm)
+        m_excludeForm = new TVantorExcludeForm(m_parts.ExcludeList, this);
+    m_excludeForm->EditExcludeList();
 }
 
 // ---------------------------------------------------------------------------

@@ -21,24 +21,42 @@ class QPushButton;
 class QTabWidget;
 class TAlertForm;
 class TAlertReplay;
+class TConfigInUse;
 class TExternalLinkingWindow;
 class TIniFile;
 class TMainConnection;
+class TPriceSpikePlayer;
+class TPriceSpikeSound;
 class TRecordAndReplay;
 class TSettingsStore;
-class TSoundPlayer;
+class TSymbolLinks;
+class TSymbolSet;
+class TVantorExcludeForm;
 struct TEncryption;
+
+// What start-up gives the main window; each outlives it. The last three go on
+// to every alert window it makes.
+struct TMainFormParts {
+    TConfigInUse& Config;
+    TPriceSpikePlayer& SpikePlayer;
+    TSymbolSet& ExcludeList;
+    TSymbolLinks& SymbolLinks;
+    TPriceSpikeSound& PriceSpikeSound;
+};
 
 class TMainForm : public QWidget {
     Q_OBJECT
 public:
     // Builds the window and runs FormCreate (which creates the alert windows,
     // registered with the connection, whose status the window shows).
-    explicit TMainForm(TMainConnection& connection, QWidget* parent = nullptr);
+    TMainForm(TMainConnection& connection, const TMainFormParts& parts, QWidget* parent = nullptr);
+    // The alert windows go with it.
     ~TMainForm() override;
 
     // --- Wiring by start-up: the forms created after this one ---------------
     void SetLinkingWindow(TExternalLinkingWindow* window) { m_linkingWindow = window; }
+    // Without one, the "Exclude" button makes its own.
+    void SetExcludeForm(TVantorExcludeForm* form) { m_excludeForm = form; }
     // The price-spike delay in milliseconds (the first fake data form's field).
     std::function<int()> SoundDelaySource;
     // Closing this window ends the program: every event loop stops at once,
@@ -48,15 +66,12 @@ public:
     void EndProgramOnClose();
 
     // --- Replaceable platform pieces (tests put fakes here) -----------------
-    void SetSoundPlayer(TSoundPlayer* player);
     // Runs the "Select Sound" file dialog starting in the directory with the
     // file preselected (may be empty); returns the chosen path, or empty when
     // the user cancelled.
     using TSoundFileChooser =
         std::function<QString(QWidget* parent, const QString& directory, const QString& preselected)>;
     TSoundFileChooser SoundFileChooser;
-    // The 32-bit millisecond tick count that Delay measures with.
-    std::function<quint32()> TickSource;
     // The example configuration a first configuration is made from; empty
     // when none is installed.
     std::function<QString()> ExampleConfigSource;
@@ -79,9 +94,6 @@ public:
     static QString EncryptionText(const TEncryption& encryption);
     void LoadTitle();
     void PlayPriceSpikeSound();
-    // Waits, handling events; false when it was cut short because the
-    // application is quitting.
-    bool Delay(quint32 milliseconds);
     // Saves the alert windows' placements and the "Main" settings; runs once
     // per process, when the window closes or the process ends in order.
     void FormDestroy();
@@ -98,9 +110,8 @@ public:
     const QString& SoundFileName() const { return m_soundFileName; }
     // The font of every alert window.
     const QFont& AlertFont() const { return m_alertFont; }
-
-    // The system's millisecond tick count, from a monotonic clock; wraps at 2^32.
-    static quint32 MonotonicTick();
+    // In creation order; entry i is line i of AlertWindowsListBox.
+    const QVector<TAlertForm*>& AlertWindows() const { return m_alertWindows; }
 
     // --- Components ----------------------------------------------------------
     QTabWidget* PageControl1 = nullptr;
@@ -163,8 +174,6 @@ private:
     // Reads the configuration made after start-up and opens its windows.
     void OpenCreatedConfiguration(const QString& path);
     void SaveMainSettings();
-    void PlaySoundFileOrBeep();
-    quint32 Tick() const;
 
     // --- The alert windows' duties -------------------------------------------
     // Each of these is the one place where its duty lives.
@@ -176,6 +185,7 @@ private:
     void RestoreAlertWindowPlacements();
     void SaveAlertWindowPlacements();
 
+    TMainFormParts m_parts;
     std::unique_ptr<TIniFile> m_ini;
     std::unique_ptr<TSettingsStore> m_settings;
     // In creation order; entry i is line i of AlertWindowsListBox.
@@ -183,8 +193,7 @@ private:
     QFont m_alertFont;
     QString m_soundFileName;
     TExternalLinkingWindow* m_linkingWindow = nullptr;
-    TSoundPlayer* m_soundPlayer = nullptr;
-    bool m_soundBusy = false; // a spike sound waits or a sound plays
+    TVantorExcludeForm* m_excludeForm = nullptr;
     bool m_destroyed = false;
     TAlertReplay* m_replay = nullptr;
     // Follows the connection status while recording is broken; the detail

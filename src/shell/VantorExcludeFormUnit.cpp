@@ -9,12 +9,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-namespace {
-TVantorExcludeForm* g_instance = nullptr;
-}
-
-TVantorExcludeForm::TVantorExcludeForm(QWidget* parent)
-    : QDialog(parent)
+TVantorExcludeForm::TVantorExcludeForm(TSymbolSet& excludeList, QWidget* parent)
+    : QDialog(parent), m_excludeList(excludeList)
 {
     setWindowTitle(QStringLiteral("Vantor Exclude"));
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
@@ -45,14 +41,6 @@ TVantorExcludeForm::TVantorExcludeForm(QWidget* parent)
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
-    if (!g_instance)
-        g_instance = this;
-}
-
-TVantorExcludeForm::~TVantorExcludeForm()
-{
-    if (g_instance == this)
-        g_instance = nullptr;
 }
 
 QList<QByteArray> TVantorExcludeForm::MemoLines() const
@@ -80,11 +68,6 @@ void TVantorExcludeForm::SetMemoLines(const QList<QByteArray>& lines)
 void TVantorExcludeForm::EditExcludeList()
 {
     if (exec() == QDialog::Accepted)
-        ReplaceExcludeList(MemoLines());
-    SetMemoLines(ExcludeList().Items());
-}
-
-TVantorExcludeForm* VantorExcludeForm()
-{
-    return g_instance;
+        ReplaceExcludeList(m_excludeList, MemoLines());
+    SetMemoLines(m_excludeList.Items());
 }

@@ -1,18 +1,19 @@
 #pragma once
 // The "Vantor Exclude" dialog: one symbol per line, edited against the
-// process-wide exclude list that strike windows read for every alert.
+// exclude list that strike windows read for every alert.
 #include <QByteArray>
 #include <QDialog>
 #include <QList>
 
 class QPlainTextEdit;
 class QPushButton;
+class TSymbolSet;
 
 class TVantorExcludeForm : public QDialog {
     Q_OBJECT
 public:
-    explicit TVantorExcludeForm(QWidget* parent = nullptr);
-    ~TVantorExcludeForm() override;
+    // Edits `excludeList`, which outlives the dialog.
+    explicit TVantorExcludeForm(TSymbolSet& excludeList, QWidget* parent = nullptr);
 
     // Shows the dialog modally. "Update" replaces the exclude list with the
     // memo's non-empty lines; either way the memo then shows the list as it
@@ -26,7 +27,7 @@ public:
     QPlainTextEdit* SymbolsMemo;
     QPushButton* OKButton;
     QPushButton* CancelButton;
-};
 
-// The one dialog of the process, made by the start-up code; nullptr before.
-TVantorExcludeForm* VantorExcludeForm();
+private:
+    TSymbolSet& m_excludeList;
+};

@@ -1,8 +1,11 @@
-// Tavisk Alerts: the alert client's start-up. The forms are created in a
-// fixed order (the main window first, so that the alert windows exist before
-// the other forms), the grids' requests for linking and the price-spike sound
-// are connected to the forms that serve them, and one event loop runs until
-// the main window closes or the process is asked to end.
+// Tavisk Alerts: the alert client's start-up. main owns every long-lived
+// object and makes them in order, each before the ones that are given it: the
+// debug log first (it goes last), then the exclude list, the configuration in
+// use, the grids' emitters and the sound, then the forms (the main window
+// first, so that the alert windows exist before the other forms). The grids'
+// requests for linking and the price-spike sound are connected to the forms
+// that serve them, and one event loop runs until the main window closes or
+// the process is asked to end.
 #include "Shared/MiscDebugWindows.h"
 #include "Zembra/ExcludeList.h"
 #include "platform/core/ConfigLocation.h"
@@ -13,11 +16,13 @@
 #include "Zembra/MainConnectionUnit.h"
 #include "Zembra/RecordAndReplay.h"
 #include "platform/gui/PriceSpikeSound.h"
+#include "platform/gui/Sound.h"
 #include "platform/gui/SymbolLink.h"
 #include "shell/CommandLine.h"
 #include "shell/ExternalLinkingWindowUnit.h"
 #include "shell/FakeDataFormUnit.h"
 #include "shell/MainFormUnit.h"
+#include "shell/PriceSpikePlayer.h"
 #include "shell/VantorExcludeFormUnit.h"
 #include <QApplication>
 #include <cstdio>
@@ -66,11 +71,12 @@ void SaveSettingsWhenTheSessionEnds(QApplication& app, TMainForm& mainForm)
 }
 
 // What the command line and the configuration ask to record or replay.
-bool StartRecordAndReplay(TRecordAndReplay& session, TMainForm& mainForm)
+bool StartRecordAndReplay(TRecordAndReplay& session, TMainForm& mainForm, const TCommandLine& options,
+                          const TConfigInUse& config)
 {
-    const TCommandLine& options = CommandLineOptions();
     QString error;
-    if (!session.Start({options.RecordFile, ConfiguredRecordFolder(), options.ReplayFile, options.ReplaySpeed}, error)) {
+    const QString recordFolder = ConfiguredRecordFolder(config.Path());
+    if (!session.Start({options.RecordFile, recordFolder, options.ReplayFile, options.ReplaySpeed}, error)) {
         PrintError(error);
         return false;
     }
@@ -83,18 +89,20 @@ bool StartRecordAndReplay(TRecordAndReplay& session, TMainForm& mainForm)
 int main(int argc, char** argv)
 {
     HoldTerminationSignals();
+    // Everything below may write to it, up to the last destructor.
+    const TDebugLog debugLog;
     const TCommandLineOutcome commandLine = ParseCommandLine(Arguments(argc, argv));
     if (!commandLine.Options) {
         std::fputs(commandLine.Output.toLocal8Bit().constData(), stdout);
         std::fputs(commandLine.Error.toLocal8Bit().constData(), stderr);
         return commandLine.ExitCode;
     }
-    SetCommandLineOptions(*commandLine.Options);
-    if (const int status = StartProblem(*commandLine.Options); status != 0)
+    const TCommandLine& options = *commandLine.Options;
+    if (const int status = StartProblem(options); status != 0)
         return status;
 
     // The exclude list exists, empty, before anything else.
-    ExcludeList().Clear();
+    TSymbolSet excludeList = NewExcludeList();
 
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Velmora"));
@@ -104,26 +112,32 @@ int main(int argc, char** argv)
     // Alert windows and the other forms are windows of their own: only the
     // main window's closing ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    const TDebugSinkScope debugLog = DebugLogWindowSink();
-    SetConfigFilePath(LocateConfigFile(commandLine.Options->ConfigFile));
-    NoteConfigFileInUse(ConfigFilePath());
+    // Hidden until a line comes that is more than a note.
+    TMiscDebugWindow debugWindow;
+    const TDebugSinkScope logToWindow = LogToWindow(debugWindow);
+    TConfigInUse config(LocateConfigFile(options.ConfigFile), !options.ConfigFile.isEmpty());
+    NoteConfigFileInUse(config.Path());
+
+    TSymbolLinks symbolLinks;
+    TPriceSpikeSound priceSpikeSound;
+    TQtSoundPlayer soundPlayer;
+    TPriceSpikePlayer spikePlayer(soundPlayer);
 
     // The session first: the windows register with it and show its status.
     // It reads the file in use for each conversation: the main window may
     // make one after start-up.
-    TMainConnection mainConnection(ConnectionSettingsFromFile([] { return ConfigFilePath(); }));
-    TMainForm mainForm(mainConnection);
-    TExternalLinkingWindow linkingWindow;
-    TMiscDebugWindow debugWindow; // stays hidden: the log writes to its own window
-    TFakeDataForm fakeDataForm(mainConnection);
-    TVantorExcludeForm vantorExcludeForm;
+    TMainConnection mainConnection(ConnectionSettingsFromFile([&config] { return config.Path(); }));
+    TMainForm mainForm(mainConnection, {config, spikePlayer, excludeList, symbolLinks, priceSpikeSound});
+    TExternalLinkingWindow linkingWindow(symbolLinks);
+    TFakeDataForm fakeDataForm(mainConnection, config.Path());
+    TVantorExcludeForm vantorExcludeForm(excludeList);
 
     mainForm.SetLinkingWindow(&linkingWindow);
+    mainForm.SetExcludeForm(&vantorExcludeForm);
     mainForm.SoundDelaySource = [&fakeDataForm] { return fakeDataForm.SoundDelay(); };
     // The forms are the context: when they go, so do the connections.
-    QObject::connect(&SymbolLinks(), &TSymbolLinks::LinkRequested, &linkingWindow,
-                     &TExternalLinkingWindow::LinkSymbol);
-    QObject::connect(&PriceSpikeSound(), &TPriceSpikeSound::Requested, &mainForm, &TMainForm::PlayPriceSpikeSound);
+    QObject::connect(&symbolLinks, &TSymbolLinks::LinkRequested, &linkingWindow, &TExternalLinkingWindow::LinkSymbol);
+    QObject::connect(&priceSpikeSound, &TPriceSpikeSound::Requested, &mainForm, &TMainForm::PlayPriceSpikeSound);
     mainForm.EndProgramOnClose();
     SaveSettingsWhenTheSessionEnds(app, mainForm);
     // A request to end (SIGTERM, Ctrl-C, a closed terminal) closes the main
@@ -134,7 +148,7 @@ int main(int argc, char** argv)
     // Made after the windows, which must be there for the first replayed
     // alert; the recorders write their last alerts out when this goes.
     TRecordAndReplay recordAndReplay(mainConnection);
-    if (!StartRecordAndReplay(recordAndReplay, mainForm))
+    if (!StartRecordAndReplay(recordAndReplay, mainForm, options, config))
         return 1;
 
     mainForm.show();

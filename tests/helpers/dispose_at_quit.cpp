@@ -2,6 +2,7 @@
 // destroyed inside its handler hands over an object, an event for that object
 // is queued behind, and the application is asked to quit. Prints "disposed" when the object goes
 // and "loop ended" once exec has returned; a test runs it under a time limit.
+#include "base/DebugLog.h"
 #include "base/DisposeWhenIdle.h"
 #include <QCoreApplication>
 #include <QEvent>
@@ -11,6 +12,7 @@
 
 int main(int argc, char** argv)
 {
+    const TDebugLog debugLog;
     QCoreApplication app(argc, argv);
     QTimer::singleShot(0, &app, [] {
         auto owner = std::make_unique<TDisposeWhenIdle>();

@@ -6,12 +6,14 @@
 //   tavisk-recording-client HOST:PORT FILE CATEGORY...
 #include "Zembra/MainConnectionUnit.h"
 #include "Zembra/RecordAndReplay.h"
+#include "base/DebugLog.h"
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
+    const TDebugLog debugLog;
     QCoreApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() < 4) {

@@ -140,6 +140,8 @@ const QDateTime StartOfInput(QDate(2026, 12, 7), QTime(14, 30), Qt::UTC);
 QHash<QByteArray, QDateTime> g_bollingerAdded;
 // The last alert text, which 'r' repeats and 'x' excludes the symbol of.
 QByteArray g_lastText;
+// The strike window's exclude list, which 'x' replaces.
+TSymbolSet g_excludeList = NewExcludeList();
 
 template <typename TRows>
 const TRows& R(int index)
@@ -150,7 +152,7 @@ const TRows& R(int index)
 void NewRows(Window& window)
 {
     window.rows =
-        MakeAlertRows(window.style, {window.category, DefaultExtraColumnKey, [] { return ToDayNumber(g_now); }});
+        MakeAlertRows(window.style, {window.category, DefaultExtraColumnKey, [] { return ToDayNumber(g_now); }, &g_excludeList});
     MODEL_CHECK(window.rows->Style() == window.style && window.rows->Subscription() == window.category);
 }
 
@@ -364,7 +366,7 @@ TVantorEntry ExpectedVantor(const TFields& f)
 bool CheckStrike(const Snapshot& before, const TFields& f, bool handOver)
 {
     const auto after = Viewed(R<TVantorRows>(Strike).Rows());
-    if (ExcludeList().Contains(f.value("symbol"))) {
+    if (g_excludeList.Contains(f.value("symbol"))) {
         CheckSameRows(after, before.vantor, SameVantor);
         return !handOver;
     }
@@ -815,7 +817,7 @@ void Command(char command, const QByteArray& lastText)
         break;
     }
     case 'x':
-        ReplaceExcludeList({LastSymbol(lastText)});
+        ReplaceExcludeList(g_excludeList, {LastSymbol(lastText)});
         break;
     default:
         Alert(QByteArray(1, command));
@@ -827,7 +829,7 @@ void Command(char command, const QByteArray& lastText)
 // the clock at the same moment.
 void StartInput()
 {
-    ReplaceExcludeList({});
+    ReplaceExcludeList(g_excludeList, {});
     g_now = StartOfInput;
     for (Window& window : g_windows)
         NewRows(window);

@@ -112,9 +112,9 @@ void Click(TDrawGrid& grid, int column, int row, Qt::MouseButton button)
     QTest::mouseClick(grid.viewport(), button, {}, grid.viewport()->mapFrom(&grid, centre));
 }
 
-LinkRecorder::LinkRecorder()
+LinkRecorder::LinkRecorder(TSymbolLinks& links)
 {
-    QObject::connect(&SymbolLinks(), &TSymbolLinks::LinkRequested, &m_context,
+    QObject::connect(&links, &TSymbolLinks::LinkRequested, &m_context,
                      [this](const QByteArray& symbol) { Symbols.append(symbol); });
 }
 

@@ -4,6 +4,7 @@
 // technology gets. Grids under test use a font without antialiasing, so text
 // pixels carry exactly the text colour.
 #include "platform/gui/DrawGrid.h"
+#include "platform/gui/SymbolLink.h"
 #include <QByteArray>
 #include <QImage>
 #include <QList>
@@ -39,11 +40,10 @@ QStringList RowTexts(TDrawGrid& grid, int row);
 
 void Click(TDrawGrid& grid, int column, int row, Qt::MouseButton button = Qt::LeftButton);
 
-// Records every symbol handed to external linking while it lives.
-// Records the symbols the grids ask to link, for as long as it lives.
+// Records the symbols the grids ask the links to link, for as long as it lives.
 class LinkRecorder {
 public:
-    LinkRecorder();
+    explicit LinkRecorder(TSymbolLinks& links);
     QList<QByteArray> Symbols;
 
 private:

@@ -2,6 +2,7 @@
 #include "AlertServer.h"
 #include "ControlChannel.h"
 #include "Logger.h"
+#include "base/DebugLog.h"
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
@@ -16,6 +17,7 @@ void PrintLine(const QString& text)
 
 int main(int argc, char** argv)
 {
+    const TDebugLog debugLog;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavisk-alert-server"));
     using namespace AlertServer;

@@ -14,7 +14,10 @@
 #include "Shared/TalkWithServer.h"
 #include "Zembra/AlertWindowUnit.h"
 #include "Zembra/MainConnectionUnit.h"
+#include "base/DebugLog.h"
 #include "platform/core/IniFile.h"
+#include "platform/gui/PriceSpikeSound.h"
+#include "platform/gui/SymbolLink.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -57,16 +60,16 @@ TSoakOptions ParseOptions(const QApplication& app)
 }
 
 // Opens the configured windows the way the main form does.
-QList<TAlertForm*> OpenAlertWindows(TMainConnection& connection, const QList<QByteArray>& skipped)
+QList<TAlertForm*> OpenAlertWindows(const TAlertWindowParts& parts, const QList<QByteArray>& skipped)
 {
-    const TIniFile ini(ConfigFilePath());
+    const TIniFile ini(QString::fromLatin1(ConfigFileName));
     const int count = std::max(0, ini.ReadInteger("General", "window count", 0));
     QList<TAlertForm*> windows;
     for (int i = 0; i < count; ++i) {
         const QByteArray section = "Alert Window " + QByteArray::number(i);
         if (skipped.contains(ini.ReadString(section, "subscription")))
             continue;
-        auto* window = new TAlertForm(connection);
+        auto* window = new TAlertForm(parts);
         window->LoadSettings(ini, section);
         window->show();
         connection.AddCategory(window->Subscription());
@@ -87,9 +90,13 @@ bool WriteReport(const QString& fileName, const QJsonObject& report)
 
 int main(int argc, char** argv)
 {
+    const TDebugLog debugLog;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const TSoakOptions options = ParseOptions(app);
+    const TSymbolSet excludeList = NewExcludeList();
+    TSymbolLinks symbolLinks;
+    TPriceSpikeSound priceSpikeSound;
 
     TSoakRecorder recorder;
     // Conversations are numbered as they are made; alerts are only delivered
@@ -108,10 +115,11 @@ int main(int argc, char** argv)
         observer.Closed = [&recorder, number] { recorder.ConnectionDown(number); };
         return std::make_unique<TWatchedConnection>(CreateServerConnection(talk.Settings()), std::move(observer));
     };
-    TMainConnection connection(ConnectionSettingsFromFile(ConfigFilePath()), hooks);
+    TMainConnection connection(ConnectionSettingsFromFile(QString::fromLatin1(ConfigFileName)), hooks);
     watched = &connection;
 
-    const QList<TAlertForm*> windows = OpenAlertWindows(connection, options.Skipped);
+    const QList<TAlertForm*> windows =
+        OpenAlertWindows({connection, excludeList, symbolLinks, priceSpikeSound}, options.Skipped);
     // Registered after the windows: an alert counted here has been handled by them.
     const TSubscription counting = connection.RegisterAlertCallback([&](const QByteArray& data) {
         recorder.AlertDelivered(conversationNumbers.value(connection.Conversation(), -1), data);

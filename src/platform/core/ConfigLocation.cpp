@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSettings>
+#include <utility>
 
 namespace {
 
@@ -103,4 +104,17 @@ void NoteConfigFileInUse(const QString& path)
                                                  : QStringLiteral("No configuration file; looked for %1")
                                                        .arg(ConfigSearchPlaces().join(QStringLiteral(" and ")));
     DebugNote(line);
+}
+
+TConfigInUse::TConfigInUse(QString path, bool namedOnCommandLine)
+    : m_path(std::move(path)), m_namedOnCommandLine(namedOnCommandLine)
+{
+    SetConfigFilePath(m_path);
+}
+
+void TConfigInUse::Use(const QString& path)
+{
+    m_path = path;
+    // The main connection reads the path for itself, for each conversation.
+    SetConfigFilePath(path);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Where the configuration file "Braxo.ini" is found, and how a first
 // configuration is made from the installed example. Start-up asks once and
-// makes the answer ConfigFilePath(); the main window asks again only to tell
+// keeps the answer in a TConfigInUse; the main window asks again only to tell
 // the user where it looked when nothing was found. Widget-free.
 #include <QString>
 #include <QStringList>
@@ -46,3 +46,21 @@ QString CreateConfigFromExample(const QString& example, const QString& target);
 // without bringing the window up, and goes to standard error as well (a
 // desktop session keeps that in its journal).
 void NoteConfigFileInUse(const QString& path);
+
+// The configuration file this process reads: start-up decides it once, the
+// main window again when it makes a first configuration. `main` owns it and
+// lends it to every unit that reads the configuration. An empty path is no
+// file: the built-in settings.
+class TConfigInUse {
+public:
+    explicit TConfigInUse(QString path, bool namedOnCommandLine = false);
+
+    const QString& Path() const { return m_path; }
+    // Chosen with --config rather than found in a search place.
+    bool NamedOnCommandLine() const { return m_namedOnCommandLine; }
+    void Use(const QString& path);
+
+private:
+    QString m_path;
+    bool m_namedOnCommandLine;
+};

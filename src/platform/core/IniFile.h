@@ -49,8 +49,8 @@ private:
 // The configuration file's name.
 inline constexpr char ConfigFileName[] = "Braxo.ini";
 
-// The configuration file this process reads. Start-up decides it once; until
-// then (and in tests that do not set it) it is "Braxo.ini" in the current
-// directory. Every unit that reads the configuration opens this path.
+// The configuration file the main connection reads, as TConfigInUse (the
+// object start-up owns) last set it; until then (and in tests that make
+// none) "Braxo.ini" in the current directory.
 QString ConfigFilePath();
 void SetConfigFilePath(const QString& path);

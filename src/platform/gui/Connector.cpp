@@ -95,8 +95,8 @@ QString ProgramSymbolProblem(const QString& symbol)
     return QString();
 }
 
-TBuiltInConnector::TBuiltInConnector(QWidget* parent)
-    : QWidget(parent), ProgramStarter(StartDetached), ProgramChooser(ChooseProgramFile)
+TBuiltInConnector::TBuiltInConnector(TSymbolLinks& links, QWidget* parent)
+    : QWidget(parent), ProgramStarter(StartDetached), ProgramChooser(ChooseProgramFile), m_links(links)
 {
     BuildView();
     LoadSetup();
@@ -267,5 +267,5 @@ void TBuiltInConnector::StartWaitingProgram()
         return;
     // Nobody waits for this start: a failure is told as a failed link is.
     RunReportingErrors([&] { StartProgramFor(symbol); },
-                       [](const QString& message) { SymbolLinks().ReportFailure(message); }, QString());
+                       [this](const QString& message) { m_links.ReportFailure(message); }, QString());
 }

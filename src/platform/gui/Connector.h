@@ -23,6 +23,7 @@ class QLineEdit;
 class QPushButton;
 class QTimer;
 class TSettingsStore;
+class TSymbolLinks;
 
 // A failure the connector reports; the caller of LinkSymbol sees it.
 class EConnectorError : public std::runtime_error {
@@ -62,7 +63,9 @@ class TBuiltInConnector : public QWidget, public TConnector {
 public:
     enum TLinkMode : quint8 { NoLink = 0, CopyToClipboard = 1, StartProgram = 2 };
 
-    explicit TBuiltInConnector(QWidget* parent = nullptr);
+    // A program start nobody waits for reports its failure to `links`, which
+    // outlives the connector.
+    explicit TBuiltInConnector(TSymbolLinks& links, QWidget* parent = nullptr);
 
     void SetSymbol(const QString& symbol) override;
     void ApplySymbol() override;
@@ -101,6 +104,7 @@ private:
     void StartProgramFor(const QString& symbol);
     void StartWaitingProgram();
 
+    TSymbolLinks& m_links;
     TLinkMode m_mode = NoLink;
     QString m_symbol;
     QButtonGroup* m_modeGroup = nullptr;

@@ -98,9 +98,3 @@ bool TQtSoundPlayer::PlayWaveSync(const QString& fileName, QString& problem)
 }
 
 void TQtSoundPlayer::DefaultBeep() { QApplication::beep(); }
-
-TSoundPlayer& DefaultSoundPlayer()
-{
-    static TQtSoundPlayer player;
-    return player;
-}

@@ -1,7 +1,8 @@
 #pragma once
 // The sound layer: synchronous wave playback by file name and the default
-// beep. The main window plays through a TSoundPlayer it is given, so tests can
-// hand it a fake that records what would have sounded.
+// beep. The price-spike player plays through a TSoundPlayer it is given (main
+// gives it a TQtSoundPlayer), so tests can hand it a fake that records what
+// would have sounded.
 #include <QString>
 
 class TSoundPlayer {
@@ -37,6 +38,3 @@ public:
     static constexpr int LoadTimeoutMs = 5000;
     static constexpr int PlayTimeoutMs = 60000;
 };
-
-// The process's player: a TQtSoundPlayer.
-TSoundPlayer& DefaultSoundPlayer();

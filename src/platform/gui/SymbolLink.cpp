@@ -9,12 +9,3 @@ void TSymbolLinks::ReportFailure(const QString& message)
     else
         ShowWarningToUser(message); // non-modal: the click handler returns at once
 }
-
-TSymbolLinks& SymbolLinks()
-{
-    // Never destroyed: a grid may ask up to the very end of the process.
-    static TSymbolLinks* const links = new TSymbolLinks;
-    return *links;
-}
-
-void LinkSymbol(const QByteArray& symbol) { emit SymbolLinks().LinkRequested(symbol); }

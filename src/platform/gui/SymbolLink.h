@@ -1,9 +1,9 @@
 #pragma once
 // How the grids reach external linking without depending on the window that
-// hosts the connector: they ask the process-wide TSymbolLinks, whose signals
-// the shell connects at start-up to the external linking window (tests to a
-// recorder), each with a context object, so that a receiver that goes is
-// disconnected by Qt.
+// hosts the connector: they ask the TSymbolLinks they are given, which `main`
+// owns and whose signals it connects to the external linking window (tests
+// to a recorder), each with a context object, so that a receiver that goes
+// is disconnected by Qt.
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -12,17 +12,15 @@ class TSymbolLinks : public QObject {
     Q_OBJECT
 
 public:
+    // Hands the symbol to the connected receivers; does nothing without one.
+    void Link(const QByteArray& symbol) { emit LinkRequested(symbol); }
     // The trader is told why a link failed: through LinkFailed when someone
     // listens, else in a non-modal warning box.
     void ReportFailure(const QString& message);
 
 signals:
-    // Connect directly: a receiver may throw, and the caller of LinkSymbol
-    // decides whether to report or drop the error.
+    // Connect directly: a receiver may throw, and the caller of Link decides
+    // whether to report or drop the error.
     void LinkRequested(const QByteArray& symbol);
     void LinkFailed(const QString& message);
 };
-
-TSymbolLinks& SymbolLinks();
-// Hands the symbol to the connected receivers; does nothing without one.
-void LinkSymbol(const QByteArray& symbol);
