@@ -86,9 +86,10 @@ TEST_F(BollingerOrderTest, RowsWithoutADistanceLeadAndLeaveTheOrderIntact)
 QByteArray Alert(const QByteArray& category, const QByteArray& fields) { return category + "\r\n" + fields; }
 
 template <typename TRows>
-std::unique_ptr<TRows> Make(TAlertStyle style, const QByteArray& extraKey = "sma_divergence", TDayClock clock = DayNumberNow)
+std::unique_ptr<TRows> Make(TAlertStyle style, const QByteArray& extraKey = "sma_divergence",
+                            TDayClock clock = DayNumberNow, const TSymbolSet* excluded = nullptr)
 {
-    std::unique_ptr<TAlertRows> rows = MakeAlertRows(style, {"c", extraKey, std::move(clock)});
+    std::unique_ptr<TAlertRows> rows = MakeAlertRows(style, {"c", extraKey, std::move(clock), excluded});
     EXPECT_EQ(rows->Style(), style);
     return std::unique_ptr<TRows>(dynamic_cast<TRows*>(rows.release()));
 }
@@ -179,9 +180,10 @@ TEST(AlertRows, FerrikAndDravelKeepEveryRowAndOtherStylesIgnoreClear)
 
 TEST(AlertRows, ExcludedSymbolsInAnyCaseSkipOnlyTheStrikeList)
 {
-    ReplaceExcludeList({"aaa"});
-    const auto strike = Make<TVantorRows>(asStrike);
-    const auto board = Make<TVantorRows>(asSymbolOnly);
+    TSymbolSet excluded = NewExcludeList();
+    ReplaceExcludeList(excluded, {"aaa"});
+    const auto strike = Make<TVantorRows>(asStrike, "sma_divergence", DayNumberNow, &excluded);
+    const auto board = Make<TVantorRows>(asSymbolOnly, "sma_divergence", DayNumberNow, &excluded);
     for (const QByteArray symbol : {"AAA", "aaa", "A%41a"}) {
         EXPECT_FALSE(Take(*strike, "symbol=" + symbol));
         EXPECT_TRUE(Take(*board, "symbol=" + symbol));
@@ -190,7 +192,7 @@ TEST(AlertRows, ExcludedSymbolsInAnyCaseSkipOnlyTheStrikeList)
     EXPECT_EQ(strike->Rows().size(), 1);
     EXPECT_EQ(board->Rows().size(), 3);
     // An emptied list lets the symbol through again.
-    ReplaceExcludeList({});
+    ReplaceExcludeList(excluded, {});
     EXPECT_TRUE(Take(*strike, "symbol=AAA"));
 }
 

@@ -32,10 +32,11 @@ TEST(SymbolSets, ExcludeRulesIgnoreCaseAndKeepTheFirstSpelling)
 
 TEST(SymbolSets, ReplacingTheExcludeListSkipsOnlyEmptyLines)
 {
-    ReplaceExcludeList({"abc", "", "ABC", " ", "XYZ"});
-    EXPECT_EQ(ExcludeList().Items(), (QList<QByteArray>{" ", "abc", "XYZ"}));
-    ReplaceExcludeList({});
-    EXPECT_EQ(ExcludeList().Count(), 0);
+    TSymbolSet excluded = NewExcludeList();
+    ReplaceExcludeList(excluded, {"abc", "", "ABC", " ", "XYZ"});
+    EXPECT_EQ(excluded.Items(), (QList<QByteArray>{" ", "abc", "XYZ"}));
+    ReplaceExcludeList(excluded, {});
+    EXPECT_EQ(excluded.Count(), 0);
 }
 
 } // namespace

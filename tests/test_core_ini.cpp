@@ -110,7 +110,6 @@ TEST_F(ConfigLocationTest, CurrentDirectoryWinsOverTheUserFolderAndTheCommandLin
     const TConfigInUse none(LocateConfigFile(QString()));
     TestEnvironment::WriteIni("[General]\ntitle=dropped later\n");
     EXPECT_EQ(TIniFile(none.Path()).ReadString("General", "title", "none"), "none");
-    SetConfigFilePath(ConfigFileName);
     TestEnvironment::RemoveIni();
 
     WriteFile(UserConfigFile(), "[General]\ntitle=user\n");

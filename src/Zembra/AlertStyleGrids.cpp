@@ -12,11 +12,13 @@
 
 #include <QLayout>
 #include <QWidget>
+#include <type_traits>
 
 namespace {
 
-// The window's keys as a grid's set-up reads them.
+// The window's keys as a grid's set-up reads them, and where its requests go.
 struct TGridKeys {
+    const TGridRequests& Requests;
     const TIniFile& Ini;
     const QByteArray& Section;
 
@@ -78,7 +80,11 @@ template <typename TGrid, typename TRows, void (*SetUp)(TGrid&, const TGridKeys&
 TStyleGrid Bind(const TListStyle& style, const TRowsSetup& setup, QWidget& window, const TGridKeys& keys)
 {
     auto rows = std::make_unique<TRows>(style, setup);
-    auto* grid = new TGrid(&window);
+    TGrid* grid = nullptr;
+    if constexpr (std::is_same_v<TGrid, TQuentTopListFullGrid>)
+        grid = new TGrid(&window, keys.Requests.SymbolLinks, keys.Requests.PriceSpikeSound);
+    else
+        grid = new TGrid(&window, keys.Requests.SymbolLinks);
     window.layout()->addWidget(grid);
     grid->show();
     SetUp(*grid, keys);
@@ -104,12 +110,12 @@ constexpr TGridStyle GridStyles[] = {
 
 } // namespace
 
-TStyleGrid MakeStyleGrid(const TListStyle& style, const TRowsSetup& rows, QWidget& window, const TIniFile& ini,
-                         const QByteArray& section)
+TStyleGrid MakeStyleGrid(const TListStyle& style, const TRowsSetup& rows, QWidget& window,
+                         const TGridRequests& requests, const TIniFile& ini, const QByteArray& section)
 {
     for (const TGridStyle& grid : GridStyles)
         if (grid.Style == style.Style)
-            return grid.Make(style, rows, window, TGridKeys{ini, section});
+            return grid.Make(style, rows, window, TGridKeys{requests, ini, section});
     // Every style of the session's table has its grid here.
     AssertionFailure("Assertion failure", "AlertStyleGrids", __LINE__);
 }

@@ -14,6 +14,14 @@ class QWidget;
 class TIniFile;
 class TListGrid;
 class TQuentTopListFullGrid;
+class TPriceSpikeSound;
+class TSymbolLinks;
+
+// Where the grids send what the trader asks of them; both outlive the grid.
+struct TGridRequests {
+    TSymbolLinks& SymbolLinks;         // a clicked symbol
+    TPriceSpikeSound& PriceSpikeSound; // the full top list's spike sound
+};
 
 // A window's rows and the grid that shows them, bound together.
 struct TStyleGrid {
@@ -29,5 +37,5 @@ struct TStyleGrid {
 
 // Makes the rows of `style` and its grid in `window`, the grid set up from
 // the window's section of the configuration.
-TStyleGrid MakeStyleGrid(const TListStyle& style, const TRowsSetup& rows, QWidget& window, const TIniFile& ini,
-                         const QByteArray& section);
+TStyleGrid MakeStyleGrid(const TListStyle& style, const TRowsSetup& rows, QWidget& window,
+                         const TGridRequests& requests, const TIniFile& ini, const QByteArray& section);

@@ -72,7 +72,7 @@ QList<TAlertForm*> OpenAlertWindows(const TAlertWindowParts& parts, const QList<
         auto* window = new TAlertForm(parts);
         window->LoadSettings(ini, section);
         window->show();
-        connection.AddCategory(window->Subscription());
+        parts.AlertSource.AddCategory(window->Subscription());
         windows.append(window);
     }
     return windows;

@@ -109,12 +109,9 @@ void NoteConfigFileInUse(const QString& path)
 TConfigInUse::TConfigInUse(QString path, bool namedOnCommandLine)
     : m_path(std::move(path)), m_namedOnCommandLine(namedOnCommandLine)
 {
-    SetConfigFilePath(m_path);
 }
 
 void TConfigInUse::Use(const QString& path)
 {
     m_path = path;
-    // The main connection reads the path for itself, for each conversation.
-    SetConfigFilePath(path);
 }

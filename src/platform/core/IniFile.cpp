@@ -92,16 +92,7 @@ QByteArray EightBitText(const QByteArray& text)
     return QString(decoder(text)).toLocal8Bit();
 }
 
-QString& ConfigPathSetting()
-{
-    static QString path = QString::fromLatin1(ConfigFileName);
-    return path;
 }
-}
-
-QString ConfigFilePath() { return ConfigPathSetting(); }
-
-void SetConfigFilePath(const QString& path) { ConfigPathSetting() = path; }
 
 QString ReadIniFileText(const QString& fileName, QByteArray& text)
 {

@@ -49,8 +49,3 @@ private:
 // The configuration file's name.
 inline constexpr char ConfigFileName[] = "Braxo.ini";
 
-// The configuration file the main connection reads, as TConfigInUse (the
-// object start-up owns) last set it; until then (and in tests that make
-// none) "Braxo.ini" in the current directory.
-QString ConfigFilePath();
-void SetConfigFilePath(const QString& path);
