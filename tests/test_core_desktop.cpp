@@ -1,9 +1,15 @@
 // The client's desktop services against the real ones from Debian, on a
 // session bus of the test's own (never the user's): its D-Bus service as
-// dbus-monitor and gdbus see it.
+// dbus-monitor and gdbus see it, its notifications as dunst shows them under
+// Xvfb; and the rule that coalesces notifications.
+#include "platform/core/FreedesktopNotifier.h"
+#include "platform/core/NotificationCoalescer.h"
 #include "platform/core/SessionBusService.h"
 #include "TestEnvironment.h"
 #include "base/DebugLog.h"
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -19,7 +25,8 @@ namespace {
 
 // Which Debian package brings each program the tests start.
 const QList<std::pair<QString, QString>> PackageOfProgram = {
-    {"dbus-daemon", "dbus-daemon"}, {"dbus-monitor", "dbus-bin"}, {"gdbus", "libglib2.0-bin"}};
+    {"dbus-daemon", "dbus-daemon"}, {"dbus-monitor", "dbus-bin"}, {"gdbus", "libglib2.0-bin"},
+    {"Xvfb", "xvfb"}, {"dunst", "dunst"}, {"dunstctl", "dunst"}};
 
 // Empty when every program is on this machine, else which package is missing.
 QString MissingPackage(const QStringList& programs)
@@ -39,9 +46,11 @@ QString MissingPackage(const QStringList& programs)
 // the object goes.
 class Peer {
 public:
-    Peer(const QString& program, const QStringList& arguments)
+    Peer(const QString& program, const QStringList& arguments,
+         const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
     {
         m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.setProcessEnvironment(environment);
         m_process.start(program, arguments);
     }
     ~Peer()
@@ -82,6 +91,12 @@ private:
     QByteArray m_output;
 };
 
+// The first line a peer writes (the address, the display number), once written.
+QString FirstLine(Peer& peer)
+{
+    return peer.WaitForOutput({"\n"}) ? QString::fromUtf8(peer.Output().split('\n').constFirst().trimmed()) : QString();
+}
+
 // The test's own session bus, started once for the binary and made the
 // session bus of this process and of every program it starts. Its
 // configuration activates nothing: no service runs unless a test starts it.
@@ -103,8 +118,7 @@ public:
                    "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
         file.close();
         m_daemon = std::make_unique<Peer>("dbus-daemon", QStringList{"--config-file=" + config, "--print-address", "--nofork"});
-        if (m_daemon->WaitForOutput({"\n"}))
-            s_address = QString::fromUtf8(m_daemon->Output().split('\n').constFirst().trimmed());
+        s_address = FirstLine(*m_daemon);
         qputenv("DBUS_SESSION_BUS_ADDRESS", s_address.toUtf8());
     }
     void TearDown() override { m_daemon.reset(); }
@@ -178,4 +192,83 @@ TEST(DesktopBus, OtherProgramsSeeLinksAndStatusAndRaiseWindowsAndASecondClientGo
     EXPECT_FALSE(second.OwnsName());
     EXPECT_EQ(notes.Count("D-Bus: no session bus"), 1) << notes.Lines.join('\n').toStdString();
     EXPECT_TRUE(service.OwnsName());
+}
+
+TEST(DesktopNotifications, DunstShowsTheNotificationAndItsDefaultActionComesBackWithoutAServerNothingBreaks)
+{
+    TAV_SKIP_WITHOUT("dbus-daemon", "Xvfb", "dunst", "dunstctl");
+    QStringList events;
+    const auto handler = [&](const QString& action, TNotificationEvent event) {
+        events << action + (event == TNotificationEvent::ActionInvoked ? " invoked" : " closed");
+    };
+    {
+        NotesSeen notes;
+        QDBusConnection bus = Connection("before the server");
+        TFreedesktopNotifier unserved(handler, bus);
+        unserved.Notify("Strike: 1 new alert", "latest NVL 123.40", "Strike NVL");
+        unserved.Notify("Strike: 2 new alerts", "latest NVL 123.50", "Strike NVL");
+        ASSERT_TRUE(WaitFor([&] { return notes.Count("Desktop notifications: none can be shown") > 0; }));
+        // Answers come in order: once this one is in, both refusals are too.
+        bus.call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId"));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(notes.Count("Desktop notifications: none can be shown"), 1) << notes.Lines.join('\n').toStdString();
+    }
+
+    QTemporaryDir home;
+    Peer display("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+    const QString displayNumber = FirstLine(display);
+    ASSERT_FALSE(displayNumber.isEmpty()) << display.Output().toStdString();
+    QFile(home.filePath("dunstrc")).open(QIODevice::WriteOnly);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", ':' + displayNumber);
+    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        environment.insert(variable, home.path());
+    Peer dunst("dunst", {"-print", "-config", home.filePath("dunstrc")}, environment);
+    QDBusConnection bus = Connection("notifying client");
+    ASSERT_TRUE(WaitFor([&] { return bus.interface()->isServiceRegistered("org.freedesktop.Notifications").value(); }))
+        << dunst.Output().toStdString();
+
+    TFreedesktopNotifier notifier(handler, bus);
+    notifier.Notify("Strike: 12 new alerts", "latest NVL 123.40", "Strike NVL");
+    ASSERT_TRUE(dunst.WaitForOutput({"summary: 'Strike: 12 new alerts'", "body: 'latest NVL 123.40'",
+                                     "\"default\": \"Show\""}))
+        << dunst.Output().toStdString();
+    Peer invoke("dunstctl", {"action", "0"}, environment);
+    EXPECT_EQ(invoke.WaitForExit(), 0) << invoke.Output().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return events.size() == 1; })) << events.join(", ").toStdString();
+    Peer close("dunstctl", {"close"}, environment);
+    EXPECT_EQ(close.WaitForExit(), 0) << close.Output().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return events.size() == 2; }));
+    EXPECT_EQ(events.join(", "), "Strike NVL invoked, Strike NVL closed");
+}
+
+TEST(NotificationCoalescer, OneNoticePerWindowPerIntervalCountingWhatCameMeanwhile)
+{
+    TNotificationCoalescer coalescer(5000);
+    const std::optional<TNotice> first = coalescer.Add("Strike", "AAA", "1.00", 1000);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->Summary, "Strike: 1 new alert");
+    EXPECT_EQ(first->Body, "latest AAA 1.00");
+    for (int i = 0; i < 11; ++i)
+        EXPECT_FALSE(coalescer.Add("Strike", "NVL", "123.40", 1000 + 100 * i));
+    EXPECT_FALSE(coalescer.Add("Strike", "NVL", "123.40", 5999));
+    EXPECT_TRUE(coalescer.Add("Bollinger", "BBB", "2.00", 1500)) << "another window is not held back";
+
+    EXPECT_TRUE(coalescer.Due(5999).isEmpty());
+    const QList<TNotice> due = coalescer.Due(6000);
+    ASSERT_EQ(due.size(), 1);
+    EXPECT_EQ(due[0].Window, "Strike");
+    EXPECT_EQ(due[0].Symbol, "NVL");
+    EXPECT_EQ(due[0].Summary, "Strike: 12 new alerts");
+    EXPECT_EQ(due[0].Body, "latest NVL 123.40");
+
+    // The counted notice starts an interval of its own; a spike is named.
+    EXPECT_FALSE(coalescer.Add("Strike", "XYZ", "", 8000, true));
+    EXPECT_TRUE(coalescer.Due(10999).isEmpty());
+    const QList<TNotice> spike = coalescer.Due(11000);
+    ASSERT_EQ(spike.size(), 1);
+    EXPECT_EQ(spike[0].Summary, "Strike: price spike in XYZ, 1 new alert");
+    EXPECT_EQ(spike[0].Body, "latest XYZ");
+    EXPECT_TRUE(coalescer.Due(100000).isEmpty());
+    EXPECT_TRUE(coalescer.Add("Strike", "AAA", "1.00", 100000));
 }

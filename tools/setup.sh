@@ -17,9 +17,10 @@ case "$flavour" in
     # the TLS terminator and the certificate maker, and the validators of the
     # desktop entry and the metainfo that the install test runs, and the
     # static analysis the tests run; the desktop services the tests start on
-    # a session bus of their own (the bus, its monitor and gdbus).
+    # a session bus of their own (the bus, its monitor and gdbus, a
+    # notification server).
     asan) packages+=(dante-server tinyproxy openssl stunnel4 desktop-file-utils appstream clang-tidy
-                     dbus-daemon dbus-bin libglib2.0-bin) ;;
+                     dbus-daemon dbus-bin libglib2.0-bin dunst) ;;
     deb)  packages+=(dpkg-dev lintian desktop-file-utils appstream) ;;
 esac
 
