@@ -77,5 +77,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# QtKeychain opens libsecret only when it runs: the linked libraries do not name it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libsecret-1-0)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -1,9 +1,11 @@
 // The client's desktop services against the real ones from Debian, on a
 // session bus of the test's own (never the user's): its D-Bus service as
 // dbus-monitor and gdbus see it, its notifications as dunst shows them under
-// Xvfb; and the rule that coalesces notifications.
+// Xvfb, its passwords as gnome-keyring-daemon and secret-tool keep them; and
+// the rule that coalesces notifications.
 #include "platform/core/FreedesktopNotifier.h"
 #include "platform/core/NotificationCoalescer.h"
+#include "platform/core/SecretServiceKeyring.h"
 #include "platform/core/SessionBusService.h"
 #include "TestEnvironment.h"
 #include "base/DebugLog.h"
@@ -26,7 +28,8 @@ namespace {
 // Which Debian package brings each program the tests start.
 const QList<std::pair<QString, QString>> PackageOfProgram = {
     {"dbus-daemon", "dbus-daemon"}, {"dbus-monitor", "dbus-bin"}, {"gdbus", "libglib2.0-bin"},
-    {"Xvfb", "xvfb"}, {"dunst", "dunst"}, {"dunstctl", "dunst"}};
+    {"Xvfb", "xvfb"}, {"dunst", "dunst"}, {"dunstctl", "dunst"},
+    {"gnome-keyring-daemon", "gnome-keyring"}, {"secret-tool", "libsecret-tools"}};
 
 // Empty when every program is on this machine, else which package is missing.
 QString MissingPackage(const QStringList& programs)
@@ -240,6 +243,67 @@ TEST(DesktopNotifications, DunstShowsTheNotificationAndItsDefaultActionComesBack
     EXPECT_EQ(close.WaitForExit(), 0) << close.Output().toStdString();
     EXPECT_TRUE(WaitFor([&] { return events.size() == 2; }));
     EXPECT_EQ(events.join(", "), "Strike NVL invoked, Strike NVL closed");
+}
+
+namespace {
+
+// The keyring's answer, once it has come.
+TKeyringAnswer Answered(const std::function<void(TKeyringCallback)>& call)
+{
+    std::optional<TKeyringAnswer> answer;
+    call([&](const TKeyringAnswer& given) { answer = given; });
+    return WaitFor([&] { return answer.has_value(); }, 20s) ? *answer : TKeyringAnswer{"(no answer)", false, {}};
+}
+
+} // namespace
+
+TEST(Keyring, APasswordIsStoredReadBackByANewObjectAndDeletedAsSecretToolSees)
+{
+    TAV_SKIP_WITHOUT("dbus-daemon", "gnome-keyring-daemon", "secret-tool");
+    const QString server = "127.0.0.1:9339";
+    const QStringList search = {"search", "--all", "server", KeyringService, "user", "trader@" + server};
+    {
+        TSecretServiceKeyring keyring;
+        EXPECT_EQ(Answered([&](TKeyringCallback done) { keyring.CheckAvailable(done); }).Error,
+                  "The password cannot be remembered: no Secret Service (such as GNOME Keyring or KWallet) runs in "
+                  "this desktop session.");
+    }
+
+    // The daemon keeps its keyring in a home of its own, unlocked by a test password.
+    QTemporaryDir home;
+    QDir(home.path()).mkdir("run");
+    QFile::setPermissions(home.filePath("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        environment.insert(variable, home.path());
+    environment.insert("XDG_RUNTIME_DIR", home.filePath("run"));
+    Peer daemon("sh", {"-c", "printf test-password | exec gnome-keyring-daemon --unlock --components=secrets --foreground"},
+                environment);
+    QDBusConnection bus = Connection("keyring watcher");
+    ASSERT_TRUE(WaitFor([&] { return bus.interface()->isServiceRegistered("org.freedesktop.secrets").value(); }))
+        << daemon.Output().toStdString();
+
+    {
+        TSecretServiceKeyring keyring;
+        EXPECT_EQ(Answered([&](TKeyringCallback done) { keyring.CheckAvailable(done); }).Error, "");
+        EXPECT_EQ(Answered([&](TKeyringCallback done) { keyring.Store(server, "trader", "s3cret pw", done); }).Error, "");
+    }
+    Peer stored("secret-tool", search);
+    EXPECT_EQ(stored.WaitForExit(), 0);
+    EXPECT_TRUE(stored.Output().contains("secret = s3cret pw")) << stored.Output().toStdString();
+
+    TSecretServiceKeyring restarted;
+    const TKeyringAnswer read = Answered([&](TKeyringCallback done) { restarted.Read(server, "trader", done); });
+    EXPECT_EQ(read.Error, "");
+    EXPECT_TRUE(read.Found);
+    EXPECT_EQ(read.Password, "s3cret pw");
+    EXPECT_EQ(Answered([&](TKeyringCallback done) { restarted.Delete(server, "trader", done); }).Error, "");
+    Peer deleted("secret-tool", search);
+    deleted.WaitForExit();
+    EXPECT_FALSE(deleted.Output().contains("secret =")) << deleted.Output().toStdString();
+    const TKeyringAnswer gone = Answered([&](TKeyringCallback done) { restarted.Read(server, "trader", done); });
+    EXPECT_EQ(gone.Error, "");
+    EXPECT_FALSE(gone.Found);
 }
 
 TEST(NotificationCoalescer, OneNoticePerWindowPerIntervalCountingWhatCameMeanwhile)
