@@ -79,9 +79,9 @@ void TFreedesktopNotifier::NotificationClosed(uint id, uint /*reason*/)
 // carry ids this client never got.
 void TFreedesktopNotifier::Deliver(uint id, TNotificationEvent event)
 {
-    const auto found = m_actions.constFind(id);
-    if (found == m_actions.cend() || !m_handler)
+    if (!m_actions.contains(id) || !m_handler)
         return;
-    const QString action = *found;
+    // A copy: the handler may notify again, and the table may move.
+    const QString action = m_actions.value(id);
     GuardedCall(QStringLiteral("TFreedesktopNotifier.Deliver"), [&] { m_handler(action, event); });
 }

@@ -236,7 +236,9 @@ TSaveResult SaveFileReplacing(const QString& path, const QByteArray& bytes)
 {
     const QString target = RealPath(path);
     const QString file = QStringLiteral("The file %1 ").arg(Shown(path));
-    QDir().mkpath(QFileInfo(target).absolutePath());
+    // A per-user copy may be the first file of its folder.
+    if (const QString folder = QFileInfo(target).absolutePath(); !QDir().mkpath(folder))
+        return {TSaveOutcome::NotWritable, file + QStringLiteral("cannot be saved: its folder %1 cannot be made.").arg(Shown(folder))};
     if (const QString why = WhyNotWritable(target); !why.isEmpty())
         return {TSaveOutcome::NotWritable, file + why + u'.'};
     // The process id keeps two clients saving at once off each other's file.

@@ -47,7 +47,7 @@ void TSecretServiceKeyring::CheckAvailable(TKeyringCallback done)
 }
 
 void TSecretServiceKeyring::Run(QKeychain::Job* job, const QString& server, const QString& user,
-                                TKeyringCallback done, std::function<void(TKeyringAnswer&)> read)
+                                const TKeyringCallback& done, const std::function<void(TKeyringAnswer&)>& read)
 {
     job->setAutoDelete(true);
     job->setInsecureFallback(false);
@@ -68,13 +68,13 @@ void TSecretServiceKeyring::Store(const QString& server, const QString& user, co
 {
     auto* job = new QKeychain::WritePasswordJob(QString::fromLatin1(KeyringService), this);
     job->setTextData(password);
-    Run(job, server, user, std::move(done));
+    Run(job, server, user, done);
 }
 
 void TSecretServiceKeyring::Read(const QString& server, const QString& user, TKeyringCallback done)
 {
     auto* job = new QKeychain::ReadPasswordJob(QString::fromLatin1(KeyringService), this);
-    Run(job, server, user, std::move(done), [job](TKeyringAnswer& answer) {
+    Run(job, server, user, done, [job](TKeyringAnswer& answer) {
         answer.Found = true;
         answer.Password = job->textData();
     });
@@ -82,5 +82,5 @@ void TSecretServiceKeyring::Read(const QString& server, const QString& user, TKe
 
 void TSecretServiceKeyring::Delete(const QString& server, const QString& user, TKeyringCallback done)
 {
-    Run(new QKeychain::DeletePasswordJob(QString::fromLatin1(KeyringService), this), server, user, std::move(done));
+    Run(new QKeychain::DeletePasswordJob(QString::fromLatin1(KeyringService), this), server, user, done);
 }

@@ -23,6 +23,6 @@ public:
 
 private:
     // Starts the job, owned by this object, and hands its answer to done.
-    void Run(QKeychain::Job* job, const QString& server, const QString& user, TKeyringCallback done,
-             std::function<void(TKeyringAnswer&)> read = {});
+    void Run(QKeychain::Job* job, const QString& server, const QString& user, const TKeyringCallback& done,
+             const std::function<void(TKeyringAnswer&)>& read = {});
 };
