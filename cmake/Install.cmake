@@ -1,5 +1,5 @@
 # Installation and the Debian package: the client and the reference server,
-# the example configuration, the desktop entry, the icon, the AppStream
+# the example configuration, the desktop entry, the D-Bus interface, the icon, the AppStream
 # metainfo and a manual page for each program. One reverse-DNS id names the
 # desktop entry, the icon and the metainfo file.
 include(GNUInstallDirs)
@@ -41,6 +41,8 @@ file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/${TAVISK_DATA_DIR}/Braxo.ini CONTENT
 install(TARGETS tavisk-alerts tavisk-alert-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_BINARY_DIR}/${TAVISK_DATA_DIR}/Braxo.ini DESTINATION ${TAVISK_DATA_DIR})
 install(FILES ${TAVISK_PACKAGING}/${TAVISK_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The client's D-Bus interface, for programs that talk to it.
+install(FILES data/com.velmora.TaviskAlerts1.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/interfaces)
 configure_file(${TAVISK_PACKAGING}/${TAVISK_APP_ID}.metainfo.xml.in ${TAVISK_GENERATED}/${TAVISK_APP_ID}.metainfo.xml @ONLY)
 install(FILES ${TAVISK_GENERATED}/${TAVISK_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${TAVISK_PACKAGING}/icons/${TAVISK_APP_ID}.svg
@@ -91,5 +93,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# QtKeychain opens libsecret only when it runs: the linked libraries do not name it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libsecret-1-0)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -1,4 +1,5 @@
 #include "platform/core/IniFile.h"
+#include "platform/core/IniEditor.h"
 #include "TestEnvironment.h"
 #include <QStringEncoder>
 #include "platform/core/ConfigLocation.h"
@@ -10,6 +11,7 @@
 #include <functional>
 #include <sys/stat.h>
 #include <vector>
+#include <sys/wait.h>
 #include <unistd.h>
 
 TEST(IniFile, SectionsAndKeysIgnoreLetterCaseAndValuesAreTrimmed)
@@ -64,7 +66,7 @@ TEST(IniFile, MissingFileIsEmptyAndFileIsReadFromTheCurrentDirectory)
 }
 
 // ---------------------------------------------------------------------------
-// Where the configuration file is found, and a first one made from the example
+// Changing keys of a file the trader also edits by hand
 
 namespace {
 
@@ -81,6 +83,110 @@ QByteArray ReadFile(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
+
+// Comments, an unknown key, a key given twice, a section named twice, CR LF
+// with one LF line and no break at the end.
+const QString HandWritten = QStringLiteral("; Caf\u00e9 desk\r\n[General]\r\ntitle=Caf\u00e9\r\n[Connection]\r\n"
+                                           "address = old:1\r\ncustom key=kept\r\nADDRESS=second\r\n\r\n"
+                                           "; later\r\n[connection]\nx=1");
+
+QByteArray Encoded(const QString& text, std::optional<QStringConverter::Encoding> encoding)
+{
+    if (!encoding)
+        return text.toUtf8();
+    QStringEncoder encoder(*encoding, QStringConverter::Flag::WriteBom);
+    return encoder(text);
+}
+
+} // namespace
+
+TEST(IniEditor, ChangesOnlyTheLinesOfTheKeysInTheFilesOwnEncodingAndLineBreaks)
+{
+    const QString expected = QStringLiteral(
+        "; Caf\u00e9 desk\r\n[General]\r\ntitle=\" spaced \"\r\n[Connection]\r\n"
+        "address = new:2\r\ncustom key=kept\r\nADDRESS=second\r\ntls=1\r\n\r\n"
+        "; later\r\n[connection]\nx=1\n\n[Alert Window 0]\ndisplay=strike\n");
+    for (const auto encoding : std::initializer_list<std::optional<QStringConverter::Encoding>>{
+             std::nullopt, QStringConverter::Utf8, QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+        SCOPED_TRACE(encoding ? QStringConverter::nameForEncoding(*encoding) : "8-bit");
+        TIniEditor editor(Encoded(HandWritten, encoding));
+        ASSERT_EQ(editor.Problem(), "");
+        EXPECT_EQ(editor.SetValue("connection", "Address", "new:2"), ""); // the first of the two
+        EXPECT_EQ(editor.SetValue("Connection", "tls", "1"), "");
+        EXPECT_EQ(editor.SetValue("General", "title", " spaced "), "");
+        EXPECT_EQ(editor.SetValue("Alert Window 0", "display", "strike"), "");
+        EXPECT_EQ(editor.Bytes(), Encoded(expected, encoding));
+
+        const TIniFile read = TIniFile::FromText(editor.Bytes());
+        EXPECT_EQ(read.ReadString("Connection", "address"), "new:2");
+        EXPECT_EQ(read.ReadString("General", "title"), " spaced ");
+        EXPECT_EQ(read.ReadString("Alert Window 0", "display"), "strike");
+        // Removing takes the duplicate too, so the key is gone, not replaced.
+        EXPECT_TRUE(editor.RemoveKey("Connection", "address"));
+        EXPECT_EQ(TIniFile::FromText(editor.Bytes()).ReadString("Connection", "address", "none"), "none");
+        EXPECT_EQ(TIniFile::FromText(editor.Bytes()).ReadString("Connection", "custom key"), "kept");
+    }
+}
+
+TEST(IniEditor, TextThatWouldAddLinesOrCannotBeWrittenBackIsRefusedUnchanged)
+{
+    TIniEditor editor(QByteArray("[Connection]\naddress=a:1\n"));
+    EXPECT_EQ(editor.SetValue("Connection", "address", "a:1\n[General]\ndebug=1"),
+              "The value of address cannot hold a line break");
+    EXPECT_NE(editor.SetValue("Connection", "add=ress", "x"), "");
+    EXPECT_NE(editor.SetValue("Conn]ection", "address", "x"), "");
+    EXPECT_EQ(editor.Bytes(), "[Connection]\naddress=a:1\n");
+
+    // An odd byte at the end of UTF-16 would be lost.
+    const QByteArray broken = QByteArray("\xFF\xFE[\0G\0]\0\n\0k\0=\0v\0\n", 17);
+    TIniEditor unsafe(broken);
+    EXPECT_EQ(unsafe.Problem(), "is not valid UTF-16LE text");
+    EXPECT_NE(unsafe.SetValue("G", "k", "v"), "");
+    EXPECT_EQ(unsafe.Bytes(), broken);
+}
+
+TEST(IniEditor, SavingReplacesTheFileWholeWithItsModeAndAnUnwritableFileIsLeftIntact)
+{
+    const QString folder = TestEnvironment::WorkDir() + "/save";
+    const QString path = folder + "/Braxo.ini";
+    WriteFile(path, Encoded(HandWritten, QStringConverter::Utf16LE));
+    ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0640), 0);
+    QByteArray bytes;
+    ASSERT_EQ(ReadIniFileText(path, bytes), "");
+    TIniEditor editor(bytes);
+    ASSERT_EQ(editor.SetValue("Connection", "address", "saved:3"), "");
+    const TSaveResult saved = SaveFileReplacing(path, editor.Bytes());
+    EXPECT_EQ(saved.Outcome, TSaveOutcome::Saved) << saved.Why.toStdString();
+    EXPECT_EQ(TIniFile(path).ReadString("Connection", "address"), "saved:3");
+    struct stat info {};
+    ASSERT_EQ(stat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"Braxo.ini"});
+
+    // Read-only file in a read-only folder; root writes anything, so as root
+    // a child that is nobody tries it.
+    ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0440), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(folder).constData(), 0550), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && setuid(65534) != 0)
+            _exit(2);
+        const TSaveResult refused = SaveFileReplacing(path, "[Connection]\naddress=lost:4\n");
+        _exit(refused.Outcome == TSaveOutcome::NotWritable && refused.Why.startsWith("The file " + path + ' ') ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    chmod(QFile::encodeName(folder).constData(), 0700);
+    EXPECT_EQ(ReadFile(path), editor.Bytes());
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"Braxo.ini"});
+    QDir(folder).removeRecursively();
+}
+
+// ---------------------------------------------------------------------------
+// Where the configuration file is found, and a first one made from the example
+
+namespace {
 
 class ConfigLocationTest : public ::testing::Test {
 protected:

@@ -100,6 +100,8 @@ done
 sed 's/^debug=1$/debug=0/' "$source/examples/Braxo.ini" | cmp -s - "$usr/share/tavisk-alerts/Braxo.ini" \
     || fail "example configuration missing or not the demo's with debug=0"
 [ -s "$usr/share/icons/hicolor/scalable/apps/$id.svg" ] || fail "scalable icon missing"
+cmp -s "$source/data/com.velmora.TaviskAlerts1.xml" "$usr/share/dbus-1/interfaces/com.velmora.TaviskAlerts1.xml" \
+    || fail "D-Bus interface missing"
 desktop="$usr/share/applications/$id.desktop"
 grep -qx "Icon=$id" "$desktop" && grep -qx "Exec=tavisk-alerts" "$desktop" || fail "desktop entry missing or wrong"
 desktop-file-validate "$desktop" || fail "desktop entry not valid"

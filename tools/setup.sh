@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 flavour="${1:-release}"
-packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-multimedia-dev libgl-dev qtkeychain-qt6-dev
           zlib1g-dev libisal-dev libgtest-dev libbenchmark-dev xvfb xauth xdotool imagemagick ccache
           fonts-dejavu-core)
 
@@ -16,8 +16,11 @@ case "$flavour" in
     # as system services, so only the test build brings them onto a machine),
     # the TLS terminator and the certificate maker, and the validators of the
     # desktop entry and the metainfo that the install test runs, and the
-    # static analysis the tests run.
-    asan) packages+=(dante-server tinyproxy openssl stunnel4 desktop-file-utils appstream clang-tidy) ;;
+    # static analysis the tests run; the desktop services the tests start on
+    # a session bus of their own (the bus, its monitor and gdbus, a
+    # notification server, a Secret Service and its command-line client).
+    asan) packages+=(dante-server tinyproxy openssl stunnel4 desktop-file-utils appstream clang-tidy
+                     dbus-daemon dbus-bin libglib2.0-bin dunst gnome-keyring libsecret-tools) ;;
     deb)  packages+=(dpkg-dev lintian desktop-file-utils appstream) ;;
 esac
 

@@ -130,31 +130,35 @@ TIniFile TIniFile::FromText(const QByteArray& text)
     return ini;
 }
 
+TIniLine ParseIniLine(const QByteArray& text)
+{
+    const QByteArray line = text.trimmed(); // also drops the CR of CR LF endings
+    if (line.isEmpty() || line.startsWith(';'))
+        return {};
+    if (line.startsWith('[')) {
+        const qsizetype close = line.indexOf(']');
+        return {TIniLine::TKind::Section, line.mid(1, close < 0 ? -1 : close - 1).trimmed().toLower(), {}};
+    }
+    const qsizetype eq = line.indexOf('=');
+    const QByteArray key = eq <= 0 ? QByteArray() : line.left(eq).trimmed().toLower();
+    if (key.isEmpty())
+        return {};
+    QByteArray value = line.mid(eq + 1).trimmed();
+    // Windows strips one pair of matching quotes around a value.
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        value = value.mid(1, value.size() - 2);
+    return {TIniLine::TKind::Key, key, value};
+}
+
 void TIniFile::Parse(const QByteArray& text)
 {
-    const QByteArray body = EightBitText(text);
     QHash<QByteArray, QByteArray>* current = nullptr;
-    for (QByteArray line : body.split('\n')) {
-        line = line.trimmed(); // also drops the CR of CR LF endings
-        if (line.isEmpty() || line.startsWith(';'))
-            continue;
-        if (line.startsWith('[')) {
-            const qsizetype close = line.indexOf(']');
-            const QByteArray name = line.mid(1, close < 0 ? -1 : close - 1).trimmed().toLower();
-            current = &m_sections[name];
-            continue;
-        }
-        const qsizetype eq = line.indexOf('=');
-        if (!current || eq <= 0)
-            continue;
-        const QByteArray key = line.left(eq).trimmed().toLower();
-        if (key.isEmpty() || current->contains(key))
-            continue;
-        QByteArray value = line.mid(eq + 1).trimmed();
-        // Windows strips one pair of matching quotes around a value.
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-            value = value.mid(1, value.size() - 2);
-        current->insert(key, value);
+    for (const QByteArray& line : EightBitText(text).split('\n')) {
+        const TIniLine parsed = ParseIniLine(line);
+        if (parsed.Kind == TIniLine::TKind::Section)
+            current = &m_sections[parsed.Name];
+        else if (parsed.Kind == TIniLine::TKind::Key && current && !current->contains(parsed.Name))
+            current->insert(parsed.Name, parsed.Value);
     }
 }
 

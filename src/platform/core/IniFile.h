@@ -21,6 +21,16 @@ inline constexpr qint64 MaxIniFileBytes = 1024 * 1024;
 // Never blocks: a FIFO or a device is refused before anything is read.
 QString ReadIniFileText(const QString& fileName, QByteArray& text);
 
+// One line as the reader sees it. The editor (IniEditor.h) classifies lines
+// with the same function, so that the key it changes is the one read.
+struct TIniLine {
+    enum class TKind { Other, Section, Key };
+    TKind Kind = TKind::Other;
+    QByteArray Name;  // the section's or key's name, trimmed and lower-cased
+    QByteArray Value; // a key's value, trimmed, one pair of quotes removed
+};
+TIniLine ParseIniLine(const QByteArray& line);
+
 class TIniFile {
 public:
     // Reads the file by the given name (relative names from the current directory).

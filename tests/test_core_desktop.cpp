@@ -1,0 +1,338 @@
+// The client's desktop services against the real ones from Debian, on a
+// session bus of the test's own (never the user's): its D-Bus service as
+// dbus-monitor and gdbus see it, its notifications as dunst shows them under
+// Xvfb, its passwords as gnome-keyring-daemon and secret-tool keep them; and
+// the rule that coalesces notifications.
+#include "platform/core/FreedesktopNotifier.h"
+#include "platform/core/NotificationCoalescer.h"
+#include "platform/core/SecretServiceKeyring.h"
+#include "platform/core/SessionBusService.h"
+#include "TestEnvironment.h"
+#include "base/DebugLog.h"
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+
+using TestEnvironment::WaitFor;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Which Debian package brings each program the tests start.
+const QList<std::pair<QString, QString>> PackageOfProgram = {
+    {"dbus-daemon", "dbus-daemon"}, {"dbus-monitor", "dbus-bin"}, {"gdbus", "libglib2.0-bin"},
+    {"Xvfb", "xvfb"}, {"dunst", "dunst"}, {"dunstctl", "dunst"},
+    {"gnome-keyring-daemon", "gnome-keyring"}, {"secret-tool", "libsecret-tools"}};
+
+// Empty when every program is on this machine, else which package is missing.
+QString MissingPackage(const QStringList& programs)
+{
+    for (const auto& [program, package] : PackageOfProgram)
+        if (programs.contains(program) && QStandardPaths::findExecutable(program).isEmpty())
+            return QStringLiteral("%1 is missing: install the Debian package %2 (tools/setup.sh asan does)")
+                .arg(program, package);
+    return QString();
+}
+
+#define TAV_SKIP_WITHOUT(...)                                                                                          \
+    if (const QString missing = MissingPackage({__VA_ARGS__}); !missing.isEmpty())                                    \
+    GTEST_SKIP() << missing.toStdString()
+
+// A program the test runs beside it, with all it has written; stopped when
+// the object goes.
+class Peer {
+public:
+    Peer(const QString& program, const QStringList& arguments,
+         const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+    {
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.setProcessEnvironment(environment);
+        m_process.start(program, arguments);
+    }
+    ~Peer()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+
+    const QByteArray& Output()
+    {
+        m_output += m_process.readAll();
+        return m_output;
+    }
+    // Runs the event loop (the client's side answers meanwhile) until the
+    // output holds every text.
+    bool WaitForOutput(const QList<QByteArray>& texts, std::chrono::milliseconds timeout = 10s)
+    {
+        return WaitFor([&] { return std::all_of(texts.begin(), texts.end(), [&](const QByteArray& text) { return Output().contains(text); }); },
+                       timeout);
+    }
+    // The exit code once it has ended by itself, -1 if it does not.
+    int WaitForExit(std::chrono::milliseconds timeout = 10s)
+    {
+        if (!WaitFor([&] { return m_process.state() == QProcess::NotRunning; }, timeout))
+            return -1;
+        Output();
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+// The first line a peer writes (the address, the display number), once written.
+QString FirstLine(Peer& peer)
+{
+    return peer.WaitForOutput({"\n"}) ? QString::fromUtf8(peer.Output().split('\n').constFirst().trimmed()) : QString();
+}
+
+// The test's own session bus, started once for the binary and made the
+// session bus of this process and of every program it starts. Its
+// configuration activates nothing: no service runs unless a test starts it.
+class PrivateSessionBus : public ::testing::Environment {
+public:
+    static QString Address() { return s_address; }
+
+    void SetUp() override
+    {
+        if (!MissingPackage({"dbus-daemon"}).isEmpty())
+            return;
+        const QString config = m_dir.filePath("bus.conf");
+        QFile file(config);
+        file.open(QIODevice::WriteOnly);
+        file.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                   "<busconfig><type>session</type><listen>unix:dir=" + QFile::encodeName(m_dir.path()) +
+                   "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
+                   "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+        file.close();
+        m_daemon = std::make_unique<Peer>("dbus-daemon", QStringList{"--config-file=" + config, "--print-address", "--nofork"});
+        s_address = FirstLine(*m_daemon);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", s_address.toUtf8());
+    }
+    void TearDown() override { m_daemon.reset(); }
+
+private:
+    static inline QString s_address;
+    QTemporaryDir m_dir;
+    std::unique_ptr<Peer> m_daemon;
+};
+
+const auto* const g_privateBus = ::testing::AddGlobalTestEnvironment(new PrivateSessionBus);
+
+// A connection of its own to the private bus, as a second client would have.
+QDBusConnection Connection(const QString& name)
+{
+    return QDBusConnection::connectToBus(PrivateSessionBus::Address(), name);
+}
+
+// The debug log's notes while it lives.
+struct NotesSeen {
+    QStringList Lines;
+    TDebugSinkScope Scope{[this](const QString& line) { Lines << line; }, [this](const QString& line) { Lines << line; }};
+    qsizetype Count(const QString& text) const { return Lines.filter(text).size(); }
+};
+
+QStringList BusCall(const QString& method, const QStringList& arguments)
+{
+    return QStringList{"call", "--address", PrivateSessionBus::Address(), "--dest", DesktopBusName,
+                       "--object-path", DesktopBusPath, "--method", method} + arguments;
+}
+
+} // namespace
+
+TEST(DesktopBus, OtherProgramsSeeLinksAndStatusAndRaiseWindowsAndASecondClientGoesOnWithoutTheName)
+{
+    TAV_SKIP_WITHOUT("dbus-daemon", "dbus-monitor", "gdbus");
+    QStringList raised;
+    TSessionBusService service([&](const QString& title) { raised << title; return title == "Strike"; },
+                               Connection("first client"));
+    ASSERT_TRUE(WaitFor([&] { return service.OwnsName(); }));
+
+    Peer monitor("dbus-monitor", {"--address", PrivateSessionBus::Address(), "type='signal',path='/com/velmora/TaviskAlerts'"});
+    ASSERT_TRUE(monitor.WaitForOutput({"member=NameLost"})) << monitor.Output().toStdString(); // it monitors now
+    service.AnnounceLink("NVL", "Strike");
+    service.SetStatus("Connected!");
+    EXPECT_TRUE(monitor.WaitForOutput({"interface=com.velmora.TaviskAlerts1; member=SymbolLinked\n   string \"NVL\"\n"
+                                       "   string \"Strike\"",
+                                       "member=PropertiesChanged\n   string \"com.velmora.TaviskAlerts1\"",
+                                       "string \"Status\"\n         variant             string \"Connected!\""}))
+        << monitor.Output().toStdString();
+
+    Peer show("gdbus", BusCall("com.velmora.TaviskAlerts1.ShowWindow", {"Strike"}));
+    EXPECT_EQ(show.WaitForExit(), 0) << show.Output().toStdString();
+    EXPECT_EQ(raised, QStringList{"Strike"});
+    Peer missing("gdbus", BusCall("com.velmora.TaviskAlerts1.ShowWindow", {"Nowhere"}));
+    EXPECT_NE(missing.WaitForExit(), 0);
+    EXPECT_TRUE(missing.Output().contains("com.velmora.TaviskAlerts1.Error.NoSuchWindow: No window is titled \"Nowhere\"."))
+        << missing.Output().toStdString();
+    Peer status("gdbus", BusCall("org.freedesktop.DBus.Properties.Get", {"com.velmora.TaviskAlerts1", "Status"}));
+    EXPECT_EQ(status.WaitForExit(), 0);
+    EXPECT_EQ(status.Output(), "(<'Connected!'>,)\n");
+
+    // A second client of the same user, and one without any bus: each works
+    // on and says why once.
+    NotesSeen notes;
+    TSessionBusService second(nullptr, Connection("second client"));
+    TSessionBusService unconnected(nullptr, QDBusConnection::connectToBus("unix:path=/nonexistent/bus", "no bus"));
+    unconnected.AnnounceLink("NVL", "Strike");
+    unconnected.SetStatus("Connected!");
+    EXPECT_TRUE(WaitFor([&] { return notes.Count("holds the name com.velmora.TaviskAlerts") == 1; }));
+    EXPECT_FALSE(second.OwnsName());
+    EXPECT_EQ(notes.Count("D-Bus: no session bus"), 1) << notes.Lines.join('\n').toStdString();
+    EXPECT_TRUE(service.OwnsName());
+}
+
+TEST(DesktopNotifications, DunstShowsTheNotificationAndItsDefaultActionComesBackWithoutAServerNothingBreaks)
+{
+    TAV_SKIP_WITHOUT("dbus-daemon", "Xvfb", "dunst", "dunstctl");
+    QStringList events;
+    const auto handler = [&](const QString& action, TNotificationEvent event) {
+        events << action + (event == TNotificationEvent::ActionInvoked ? " invoked" : " closed");
+    };
+    {
+        NotesSeen notes;
+        QDBusConnection bus = Connection("before the server");
+        TFreedesktopNotifier unserved(handler, bus);
+        unserved.Notify("Strike: 1 new alert", "latest NVL 123.40", "Strike NVL");
+        unserved.Notify("Strike: 2 new alerts", "latest NVL 123.50", "Strike NVL");
+        ASSERT_TRUE(WaitFor([&] { return notes.Count("Desktop notifications: none can be shown") > 0; }));
+        // Answers come in order: once this one is in, both refusals are too.
+        bus.call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId"));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(notes.Count("Desktop notifications: none can be shown"), 1) << notes.Lines.join('\n').toStdString();
+    }
+
+    QTemporaryDir home;
+    Peer display("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+    const QString displayNumber = FirstLine(display);
+    ASSERT_FALSE(displayNumber.isEmpty()) << display.Output().toStdString();
+    QFile(home.filePath("dunstrc")).open(QIODevice::WriteOnly);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", ':' + displayNumber);
+    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        environment.insert(variable, home.path());
+    Peer dunst("dunst", {"-print", "-config", home.filePath("dunstrc")}, environment);
+    QDBusConnection bus = Connection("notifying client");
+    ASSERT_TRUE(WaitFor([&] { return bus.interface()->isServiceRegistered("org.freedesktop.Notifications").value(); }))
+        << dunst.Output().toStdString();
+
+    TFreedesktopNotifier notifier(handler, bus);
+    notifier.Notify("Strike: 12 new alerts", "latest NVL 123.40", "Strike NVL");
+    ASSERT_TRUE(dunst.WaitForOutput({"summary: 'Strike: 12 new alerts'", "body: 'latest NVL 123.40'",
+                                     "\"default\": \"Show\""}))
+        << dunst.Output().toStdString();
+    Peer invoke("dunstctl", {"action", "0"}, environment);
+    EXPECT_EQ(invoke.WaitForExit(), 0) << invoke.Output().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return events.size() == 1; })) << events.join(", ").toStdString();
+    Peer close("dunstctl", {"close"}, environment);
+    EXPECT_EQ(close.WaitForExit(), 0) << close.Output().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return events.size() == 2; }));
+    EXPECT_EQ(events.join(", "), "Strike NVL invoked, Strike NVL closed");
+}
+
+namespace {
+
+// The keyring's answer, once it has come.
+TKeyringAnswer Answered(const std::function<void(TKeyringCallback)>& call)
+{
+    std::optional<TKeyringAnswer> answer;
+    call([&](const TKeyringAnswer& given) { answer = given; });
+    return WaitFor([&] { return answer.has_value(); }, 20s) ? *answer : TKeyringAnswer{"(no answer)", false, {}};
+}
+
+} // namespace
+
+TEST(Keyring, APasswordIsStoredReadBackByANewObjectAndDeletedAsSecretToolSees)
+{
+    TAV_SKIP_WITHOUT("dbus-daemon", "gnome-keyring-daemon", "secret-tool");
+    const QString server = "127.0.0.1:9339";
+    const QStringList search = {"search", "--all", "server", KeyringService, "user", "trader@" + server};
+    {
+        TSecretServiceKeyring keyring;
+        EXPECT_EQ(Answered([&](TKeyringCallback done) { keyring.CheckAvailable(done); }).Error,
+                  "The password cannot be remembered: no Secret Service (such as GNOME Keyring or KWallet) runs in "
+                  "this desktop session.");
+    }
+
+    // The daemon keeps its keyring in a home of its own, unlocked by a test password.
+    QTemporaryDir home;
+    QDir(home.path()).mkdir("run");
+    QFile::setPermissions(home.filePath("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        environment.insert(variable, home.path());
+    environment.insert("XDG_RUNTIME_DIR", home.filePath("run"));
+    Peer daemon("sh", {"-c", "printf test-password | exec gnome-keyring-daemon --unlock --components=secrets --foreground"},
+                environment);
+    QDBusConnection bus = Connection("keyring watcher");
+    ASSERT_TRUE(WaitFor([&] { return bus.interface()->isServiceRegistered("org.freedesktop.secrets").value(); }))
+        << daemon.Output().toStdString();
+
+    {
+        TSecretServiceKeyring keyring;
+        EXPECT_EQ(Answered([&](TKeyringCallback done) { keyring.CheckAvailable(done); }).Error, "");
+        EXPECT_EQ(Answered([&](TKeyringCallback done) { keyring.Store(server, "trader", "s3cret pw", done); }).Error, "");
+    }
+    Peer stored("secret-tool", search);
+    EXPECT_EQ(stored.WaitForExit(), 0);
+    EXPECT_TRUE(stored.Output().contains("secret = s3cret pw")) << stored.Output().toStdString();
+
+    TSecretServiceKeyring restarted;
+    const TKeyringAnswer read = Answered([&](TKeyringCallback done) { restarted.Read(server, "trader", done); });
+    EXPECT_EQ(read.Error, "");
+    EXPECT_TRUE(read.Found);
+    EXPECT_EQ(read.Password, "s3cret pw");
+    EXPECT_EQ(Answered([&](TKeyringCallback done) { restarted.Delete(server, "trader", done); }).Error, "");
+    Peer deleted("secret-tool", search);
+    deleted.WaitForExit();
+    EXPECT_FALSE(deleted.Output().contains("secret =")) << deleted.Output().toStdString();
+    const TKeyringAnswer gone = Answered([&](TKeyringCallback done) { restarted.Read(server, "trader", done); });
+    EXPECT_EQ(gone.Error, "");
+    EXPECT_FALSE(gone.Found);
+}
+
+TEST(NotificationCoalescer, OneNoticePerWindowPerIntervalCountingWhatCameMeanwhile)
+{
+    TNotificationCoalescer coalescer(5000);
+    const std::optional<TNotice> first = coalescer.Add("Strike", "AAA", "1.00", 1000);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->Summary, "Strike: 1 new alert");
+    EXPECT_EQ(first->Body, "latest AAA 1.00");
+    for (int i = 0; i < 11; ++i)
+        EXPECT_FALSE(coalescer.Add("Strike", "NVL", "123.40", 1000 + 100 * i));
+    EXPECT_FALSE(coalescer.Add("Strike", "NVL", "123.40", 5999));
+    EXPECT_TRUE(coalescer.Add("Bollinger", "BBB", "2.00", 1500)) << "another window is not held back";
+
+    EXPECT_TRUE(coalescer.Due(5999).isEmpty());
+    const QList<TNotice> due = coalescer.Due(6000);
+    ASSERT_EQ(due.size(), 1);
+    EXPECT_EQ(due[0].Window, "Strike");
+    EXPECT_EQ(due[0].Symbol, "NVL");
+    EXPECT_EQ(due[0].Summary, "Strike: 12 new alerts");
+    EXPECT_EQ(due[0].Body, "latest NVL 123.40");
+
+    // The counted notice starts an interval of its own; a spike is named.
+    EXPECT_FALSE(coalescer.Add("Strike", "XYZ", "", 8000, true));
+    EXPECT_TRUE(coalescer.Due(10999).isEmpty());
+    const QList<TNotice> spike = coalescer.Due(11000);
+    ASSERT_EQ(spike.size(), 1);
+    EXPECT_EQ(spike[0].Summary, "Strike: price spike in XYZ, 1 new alert");
+    EXPECT_EQ(spike[0].Body, "latest XYZ");
+    EXPECT_TRUE(coalescer.Due(100000).isEmpty());
+    EXPECT_TRUE(coalescer.Add("Strike", "AAA", "1.00", 100000));
+}
