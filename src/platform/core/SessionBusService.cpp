@@ -10,7 +10,7 @@
 
 namespace {
 
-// RequestName's flag and answer (the D-Bus specification's numbers).
+// RequestName's flag and answer, as the bus daemon numbers them.
 constexpr uint DoNotQueue = 4;
 constexpr uint PrimaryOwner = 1;
 
