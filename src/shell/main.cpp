@@ -1,8 +1,8 @@
 // Tavisk Alerts: the alert client's start-up. main owns every long-lived
 // object and makes them in order, each before the ones that are given it: the
 // debug log first (it goes last), then the exclude list, the configuration in
-// use, the grids' emitters and the sound, then the forms (the main window
-// first, so that the alert windows exist before the other forms). The grids'
+// use, the grids' emitters and the sound, then the forms (those the main
+// window points to before it, so that they outlive it). The grids'
 // requests for linking and the price-spike sound are connected to the forms
 // that serve them, and one event loop runs until the main window closes or
 // the process is asked to end.
@@ -127,10 +127,12 @@ int main(int argc, char** argv)
     // It reads the file in use for each conversation: the main window may
     // make one after start-up.
     TMainConnection mainConnection(ConnectionSettingsFromFile([&config] { return config.Path(); }));
-    TMainForm mainForm(mainConnection, {config, spikePlayer, excludeList, symbolLinks, priceSpikeSound});
+    // The forms the main window keeps pointers to are made before it, so
+    // that they outlive it.
     TExternalLinkingWindow linkingWindow(symbolLinks);
     TFakeDataForm fakeDataForm(mainConnection, config.Path());
     TVantorExcludeForm vantorExcludeForm(excludeList);
+    TMainForm mainForm(mainConnection, {config, spikePlayer, excludeList, symbolLinks, priceSpikeSound});
 
     mainForm.SetLinkingWindow(&linkingWindow);
     mainForm.SetExcludeForm(&vantorExcludeForm);
