@@ -910,8 +910,9 @@ TEST(QtSoundPlayerTest, ReturnsWhetherOrNotTheFileCanBePlayed)
     EXPECT_FALSE(player.PlayWaveSync(broken, problem));
     EXPECT_FALSE(problem.isEmpty());
     // Whether the good one sounds depends on the machine's audio output.
-    if (!player.PlayWaveSync(wave, problem))
+    if (!player.PlayWaveSync(wave, problem)) {
         EXPECT_EQ(problem, "there is no audio output device");
+    }
     // Bounded whatever the audio device does: nothing waits forever.
     EXPECT_LT(clock.elapsed(), 2 * TQtSoundPlayer::LoadTimeoutMs + TQtSoundPlayer::PlayTimeoutMs);
 }
