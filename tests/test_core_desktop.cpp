@@ -207,6 +207,7 @@ TEST(NotificationCoalescer, OneNoticePerWindowPerIntervalCountingWhatCameMeanwhi
     EXPECT_TRUE(coalescer.Add("Bollinger", "BBB", "2.00", 1500)) << "another window is not held back";
 
     EXPECT_TRUE(coalescer.Due(5999).isEmpty());
+    EXPECT_TRUE(coalescer.AnyWaiting());
     const QList<TNotice> due = coalescer.Due(6000);
     ASSERT_EQ(due.size(), 1);
     EXPECT_EQ(due[0].Window, "Strike");
@@ -221,6 +222,10 @@ TEST(NotificationCoalescer, OneNoticePerWindowPerIntervalCountingWhatCameMeanwhi
     ASSERT_EQ(spike.size(), 1);
     EXPECT_EQ(spike[0].Summary, "Strike: price spike in XYZ, 1 new alert");
     EXPECT_EQ(spike[0].Body, "latest XYZ");
+    EXPECT_FALSE(coalescer.AnyWaiting());
     EXPECT_TRUE(coalescer.Due(100000).isEmpty());
-    EXPECT_TRUE(coalescer.Add("Strike", "AAA", "1.00", 100000));
+    // Alerts that came together count as many.
+    const std::optional<TNotice> together = coalescer.Add("Strike", "AAA", "1.00", 100000, false, 3);
+    ASSERT_TRUE(together);
+    EXPECT_EQ(together->Summary, "Strike: 3 new alerts");
 }

@@ -65,11 +65,10 @@ void TAlertNotifications::Answered(const QString& action, TNotificationEvent eve
         m_shown.remove(action);
         return;
     }
-    const auto shown = m_shown.constFind(action);
-    if (shown == m_shown.cend())
+    if (!m_shown.contains(action))
         return;
     // A copy: linking runs other code, which may notify again.
-    const TNotice notice = *shown;
+    const TNotice notice = m_shown.value(action);
     LinkSymbolReportingErrors(m_links, notice.Symbol.toUtf8(), notice.Window);
     m_showWindow(notice.Window);
 }
