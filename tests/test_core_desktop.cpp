@@ -7,6 +7,7 @@
 #include "platform/core/NotificationCoalescer.h"
 #include "platform/core/SecretServiceKeyring.h"
 #include "platform/core/SessionBusService.h"
+#include "DesktopPeers.h"
 #include "TestEnvironment.h"
 #include "base/DebugLog.h"
 #include <QCoreApplication>
@@ -24,113 +25,6 @@ using TestEnvironment::WaitFor;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Which Debian package brings each program the tests start.
-const QList<std::pair<QString, QString>> PackageOfProgram = {
-    {"dbus-daemon", "dbus-daemon"}, {"dbus-monitor", "dbus-bin"}, {"gdbus", "libglib2.0-bin"},
-    {"Xvfb", "xvfb"}, {"dunst", "dunst"}, {"dunstctl", "dunst"},
-    {"gnome-keyring-daemon", "gnome-keyring"}, {"secret-tool", "libsecret-tools"}};
-
-// Empty when every program is on this machine, else which package is missing.
-QString MissingPackage(const QStringList& programs)
-{
-    for (const auto& [program, package] : PackageOfProgram)
-        if (programs.contains(program) && QStandardPaths::findExecutable(program).isEmpty())
-            return QStringLiteral("%1 is missing: install the Debian package %2 (tools/setup.sh asan does)")
-                .arg(program, package);
-    return QString();
-}
-
-#define TAV_SKIP_WITHOUT(...)                                                                                          \
-    if (const QString missing = MissingPackage({__VA_ARGS__}); !missing.isEmpty())                                    \
-    GTEST_SKIP() << missing.toStdString()
-
-// A program the test runs beside it, with all it has written; stopped when
-// the object goes.
-class Peer {
-public:
-    Peer(const QString& program, const QStringList& arguments,
-         const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
-    {
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.setProcessEnvironment(environment);
-        m_process.start(program, arguments);
-    }
-    ~Peer()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000))
-            m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-
-    const QByteArray& Output()
-    {
-        m_output += m_process.readAll();
-        return m_output;
-    }
-    // Runs the event loop (the client's side answers meanwhile) until the
-    // output holds every text.
-    bool WaitForOutput(const QList<QByteArray>& texts, std::chrono::milliseconds timeout = 10s)
-    {
-        return WaitFor([&] { return std::all_of(texts.begin(), texts.end(), [&](const QByteArray& text) { return Output().contains(text); }); },
-                       timeout);
-    }
-    // The exit code once it has ended by itself, -1 if it does not.
-    int WaitForExit(std::chrono::milliseconds timeout = 10s)
-    {
-        if (!WaitFor([&] { return m_process.state() == QProcess::NotRunning; }, timeout))
-            return -1;
-        Output();
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-    }
-
-private:
-    QProcess m_process;
-    QByteArray m_output;
-};
-
-// The first line a peer writes (the address, the display number), once written.
-QString FirstLine(Peer& peer)
-{
-    return peer.WaitForOutput({"\n"}) ? QString::fromUtf8(peer.Output().split('\n').constFirst().trimmed()) : QString();
-}
-
-// The test's own session bus, started once for the binary and made the
-// session bus of this process and of every program it starts. Its
-// configuration activates nothing: no service runs unless a test starts it.
-class PrivateSessionBus : public ::testing::Environment {
-public:
-    static QString Address() { return s_address; }
-
-    void SetUp() override
-    {
-        if (!MissingPackage({"dbus-daemon"}).isEmpty())
-            return;
-        const QString config = m_dir.filePath("bus.conf");
-        QFile file(config);
-        file.open(QIODevice::WriteOnly);
-        file.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                   "<busconfig><type>session</type><listen>unix:dir=" + QFile::encodeName(m_dir.path()) +
-                   "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
-                   "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-        file.close();
-        m_daemon = std::make_unique<Peer>("dbus-daemon", QStringList{"--config-file=" + config, "--print-address", "--nofork"});
-        s_address = FirstLine(*m_daemon);
-        qputenv("DBUS_SESSION_BUS_ADDRESS", s_address.toUtf8());
-    }
-    void TearDown() override { m_daemon.reset(); }
-
-private:
-    static inline QString s_address;
-    QTemporaryDir m_dir;
-    std::unique_ptr<Peer> m_daemon;
-};
 
 const auto* const g_privateBus = ::testing::AddGlobalTestEnvironment(new PrivateSessionBus);
 
@@ -217,16 +111,10 @@ TEST(DesktopNotifications, DunstShowsTheNotificationAndItsDefaultActionComesBack
         EXPECT_EQ(notes.Count("Desktop notifications: none can be shown"), 1) << notes.Lines.join('\n').toStdString();
     }
 
-    QTemporaryDir home;
-    Peer display("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
-    const QString displayNumber = FirstLine(display);
-    ASSERT_FALSE(displayNumber.isEmpty()) << display.Output().toStdString();
-    QFile(home.filePath("dunstrc")).open(QIODevice::WriteOnly);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", ':' + displayNumber);
-    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-        environment.insert(variable, home.path());
-    Peer dunst("dunst", {"-print", "-config", home.filePath("dunstrc")}, environment);
+    DunstOnXvfb dunstSession;
+    ASSERT_TRUE(dunstSession.Start()) << dunstSession.Output().toStdString();
+    Peer& dunst = *dunstSession.Dunst;
+    const QProcessEnvironment& environment = dunstSession.Environment;
     QDBusConnection bus = Connection("notifying client");
     ASSERT_TRUE(WaitFor([&] { return bus.interface()->isServiceRegistered("org.freedesktop.Notifications").value(); }))
         << dunst.Output().toStdString();
@@ -319,6 +207,7 @@ TEST(NotificationCoalescer, OneNoticePerWindowPerIntervalCountingWhatCameMeanwhi
     EXPECT_TRUE(coalescer.Add("Bollinger", "BBB", "2.00", 1500)) << "another window is not held back";
 
     EXPECT_TRUE(coalescer.Due(5999).isEmpty());
+    EXPECT_TRUE(coalescer.AnyWaiting());
     const QList<TNotice> due = coalescer.Due(6000);
     ASSERT_EQ(due.size(), 1);
     EXPECT_EQ(due[0].Window, "Strike");
@@ -333,6 +222,10 @@ TEST(NotificationCoalescer, OneNoticePerWindowPerIntervalCountingWhatCameMeanwhi
     ASSERT_EQ(spike.size(), 1);
     EXPECT_EQ(spike[0].Summary, "Strike: price spike in XYZ, 1 new alert");
     EXPECT_EQ(spike[0].Body, "latest XYZ");
+    EXPECT_FALSE(coalescer.AnyWaiting());
     EXPECT_TRUE(coalescer.Due(100000).isEmpty());
-    EXPECT_TRUE(coalescer.Add("Strike", "AAA", "1.00", 100000));
+    // Alerts that came together count as many.
+    const std::optional<TNotice> together = coalescer.Add("Strike", "AAA", "1.00", 100000, false, 3);
+    ASSERT_TRUE(together);
+    EXPECT_EQ(together->Summary, "Strike: 3 new alerts");
 }

@@ -245,7 +245,13 @@ TEST_F(AlertWindowTest, ClearWindowEmptiesOnlyTheNewestFirstStylesWithTheCommand
                           Case{"pointslist", false}, Case{"ferrik-simplelist", false},
                           Case{"dravel-simplelist", false}, Case{"quent", false}}) {
         SCOPED_TRACE(c.display.constData());
-        const auto window = MakeWindow("subscription=c\ndisplay=" + c.display + "\n");
+        const auto window = MakeWindow("subscription=c\ntitle=T\nnotify=1\ndisplay=" + c.display + "\n");
+        QStringList reports;
+        QObject context;
+        QObject::connect(&parts.Notices, &TAlertNotices::NewRows, &context,
+                         [&](const QString& title, const QByteArray& symbol, const QString& values, int alerts, bool) {
+                             reports << QStringLiteral("%1 %2 %3: %4").arg(title).arg(alerts).arg(symbol, values);
+                         });
         // The window binds its grid to the rows the session's table makes for the style.
         EXPECT_EQ(typeid(*window->Rows()), typeid(*MakeAlertRows(window->Style(), {"c"})));
         window->HandleAlert(Alert("c", one));
@@ -261,7 +267,23 @@ TEST_F(AlertWindowTest, ClearWindowEmptiesOnlyTheNewestFirstStylesWithTheCommand
         EXPECT_EQ(spy->count(), c.clears ? 1 : 0);
         EXPECT_EQ(window->ContextMenu(), c.clears ? window->ClearPopup
                                          : c.display == "quent" ? window->QuentMenu
-                                                                : nullptr);
+                                                                : window->NotifyPopup);
+        EXPECT_TRUE(window->ContextMenu()->actions().contains(window->NotifyAction));
+        // A new row is reported with what the grid shows beside its symbol;
+        // a whole list reports a symbol it did not hold, the top list only spikes.
+        window->HandleAlert(Alert("c", one));
+        window->HandleAlert(Alert("c", one));
+        NextPass();
+        const bool wholeList = c.display == "pointslist" || c.display == "quent";
+        EXPECT_EQ(reports.size(), c.display == "quent" ? 0 : wholeList ? 1 : 2) << reports.join('\n').toStdString();
+        if (!wholeList)
+            EXPECT_EQ(reports.last(), "T 2 A: " + window->Grid()->ValuesBeside("A"));
+        if (c.display.isEmpty())
+            EXPECT_EQ(reports.last(), "T 2 A: 1.00");
+        window->SetNotifying(false);
+        window->HandleAlert(Alert("c", one));
+        NextPass();
+        EXPECT_EQ(reports.size(), c.display == "quent" ? 0 : wholeList ? 1 : 2);
     }
 }
 

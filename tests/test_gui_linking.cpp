@@ -1,9 +1,13 @@
 // External linking: what in a grid links a symbol (only the trader's own
 // pick), the window's order of calls to its connector, when it shows itself,
-// and the built-in connector's links and its refusal of symbols that another
-// program could misread.
+// the built-in connector's links and its refusal of symbols that another
+// program could misread, and the client on a session bus of the test's own:
+// its links, status and windows as other programs see them, and its
+// notifications as dunst shows them.
+#include "DesktopPeers.h"
 #include "GuiGridProbe.h"
 #include "GuiTestParts.h"
+#include "LocalMainConnection.h"
 #include "TestEnvironment.h"
 #include "Zembra/QuentGridFull.h"
 #include "grids/BollingerGrid.h"
@@ -12,8 +16,11 @@
 #include "grids/PointsTopListGrid.h"
 #include "grids/SymbolOnlyGrid.h"
 #include "grids/VantorGrid.h"
+#include "platform/core/DesktopBus.h"
 #include "platform/core/SettingsStore.h"
 #include "platform/gui/Connector.h"
+#include "shell/AlertNotifications.h"
+#include "shell/DesktopBusWiring.h"
 #include "shell/ExternalLinkingWindowUnit.h"
 #include <QApplication>
 #include <QClipboard>
@@ -457,3 +464,67 @@ TEST_F(BuiltInConnectorTest, BrowsingSetsTheProgramAndCancelKeepsIt)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// The client on the desktop
+
+namespace {
+
+const auto* const g_privateBus = ::testing::AddGlobalTestEnvironment(new PrivateSessionBus);
+
+QStringList BusCall(const QString& method, const QStringList& arguments)
+{
+    return QStringList{"call", "--session", "--dest", "com.velmora.TaviskAlerts", "--object-path",
+                       "/com/velmora/TaviskAlerts", "--method", method} + arguments;
+}
+
+} // namespace
+
+TEST(DesktopSession, ProgramsFollowLinksAndStatusRaiseWindowsAndANotificationLeadsBackToItsWindow)
+{
+    TAV_SKIP_WITHOUT("dbus-daemon", "dbus-monitor", "gdbus", "Xvfb", "dunst", "dunstctl");
+    TestEnvironment::ClearSettings();
+    TestEnvironment::WriteIni("[General]\nwindow count=2\n[Alert Window 0]\ntitle=Strike\nsubscription=S\nnotify=1\n"
+                              "[Alert Window 1]\ntitle=Points\nsubscription=P\ndisplay=pointslist\n");
+    DunstOnXvfb dunst;
+    ASSERT_TRUE(dunst.Start()) << dunst.Output().toStdString();
+    // As start-up wires them.
+    GuiTestParts parts;
+    const auto connection = MakeLocalMainConnection();
+    TMainForm form(*connection, parts.MainFormParts());
+    const auto showWindow = [&form](const QString& title) { return form.ShowWindowTitled(title); };
+    const std::unique_ptr<TDesktopBus> bus = MakeDesktopBus(showWindow);
+    const TSubscription linksOnBus = AnnounceLinksOnBus(parts.SymbolLinks, *bus);
+    const TSubscription statusOnBus = ShowStatusOnBus(form, *bus);
+    const TAlertNotifications notifications(parts.Notices, parts.SymbolLinks, showWindow);
+    GridProbe::LinkRecorder connector(parts.SymbolLinks);
+    Peer monitor("dbus-monitor", {"--session", "type='signal',path='/com/velmora/TaviskAlerts'"});
+    ASSERT_TRUE(monitor.WaitForOutput({"member=NameLost"})) << monitor.Output().toStdString(); // it monitors now
+
+    Peer status("gdbus", BusCall("org.freedesktop.DBus.Properties.Get", {"com.velmora.TaviskAlerts1", "Status"}));
+    EXPECT_EQ(status.WaitForExit(), 0) << status.Output().toStdString();
+    EXPECT_EQ(status.Output(), "(<'" + form.StatusLine().toUtf8() + "'>,)\n");
+    TAlertForm* points = form.AlertWindows().at(1);
+    points->hide();
+    Peer show("gdbus", BusCall("com.velmora.TaviskAlerts1.ShowWindow", {"Points"}));
+    EXPECT_EQ(show.WaitForExit(), 0) << show.Output().toStdString();
+    EXPECT_TRUE(points->isVisible());
+
+    // Alerts that come together are one notification.
+    TAlertForm* strike = form.AlertWindows().at(0);
+    for (const char* last : {"1", "2", "123.4"})
+        strike->HandleAlert(QByteArray("S\r\nsymbol=NVL&last=") + last);
+    ASSERT_TRUE(dunst.Dunst->WaitForOutput({"summary: 'Strike: 3 new alerts'", "body: 'latest NVL 123.40'"}))
+        << dunst.Output().toStdString();
+    // A click in the grid, then the notification's action: both are links.
+    strike->show();
+    GridProbe::Click(*strike->Grid(), 0, 1);
+    Peer invoke("dunstctl", {"action", "0"}, dunst.Environment);
+    EXPECT_EQ(invoke.WaitForExit(), 0) << invoke.Output().toStdString();
+    EXPECT_TRUE(TestEnvironment::WaitFor([&] { return connector.Symbols.size() == 2; }));
+    EXPECT_EQ(connector.Symbols, (QList<QByteArray>{"NVL", "NVL"}));
+    const QByteArray linked = "member=SymbolLinked\n   string \"NVL\"\n   string \"Strike\"";
+    EXPECT_TRUE(TestEnvironment::WaitFor([&] { return monitor.Output().count(linked) == 2; }))
+        << monitor.Output().toStdString();
+    TestEnvironment::ClearSettings();
+}

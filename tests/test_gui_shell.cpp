@@ -352,6 +352,21 @@ TEST_F(MainFormSettingsTest, StoredFontIsTheAlertFontNotTheWindows)
     EXPECT_NE(form->font().pointSize(), 14);
 }
 
+TEST_F(MainFormSettingsTest, TheTradersNotifyChoiceWinsOverTheFileOnceMade)
+{
+    const QByteArray ini = "[General]\nwindow count=2\n[Alert Window 0]\nsubscription=a\nnotify=1\n"
+                           "[Alert Window 1]\nsubscription=b\n";
+    auto form = NewMainForm(ini);
+    TAlertForm* notifying = form->AlertWindows().at(0);
+    EXPECT_TRUE(notifying->Notifying());
+    EXPECT_FALSE(form->AlertWindows().at(1)->Notifying());
+    notifying->NotifyAction->trigger();
+    EXPECT_FALSE(notifying->Notifying());
+    form = NewMainForm(ini);
+    EXPECT_FALSE(form->AlertWindows().at(0)->Notifying());
+    EXPECT_FALSE(form->AlertWindows().at(1)->Notifying()) << "untouched, the file still decides";
+}
+
 TEST_F(MainFormSettingsTest, ValuesOfTheWrongFormFallBackToTheDefaults)
 {
     Store("Main/FontSize", "big");

@@ -76,11 +76,15 @@ readme_path() {
     recording=$root/alerts.tsv.gz
     export wanted recording version
     # xvfb-run is a POSIX shell script, which drops exported functions: they
-    # go along in the script's text.
+    # go along in the script's text. The client runs on a session bus of its
+    # own and owns its name there.
     (cd "$home" && HOME=$home XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$home/runtime QT_QPA_PLATFORM=xcb \
-        xvfb-run -a -s "-screen 0 1600x1000x24" bash -c "$(declare -f log_in categories_received)"'
+        dbus-run-session -- xvfb-run -a -s "-screen 0 1600x1000x24" bash -c "$(declare -f log_in categories_received)"'
             "$1" --record "$recording" & client=$!
             log_in || { kill $client; exit 1; }
+            gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+                --method org.freedesktop.DBus.GetNameOwner com.velmora.TaviskAlerts >/dev/null \
+                || { echo "the client does not own com.velmora.TaviskAlerts on its session bus" >&2; kill $client; exit 1; }
             for _ in $(seq 600); do [ "$(categories_received)" = "$wanted" ] && break; sleep 0.1; done
             kill $client; wait $client || true' _ "$usr/bin/tavisk-alerts") 2>"$root/client.log" \
         || fail "the client's main window did not appear: $(tail -n5 "$root/client.log")"

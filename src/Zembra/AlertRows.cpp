@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QSet>
 #include <QTime>
 #include <cmath>
 #include <cstddef>
@@ -228,6 +229,7 @@ TAlertRows::TTake TBollingerRows::TakeFields(QByteArrayView fieldLine)
         return OverLimits;
     QVarLengthArray<char, 16> scratch;
     const QByteArrayView action = DecodedView(m_fields.Raw(bfAction), scratch);
+    m_added.reset();
     if (action == "add") {
         TBollingerEntry row;
         row.symbol = m_fields.Text(bfSymbol, m_texts);
@@ -235,6 +237,7 @@ TAlertRows::TTake TBollingerRows::TakeFields(QByteArrayView fieldLine)
         row.prevClose = m_fields.Number(bfPrevClose);
         row.distFromBB = m_fields.Number(bfDistance);
         row.received = m_clock();
+        m_added = row.symbol;
         Add(std::move(row));
     } else if (action == "delete") {
         // A symbol without a row changes nothing and repaints nothing.
@@ -405,7 +408,7 @@ TAlertRows::TTake TPointsListRows::TakeFields(QByteArrayView fieldLine)
         if (symbol.isEmpty() || std::isnan(row.last) || std::isnan(row.change))
             break;
         if (n == MaxListRows) {
-            m_rows = std::move(rows);
+            m_previousRows = std::exchange(m_rows, std::move(rows));
             return ChangedAndCut;
         }
         if (!m_fields.RowWithinLimit(n))
@@ -416,8 +419,19 @@ TAlertRows::TTake TPointsListRows::TakeFields(QByteArrayView fieldLine)
             rows.reserve(m_fields.Rows());
         rows.append(std::move(row));
     }
-    m_rows = std::move(rows);
+    m_previousRows = std::exchange(m_rows, std::move(rows));
     return Changed;
+}
+
+std::optional<QByteArray> TPointsListRows::NewRowSymbol() const
+{
+    QSet<QByteArray> before;
+    for (const TPointsTopListEntry& row : m_previousRows)
+        before.insert(row.symbol);
+    for (const TPointsTopListEntry& row : m_rows)
+        if (!before.contains(row.symbol))
+            return row.symbol;
+    return std::nullopt;
 }
 
 namespace {

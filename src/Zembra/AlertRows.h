@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // A moment as the Bollinger rows hold it: days since 30 December 1899 (UTC),
 // the time of day as the fraction.
@@ -68,6 +69,10 @@ public:
 
     // How many rows reached the top since the last call (newest-first styles).
     virtual int TakeAdded() { return 0; }
+    // Right after TakeAlert returned true: the symbol of the row that alert
+    // brought into the list, if it brought one (a whole list brings the first
+    // symbol it did not hold before; the full top list brings none).
+    virtual std::optional<QByteArray> NewRowSymbol() const { return std::nullopt; }
 
 protected:
     enum TTake {
@@ -101,6 +106,11 @@ class TNewestFirstRows : public TAlertRows {
 public:
     const TNewestFirstList<TEntry>& Rows() const { return m_rows; }
     int TakeAdded() override { return std::exchange(m_added, 0); }
+    // Every alert that changes the rows puts one on top.
+    std::optional<QByteArray> NewRowSymbol() const override
+    {
+        return m_rows.isEmpty() ? std::nullopt : std::optional(m_rows.first().symbol);
+    }
     bool Clear() override;
 
 protected:
@@ -166,6 +176,8 @@ public:
     // One row per symbol, exact comparison.
     const TBollingerEntries& Rows() const { return m_rows; }
     bool Expire(double now) override;
+    // The symbol of an "add"; a "delete" or another action brings none.
+    std::optional<QByteArray> NewRowSymbol() const override { return m_added; }
 
 protected:
     TTake TakeFields(QByteArrayView fieldLine) override;
@@ -185,6 +197,7 @@ private:
     void Reindex();
 
     TDayClock m_clock;
+    std::optional<QByteArray> m_added;
     TFieldPick m_fields;
     TTextCache m_texts{256};
     TBollingerEntries m_rows;
@@ -209,6 +222,7 @@ class TPointsListRows : public TAlertRows {
 public:
     TPointsListRows(const TListStyle& style, const TRowsSetup& setup);
     const TPointsTopListEntries& Rows() const { return m_rows; }
+    std::optional<QByteArray> NewRowSymbol() const override;
 
 protected:
     TTake TakeFields(QByteArrayView fieldLine) override;
@@ -216,6 +230,7 @@ protected:
 private:
     TNumberedPick m_fields;
     TPointsTopListEntries m_rows;
+    TPointsTopListEntries m_previousRows; // the list before the last alert's
 };
 
 // The full top list: every alert is a whole list, numbered from 0, that ends

@@ -7,6 +7,7 @@
 #include "Zembra/MainConnectionUnit.h"
 #include "Zembra/QuentGridFull.h"
 #include "platform/core/IniFile.h"
+#include "platform/gui/AlertNotices.h"
 #include "platform/gui/ErrorReport.h"
 
 #include <QAction>
@@ -76,6 +77,34 @@ void TAlertForm::BuildForm()
             SortNowActionUpdate();
         });
     });
+    BuildNotifyItem();
+}
+
+void TAlertForm::BuildNotifyItem()
+{
+    NotifyAction = new QAction(QStringLiteral("Notify"), this);
+    NotifyAction->setCheckable(true);
+    connect(NotifyAction, &QAction::triggered, this, [this](bool on) {
+        RunReportingErrors([this, on] {
+            SetNotifying(on);
+            emit NotifyToggled(on);
+        });
+    });
+    ClearPopup->addSeparator();
+    ClearPopup->addAction(NotifyAction);
+    QuentMenu->addSeparator();
+    QuentMenu->addAction(NotifyAction);
+    NotifyPopup = new QMenu(this);
+    NotifyPopup->addAction(NotifyAction);
+}
+
+bool TAlertForm::Notifying() const { return NotifyAction->isChecked(); }
+
+void TAlertForm::SetNotifying(bool on)
+{
+    NotifyAction->setChecked(on);
+    if (!on)
+        m_newRows = 0;
 }
 
 void TAlertForm::SetClock(TAlertClock clock)
@@ -107,6 +136,9 @@ void TAlertForm::LoadSettings(const TIniFile& ini, const QByteArray& section)
     m_handRows = std::move(made.HandRows);
     m_topList = made.TopList;
     m_grid->installEventFilter(this);
+    SetNotifying(ini.ReadString(section, "notify") == "1");
+    if (m_topList)
+        connect(m_topList, &TQuentTopListFullGrid::PriceSpiked, this, &TAlertForm::ReportPriceSpike);
     // The alert source hands the window its own category only.
     m_alerts = m_parts.AlertSource.RegisterAlertCallback(subscription, [this](const QByteArray& data) { HandleAlert(data); });
 }
@@ -117,8 +149,35 @@ void TAlertForm::LoadSettings(const TIniFile& ini, const QByteArray& section)
 void TAlertForm::HandleAlert(const QByteArray& data)
 {
     // Before LoadSettings there are no rows and no grid to show them in.
-    if (m_rows && m_rows->TakeAlert(data))
+    if (m_rows && m_rows->TakeAlert(data)) {
+        NoteNewRow();
         RowsChanged();
+    }
+}
+
+void TAlertForm::NoteNewRow()
+{
+    if (!Notifying())
+        return;
+    if (const std::optional<QByteArray> symbol = m_rows->NewRowSymbol()) {
+        ++m_newRows;
+        m_newRowSymbol = *symbol;
+    }
+}
+
+// Once the grid has the rows, so that the values are those it shows.
+void TAlertForm::ReportNewRows()
+{
+    if (m_newRows == 0)
+        return;
+    m_parts.Notices.Report(windowTitle(), m_newRowSymbol, m_grid->ValuesBeside(m_newRowSymbol),
+                           std::exchange(m_newRows, 0), false);
+}
+
+void TAlertForm::ReportPriceSpike(const QByteArray& symbol)
+{
+    if (Notifying())
+        m_parts.Notices.Report(windowTitle(), symbol, m_topList->ValuesBeside(symbol), 1, true);
 }
 
 void TAlertForm::RowsChanged()
@@ -139,6 +198,7 @@ void TAlertForm::ShowRowsNow()
         return;
     m_handOverDue = false;
     m_handRows();
+    ReportNewRows();
 }
 
 bool TAlertForm::eventFilter(QObject* watched, QEvent* event)
@@ -216,16 +276,11 @@ QMenu* TAlertForm::ContextMenu() const
         return ClearPopup;
     if (m_topList)
         return QuentMenu;
-    return nullptr;
+    return NotifyPopup;
 }
 
 void TAlertForm::contextMenuEvent(QContextMenuEvent* event)
 {
-    QMenu* menu = ContextMenu();
-    if (!menu) {
-        event->ignore();
-        return;
-    }
-    menu->popup(event->globalPos());
+    ContextMenu()->popup(event->globalPos());
     event->accept();
 }

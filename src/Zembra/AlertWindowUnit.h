@@ -19,6 +19,7 @@
 class QAction;
 class QMenu;
 class QTimer;
+class TAlertNotices;
 class TIniFile;
 class TListGrid;
 class TPriceSpikeSound;
@@ -34,6 +35,7 @@ struct TAlertWindowParts {
     const TSymbolSet& ExcludeList;     // the symbols strike windows leave out
     TSymbolLinks& SymbolLinks;         // where its grid sends a clicked symbol
     TPriceSpikeSound& PriceSpikeSound; // where the full top list asks for the spike sound
+    TAlertNotices& Notices;            // where its new rows go while it notifies
 };
 
 class TAlertForm : public QWidget {
@@ -78,8 +80,13 @@ public:
     TListGrid* Grid() const { return m_grid; }
     // The grid of the full top-list style; nullptr for the other styles.
     TQuentTopListFullGrid* TopListGrid() const { return m_topList; }
-    // The menu a right click opens, if the style has one.
+    // The menu a right click opens.
     QMenu* ContextMenu() const;
+
+    // Whether new rows and price spikes raise desktop notifications ("notify"
+    // of the section, then the "Notify" menu item).
+    bool Notifying() const;
+    void SetNotifying(bool on);
 
     QTimer* ExpireBollingersTimer = nullptr;
     QMenu* ClearPopup = nullptr;
@@ -87,6 +94,14 @@ public:
     QMenu* QuentMenu = nullptr;
     QAction* FreezeAction = nullptr;
     QAction* SortNowAction = nullptr;
+    // In every style's menu; the styles without commands of their own have
+    // NotifyPopup.
+    QAction* NotifyAction = nullptr;
+    QMenu* NotifyPopup = nullptr;
+
+signals:
+    // The trader turned notifications on or off from the menu.
+    void NotifyToggled(bool on);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -94,7 +109,11 @@ protected:
 
 private:
     void BuildForm();
+    void BuildNotifyItem();
     void RowsChanged();
+    void NoteNewRow();
+    void ReportNewRows();
+    void ReportPriceSpike(const QByteArray& symbol);
 
     TAlertWindowParts m_parts;
     TDayClock m_dayClock = DayNumberNow;
@@ -107,6 +126,9 @@ private:
     // The grid again, by its own type, when the style is the full top list.
     TQuentTopListFullGrid* m_topList = nullptr;
     bool m_handOverDue = false;
+    // New rows not yet reported, the latest for this symbol (while notifying).
+    int m_newRows = 0;
+    QByteArray m_newRowSymbol;
     TWakeMeSoon m_handOverSoon;
     // Last, so that it ends first: no alert reaches a window being destroyed.
     TSubscription m_alerts;

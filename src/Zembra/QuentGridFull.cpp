@@ -433,6 +433,7 @@ void TQuentTopListFullGrid::NoteSpike(const QByteArray& symbol)
     if (m_spikedSymbols.contains(symbol))
         return;
     m_spikedSymbols << symbol;
+    m_pendingSpikeSymbol = symbol;
     // The sound may wait and run the event loop; that must not happen inside
     // a paint, so it plays once this paint has returned to the loop. Spikes
     // painted until that sound is over join it: one sound, not a queue of
@@ -445,7 +446,10 @@ void TQuentTopListFullGrid::NoteSpike(const QByteArray& symbol)
 
 void TQuentTopListFullGrid::PlayPendingSpikeSound()
 {
-    GuardedCall(QStringLiteral("TQuentTopListFullGrid.PlayPendingSpikeSound"), [this] { m_spikeSound.Request(); });
+    GuardedCall(QStringLiteral("TQuentTopListFullGrid.PlayPendingSpikeSound"), [this] {
+        emit PriceSpiked(std::exchange(m_pendingSpikeSymbol, {}));
+        m_spikeSound.Request();
+    });
     m_spikeSoundPending = false;
 }
 
@@ -513,7 +517,7 @@ void TQuentTopListFullGrid::GridSelectCell(int, int row)
 void TQuentTopListFullGrid::LinkWhereTheKeysRest()
 {
     // The connector's failures must not disturb the list; the selection stands.
-    GuardedCall(QStringLiteral("TQuentTopListFullGrid.SelectCell"), [this] { Links().Link(m_selectedSymbol); });
+    GuardedCall(QStringLiteral("TQuentTopListFullGrid.SelectCell"), [this] { Links().Link(m_selectedSymbol, WindowTitle()); });
 }
 
 void TQuentTopListFullGrid::keyPressEvent(QKeyEvent* event)

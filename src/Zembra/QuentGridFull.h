@@ -88,6 +88,11 @@ public:
 
     QString CellText(int column, int row) const override;
 
+signals:
+    // A spike was shown in the symbol's row; sent with the spike's sound
+    // request, after painting (the latest of the spikes that request covers).
+    void PriceSpiked(const QByteArray& symbol);
+
 protected:
     QString ColumnTitle(int column) const override;
     TCellContent DataCell(int column, int index) const override;
@@ -144,4 +149,5 @@ private:
     int m_paintDepth = 0;
     // A spike sound decided while painting, played once painting is over.
     bool m_spikeSoundPending = false;
+    QByteArray m_pendingSpikeSymbol;
 };

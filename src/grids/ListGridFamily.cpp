@@ -2,6 +2,7 @@
 #include "platform/gui/ErrorReport.h"
 #include "platform/gui/SymbolLink.h"
 #include <QLocale>
+#include <QStringList>
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
@@ -243,11 +244,11 @@ void DrawContent(TCanvas& canvas, const QRect& inner, const TCellContent& conten
 
 // ---- Link errors
 
-void LinkSymbolReportingErrors(TSymbolLinks& links, const QByteArray& symbol)
+void LinkSymbolReportingErrors(TSymbolLinks& links, const QByteArray& symbol, const QString& window)
 {
     // The connector is outside this program; whatever it raises must not
     // unwind into Qt's event loop.
-    RunReportingErrors([&] { links.Link(symbol); }, [&links](const QString& message) { links.ReportFailure(message); },
+    RunReportingErrors([&] { links.Link(symbol, window); }, [&links](const QString& message) { links.ReportFailure(message); },
                        QStringLiteral("Unknown error while linking %1.").arg(QString::fromUtf8(symbol)));
 }
 
@@ -322,6 +323,23 @@ QString TListGrid::CellText(int column, int row) const
     return DataCell(column, index).Full;
 }
 
+QString TListGrid::ValuesBeside(const QByteArray& symbol) const
+{
+    const QString symbolText = QString::fromUtf8(symbol);
+    for (int index = 0; index < EntryCount(); ++index) {
+        if (EntrySymbol(index) != symbol)
+            continue;
+        QStringList values;
+        for (int column = 0; column < ColCount(); ++column) {
+            const TCellContent content = DataCell(column, index);
+            if (!content.Full.isEmpty() && !(content.Kind == TCellContent::Text && content.Full == symbolText))
+                values << content.Full;
+        }
+        return values.join(u' ');
+    }
+    return {};
+}
+
 TCellColors TListGrid::AdjustColors(int, int, int, TCellColors colors) const { return colors; }
 
 bool TListGrid::CellToEntryIndex(int, int row, int& index) const
@@ -353,7 +371,7 @@ void TListGrid::MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, const QPo
     int row = -1;
     int index = -1;
     if (MouseToCell(point, column, row) && CellToEntryIndex(column, row, index))
-        LinkSymbolReportingErrors(m_links, EntrySymbol(index));
+        LinkSymbolReportingErrors(m_links, EntrySymbol(index), WindowTitle());
 }
 
 void TListGrid::FontChanged()

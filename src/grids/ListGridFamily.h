@@ -104,7 +104,7 @@ void DrawContent(TCanvas& canvas, const QRect& inner, const TCellContent& conten
 
 // Hands the symbol to the links; an error a receiver raises is reported to
 // the trader (TSymbolLinks::ReportFailure) and goes no further.
-void LinkSymbolReportingErrors(TSymbolLinks& links, const QByteArray& symbol);
+void LinkSymbolReportingErrors(TSymbolLinks& links, const QByteArray& symbol, const QString& window);
 
 // ---- The family's base grid.
 
@@ -138,6 +138,9 @@ public:
 
     // Zero until a subclass holds entries (also while the base is being built).
     virtual int EntryCount() const { return 0; }
+    // The texts the first row holding the symbol shows beside it, in full and
+    // in column order; empty when no row holds it.
+    QString ValuesBeside(const QByteArray& symbol) const;
 
 protected:
     virtual QString ColumnTitle(int column) const;
@@ -160,6 +163,8 @@ protected:
     const std::vector<TListColumn>& Columns() const { return m_columns; }
     TCellAlign ColumnAlign(int column) const;
     TSymbolLinks& Links() const { return m_links; }
+    // The title of the window the grid shows in, which names it to whoever follows the links.
+    QString WindowTitle() const { return window()->windowTitle(); }
 
 private:
     TSymbolLinks& m_links;

@@ -461,7 +461,10 @@ void TMainForm::UpdateStatusLabel()
     // In full, should it not fit, with the recording's trouble in its own words.
     StatusLabel->setToolTip(PlainToolTip(m_statusNoteDetail.isEmpty() ? StatusLabel->text()
                                                                       : StatusLabel->text() + u'\n' + m_statusNoteDetail));
+    m_statusLineObservers.Notify(QStringLiteral("TMainForm.UpdateStatusLabel"));
 }
+
+QString TMainForm::StatusLine() const { return StatusLabel->text(); }
 
 void TMainForm::ShowConfigurationInUse()
 {
@@ -567,9 +570,10 @@ void TMainForm::CreateAlertWindows()
     for (int i = 0; i < count; ++i) {
         // No owner: a window of its own, which this form destroys when it goes.
         auto* window =
-            new TAlertForm({m_connection, m_parts.ExcludeList, m_parts.SymbolLinks, m_parts.PriceSpikeSound});
+            new TAlertForm({m_connection, m_parts.ExcludeList, m_parts.SymbolLinks, m_parts.PriceSpikeSound, m_parts.Notices});
         window->setFont(m_alertFont);
         window->LoadSettings(*m_ini, "Alert Window " + QByteArray::number(i));
+        RestoreAlertWindowNotifying(*window);
         m_alertWindows.append(window);
         AlertWindowsListBox->addItem(window->windowTitle());
         m_connection.AddCategory(window->Subscription());
@@ -607,6 +611,15 @@ void TMainForm::RestoreAlertWindowPlacements()
     RestoreWindowPlacements(*m_settings, windows, *this);
 }
 
+void TMainForm::RestoreAlertWindowNotifying(TAlertForm& window)
+{
+    const QString section = PlacementSection(window);
+    window.SetNotifying(m_settings->ReadBool(section, QStringLiteral("Notify"), window.Notifying()));
+    connect(&window, &TAlertForm::NotifyToggled, this, [this, section](bool on) {
+        m_settings->WriteBool(section, QStringLiteral("Notify"), on);
+    });
+}
+
 void TMainForm::SaveAlertWindowPlacements()
 {
     for (const TAlertForm* window : std::as_const(m_alertWindows))
@@ -625,6 +638,20 @@ void TMainForm::SetFontButtonClick()
         window->setFont(m_alertFont);
 }
 
+namespace {
+
+// A minimised window comes back to its normal state.
+void ShowAndRaise(QWidget& window)
+{
+    if (window.isMinimized())
+        window.setWindowState(window.windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+} // namespace
+
 void TMainForm::AlertWindowsListBoxDblClick()
 {
     const QList<QListWidgetItem*> selected = AlertWindowsListBox->selectedItems();
@@ -633,12 +660,19 @@ void TMainForm::AlertWindowsListBoxDblClick()
     const int index = AlertWindowsListBox->row(selected.first());
     if (index < 0 || index >= m_alertWindows.size())
         return;
-    TAlertForm* window = m_alertWindows.at(index);
-    if (window->isMinimized())
-        window->setWindowState(window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
-    window->show();
-    window->raise();
-    window->activateWindow();
+    ShowAndRaise(*m_alertWindows.at(index));
+}
+
+bool TMainForm::ShowWindowTitled(const QString& title)
+{
+    const auto titled = std::find_if(m_alertWindows.cbegin(), m_alertWindows.cend(),
+                                     [&title](const TAlertForm* window) { return window->windowTitle() == title; });
+    QWidget* window = titled != m_alertWindows.cend() ? static_cast<QWidget*>(*titled)
+                      : title == windowTitle()      ? this
+                                                    : nullptr;
+    if (window)
+        ShowAndRaise(*window);
+    return window != nullptr;
 }
 
 void TMainForm::VantorButtonClick()

@@ -4,6 +4,7 @@
 // external linking, the alert font, the exclude list and the price-spike
 // sound. It reads its settings at creation and saves them when it closes.
 #include "base/Subscription.h"
+#include <QString>
 #include <QByteArray>
 #include <QFont>
 #include <QVector>
@@ -20,6 +21,7 @@ class QListWidget;
 class QPushButton;
 class QTabWidget;
 class TAlertForm;
+class TAlertNotices;
 class TAlertReplay;
 class TConfigInUse;
 class TExternalLinkingWindow;
@@ -34,7 +36,7 @@ class TSymbolSet;
 class TVantorExcludeForm;
 struct TEncryption;
 
-// What start-up gives the main window; each outlives it. The last three go on
+// What start-up gives the main window; each outlives it. The last four go on
 // to every alert window it makes.
 struct TMainFormParts {
     TConfigInUse& Config;
@@ -42,6 +44,7 @@ struct TMainFormParts {
     TSymbolSet& ExcludeList;
     TSymbolLinks& SymbolLinks;
     TPriceSpikeSound& PriceSpikeSound;
+    TAlertNotices& Notices;
 };
 
 class TMainForm : public QWidget {
@@ -112,6 +115,12 @@ public:
     const QFont& AlertFont() const { return m_alertFont; }
     // In creation order; entry i is line i of AlertWindowsListBox.
     const QVector<TAlertForm*>& AlertWindows() const { return m_alertWindows; }
+    // Shows, raises and activates the alert window with that title (the first
+    // of them), or this window by its own; false when no window has it.
+    bool ShowWindowTitled(const QString& title);
+    // The status line as it reads, and who follows it while the subscription lives.
+    QString StatusLine() const;
+    TSubscription WatchStatusLine(std::function<void()> observer) { return m_statusLineObservers.Watch(std::move(observer)); }
 
     // --- Components ----------------------------------------------------------
     QTabWidget* PageControl1 = nullptr;
@@ -184,6 +193,9 @@ private:
     static QString PlacementSection(const TAlertForm& window);
     void RestoreAlertWindowPlacements();
     void SaveAlertWindowPlacements();
+    // A window's notify switch: the trader's choice from its menu, kept in
+    // its placement section, wins over the configuration's "notify".
+    void RestoreAlertWindowNotifying(TAlertForm& window);
 
     TMainFormParts m_parts;
     std::unique_ptr<TIniFile> m_ini;
@@ -200,6 +212,7 @@ private:
     // goes into the status line's tooltip.
     QString m_statusNote;
     QString m_statusNoteDetail;
+    TObservers m_statusLineObservers;
     TMainConnection& m_connection;
     // Last, so that they end first: nothing calls back into a window being destroyed.
     TSubscription m_statusWatch;

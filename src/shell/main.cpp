@@ -9,8 +9,10 @@
 #include "Shared/MiscDebugWindows.h"
 #include "Zembra/ExcludeList.h"
 #include "platform/core/ConfigLocation.h"
+#include "platform/core/DesktopBus.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/TerminationSignals.h"
+#include "platform/gui/AlertNotices.h"
 #include "platform/gui/DesktopIdentity.h"
 #include "platform/gui/ErrorReport.h"
 #include "Zembra/MainConnectionUnit.h"
@@ -18,7 +20,9 @@
 #include "platform/gui/PriceSpikeSound.h"
 #include "platform/gui/Sound.h"
 #include "platform/gui/SymbolLink.h"
+#include "shell/AlertNotifications.h"
 #include "shell/CommandLine.h"
+#include "shell/DesktopBusWiring.h"
 #include "shell/ExternalLinkingWindowUnit.h"
 #include "shell/FakeDataFormUnit.h"
 #include "shell/MainFormUnit.h"
@@ -120,6 +124,7 @@ int main(int argc, char** argv)
 
     TSymbolLinks symbolLinks;
     TPriceSpikeSound priceSpikeSound;
+    TAlertNotices alertNotices;
     TQtSoundPlayer soundPlayer;
     TPriceSpikePlayer spikePlayer(soundPlayer);
 
@@ -132,7 +137,15 @@ int main(int argc, char** argv)
     TExternalLinkingWindow linkingWindow(symbolLinks);
     TFakeDataForm fakeDataForm(mainConnection, config.Path());
     TVantorExcludeForm vantorExcludeForm(excludeList);
-    TMainForm mainForm(mainConnection, {config, spikePlayer, excludeList, symbolLinks, priceSpikeSound});
+    TMainForm mainForm(mainConnection, {config, spikePlayer, excludeList, symbolLinks, priceSpikeSound, alertNotices});
+    // The client on the desktop: other programs follow its links and status
+    // and may bring a window up; its windows' notifications lead back to them.
+    const auto showWindow = [&mainForm](const QString& title) { return mainForm.ShowWindowTitled(title); };
+    const std::unique_ptr<TDesktopBus> desktopBus = MakeDesktopBus(showWindow);
+    // Before the connector's: a link it fails is still the trader's link.
+    const TSubscription linksOnBus = AnnounceLinksOnBus(symbolLinks, *desktopBus);
+    const TSubscription statusOnBus = ShowStatusOnBus(mainForm, *desktopBus);
+    const TAlertNotifications notifications(alertNotices, symbolLinks, showWindow);
 
     mainForm.SetLinkingWindow(&linkingWindow);
     mainForm.SetExcludeForm(&vantorExcludeForm);

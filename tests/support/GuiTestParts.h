@@ -9,6 +9,7 @@
 #include "Zembra/ExcludeList.h"
 #include "platform/core/ConfigLocation.h"
 #include "platform/core/IniFile.h"
+#include "platform/gui/AlertNotices.h"
 #include "platform/gui/PriceSpikeSound.h"
 #include "platform/gui/SymbolLink.h"
 #include "shell/MainFormUnit.h"
@@ -24,10 +25,11 @@ struct GuiTestParts {
     TSymbolSet ExcludeList = NewExcludeList();
     TSymbolLinks SymbolLinks;
     TPriceSpikeSound PriceSpikeSound;
+    TAlertNotices Notices;
 
     TAlertWindowParts AlertWindowParts(TMainConnection& alertSource)
     {
-        return {alertSource, ExcludeList, SymbolLinks, PriceSpikeSound};
+        return {alertSource, ExcludeList, SymbolLinks, PriceSpikeSound, Notices};
     }
-    TMainFormParts MainFormParts() { return {Config, SpikePlayer, ExcludeList, SymbolLinks, PriceSpikeSound}; }
+    TMainFormParts MainFormParts() { return {Config, SpikePlayer, ExcludeList, SymbolLinks, PriceSpikeSound, Notices}; }
 };

@@ -16,6 +16,7 @@
 #include "Zembra/MainConnectionUnit.h"
 #include "base/DebugLog.h"
 #include "platform/core/IniFile.h"
+#include "platform/gui/AlertNotices.h"
 #include "platform/gui/PriceSpikeSound.h"
 #include "platform/gui/SymbolLink.h"
 
@@ -97,6 +98,7 @@ int main(int argc, char** argv)
     const TSymbolSet excludeList = NewExcludeList();
     TSymbolLinks symbolLinks;
     TPriceSpikeSound priceSpikeSound;
+    TAlertNotices alertNotices; // heard by nobody: the soak shows no notifications
 
     TSoakRecorder recorder;
     // Conversations are numbered as they are made; alerts are only delivered
@@ -119,7 +121,7 @@ int main(int argc, char** argv)
     watched = &connection;
 
     const QList<TAlertForm*> windows =
-        OpenAlertWindows({connection, excludeList, symbolLinks, priceSpikeSound}, options.Skipped);
+        OpenAlertWindows({connection, excludeList, symbolLinks, priceSpikeSound, alertNotices}, options.Skipped);
     // Registered after the windows: an alert counted here has been handled by them.
     const TSubscription counting = connection.RegisterAlertCallback([&](const QByteArray& data) {
         recorder.AlertDelivered(conversationNumbers.value(connection.Conversation(), -1), data);

@@ -1,4 +1,5 @@
 #include "platform/core/NotificationCoalescer.h"
+#include <algorithm>
 
 bool TNotificationCoalescer::Quiet(const TWindowState& state, qint64 nowMs) const
 {
@@ -6,10 +7,10 @@ bool TNotificationCoalescer::Quiet(const TWindowState& state, qint64 nowMs) cons
 }
 
 std::optional<TNotice> TNotificationCoalescer::Add(const QString& window, const QString& symbol, const QString& values,
-                                                   qint64 nowMs, bool priceSpike)
+                                                   qint64 nowMs, bool priceSpike, int alerts)
 {
     TWindowState& state = m_windows[window];
-    ++state.Waiting;
+    state.Waiting += alerts;
     state.Symbol = symbol;
     state.Values = values;
     if (priceSpike)
@@ -26,6 +27,11 @@ QList<TNotice> TNotificationCoalescer::Due(qint64 nowMs)
         if (it->Waiting > 0 && Quiet(*it, nowMs))
             due.append(Take(it.key(), *it, nowMs));
     return due;
+}
+
+bool TNotificationCoalescer::AnyWaiting() const
+{
+    return std::any_of(m_windows.cbegin(), m_windows.cend(), [](const TWindowState& state) { return state.Waiting > 0; });
 }
 
 TNotice TNotificationCoalescer::Take(const QString& window, TWindowState& state, qint64 nowMs)

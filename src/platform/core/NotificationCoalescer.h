@@ -23,12 +23,15 @@ public:
     static constexpr qint64 DefaultIntervalMs = 5000;
     explicit TNotificationCoalescer(qint64 intervalMs = DefaultIntervalMs) : m_intervalMs(intervalMs) {}
 
-    // One new alert in the window at nowMs; `values` is what the window shows
-    // beside the symbol. The notice to show now, if the window has been quiet.
+    // New alerts in the window at nowMs (one unless `alerts` says more), the
+    // latest for `symbol`; `values` is what the window shows beside it. The
+    // notice to show now, if the window has been quiet.
     std::optional<TNotice> Add(const QString& window, const QString& symbol, const QString& values, qint64 nowMs,
-                               bool priceSpike = false);
+                               bool priceSpike = false, int alerts = 1);
     // The waiting notices whose window's interval has passed.
     QList<TNotice> Due(qint64 nowMs);
+    // Whether alerts wait for their window's interval to pass.
+    bool AnyWaiting() const;
 
 private:
     struct TWindowState {

@@ -12,8 +12,9 @@ class TSymbolLinks : public QObject {
     Q_OBJECT
 
 public:
-    // Hands the symbol to the connected receivers; does nothing without one.
-    void Link(const QByteArray& symbol) { emit LinkRequested(symbol); }
+    // Hands the symbol, linked in the window with that title, to the
+    // connected receivers; does nothing without one.
+    void Link(const QByteArray& symbol, const QString& window) { emit LinkRequested(symbol, window); }
     // The trader is told why a link failed: through LinkFailed when someone
     // listens, else in a non-modal warning box.
     void ReportFailure(const QString& message);
@@ -21,6 +22,6 @@ public:
 signals:
     // Connect directly: a receiver may throw, and the caller of Link decides
     // whether to report or drop the error.
-    void LinkRequested(const QByteArray& symbol);
+    void LinkRequested(const QByteArray& symbol, const QString& window);
     void LinkFailed(const QString& message);
 };
