@@ -548,8 +548,8 @@ TEST_F(MainConnectionTest, ATunnelThroughSocks4IsToldOnceAndTriedAgainOnlyAfterA
     TestEnvironment::WriteIni(tunnel + "socks level=4\n");
     Main->SetUserName("trader");
     Main->SetPassword("secret");
-    const QString refusal = "An HTTP tunnel cannot go through SOCKS 4: set socks level=5, or a proxy, in "
-                            "[Connection] of Braxo.ini. Not connecting until then.";
+    const QString refusal = "In [Connection] of Braxo.ini, socks level: an HTTP tunnel cannot go through SOCKS 4: "
+                            "choose SOCKS 5, or an HTTP proxy. Not connecting until then.";
     ASSERT_TRUE(WaitFor([&] { return Main->Status() == refusal; }));
     for (int i = 0; i < 30; ++i) {
         TickAfter(500);

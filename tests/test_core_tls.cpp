@@ -184,8 +184,8 @@ TEST_F(TlsTest, ATlsValueNotUnderstoodIsShownAndNothingIsSent)
 {
     ASSERT_NO_FATAL_FAILURE(StartServer("server.pem"));
     LogIn(Server->Address(), "tls=1 ; required\n" + CaFileKey());
-    const QString held = "The setting tls=1 ; required is not understood: write 1, yes, true or on for TLS "
-                         "(0, no, false or off without), and comments on lines of their own. "
+    const QString held = "In [Connection] of Braxo.ini, tls: \"1 ; required\" is not understood: write 1, yes, "
+                         "true or on for TLS (0, no, false or off without), and comments on lines of their own. "
                          "Not connecting until then.";
     ASSERT_TRUE(Client->WaitForStatus(held, 20s)) << Client->Main->Status().toStdString();
     // Said once and not retried: a setting that can never work waits for a change.

@@ -4,8 +4,13 @@
 // value to the conversation and its connection. Widget-free.
 #include "platform/core/TlsPolicy.h"
 #include <QByteArray>
+#include <QList>
+#include <QMap>
 #include <QString>
 #include <functional>
+#include <optional>
+
+class TIniFile;
 
 // A default value is what a file without [Connection] gives: one direct TCP
 // connection to the bundled reference server on this computer.
@@ -42,8 +47,37 @@ struct TConnectionSettingsRead {
 };
 
 // Reads [Connection] of configFile. A file that is not there means the
-// defaults; one the client refuses to read (ReadIniFileText) is a Problem.
+// defaults; one the client refuses to read (ReadIniFileText) is a Problem,
+// and so is the first fault FindConnectionFaults finds.
 TConnectionSettingsRead ReadConnectionSettings(const QString& configFile);
+
+// The values of [Connection] as texts, by key name in lower case ("socks
+// port"), as the file holds them (trimmed) or the settings dialog's fields
+// give them; a key not there reads as empty.
+using TConnectionTexts = QMap<QByteArray, QString>;
+// Every key ReadConnectionSettings reads.
+const QList<QByteArray>& ConnectionKeys();
+TConnectionTexts ReadConnectionTexts(const TIniFile& ini);
+
+// A value no conversation can use: which key holds it, and why, as a clause
+// that follows the key's or the field's name ("70000 is not a port number
+// (1 to 65535).").
+struct TConnectionFault {
+    QByteArray Key;
+    QString Reason;
+};
+// The one set of rules for [Connection]: the reader refuses settings with a
+// fault, and the settings dialog saves none. In the order of ConnectionKeys().
+QList<TConnectionFault> FindConnectionFaults(const TConnectionTexts& texts);
+// The fault as the status line tells it, naming the file and the key.
+QString DescribeFault(const TConnectionFault& fault, const QString& configFile);
+// What "tls" says, the way the reader takes it: on, off, or not understood.
+std::optional<bool> TlsSwitch(const QString& value);
+
+// The server a remembered password belongs to: the address, or the tunnel's
+// URL as shown (a password in it masked, since the keyring's attributes are
+// not secret).
+QString KeyringServer(const TConnectionSettings& settings);
 
 // Where the settings send the next conversation, for the trader to check
 // before logging in: "alerts.example.net:9443, TLS", or a tunnel's URL (its
