@@ -5,6 +5,7 @@
 #include "platform/core/IniFile.h"
 #include <QDir>
 #include <QFileInfo>
+#include <QNetworkProxy>
 #include <QUrl>
 #include <algorithm>
 
@@ -147,28 +148,6 @@ TTlsSettings TlsFromTexts(const TConnectionTexts& texts, const QString& configFi
     return settings;
 }
 
-TConnectionSettings SettingsFromTexts(const TConnectionTexts& texts, const QString& configFile)
-{
-    TConnectionSettings settings;
-    // "address=" with nothing after it would make every attempt fail at once.
-    if (!texts.value("address").isEmpty())
-        settings.Address = texts.value("address");
-    settings.HttpTunnelUrl = texts.value("http tunnel url");
-    settings.SendTimeout = Number(texts.value("send timeout"), settings.SendTimeout);
-    settings.SocksServer = texts.value("socks server");
-    settings.SocksPort = Number(texts.value("socks port"), settings.SocksPort);
-    const int socksLevel = Number(texts.value("socks level"), 5);
-    settings.SocksLevel = !settings.SocksServer.isEmpty() && (socksLevel == 4 || socksLevel == 5) ? socksLevel : 0;
-    settings.SocksUser = texts.value("socks user");
-    settings.SocksPassword = texts.value("socks password");
-    settings.Proxy = texts.value("proxy");
-    settings.ProxyPort = Number(texts.value("proxy port"), settings.ProxyPort);
-    settings.ProxyUser = texts.value("proxy user");
-    settings.ProxyPassword = texts.value("proxy password");
-    settings.Tls = TlsFromTexts(texts, configFile);
-    return settings;
-}
-
 // A file the client refuses to read must not send the login to the built-in
 // address instead of the one the trader set; a file that is not there at all
 // means the built-in settings.
@@ -190,6 +169,28 @@ std::optional<bool> TlsSwitch(const QString& value)
         if (word == QLatin1String(off))
             return false;
     return std::nullopt;
+}
+
+TConnectionSettings SettingsFromTexts(const TConnectionTexts& texts, const QString& configFile)
+{
+    TConnectionSettings settings;
+    // "address=" with nothing after it would make every attempt fail at once.
+    if (!texts.value("address").isEmpty())
+        settings.Address = texts.value("address");
+    settings.HttpTunnelUrl = texts.value("http tunnel url");
+    settings.SendTimeout = Number(texts.value("send timeout"), settings.SendTimeout);
+    settings.SocksServer = texts.value("socks server");
+    settings.SocksPort = Number(texts.value("socks port"), settings.SocksPort);
+    const int socksLevel = Number(texts.value("socks level"), 5);
+    settings.SocksLevel = !settings.SocksServer.isEmpty() && (socksLevel == 4 || socksLevel == 5) ? socksLevel : 0;
+    settings.SocksUser = texts.value("socks user");
+    settings.SocksPassword = texts.value("socks password");
+    settings.Proxy = texts.value("proxy");
+    settings.ProxyPort = Number(texts.value("proxy port"), settings.ProxyPort);
+    settings.ProxyUser = texts.value("proxy user");
+    settings.ProxyPassword = texts.value("proxy password");
+    settings.Tls = TlsFromTexts(texts, configFile);
+    return settings;
 }
 
 const QList<QByteArray>& ConnectionKeys()
@@ -250,6 +251,39 @@ TConnectionSettingsRead ReadConnectionSettings(const QString& configFile)
     if (read.Problem.isEmpty() && !faults.isEmpty())
         read.Problem = DescribeFault(faults.constFirst(), configFile);
     return read;
+}
+
+TCertificateRouteChoice CertificateRouteOf(const TConnectionSettings& settings)
+{
+    TCertificateRouteChoice choice;
+    TCertificateRoute& route = choice.Route;
+    if (settings.UsesHttpTunnel()) {
+        const QUrl url(settings.HttpTunnelUrl);
+        if (!IsHttpsUrl(settings.HttpTunnelUrl)) {
+            choice.Refusal = QStringLiteral("The HTTP tunnel's URL is not https://, so its server shows no certificate.");
+            return choice;
+        }
+        route.Host = url.host();
+        route.Port = static_cast<quint16>(url.port(443));
+        if (!settings.Proxy.isEmpty())
+            route.Proxy = QNetworkProxy(QNetworkProxy::HttpProxy, settings.Proxy,
+                                        static_cast<quint16>(settings.ProxyPort), settings.ProxyUser,
+                                        settings.ProxyPassword);
+    } else {
+        const TServerAddress address = SplitServerAddress(settings.Address);
+        route.Host = address.Host;
+        route.Port = address.Port.toUShort();
+    }
+    const bool throughSocks = settings.UsesSocks() && (settings.UsesHttpTunnel() ? settings.Proxy.isEmpty() : true);
+    if (throughSocks && settings.SocksLevel == 5)
+        route.Proxy = QNetworkProxy(QNetworkProxy::Socks5Proxy, settings.SocksServer,
+                                    static_cast<quint16>(settings.SocksPort), settings.SocksUser,
+                                    settings.SocksUser.isEmpty() ? QString() : settings.SocksPassword);
+    else if (throughSocks)
+        choice.Note = QStringLiteral("Asked directly, not through the SOCKS 4 proxy.");
+    route.PeerName = settings.Tls.PeerName;
+    route.CaFile = settings.Tls.CaFile;
+    return choice;
 }
 
 QString DescribeServer(const TConnectionSettings& settings)

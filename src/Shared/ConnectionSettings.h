@@ -2,6 +2,7 @@
 // How a conversation reaches the alert server: the keys of section
 // [Connection] of the configuration file, read in one place and handed by
 // value to the conversation and its connection. Widget-free.
+#include "platform/core/CertificateProbe.h"
 #include "platform/core/TlsPolicy.h"
 #include <QByteArray>
 #include <QList>
@@ -58,6 +59,9 @@ using TConnectionTexts = QMap<QByteArray, QString>;
 // Every key ReadConnectionSettings reads.
 const QList<QByteArray>& ConnectionKeys();
 TConnectionTexts ReadConnectionTexts(const TIniFile& ini);
+// The settings the texts give, read as the reader reads them (a relative CA
+// file beside configFile); faults are not looked for.
+TConnectionSettings SettingsFromTexts(const TConnectionTexts& texts, const QString& configFile);
 
 // A value no conversation can use: which key holds it, and why, as a clause
 // that follows the key's or the field's name ("70000 is not a port number
@@ -83,6 +87,16 @@ QString KeyringServer(const TConnectionSettings& settings);
 // before logging in: "alerts.example.net:9443, TLS", or a tunnel's URL (its
 // password masked), and the proxy it goes through.
 QString DescribeServer(const TConnectionSettings& settings);
+
+// Where "Show server certificate" asks, and how: the server, or the tunnel's
+// host, the way a conversation goes when that way is a proxy Qt speaks
+// (SOCKS 5, the tunnel's HTTP proxy); past a SOCKS 4 proxy, directly.
+struct TCertificateRouteChoice {
+    TCertificateRoute Route;
+    QString Note;    // how the route differs from a conversation's; empty: it does not
+    QString Refusal; // why nothing can be asked (a tunnel over plain http); Route unset
+};
+TCertificateRouteChoice CertificateRouteOf(const TConnectionSettings& settings);
 
 // Where the main connection takes its settings from, for each conversation.
 struct TConnectionSettingsSource {

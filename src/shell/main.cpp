@@ -10,6 +10,7 @@
 #include "Zembra/ExcludeList.h"
 #include "platform/core/ConfigLocation.h"
 #include "platform/core/IniFile.h"
+#include "platform/core/PasswordKeyring.h"
 #include "platform/core/TerminationSignals.h"
 #include "platform/gui/DesktopIdentity.h"
 #include "platform/gui/ErrorReport.h"
@@ -122,6 +123,8 @@ int main(int argc, char** argv)
     TPriceSpikeSound priceSpikeSound;
     TQtSoundPlayer soundPlayer;
     TPriceSpikePlayer spikePlayer(soundPlayer);
+    // "Remember password" keeps the password here, never in a file.
+    const std::unique_ptr<TPasswordKeyring> keyring = MakePasswordKeyring();
 
     // The session first: the windows register with it and show its status.
     // It reads the file in use for each conversation: the main window may
@@ -132,7 +135,7 @@ int main(int argc, char** argv)
     TExternalLinkingWindow linkingWindow(symbolLinks);
     TFakeDataForm fakeDataForm(mainConnection, config.Path());
     TVantorExcludeForm vantorExcludeForm(excludeList);
-    TMainForm mainForm(mainConnection, {config, spikePlayer, excludeList, symbolLinks, priceSpikeSound});
+    TMainForm mainForm(mainConnection, {config, spikePlayer, excludeList, symbolLinks, priceSpikeSound, *keyring});
 
     mainForm.SetLinkingWindow(&linkingWindow);
     mainForm.SetExcludeForm(&vantorExcludeForm);
