@@ -7,6 +7,7 @@
 #include "platform/core/NotificationCoalescer.h"
 #include "platform/core/SecretServiceKeyring.h"
 #include "platform/core/SessionBusService.h"
+#include "DesktopServices.h"
 #include "TestEnvironment.h"
 #include "base/DebugLog.h"
 #include <QCoreApplication>
@@ -21,116 +22,10 @@
 #include <memory>
 
 using TestEnvironment::WaitFor;
+using namespace DesktopServices;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Which Debian package brings each program the tests start.
-const QList<std::pair<QString, QString>> PackageOfProgram = {
-    {"dbus-daemon", "dbus-daemon"}, {"dbus-monitor", "dbus-bin"}, {"gdbus", "libglib2.0-bin"},
-    {"Xvfb", "xvfb"}, {"dunst", "dunst"}, {"dunstctl", "dunst"},
-    {"gnome-keyring-daemon", "gnome-keyring"}, {"secret-tool", "libsecret-tools"}};
-
-// Empty when every program is on this machine, else which package is missing.
-QString MissingPackage(const QStringList& programs)
-{
-    for (const auto& [program, package] : PackageOfProgram)
-        if (programs.contains(program) && QStandardPaths::findExecutable(program).isEmpty())
-            return QStringLiteral("%1 is missing: install the Debian package %2 (tools/setup.sh asan does)")
-                .arg(program, package);
-    return QString();
-}
-
-#define TAV_SKIP_WITHOUT(...)                                                                                          \
-    if (const QString missing = MissingPackage({__VA_ARGS__}); !missing.isEmpty())                                    \
-    GTEST_SKIP() << missing.toStdString()
-
-// A program the test runs beside it, with all it has written; stopped when
-// the object goes.
-class Peer {
-public:
-    Peer(const QString& program, const QStringList& arguments,
-         const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
-    {
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.setProcessEnvironment(environment);
-        m_process.start(program, arguments);
-    }
-    ~Peer()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000))
-            m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-
-    const QByteArray& Output()
-    {
-        m_output += m_process.readAll();
-        return m_output;
-    }
-    // Runs the event loop (the client's side answers meanwhile) until the
-    // output holds every text.
-    bool WaitForOutput(const QList<QByteArray>& texts, std::chrono::milliseconds timeout = 10s)
-    {
-        return WaitFor([&] { return std::all_of(texts.begin(), texts.end(), [&](const QByteArray& text) { return Output().contains(text); }); },
-                       timeout);
-    }
-    // The exit code once it has ended by itself, -1 if it does not.
-    int WaitForExit(std::chrono::milliseconds timeout = 10s)
-    {
-        if (!WaitFor([&] { return m_process.state() == QProcess::NotRunning; }, timeout))
-            return -1;
-        Output();
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-    }
-
-private:
-    QProcess m_process;
-    QByteArray m_output;
-};
-
-// The first line a peer writes (the address, the display number), once written.
-QString FirstLine(Peer& peer)
-{
-    return peer.WaitForOutput({"\n"}) ? QString::fromUtf8(peer.Output().split('\n').constFirst().trimmed()) : QString();
-}
-
-// The test's own session bus, started once for the binary and made the
-// session bus of this process and of every program it starts. Its
-// configuration activates nothing: no service runs unless a test starts it.
-class PrivateSessionBus : public ::testing::Environment {
-public:
-    static QString Address() { return s_address; }
-
-    void SetUp() override
-    {
-        if (!MissingPackage({"dbus-daemon"}).isEmpty())
-            return;
-        const QString config = m_dir.filePath("bus.conf");
-        QFile file(config);
-        file.open(QIODevice::WriteOnly);
-        file.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                   "<busconfig><type>session</type><listen>unix:dir=" + QFile::encodeName(m_dir.path()) +
-                   "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
-                   "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-        file.close();
-        m_daemon = std::make_unique<Peer>("dbus-daemon", QStringList{"--config-file=" + config, "--print-address", "--nofork"});
-        s_address = FirstLine(*m_daemon);
-        qputenv("DBUS_SESSION_BUS_ADDRESS", s_address.toUtf8());
-    }
-    void TearDown() override { m_daemon.reset(); }
-
-private:
-    static inline QString s_address;
-    QTemporaryDir m_dir;
-    std::unique_ptr<Peer> m_daemon;
-};
 
 const auto* const g_privateBus = ::testing::AddGlobalTestEnvironment(new PrivateSessionBus);
 
@@ -261,7 +156,7 @@ TEST(Keyring, APasswordIsStoredReadBackByANewObjectAndDeletedAsSecretToolSees)
 {
     TAV_SKIP_WITHOUT("dbus-daemon", "gnome-keyring-daemon", "secret-tool");
     const QString server = "127.0.0.1:9339";
-    const QStringList search = {"search", "--all", "server", KeyringService, "user", "trader@" + server};
+    const QStringList entry = {"server", KeyringService, "user", "trader@" + server};
     {
         TSecretServiceKeyring keyring;
         EXPECT_EQ(Answered([&](TKeyringCallback done) { keyring.CheckAvailable(done); }).Error,
@@ -269,28 +164,16 @@ TEST(Keyring, APasswordIsStoredReadBackByANewObjectAndDeletedAsSecretToolSees)
                   "this desktop session.");
     }
 
-    // The daemon keeps its keyring in a home of its own, unlocked by a test password.
-    QTemporaryDir home;
-    QDir(home.path()).mkdir("run");
-    QFile::setPermissions(home.filePath("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-        environment.insert(variable, home.path());
-    environment.insert("XDG_RUNTIME_DIR", home.filePath("run"));
-    Peer daemon("sh", {"-c", "printf test-password | exec gnome-keyring-daemon --unlock --components=secrets --foreground"},
-                environment);
-    QDBusConnection bus = Connection("keyring watcher");
-    ASSERT_TRUE(WaitFor([&] { return bus.interface()->isServiceRegistered("org.freedesktop.secrets").value(); }))
-        << daemon.Output().toStdString();
+    KeyringDaemon daemon;
+    ASSERT_TRUE(daemon.Start()) << daemon.Output().toStdString();
 
     {
         TSecretServiceKeyring keyring;
         EXPECT_EQ(Answered([&](TKeyringCallback done) { keyring.CheckAvailable(done); }).Error, "");
         EXPECT_EQ(Answered([&](TKeyringCallback done) { keyring.Store(server, "trader", "s3cret pw", done); }).Error, "");
     }
-    Peer stored("secret-tool", search);
-    EXPECT_EQ(stored.WaitForExit(), 0);
-    EXPECT_TRUE(stored.Output().contains("secret = s3cret pw")) << stored.Output().toStdString();
+    const QByteArray stored = SecretToolSearch(entry);
+    EXPECT_TRUE(stored.contains("secret = s3cret pw")) << stored.toStdString();
 
     TSecretServiceKeyring restarted;
     const TKeyringAnswer read = Answered([&](TKeyringCallback done) { restarted.Read(server, "trader", done); });
@@ -298,9 +181,8 @@ TEST(Keyring, APasswordIsStoredReadBackByANewObjectAndDeletedAsSecretToolSees)
     EXPECT_TRUE(read.Found);
     EXPECT_EQ(read.Password, "s3cret pw");
     EXPECT_EQ(Answered([&](TKeyringCallback done) { restarted.Delete(server, "trader", done); }).Error, "");
-    Peer deleted("secret-tool", search);
-    deleted.WaitForExit();
-    EXPECT_FALSE(deleted.Output().contains("secret =")) << deleted.Output().toStdString();
+    const QByteArray deleted = SecretToolSearch(entry);
+    EXPECT_FALSE(deleted.contains("secret =")) << deleted.toStdString();
     const TKeyringAnswer gone = Answered([&](TKeyringCallback done) { restarted.Read(server, "trader", done); });
     EXPECT_EQ(gone.Error, "");
     EXPECT_FALSE(gone.Found);

@@ -68,9 +68,7 @@ std::optional<QString> TunnelFault(const TConnectionTexts& texts)
     const QString text = texts.value("http tunnel url");
     if (text.isEmpty())
         return std::nullopt;
-    const QUrl url(text, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != "http" && scheme != "https") || url.host().isEmpty())
+    if (!IsHttpUrl(text))
         return QStringLiteral("not an http:// or https:// URL.");
     if (TlsEnabled(texts) && !IsHttpsUrl(text))
         return QStringLiteral("TLS is on, so the URL must start with https://.");

@@ -112,16 +112,22 @@ QString TConnectionSettingsDialog::FieldName(const QByteArray& key)
 // ---------------------------------------------------------------------------
 // The form
 
-QLineEdit* TConnectionSettingsDialog::AddField(QFormLayout* form, const QByteArray& key, bool secret,
-                                               const QString& placeholder)
+QLineEdit* TConnectionSettingsDialog::NewField(const QByteArray& key, bool secret, const QString& placeholder)
 {
     auto* edit = new QLineEdit(this);
     edit->setAccessibleName(FieldName(key));
     edit->setPlaceholderText(placeholder);
     if (secret)
         edit->setEchoMode(QLineEdit::Password);
-    form->addRow(FieldName(key) + u':', edit);
     m_fields.insert(key, edit);
+    return edit;
+}
+
+QLineEdit* TConnectionSettingsDialog::AddField(QFormLayout* form, const QByteArray& key, bool secret,
+                                               const QString& placeholder)
+{
+    QLineEdit* edit = NewField(key, secret, placeholder);
+    form->addRow(FieldName(key) + u':', edit);
     return edit;
 }
 
@@ -170,17 +176,16 @@ QGroupBox* TConnectionSettingsDialog::BuildTlsGroup()
     TlsCheckBox = new QCheckBox(FieldName("tls"), this);
     TlsCheckBox->setAccessibleName(FieldName("tls"));
     form->addRow(TlsCheckBox);
-    QLineEdit* caFile = AddField(form, "tls ca file", false, QStringLiteral("the system's authorities only"));
+    QLineEdit* caFile = NewField("tls ca file", false, QStringLiteral("the system's authorities only"));
     CaFileButton = new QPushButton(QStringLiteral("Browse..."), this);
     CaFileButton->setAccessibleName(QStringLiteral("Browse for the CA file"));
     // The row holds the edit and its button; the label names the edit.
     auto* caRow = new QHBoxLayout;
-    form->takeRow(caFile);
     caRow->addWidget(caFile, 1);
     caRow->addWidget(CaFileButton);
     auto* caLabel = new QLabel(FieldName("tls ca file") + u':', this);
     caLabel->setBuddy(caFile);
-    form->insertRow(1, caLabel, caRow);
+    form->addRow(caLabel, caRow);
     AddField(form, "tls peer name", false, QStringLiteral("the host of the server address"));
     AddField(form, "tls fingerprint", false, QStringLiteral("none: verified by authority"));
     ShowCertificateButton = new QPushButton(QStringLiteral("Show server certificate"), this);

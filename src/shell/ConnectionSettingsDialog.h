@@ -72,6 +72,7 @@ private:
     QGroupBox* BuildSocksGroup();
     QGroupBox* BuildProxyGroup();
     QGroupBox* BuildTlsGroup();
+    QLineEdit* NewField(const QByteArray& key, bool secret, const QString& placeholder);
     QLineEdit* AddField(class QFormLayout* form, const QByteArray& key, bool secret = false,
                         const QString& placeholder = QString());
     void Load();
