@@ -181,7 +181,8 @@ TEST_F(TlsTest, TheCertificateProbeShowsThePresentedCertificateWithoutLoggingIn)
         std::optional<TPresentedCertificate> seen;
         probe.Start({"127.0.0.1", port, "localhost", QNetworkProxy(QNetworkProxy::NoProxy), caFile},
                     [&](const TPresentedCertificate& presented) { seen = presented; });
-        return WaitFor([&] { return seen.has_value(); }, 20s) ? *seen : TPresentedCertificate{"(no answer)"};
+        return WaitFor([&] { return seen.has_value(); }, 20s) ? *seen
+                                                             : TPresentedCertificate{"(no answer)", {}, {}, {}, {}, {}, {}};
     };
     const TPresentedCertificate untrusted = ask(Server->Port(), QString());
     ASSERT_EQ(untrusted.Error, "");

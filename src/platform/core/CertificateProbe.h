@@ -45,7 +45,6 @@ public:
     // done is called once, from the event loop, and never once this object
     // is gone.
     void Start(const TCertificateRoute& route, TDone done);
-    bool Running() const { return m_socket != nullptr; }
 
     // "AB:CD:...": the form openssl prints, which the setting accepts.
     static QString ColonFingerprint(const QString& hex);
