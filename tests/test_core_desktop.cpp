@@ -7,7 +7,7 @@
 #include "platform/core/NotificationCoalescer.h"
 #include "platform/core/SecretServiceKeyring.h"
 #include "platform/core/SessionBusService.h"
-#include "DesktopPeers.h"
+#include "DesktopServices.h"
 #include "TestEnvironment.h"
 #include "base/DebugLog.h"
 #include <QCoreApplication>
@@ -22,6 +22,7 @@
 #include <memory>
 
 using TestEnvironment::WaitFor;
+using namespace DesktopServices;
 using namespace std::chrono_literals;
 
 namespace {
@@ -149,7 +150,7 @@ TEST(Keyring, APasswordIsStoredReadBackByANewObjectAndDeletedAsSecretToolSees)
 {
     TAV_SKIP_WITHOUT("dbus-daemon", "gnome-keyring-daemon", "secret-tool");
     const QString server = "127.0.0.1:9339";
-    const QStringList search = {"search", "--all", "server", KeyringService, "user", "trader@" + server};
+    const QStringList entry = {"server", KeyringService, "user", "trader@" + server};
     {
         TSecretServiceKeyring keyring;
         EXPECT_EQ(Answered([&](TKeyringCallback done) { keyring.CheckAvailable(done); }).Error,
@@ -157,28 +158,16 @@ TEST(Keyring, APasswordIsStoredReadBackByANewObjectAndDeletedAsSecretToolSees)
                   "this desktop session.");
     }
 
-    // The daemon keeps its keyring in a home of its own, unlocked by a test password.
-    QTemporaryDir home;
-    QDir(home.path()).mkdir("run");
-    QFile::setPermissions(home.filePath("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-        environment.insert(variable, home.path());
-    environment.insert("XDG_RUNTIME_DIR", home.filePath("run"));
-    Peer daemon("sh", {"-c", "printf test-password | exec gnome-keyring-daemon --unlock --components=secrets --foreground"},
-                environment);
-    QDBusConnection bus = Connection("keyring watcher");
-    ASSERT_TRUE(WaitFor([&] { return bus.interface()->isServiceRegistered("org.freedesktop.secrets").value(); }))
-        << daemon.Output().toStdString();
+    KeyringDaemon daemon;
+    ASSERT_TRUE(daemon.Start()) << daemon.Output().toStdString();
 
     {
         TSecretServiceKeyring keyring;
         EXPECT_EQ(Answered([&](TKeyringCallback done) { keyring.CheckAvailable(done); }).Error, "");
         EXPECT_EQ(Answered([&](TKeyringCallback done) { keyring.Store(server, "trader", "s3cret pw", done); }).Error, "");
     }
-    Peer stored("secret-tool", search);
-    EXPECT_EQ(stored.WaitForExit(), 0);
-    EXPECT_TRUE(stored.Output().contains("secret = s3cret pw")) << stored.Output().toStdString();
+    const QByteArray stored = SecretToolSearch(entry);
+    EXPECT_TRUE(stored.contains("secret = s3cret pw")) << stored.toStdString();
 
     TSecretServiceKeyring restarted;
     const TKeyringAnswer read = Answered([&](TKeyringCallback done) { restarted.Read(server, "trader", done); });
@@ -186,9 +175,8 @@ TEST(Keyring, APasswordIsStoredReadBackByANewObjectAndDeletedAsSecretToolSees)
     EXPECT_TRUE(read.Found);
     EXPECT_EQ(read.Password, "s3cret pw");
     EXPECT_EQ(Answered([&](TKeyringCallback done) { restarted.Delete(server, "trader", done); }).Error, "");
-    Peer deleted("secret-tool", search);
-    deleted.WaitForExit();
-    EXPECT_FALSE(deleted.Output().contains("secret =")) << deleted.Output().toStdString();
+    const QByteArray deleted = SecretToolSearch(entry);
+    EXPECT_FALSE(deleted.contains("secret =")) << deleted.toStdString();
     const TKeyringAnswer gone = Answered([&](TKeyringCallback done) { restarted.Read(server, "trader", done); });
     EXPECT_EQ(gone.Error, "");
     EXPECT_FALSE(gone.Found);

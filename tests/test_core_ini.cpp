@@ -323,9 +323,17 @@ struct ConnectionRow {
 };
 
 const QString Hex64 = "ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89";
-const QString Unclear = "The setting tls=%1 is not understood: write 1, yes, true or on for TLS (0, no, false or off "
-                        "without), and comments on lines of their own.";
-const QString OffButAsked = "The setting tls=%1 turns TLS off, but other tls settings ask for it: remove one or the other.";
+// The reader's problem: the file, the key and the reason the rule gives.
+QString Fault(const char* key, const QString& reason) { return QStringLiteral("In [Connection] of Braxo.ini, %1: %2").arg(key, reason); }
+QString Unclear(const QString& value)
+{
+    return Fault("tls", '"' + value + "\" is not understood: write 1, yes, true or on for TLS (0, no, false or off "
+                                       "without), and comments on lines of their own.");
+}
+const QString OffButAsked =
+    Fault("tls", "TLS is off, but a CA file, peer name or fingerprint asks for it: remove one or the other.");
+const QString NotAFingerprint =
+    Fault("tls fingerprint", "not a SHA-256 fingerprint (64 hexadecimal digits, colons allowed).");
 
 void Tls(TConnectionSettings& s) { s.Tls.Enabled = true; }
 
@@ -346,6 +354,11 @@ TEST(ConnectionSettingsReader, EveryKeyItsDefaultBadValuesAndTheProblemEachGives
         {"send timeout=2500", [](auto& s) { s.SendTimeout = 2500; }, {}},
         {"send timeout=0", [](auto& s) { s.SendTimeout = 0; }, {}},
         {"send timeout=soon", nothing, {}},
+        {"address=:7001", [](auto& s) { s.Address = ":7001"; }, Fault("address", "no host before the colon.")},
+        {"address=alerts.example.net:99999", [](auto& s) { s.Address = "alerts.example.net:99999"; },
+         Fault("address", "99999 is not a port number (1 to 65535).")},
+        {"http tunnel url=ftp://t.example/stream", [](auto& s) { s.HttpTunnelUrl = "ftp://t.example/stream"; },
+         Fault("http tunnel url", "not an http:// or https:// URL.")},
         {"socks server=socks.lan", [](auto& s) { s.SocksServer = "socks.lan", s.SocksLevel = 5; }, {}},
         {"socks server=socks.lan\nsocks port=1081\nsocks level=4\nsocks user=alice\nsocks password=s3",
          [](auto& s) {
@@ -353,7 +366,13 @@ TEST(ConnectionSettingsReader, EveryKeyItsDefaultBadValuesAndTheProblemEachGives
              s.SocksUser = "alice", s.SocksPassword = "s3";
          },
          {}},
-        {"socks server=socks.lan\nsocks level=3\nsocks port=x", [](auto& s) { s.SocksServer = "socks.lan"; }, {}},
+        // A port or level not understood would go elsewhere than the trader meant: refused.
+        {"socks server=socks.lan\nsocks port=x", [](auto& s) { s.SocksServer = "socks.lan", s.SocksLevel = 5; },
+         Fault("socks port", "x is not a port number (1 to 65535).")},
+        {"socks server=socks.lan\nsocks level=3", [](auto& s) { s.SocksServer = "socks.lan"; },
+         Fault("socks level", "3 is not a SOCKS level: write 4 or 5.")},
+        {"proxy=p\nproxy port=0", [](auto& s) { s.Proxy = "p", s.ProxyPort = 0; },
+         Fault("proxy port", "0 is not a port number (1 to 65535).")},
         {"socks level=4\nsocks user=alice", [](auto& s) { s.SocksUser = "alice"; }, {}},
         {"proxy=proxy.lan\nproxy port=3128\nproxy user=bob\nproxy password=p4",
          [](auto& s) { s.Proxy = "proxy.lan", s.ProxyPort = 3128, s.ProxyUser = "bob", s.ProxyPassword = "p4"; }, {}},
@@ -373,30 +392,24 @@ TEST(ConnectionSettingsReader, EveryKeyItsDefaultBadValuesAndTheProblemEachGives
         {"tls=OFF", nothing, {}},
         // In doubt, TLS, and refused with the reason: a plain connection
         // would carry the login in clear.
-        {"tls=2", [](auto& s) { Tls(s), s.Tls.Problem = Unclear.arg("2"); }, Unclear.arg("2"), true},
-        {"tls=1 ; required", [](auto& s) { Tls(s), s.Tls.Problem = Unclear.arg("1 ; required"); },
-         Unclear.arg("1 ; required"), true},
+        {"tls=2", [](auto& s) { Tls(s), s.Tls.Problem = Unclear("2"); }, Unclear("2"), true},
+        {"tls=1 ; required", [](auto& s) { Tls(s), s.Tls.Problem = Unclear("1 ; required"); },
+         Unclear("1 ; required"), true},
         {"tls=off\ntls ca file=ca.pem",
          [](auto& s) {
              Tls(s), s.Tls.CaFile = QDir(TestEnvironment::WorkDir()).filePath("ca.pem");
-             s.Tls.Problem = OffButAsked.arg("off");
+             s.Tls.Problem = OffButAsked;
          },
-         OffButAsked.arg("off"), true},
+         OffButAsked, true},
         {"tls fingerprint=ab",
-         [](auto& s) {
-             Tls(s), s.Tls.Fingerprint = "ab";
-             s.Tls.Problem = "The TLS fingerprint setting is not a SHA-256 fingerprint (64 hexadecimal digits, "
-                             "colons allowed).";
-         },
-         "The TLS fingerprint setting is not a SHA-256 fingerprint (64 hexadecimal digits, colons allowed).", true},
+         [](auto& s) { Tls(s), s.Tls.Fingerprint = "ab", s.Tls.Problem = NotAFingerprint; }, NotAFingerprint, true},
         {"http tunnel url=http://t/s\nsocks server=s\nsocks level=4",
          [](auto& s) { s.HttpTunnelUrl = "http://t/s", s.SocksServer = "s", s.SocksLevel = 4; },
-         "An HTTP tunnel cannot go through SOCKS 4: set socks level=5, or a proxy, in [Connection] of Braxo.ini."},
+         Fault("socks level", "an HTTP tunnel cannot go through SOCKS 4: choose SOCKS 5, or an HTTP proxy.")},
         {"http tunnel url=http://t/s\nsocks server=s\nsocks level=4\nproxy=p",
          [](auto& s) { s.HttpTunnelUrl = "http://t/s", s.SocksServer = "s", s.SocksLevel = 4, s.Proxy = "p"; }, {}},
         {"http tunnel url=http://t/s\ntls=on", [](auto& s) { Tls(s), s.HttpTunnelUrl = "http://t/s"; },
-         "tls=1 needs an http tunnel url that starts with https://: change one of them in [Connection] of Braxo.ini.",
-         true},
+         Fault("http tunnel url", "TLS is on, so the URL must start with https://."), true},
         {"http tunnel url=https://t/s\ntls=on", [](auto& s) { Tls(s), s.HttpTunnelUrl = "https://t/s"; }, {}, true},
     };
     for (const ConnectionRow& row : rows) {
@@ -408,6 +421,12 @@ TEST(ConnectionSettingsReader, EveryKeyItsDefaultBadValuesAndTheProblemEachGives
         EXPECT_EQ(read.Problem, row.Problem) << row.Keys.toStdString();
         EXPECT_EQ(read.Settings.EncryptionRequired(), row.Encrypted) << row.Keys.toStdString();
     }
+
+    // The settings dialog shows every fault at once, each by its key.
+    const QList<TConnectionFault> faults = FindConnectionFaults({{"socks port", "0"}, {"tls fingerprint", "ab"}});
+    ASSERT_EQ(faults.size(), 2);
+    EXPECT_EQ(faults[0].Key, "socks port");
+    EXPECT_EQ(faults[1].Key, "tls fingerprint");
 
     // A file that is not there means the defaults; one the client refuses
     // to read is not read, and says why.

@@ -317,7 +317,7 @@ TEST_F(SocksConnectionTest, Socks4ProxyThatCannotBeReachedClosesTheSessionOnceWi
     ASSERT_TRUE(unused.listen(QHostAddress::LocalHost, 0));
     const QString deadPort = QString::number(unused.serverPort());
     unused.close();
-    for (const QString proxy : {"127.0.0.1:" + deadPort, QStringLiteral("255.255.255.255:1080")}) {
+    for (const QString& proxy : {"127.0.0.1:" + deadPort, QStringLiteral("255.255.255.255:1080")}) {
         counts = {};
         auto connection = Make("127.0.0.1", 4, {}, {}, proxy.section(':', 0, 0), proxy.section(':', 1).toInt());
         connection->Connect();

@@ -12,6 +12,7 @@
 #include "Shared/TalkWithServer.h"
 #include "TestCertificates.h"
 #include "TestEnvironment.h"
+#include "platform/core/CertificateProbe.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/TlsPolicy.h"
 #include <QFile>
@@ -170,6 +171,35 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.Name); });
 
 // A relative name is looked up beside the configuration file.
+// "Show server certificate": what the server presents, in the form the
+// fingerprint setting takes, trusted or not, and not a byte of a login.
+TEST_F(TlsTest, TheCertificateProbeShowsThePresentedCertificateWithoutLoggingIn)
+{
+    ASSERT_NO_FATAL_FAILURE(StartServer("server.pem"));
+    TCertificateProbe probe;
+    const auto ask = [&](quint16 port, const QString& caFile) {
+        std::optional<TPresentedCertificate> seen;
+        probe.Start({"127.0.0.1", port, "localhost", QNetworkProxy(QNetworkProxy::NoProxy), caFile},
+                    [&](const TPresentedCertificate& presented) { seen = presented; });
+        return WaitFor([&] { return seen.has_value(); }, 20s) ? *seen
+                                                             : TPresentedCertificate{"(no answer)", {}, {}, {}, {}, {}, {}};
+    };
+    const TPresentedCertificate untrusted = ask(Server->Port(), QString());
+    ASSERT_EQ(untrusted.Error, "");
+    EXPECT_EQ(untrusted.Subject, "CN=localhost");
+    EXPECT_EQ(untrusted.Issuer, "CN=Tavisk Test CA");
+    EXPECT_LT(untrusted.ValidFrom, QDateTime::currentDateTime());
+    EXPECT_GT(untrusted.ValidUntil, QDateTime::currentDateTime().addDays(29));
+    EXPECT_TRUE(g_certificates->OpensslFingerprint(Cert("server.pem")).endsWith("=" + untrusted.Fingerprint.toLatin1()))
+        << untrusted.Fingerprint.toStdString();
+    EXPECT_FALSE(untrusted.Doubts.isEmpty());
+    const TPresentedCertificate verified = ask(Server->Port(), Cert("ca.pem"));
+    EXPECT_EQ(verified.Fingerprint, untrusted.Fingerprint);
+    EXPECT_TRUE(verified.Doubts.isEmpty()) << verified.Doubts.join("; ").toStdString();
+    EXPECT_NE(ask(FreePortOutsideEphemeralRange(), QString()).Error, "");
+    EXPECT_TRUE(Server->Received().isEmpty()) << Describe(Server->Received()).toStdString();
+}
+
 TEST_F(TlsTest, ACaFileThatCannotBeReadIsShownAndNothingIsSent)
 {
     ASSERT_NO_FATAL_FAILURE(StartServer("server.pem"));
@@ -184,8 +214,8 @@ TEST_F(TlsTest, ATlsValueNotUnderstoodIsShownAndNothingIsSent)
 {
     ASSERT_NO_FATAL_FAILURE(StartServer("server.pem"));
     LogIn(Server->Address(), "tls=1 ; required\n" + CaFileKey());
-    const QString held = "The setting tls=1 ; required is not understood: write 1, yes, true or on for TLS "
-                         "(0, no, false or off without), and comments on lines of their own. "
+    const QString held = "In [Connection] of Braxo.ini, tls: \"1 ; required\" is not understood: write 1, yes, "
+                         "true or on for TLS (0, no, false or off without), and comments on lines of their own. "
                          "Not connecting until then.";
     ASSERT_TRUE(Client->WaitForStatus(held, 20s)) << Client->Main->Status().toStdString();
     // Said once and not retried: a setting that can never work waits for a change.

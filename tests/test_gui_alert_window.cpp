@@ -276,10 +276,12 @@ TEST_F(AlertWindowTest, ClearWindowEmptiesOnlyTheNewestFirstStylesWithTheCommand
         NextPass();
         const bool wholeList = c.display == "pointslist" || c.display == "quent";
         EXPECT_EQ(reports.size(), c.display == "quent" ? 0 : wholeList ? 1 : 2) << reports.join('\n').toStdString();
-        if (!wholeList)
+        if (!wholeList) {
             EXPECT_EQ(reports.last(), "T 2 A: " + window->Grid()->ValuesBeside("A"));
-        if (c.display.isEmpty())
+        }
+        if (c.display.isEmpty()) {
             EXPECT_EQ(reports.last(), "T 2 A: 1.00");
+        }
         window->SetNotifying(false);
         window->HandleAlert(Alert("c", one));
         NextPass();

@@ -4,7 +4,7 @@
 // program could misread, and the client on a session bus of the test's own:
 // its links, status and windows as other programs see them, and its
 // notifications as dunst shows them.
-#include "DesktopPeers.h"
+#include "DesktopServices.h"
 #include "GuiGridProbe.h"
 #include "GuiTestParts.h"
 #include "LocalMainConnection.h"
@@ -469,6 +469,8 @@ TEST_F(BuiltInConnectorTest, BrowsingSetsTheProgramAndCancelKeepsIt)
 // The client on the desktop
 
 namespace {
+
+using namespace DesktopServices;
 
 const auto* const g_privateBus = ::testing::AddGlobalTestEnvironment(new PrivateSessionBus);
 

@@ -1,18 +1,24 @@
 // The application shell: the main window's login, title, settings, sound
 // controls, price-spike sound and delay, its notice of a missing or
-// unreadable configuration; the fake data form; the top-level error report.
+// unreadable configuration, the connection settings dialog, the password in
+// the keyring; the fake data form; the top-level error report.
+#include "DesktopServices.h"
 #include "GuiTestParts.h"
 #include "LocalMainConnection.h"
+#include "ReferenceServer.h"
 #include "base/DebugLog.h"
 #include "TestEnvironment.h"
 #include "Zembra/AlertWindowUnit.h"
 #include "Zembra/MainConnectionUnit.h"
 #include "platform/core/ConfigLocation.h"
+#include "platform/core/IniEditor.h"
 #include "platform/core/IniFile.h"
+#include "platform/core/SecretServiceKeyring.h"
 #include "platform/core/SettingsStore.h"
 #include "platform/gui/DesktopIdentity.h"
 #include "platform/gui/ErrorReport.h"
 #include "shell/CommandLine.h"
+#include "shell/ConnectionSettingsDialog.h"
 #include "shell/FakeDataFormUnit.h"
 #include "shell/MainFormUnit.h"
 #include "shell/WindowPlacement.h"
@@ -44,7 +50,20 @@
 #include <csignal>
 #endif
 
+using TestEnvironment::WaitFor;
+using namespace std::chrono_literals;
+
 namespace {
+
+// Every test's session bus is the binary's own: the main window asks the
+// keyring there, and only the keyring test starts one.
+const auto* const g_privateBus = ::testing::AddGlobalTestEnvironment(new DesktopServices::PrivateSessionBus);
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
 
 class ShellTest : public ::testing::Test {
 protected:
@@ -835,6 +854,112 @@ TEST_F(MainFormConfigurationTest, TheConnectionPageNamesTheFileAndWhereLoginGoes
     form = NewMainForm();
     EXPECT_EQ(form->ConfigFileEdit->text(), "none (built-in defaults)");
     EXPECT_EQ(form->ServerEdit->text(), "127.0.0.1:9339, not encrypted");
+}
+
+// The dialog saves only what the reader accepts, changing only the lines of
+// the keys changed, and the next conversation goes where it says; a file the
+// trader may not write is left alone and a per-user copy offered instead.
+TEST_F(MainFormConfigurationTest, TheSettingsDialogSavesWhatTheReaderAcceptsForTheNextConversation)
+{
+    const QString cwdFile = QDir(TestEnvironment::WorkDir()).filePath("Braxo.ini");
+    const QByteArray original = "; my desk\r\n[Connection]\r\naddress=127.0.0.1:7001\r\ncustom=kept\r\n";
+    TestEnvironment::WriteIni(original);
+    parts.Config.Use(cwdFile);
+    auto form = NewMainForm();
+    form->SettingsButton->click();
+    TConnectionSettingsDialog* dialog = form->SettingsDialog();
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(dialog->Field("address")->text(), "127.0.0.1:7001");
+    // A screen reader names every field by its label.
+    for (const QLineEdit* edit : dialog->findChildren<QLineEdit*>())
+        EXPECT_FALSE(edit->accessibleName().isEmpty()) << edit->placeholderText().toStdString();
+    EXPECT_EQ(dialog->Field("socks port")->accessibleName(), "SOCKS port");
+
+    dialog->Field("socks server")->setText("socks.lan");
+    dialog->Field("socks port")->setText("70000");
+    dialog->SaveButton->click();
+    EXPECT_EQ(dialog->ProblemLabel->text(), "SOCKS port: 70000 is not a port number (1 to 65535).");
+    EXPECT_EQ(FileBytes(cwdFile), original);
+
+    dialog->Field("socks server")->clear();
+    dialog->Field("socks port")->clear();
+    dialog->Field("address")->setText("127.0.0.1:7002");
+    dialog->ApplyButton->click();
+    EXPECT_EQ(FileBytes(cwdFile), "; my desk\r\n[Connection]\r\naddress=127.0.0.1:7002\r\ncustom=kept\r\n");
+    EXPECT_TRUE(WaitFor([&] { return Connection->ServerAddress() == "127.0.0.1:7002"; }));
+    EXPECT_EQ(form->ServerEdit->text(), "127.0.0.1:7002, not encrypted");
+    EXPECT_TRUE(WaitFor([&] { return !form->SettingsDialog(); })) << "closed once applied";
+
+    form->SettingsButton->click();
+    dialog = form->SettingsDialog();
+    QStringList asked;
+    dialog->UserCopyConfirmer = [&](QWidget*, const QString& question) { return asked << question, true; };
+    dialog->SaveFile = [&](const QString& path, const QByteArray& bytes) {
+        return path == cwdFile ? TSaveResult{TSaveOutcome::NotWritable, "The file " + path + " cannot be changed by you."}
+                               : SaveFileReplacing(path, bytes);
+    };
+    dialog->Field("address")->setText("127.0.0.1:7003");
+    dialog->SaveButton->click();
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(asked[0].startsWith("The file " + cwdFile + " cannot be changed by you.")) << asked[0].toStdString();
+    EXPECT_TRUE(asked[0].contains(UserConfigFile()));
+    EXPECT_EQ(parts.Config.Path(), UserConfigFile());
+    EXPECT_EQ(FileBytes(UserConfigFile()), "; my desk\r\n[Connection]\r\naddress=127.0.0.1:7003\r\ncustom=kept\r\n");
+    Connection->ResetConnection();
+    EXPECT_TRUE(WaitFor([&] { return Connection->ServerAddress() == "127.0.0.1:7003"; }));
+}
+
+// Against gnome-keyring-daemon on the test's own bus, and the reference
+// server: remembered at Login, used by the next start, forgotten when the
+// box is cleared; never in the per-user settings.
+TEST_F(ShellTest, ARememberedPasswordLogsInAtTheNextStartAndClearingTheBoxForgetsIt)
+{
+    TAV_SKIP_WITHOUT("dbus-daemon", "gnome-keyring-daemon", "secret-tool");
+    using namespace ReferenceServerKit;
+    ReferenceServer server(TAVISK_SERVER_BIN);
+    ASSERT_TRUE(server.Start());
+    TestEnvironment::WriteIni("[Connection]\naddress=" + server.Address() + "\n");
+    const QStringList entry = {"server", KeyringService, "user", "trader@" + server.Address()};
+    const auto start = [&](TMainConnection& connection) {
+        auto form = std::make_unique<TMainForm>(connection, parts.MainFormParts());
+        EXPECT_TRUE(WaitFor([&] { return !form->RememberPasswordCheckBox->toolTip().isEmpty() ||
+                                          form->RememberPasswordCheckBox->isEnabled(); }));
+        return form;
+    };
+    {
+        TMainConnection connection(ConnectionSettingsFromFile(parts.Config.Path()));
+        const auto form = start(connection);
+        EXPECT_FALSE(form->RememberPasswordCheckBox->isEnabled());
+        QTextDocument why;
+        why.setHtml(form->RememberPasswordCheckBox->toolTip());
+        EXPECT_EQ(why.toPlainText(), "The password cannot be remembered: no Secret Service (such as GNOME Keyring or "
+                                     "KWallet) runs in this desktop session.");
+    }
+
+    DesktopServices::KeyringDaemon daemon;
+    ASSERT_TRUE(daemon.Start()) << daemon.Output().toStdString();
+    {
+        TMainConnection connection(ConnectionSettingsFromFile(parts.Config.Path()));
+        const auto form = start(connection);
+        ASSERT_TRUE(form->RememberPasswordCheckBox->isEnabled());
+        form->UsernameEdit->setText("trader");
+        form->PasswordEdit->setText("s3cret pw");
+        form->RememberPasswordCheckBox->click();
+        form->LoginButton->click();
+        ASSERT_TRUE(WaitFor([&] { return server.ReceivedCommands("login").size() == 1; }, 10s));
+        EXPECT_TRUE(WaitFor([&] { return DesktopServices::SecretToolSearch(entry).contains("secret = s3cret pw"); }));
+        form->close();
+    }
+    EXPECT_FALSE(FileBytes(QSettings(SettingsOrganization, SettingsApplication).fileName()).contains("s3cret"));
+
+    TMainConnection connection(ConnectionSettingsFromFile(parts.Config.Path()));
+    const auto restarted = start(connection);
+    ASSERT_TRUE(WaitFor([&] { return server.ReceivedCommands("login").size() == 2; }, 10s));
+    EXPECT_EQ(server.ReceivedCommands("login")[1].Value("username"), "trader");
+    EXPECT_EQ(server.ReceivedCommands("login")[1].Value("password"), "s3cret pw");
+    EXPECT_TRUE(restarted->RememberPasswordCheckBox->isChecked());
+    restarted->RememberPasswordCheckBox->click();
+    EXPECT_TRUE(WaitFor([&] { return !DesktopServices::SecretToolSearch(entry).contains("secret ="); }));
 }
 
 TEST(DesktopIdentityTest, TheWindowIconComesFromTheProgramsOwnResources)

@@ -1,10 +1,13 @@
 #include "Shared/ConnectionSettings.h"
 #include "platform/core/ConfigLocation.h"
 #include "platform/core/HttpClient.h"
+#include "Shared/ServerConnectionFactory.h"
 #include "platform/core/IniFile.h"
 #include <QDir>
 #include <QFileInfo>
-#include <optional>
+#include <QNetworkProxy>
+#include <QUrl>
+#include <algorithm>
 
 namespace {
 
@@ -12,66 +15,135 @@ constexpr char Section[] = "Connection";
 
 bool IsHttpsUrl(const QString& url) { return url.startsWith(QLatin1String("https:"), Qt::CaseInsensitive); }
 
-// What a "tls" value says: on, off, or nothing understood. Windows keeps
-// anything after "=" as the value, a "; comment" included.
-std::optional<bool> TlsSwitch(const QByteArray& value)
+const QList<QByteArray> TlsDetailKeys{"tls ca file", "tls peer name", "tls fingerprint"};
+
+bool TlsDetailsGiven(const TConnectionTexts& texts)
 {
-    const QByteArray word = value.toLower();
-    for (const char* on : {"1", "true", "yes", "on"})
-        if (word == on)
-            return true;
-    for (const char* off : {"0", "false", "no", "off"})
-        if (word == off)
-            return false;
+    return std::any_of(TlsDetailKeys.begin(), TlsDetailKeys.end(),
+                       [&](const QByteArray& key) { return !texts.value(key).isEmpty(); });
+}
+
+// Any of the four keys turns TLS on; a "tls" not understood keeps it on, so
+// that nothing goes in clear.
+bool TlsEnabled(const TConnectionTexts& texts)
+{
+    const QString value = texts.value("tls");
+    return (value.isEmpty() ? false : TlsSwitch(value).value_or(true)) || TlsDetailsGiven(texts);
+}
+
+int Number(const QString& text, int byDefault)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    return ok ? value : byDefault;
+}
+
+QString NotAPort(const QString& text) { return QStringLiteral("%1 is not a port number (1 to 65535).").arg(text); }
+
+bool IsPort(const QString& text)
+{
+    bool ok = false;
+    const int port = text.toInt(&ok, 10);
+    return ok && port >= 1 && port <= 65535;
+}
+
+// Each rule looks at the texts as a whole and names the key to mend.
+using TRule = std::function<std::optional<QString>(const TConnectionTexts&)>;
+
+std::optional<QString> AddressFault(const TConnectionTexts& texts)
+{
+    const QString address = texts.value("address");
+    if (address.isEmpty())
+        return std::nullopt;
+    const TServerAddress split = SplitServerAddress(address);
+    if (split.Host.trimmed().isEmpty())
+        return QStringLiteral("no host before the colon.");
+    if (!IsPort(split.Port))
+        return NotAPort(split.Port);
     return std::nullopt;
 }
 
-// Any of the four keys turns TLS on; a value not understood is a Problem
-// (and TLS stays on, so that nothing goes in clear).
-TTlsSettings ReadTls(const TIniFile& ini, const QString& configFile)
+std::optional<QString> TunnelFault(const TConnectionTexts& texts)
 {
-    const auto text = [&](const char* key) { return QString::fromUtf8(ini.ReadString(Section, key).trimmed()); };
-    TTlsSettings settings;
-    settings.CaFile = text("tls ca file");
-    if (!settings.CaFile.isEmpty())
-        settings.CaFile = QFileInfo(configFile).absoluteDir().filePath(settings.CaFile);
-    settings.PeerName = text("tls peer name");
-    settings.Fingerprint = text("tls fingerprint");
-    const bool otherKeys = !settings.CaFile.isEmpty() || !settings.PeerName.isEmpty() || !settings.Fingerprint.isEmpty();
-    const QByteArray value = ini.ReadString(Section, "tls").trimmed();
-    const std::optional<bool> on = value.isEmpty() ? std::optional<bool>(otherKeys) : TlsSwitch(value);
-    // In doubt, encrypted: a refused connection says why, a plain one
-    // would have sent the login in clear.
-    settings.Enabled = on.value_or(true) || otherKeys;
-    if (!on)
-        settings.Problem = QStringLiteral("The setting tls=%1 is not understood: write 1, yes, true or on for TLS "
-                                          "(0, no, false or off without), and comments on lines of their own.")
-                               .arg(QString::fromUtf8(value));
-    else if (!*on && otherKeys)
-        settings.Problem = QStringLiteral("The setting tls=%1 turns TLS off, but other tls settings ask for it: "
-                                          "remove one or the other.")
-                               .arg(QString::fromUtf8(value));
-    else if (!settings.Fingerprint.isEmpty() && TTlsPolicy::NormalizedFingerprint(settings.Fingerprint).isEmpty())
-        settings.Problem = QStringLiteral("The TLS fingerprint setting is not a SHA-256 fingerprint "
-                                          "(64 hexadecimal digits, colons allowed).");
-    return settings;
+    const QString text = texts.value("http tunnel url");
+    if (text.isEmpty())
+        return std::nullopt;
+    if (!IsHttpUrl(text))
+        return QStringLiteral("not an http:// or https:// URL.");
+    if (TlsEnabled(texts) && !IsHttpsUrl(text))
+        return QStringLiteral("TLS is on, so the URL must start with https://.");
+    return std::nullopt;
 }
 
-// Settings that are readable but can never get through.
-QString Contradiction(const TConnectionSettings& settings, const QString& configFile)
+TRule PortFault(const QByteArray& key)
 {
-    if (!settings.UsesHttpTunnel())
-        return {};
-    const QString file = QFileInfo(configFile).fileName();
+    return [key](const TConnectionTexts& texts) -> std::optional<QString> {
+        const QString port = texts.value(key);
+        if (port.isEmpty() || IsPort(port))
+            return std::nullopt;
+        return NotAPort(port);
+    };
+}
+
+std::optional<QString> SocksLevelFault(const TConnectionTexts& texts)
+{
+    const QString level = texts.value("socks level");
+    if (!level.isEmpty() && level != "4" && level != "5")
+        return QStringLiteral("%1 is not a SOCKS level: write 4 or 5.").arg(level);
     // The tunnel's HTTP requests can go through SOCKS 5 only; through SOCKS 4
     // they would have to bypass the proxy.
-    if (settings.Proxy.isEmpty() && settings.SocksLevel == 4)
-        return "An HTTP tunnel cannot go through SOCKS 4: set socks level=5, or a proxy, in [Connection] of " + file +
-               ".";
-    if (settings.Tls.Enabled && !IsHttpsUrl(settings.HttpTunnelUrl))
-        return "tls=1 needs an http tunnel url that starts with https://: change one of them in [Connection] of " +
-               file + ".";
-    return {};
+    if (level == "4" && !texts.value("socks server").isEmpty() && !texts.value("http tunnel url").isEmpty() &&
+        texts.value("proxy").isEmpty())
+        return QStringLiteral("an HTTP tunnel cannot go through SOCKS 4: choose SOCKS 5, or an HTTP proxy.");
+    return std::nullopt;
+}
+
+// Windows keeps anything after "=" as the value, a "; comment" included.
+std::optional<QString> TlsFault(const TConnectionTexts& texts)
+{
+    const QString value = texts.value("tls");
+    if (value.isEmpty())
+        return std::nullopt;
+    const std::optional<bool> on = TlsSwitch(value);
+    if (!on)
+        return QStringLiteral("\"%1\" is not understood: write 1, yes, true or on for TLS (0, no, false or off "
+                              "without), and comments on lines of their own.")
+            .arg(value);
+    if (!*on && TlsDetailsGiven(texts))
+        return QStringLiteral("TLS is off, but a CA file, peer name or fingerprint asks for it: remove one or the "
+                              "other.");
+    return std::nullopt;
+}
+
+std::optional<QString> FingerprintFault(const TConnectionTexts& texts)
+{
+    const QString fingerprint = texts.value("tls fingerprint");
+    if (fingerprint.isEmpty() || !TTlsPolicy::NormalizedFingerprint(fingerprint).isEmpty())
+        return std::nullopt;
+    return QStringLiteral("not a SHA-256 fingerprint (64 hexadecimal digits, colons allowed).");
+}
+
+// In the order of ConnectionKeys(), so that the first fault is the first
+// field of the dialog to mend.
+const QList<std::pair<QByteArray, TRule>>& Rules()
+{
+    static const QList<std::pair<QByteArray, TRule>> rules{
+        {"address", AddressFault},         {"http tunnel url", TunnelFault}, {"socks port", PortFault("socks port")},
+        {"socks level", SocksLevelFault},  {"proxy port", PortFault("proxy port")}, {"tls", TlsFault},
+        {"tls fingerprint", FingerprintFault}};
+    return rules;
+}
+
+TTlsSettings TlsFromTexts(const TConnectionTexts& texts, const QString& configFile)
+{
+    TTlsSettings settings;
+    settings.CaFile = texts.value("tls ca file");
+    if (!settings.CaFile.isEmpty())
+        settings.CaFile = QFileInfo(configFile).absoluteDir().filePath(settings.CaFile);
+    settings.PeerName = texts.value("tls peer name");
+    settings.Fingerprint = texts.value("tls fingerprint");
+    settings.Enabled = TlsEnabled(texts);
+    return settings;
 }
 
 // A file the client refuses to read must not send the login to the built-in
@@ -85,6 +157,77 @@ QString RefusalOf(const QString& configFile)
 
 } // namespace
 
+std::optional<bool> TlsSwitch(const QString& value)
+{
+    const QString word = value.toLower();
+    for (const char* on : {"1", "true", "yes", "on"})
+        if (word == QLatin1String(on))
+            return true;
+    for (const char* off : {"0", "false", "no", "off"})
+        if (word == QLatin1String(off))
+            return false;
+    return std::nullopt;
+}
+
+TConnectionSettings SettingsFromTexts(const TConnectionTexts& texts, const QString& configFile)
+{
+    TConnectionSettings settings;
+    // "address=" with nothing after it would make every attempt fail at once.
+    if (!texts.value("address").isEmpty())
+        settings.Address = texts.value("address");
+    settings.HttpTunnelUrl = texts.value("http tunnel url");
+    settings.SendTimeout = Number(texts.value("send timeout"), settings.SendTimeout);
+    settings.SocksServer = texts.value("socks server");
+    settings.SocksPort = Number(texts.value("socks port"), settings.SocksPort);
+    const int socksLevel = Number(texts.value("socks level"), 5);
+    settings.SocksLevel = !settings.SocksServer.isEmpty() && (socksLevel == 4 || socksLevel == 5) ? socksLevel : 0;
+    settings.SocksUser = texts.value("socks user");
+    settings.SocksPassword = texts.value("socks password");
+    settings.Proxy = texts.value("proxy");
+    settings.ProxyPort = Number(texts.value("proxy port"), settings.ProxyPort);
+    settings.ProxyUser = texts.value("proxy user");
+    settings.ProxyPassword = texts.value("proxy password");
+    settings.Tls = TlsFromTexts(texts, configFile);
+    return settings;
+}
+
+const QList<QByteArray>& ConnectionKeys()
+{
+    static const QList<QByteArray> keys{"address",        "http tunnel url", "send timeout",  "socks server",
+                                        "socks port",     "socks level",     "socks user",    "socks password",
+                                        "proxy",          "proxy port",      "proxy user",    "proxy password",
+                                        "tls",            "tls ca file",     "tls peer name", "tls fingerprint"};
+    return keys;
+}
+
+TConnectionTexts ReadConnectionTexts(const TIniFile& ini)
+{
+    TConnectionTexts texts;
+    for (const QByteArray& key : ConnectionKeys())
+        texts.insert(key, QString::fromUtf8(ini.ReadString(Section, key).trimmed()));
+    return texts;
+}
+
+QList<TConnectionFault> FindConnectionFaults(const TConnectionTexts& texts)
+{
+    QList<TConnectionFault> faults;
+    for (const auto& [key, rule] : Rules())
+        if (const std::optional<QString> reason = rule(texts))
+            faults.append({key, *reason});
+    return faults;
+}
+
+QString DescribeFault(const TConnectionFault& fault, const QString& configFile)
+{
+    return QStringLiteral("In [Connection] of %1, %2: %3")
+        .arg(QFileInfo(configFile).fileName(), QString::fromLatin1(fault.Key), fault.Reason);
+}
+
+QString KeyringServer(const TConnectionSettings& settings)
+{
+    return settings.UsesHttpTunnel() ? UrlForDisplay(settings.HttpTunnelUrl) : settings.Address;
+}
+
 bool TConnectionSettings::EncryptionRequired() const
 {
     return Tls.Enabled || (UsesHttpTunnel() && IsHttpsUrl(HttpTunnelUrl));
@@ -92,33 +235,53 @@ bool TConnectionSettings::EncryptionRequired() const
 
 TConnectionSettingsRead ReadConnectionSettings(const QString& configFile)
 {
-    const TIniFile ini(configFile);
-    const auto text = [&ini](const char* key) { return QString::fromUtf8(ini.ReadString(Section, key).trimmed()); };
-    const auto number = [&ini](const char* key, int byDefault) { return ini.ReadInteger(Section, key, byDefault); };
+    const TConnectionTexts texts = ReadConnectionTexts(TIniFile(configFile));
     TConnectionSettingsRead read;
-    TConnectionSettings& settings = read.Settings;
-    // "address=" with nothing after it would make every attempt fail at once.
-    if (const QByteArray address = ini.ReadString(Section, "address").trimmed(); !address.isEmpty())
-        settings.Address = QString::fromLatin1(address);
-    settings.HttpTunnelUrl = text("http tunnel url");
-    settings.SendTimeout = number("send timeout", settings.SendTimeout);
-    settings.SocksServer = text("socks server");
-    settings.SocksPort = number("socks port", settings.SocksPort);
-    const int socksLevel = number("socks level", 5);
-    settings.SocksLevel = !settings.SocksServer.isEmpty() && (socksLevel == 4 || socksLevel == 5) ? socksLevel : 0;
-    settings.SocksUser = text("socks user");
-    settings.SocksPassword = text("socks password");
-    settings.Proxy = text("proxy");
-    settings.ProxyPort = number("proxy port", settings.ProxyPort);
-    settings.ProxyUser = text("proxy user");
-    settings.ProxyPassword = text("proxy password");
-    settings.Tls = ReadTls(ini, configFile);
+    read.Settings = SettingsFromTexts(texts, configFile);
+    const QList<TConnectionFault> faults = FindConnectionFaults(texts);
+    // TLS settings not understood refuse every connection, whoever makes it.
+    for (const TConnectionFault& fault : faults)
+        if (fault.Key.startsWith("tls")) {
+            read.Settings.Tls.Problem = DescribeFault(fault, configFile);
+            break;
+        }
     read.Problem = RefusalOf(configFile);
-    if (read.Problem.isEmpty())
-        read.Problem = settings.Tls.Problem;
-    if (read.Problem.isEmpty())
-        read.Problem = Contradiction(settings, configFile);
+    if (read.Problem.isEmpty() && !faults.isEmpty())
+        read.Problem = DescribeFault(faults.constFirst(), configFile);
     return read;
+}
+
+TCertificateRouteChoice CertificateRouteOf(const TConnectionSettings& settings)
+{
+    TCertificateRouteChoice choice;
+    TCertificateRoute& route = choice.Route;
+    if (settings.UsesHttpTunnel()) {
+        const QUrl url(settings.HttpTunnelUrl);
+        if (!IsHttpsUrl(settings.HttpTunnelUrl)) {
+            choice.Refusal = QStringLiteral("The HTTP tunnel's URL is not https://, so its server shows no certificate.");
+            return choice;
+        }
+        route.Host = url.host();
+        route.Port = static_cast<quint16>(url.port(443));
+        if (!settings.Proxy.isEmpty())
+            route.Proxy = QNetworkProxy(QNetworkProxy::HttpProxy, settings.Proxy,
+                                        static_cast<quint16>(settings.ProxyPort), settings.ProxyUser,
+                                        settings.ProxyPassword);
+    } else {
+        const TServerAddress address = SplitServerAddress(settings.Address);
+        route.Host = address.Host;
+        route.Port = address.Port.toUShort();
+    }
+    const bool throughSocks = settings.UsesSocks() && (settings.UsesHttpTunnel() ? settings.Proxy.isEmpty() : true);
+    if (throughSocks && settings.SocksLevel == 5)
+        route.Proxy = QNetworkProxy(QNetworkProxy::Socks5Proxy, settings.SocksServer,
+                                    static_cast<quint16>(settings.SocksPort), settings.SocksUser,
+                                    settings.SocksUser.isEmpty() ? QString() : settings.SocksPassword);
+    else if (throughSocks)
+        choice.Note = QStringLiteral("Asked directly, not through the SOCKS 4 proxy.");
+    route.PeerName = settings.Tls.PeerName;
+    route.CaFile = settings.Tls.CaFile;
+    return choice;
 }
 
 QString DescribeServer(const TConnectionSettings& settings)

@@ -3,8 +3,10 @@
 #include "base/DebugLog.h"
 #include "platform/core/ConfigLocation.h"
 #include "platform/core/IniFile.h"
+#include "platform/core/PasswordKeyring.h"
 #include "platform/core/SettingsStore.h"
 #include "platform/gui/ErrorReport.h"
+#include "shell/ConnectionSettingsDialog.h"
 #include "shell/ExternalLinkingWindowUnit.h"
 #include "shell/PriceSpikePlayer.h"
 #include "shell/VantorExcludeFormUnit.h"
@@ -212,6 +214,9 @@ QWidget* TMainForm::BuildConnectionPage()
     // Right under Login: whether the password will travel encrypted.
     EncryptionLabel = Place(new QLabel(page), 8, 130, DesignPageWidth - 16, 16);
     EncryptionLabel->setTextFormat(Qt::PlainText);
+    RememberPasswordCheckBox = Place(new QCheckBox(QStringLiteral("Remember password"), page), 8, 147, 160, 18);
+    // Until the keyring has said it is there.
+    RememberPasswordCheckBox->setEnabled(false);
     QWidget::setTabOrder(UsernameEdit, PasswordEdit);
     QWidget::setTabOrder(PasswordEdit, LoginButton);
     QWidget::setTabOrder(LoginButton, ResetConnectionButton);
@@ -230,8 +235,11 @@ void TMainForm::BuildConfigurationInUse(QWidget* page)
     ConfigShadowLabel->setTextFormat(Qt::PlainText);
     ConfigShadowLabel->setWordWrap(true);
     ConfigShadowLabel->hide();
-    ServerEdit = NewShownName(QStringLiteral("Server"), page, left, 218, width);
+    constexpr int settingsWidth = 66;
+    ServerEdit = NewShownName(QStringLiteral("Server"), page, left, 218, width - settingsWidth - 4);
     NewLabel(QStringLiteral("Server:"), page, 8, 220)->setBuddy(ServerEdit);
+    SettingsButton = Place(new QPushButton(QStringLiteral("Settings..."), page), left + width - settingsWidth, 216,
+                           settingsWidth, 24);
 }
 
 QWidget* TMainForm::BuildWindowsPage()
@@ -288,6 +296,8 @@ void TMainForm::ConnectHandlers()
     handle(PriceSpikeSoundCheckBox, &TMainForm::PriceSpikeSoundCheckBoxClick);
     handle(SetupSoundButton, &TMainForm::SetupSoundButtonClick);
     handle(CreateConfigurationButton, &TMainForm::CreateConfigurationButtonClick);
+    handle(RememberPasswordCheckBox, &TMainForm::RememberPasswordCheckBoxClick);
+    handle(SettingsButton, &TMainForm::SettingsButtonClick);
     connect(AlertWindowsListBox, &QListWidget::itemDoubleClicked, this,
             [this] { RunReportingErrors([this] { AlertWindowsListBoxDblClick(); }); });
     // Login is the default button: Enter in either edit presses it.
@@ -337,6 +347,7 @@ void TMainForm::FormCreate()
     ShowConfigurationInUse();
     PlaceMainWindow();
     RestoreAlertWindowPlacements();
+    CheckKeyring();
 }
 
 void TMainForm::ReadMainSettings()
@@ -521,6 +532,7 @@ void TMainForm::LoginButtonClick()
     const auto [userName, password] = LoginCredentials();
     m_connection.SetUserName(userName);
     m_connection.SetPassword(password);
+    KeepOrForgetPassword();
 }
 
 void TMainForm::ResetConnectionButtonClick() { m_connection.ResetConnection(); }
@@ -529,6 +541,110 @@ void TMainForm::ConfigureExternalLinkingButtonClick()
 {
     if (m_linkingWindow)
         m_linkingWindow->ShowLinkingWindow();
+}
+
+// ---------------------------------------------------------------------------
+// Connection settings and the password in the keyring
+
+void TMainForm::SettingsButtonClick()
+{
+    if (!m_settingsDialog) {
+        m_settingsDialog = new TConnectionSettingsDialog(m_parts.Config, this);
+        m_settingsDialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_settingsDialog, &TConnectionSettingsDialog::Saved, this, [this](bool reconnect) {
+            ShowConfigurationInUse();
+            if (reconnect)
+                m_connection.ResetConnection();
+        });
+    }
+    m_settingsDialog->show();
+    m_settingsDialog->raise();
+    m_settingsDialog->activateWindow();
+}
+
+TConnectionSettingsDialog* TMainForm::SettingsDialog() const { return m_settingsDialog; }
+
+QString TMainForm::PasswordServer() const { return KeyringServer(m_connection.ReadSettings().Settings); }
+
+// The keyring answers later; the window may be gone by then.
+void TMainForm::CheckKeyring()
+{
+    const QPointer<TMainForm> form(this);
+    m_parts.Keyring.CheckAvailable([form](const TKeyringAnswer& answer) {
+        if (!form)
+            return;
+        form->m_keyringAvailable = answer.Error.isEmpty();
+        form->RememberPasswordCheckBox->setEnabled(form->m_keyringAvailable);
+        form->RememberPasswordCheckBox->setToolTip(PlainToolTip(answer.Error));
+        if (form->m_keyringAvailable)
+            form->RecallPassword();
+    });
+}
+
+void TMainForm::RecallPassword()
+{
+    const QString user = UsernameEdit->text();
+    if (user.isEmpty() || !LoginButton->isEnabled())
+        return;
+    const QPointer<TMainForm> form(this);
+    m_parts.Keyring.Read(PasswordServer(), user, [form, user](const TKeyringAnswer& answer) {
+        if (form)
+            form->LogInWithRecalledPassword(answer, user);
+    });
+}
+
+// Unless the trader has begun to type meanwhile.
+void TMainForm::LogInWithRecalledPassword(const TKeyringAnswer& answer, const QString& user)
+{
+    if (!answer.Error.isEmpty()) {
+        ShowKeyringTrouble(answer.Error);
+        return;
+    }
+    if (!answer.Found || UsernameEdit->text() != user || !PasswordEdit->text().isEmpty())
+        return;
+    RememberPasswordCheckBox->setChecked(true);
+    PasswordEdit->setText(answer.Password);
+    DebugNote(QStringLiteral("Logging in as %1 with the password remembered in the keyring").arg(user));
+    LoginButtonClick();
+}
+
+// Also with the box clear: a password kept from before is not kept on.
+void TMainForm::KeepOrForgetPassword()
+{
+    if (!m_keyringAvailable || UsernameEdit->text().isEmpty())
+        return;
+    if (!RememberPasswordCheckBox->isChecked()) {
+        ForgetPassword();
+        return;
+    }
+    const QPointer<TMainForm> form(this);
+    m_parts.Keyring.Store(PasswordServer(), UsernameEdit->text(), PasswordEdit->text(),
+                          [form](const TKeyringAnswer& answer) {
+                              if (form && !answer.Error.isEmpty())
+                                  form->ShowKeyringTrouble(answer.Error);
+                          });
+}
+
+void TMainForm::ForgetPassword()
+{
+    const QPointer<TMainForm> form(this);
+    m_parts.Keyring.Delete(PasswordServer(), UsernameEdit->text(), [form](const TKeyringAnswer& answer) {
+        if (form && !answer.Error.isEmpty())
+            form->ShowKeyringTrouble(answer.Error);
+    });
+}
+
+// Set, the box remembers at the next Login; cleared, it forgets at once.
+void TMainForm::RememberPasswordCheckBoxClick()
+{
+    if (!RememberPasswordCheckBox->isChecked() && m_keyringAvailable && !UsernameEdit->text().isEmpty())
+        ForgetPassword();
+}
+
+void TMainForm::ShowKeyringTrouble(const QString& error)
+{
+    RememberPasswordCheckBox->setToolTip(PlainToolTip(error));
+    DebugNote(QStringLiteral("Keyring: ") + error);
 }
 
 // ---------------------------------------------------------------------------
@@ -711,6 +827,8 @@ void TMainForm::ShowRecordAndReplay(TRecordAndReplay& session)
     for (QWidget* login : {static_cast<QWidget*>(LoginButton), static_cast<QWidget*>(ResetConnectionButton),
                            static_cast<QWidget*>(UsernameEdit), static_cast<QWidget*>(PasswordEdit)})
         login->setEnabled(false);
+    // Where the pause button goes, and nobody logs in.
+    RememberPasswordCheckBox->hide();
     // Nothing is connected, so nothing is encrypted or not.
     EncryptionLabel->hide();
     PauseReplayButton->show();

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QByteArray>
 #include <QFont>
+#include <QPointer>
 #include <QVector>
 #include <QWidget>
 #include <functional>
@@ -24,9 +25,11 @@ class TAlertForm;
 class TAlertNotices;
 class TAlertReplay;
 class TConfigInUse;
+class TConnectionSettingsDialog;
 class TExternalLinkingWindow;
 class TIniFile;
 class TMainConnection;
+class TPasswordKeyring;
 class TPriceSpikePlayer;
 class TPriceSpikeSound;
 class TRecordAndReplay;
@@ -35,6 +38,7 @@ class TSymbolLinks;
 class TSymbolSet;
 class TVantorExcludeForm;
 struct TEncryption;
+struct TKeyringAnswer;
 
 // What start-up gives the main window; each outlives it. The last four go on
 // to every alert window it makes.
@@ -45,6 +49,8 @@ struct TMainFormParts {
     TSymbolLinks& SymbolLinks;
     TPriceSpikeSound& PriceSpikeSound;
     TAlertNotices& Notices;
+    // Where "Remember password" keeps the password.
+    TPasswordKeyring& Keyring;
 };
 
 class TMainForm : public QWidget {
@@ -89,6 +95,8 @@ public:
     void AlertWindowsListBoxDblClick();
     void VantorButtonClick();
     void CreateConfigurationButtonClick();
+    void RememberPasswordCheckBoxClick();
+    void SettingsButtonClick();
     void UpdateStatusLabel();
     void UpdateEncryptionLabel();
     // Names the configuration file in use and the server it leads to.
@@ -107,6 +115,9 @@ public:
     void ShowRecordAndReplay(TRecordAndReplay& session);
     void PauseReplayButtonClick();
     void ShowRecordingProblem(const QString& text);
+
+    // The open "Connection Settings" dialog, if any.
+    TConnectionSettingsDialog* SettingsDialog() const;
 
     // The user name and password a Login hands to the main connection.
     std::pair<QByteArray, QByteArray> LoginCredentials() const;
@@ -132,6 +143,9 @@ public:
     QPushButton* LoginButton = nullptr;
     QPushButton* ResetConnectionButton = nullptr;
     QPushButton* PauseReplayButton = nullptr; // shown during a replay only
+    // Disabled, with the reason as its tooltip, without a keyring.
+    QCheckBox* RememberPasswordCheckBox = nullptr;
+    QPushButton* SettingsButton = nullptr;
     // What Login will use: the configuration file, a note when it hides the
     // per-user one, and the server with its encryption, tunnel or proxy.
     QLineEdit* ConfigFileEdit = nullptr;
@@ -184,6 +198,19 @@ private:
     void OpenCreatedConfiguration(const QString& path);
     void SaveMainSettings();
 
+    // --- The password in the keyring ------------------------------------------
+    // Enables the box when there is a keyring; then, for a saved user with a
+    // remembered password, fills it in and logs in.
+    void CheckKeyring();
+    void RecallPassword();
+    void LogInWithRecalledPassword(const TKeyringAnswer& answer, const QString& user);
+    // At Login: remembers the password with the box set, forgets it without.
+    void KeepOrForgetPassword();
+    void ForgetPassword();
+    // The server a remembered password belongs to: where Login goes now.
+    QString PasswordServer() const;
+    void ShowKeyringTrouble(const QString& error);
+
     // --- The alert windows' duties -------------------------------------------
     // Each of these is the one place where its duty lives.
     void CreateAlertWindows();
@@ -208,6 +235,8 @@ private:
     TVantorExcludeForm* m_excludeForm = nullptr;
     bool m_destroyed = false;
     TAlertReplay* m_replay = nullptr;
+    bool m_keyringAvailable = false;
+    QPointer<TConnectionSettingsDialog> m_settingsDialog;
     // Follows the connection status while recording is broken; the detail
     // goes into the status line's tooltip.
     QString m_statusNote;

@@ -11,6 +11,7 @@
 #include "platform/core/ConfigLocation.h"
 #include "platform/core/DesktopBus.h"
 #include "platform/core/IniFile.h"
+#include "platform/core/PasswordKeyring.h"
 #include "platform/core/TerminationSignals.h"
 #include "platform/gui/AlertNotices.h"
 #include "platform/gui/DesktopIdentity.h"
@@ -127,6 +128,8 @@ int main(int argc, char** argv)
     TAlertNotices alertNotices;
     TQtSoundPlayer soundPlayer;
     TPriceSpikePlayer spikePlayer(soundPlayer);
+    // "Remember password" keeps the password here, never in a file.
+    const std::unique_ptr<TPasswordKeyring> keyring = MakePasswordKeyring();
 
     // The session first: the windows register with it and show its status.
     // It reads the file in use for each conversation: the main window may
@@ -137,7 +140,7 @@ int main(int argc, char** argv)
     TExternalLinkingWindow linkingWindow(symbolLinks);
     TFakeDataForm fakeDataForm(mainConnection, config.Path());
     TVantorExcludeForm vantorExcludeForm(excludeList);
-    TMainForm mainForm(mainConnection, {config, spikePlayer, excludeList, symbolLinks, priceSpikeSound, alertNotices});
+    TMainForm mainForm(mainConnection, {config, spikePlayer, excludeList, symbolLinks, priceSpikeSound, alertNotices, *keyring});
     // The client on the desktop: other programs follow its links and status
     // and may bring a window up; its windows' notifications lead back to them.
     const auto showWindow = [&mainForm](const QString& title) { return mainForm.ShowWindowTitled(title); };

@@ -122,11 +122,17 @@ void THttpClient::Start(THttpRequest request, const QByteArray& contentType)
     HookReply(m_reply);
 }
 
+bool IsHttpUrl(const QString& text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && !url.host().isEmpty() && (scheme == "http" || scheme == "https");
+}
+
 QUrl THttpClient::CheckedUrl() const
 {
     const QUrl url(URL, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() || (scheme != "http" && scheme != "https"))
+    if (!IsHttpUrl(URL))
         throw EHttpException("invalid URL \"" + UrlForDisplay(URL).toStdString() + "\"");
     return url;
 }

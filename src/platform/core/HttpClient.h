@@ -32,6 +32,9 @@ public:
 // The URL as it is shown and logged: the password of a "user:password@"
 // part masked, the rest exactly as written (also when it is no valid URL).
 QString UrlForDisplay(const QString& url);
+// An absolute http:// or https:// URL with a host, read strictly: the only
+// URLs the client requests (the settings reader refuses any other).
+bool IsHttpUrl(const QString& url);
 
 enum THttpState : quint8 {
     httpReady = 0,

@@ -1,12 +1,15 @@
-#include "DesktopPeers.h"
+#include "DesktopServices.h"
 #include "TestEnvironment.h"
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 #include <algorithm>
 
 using TestEnvironment::WaitFor;
+
+namespace DesktopServices {
 
 namespace {
 
@@ -108,3 +111,27 @@ QByteArray DunstOnXvfb::Output() const
 {
     return (Display ? Display->Output() : QByteArray()) + (Dunst ? Dunst->Output() : QByteArray());
 }
+
+bool KeyringDaemon::Start()
+{
+    QDir(m_home.path()).mkdir("run");
+    QFile::setPermissions(m_home.filePath("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        environment.insert(variable, m_home.path());
+    environment.insert("XDG_RUNTIME_DIR", m_home.filePath("run"));
+    m_daemon = std::make_unique<Peer>(
+        "sh", QStringList{"-c", "printf test-password | exec gnome-keyring-daemon --unlock --components=secrets --foreground"},
+        environment);
+    QDBusConnection bus = QDBusConnection::connectToBus(PrivateSessionBus::Address(), "keyring watcher");
+    return WaitFor([&] { return bus.interface()->isServiceRegistered("org.freedesktop.secrets").value(); });
+}
+
+QByteArray SecretToolSearch(const QStringList& attributes)
+{
+    Peer search("secret-tool", QStringList{"search", "--all"} + attributes);
+    search.WaitForExit();
+    return search.Output();
+}
+
+} // namespace DesktopServices

@@ -1,8 +1,9 @@
 #pragma once
-// The desktop services the tests start for themselves, never the user's: a
-// session bus of the test binary's own (made the session bus of the test and
-// of every program it starts) and Debian's dunst under Xvfb as the
-// notification server on it, each run as a Peer the test stops.
+// The desktop services from Debian that tests start for themselves, never
+// the user's: a session bus of the test binary's own (register
+// PrivateSessionBus as a global test environment), programs beside the test
+// (Peer), dunst under Xvfb as the notification server on that bus, and
+// gnome-keyring-daemon unlocked with a test password on it.
 #include <QByteArray>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -13,12 +14,10 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-// Empty when every program is on this machine, else which Debian package is missing.
-QString MissingPackage(const QStringList& programs);
+namespace DesktopServices {
 
-#define TAV_SKIP_WITHOUT(...)                                                                                          \
-    if (const QString missing = MissingPackage({__VA_ARGS__}); !missing.isEmpty())                                    \
-    GTEST_SKIP() << missing.toStdString()
+// Empty when every program is on this machine, else which package is missing.
+QString MissingPackage(const QStringList& programs);
 
 // A program the test runs beside it, with all it has written; stopped when
 // the object goes.
@@ -45,9 +44,9 @@ private:
 // The first line a peer writes (the address, the display number), once written.
 QString FirstLine(Peer& peer);
 
-// The test binary's own session bus, started once for the binary (register it
-// with ::testing::AddGlobalTestEnvironment). Its configuration activates
-// nothing: no service runs unless a test starts it.
+// The test's own session bus, started once for the binary and made the
+// session bus of this process and of every program it starts. Its
+// configuration activates nothing: no service runs unless a test starts it.
 class PrivateSessionBus : public ::testing::Environment {
 public:
     static QString Address() { return s_address; }
@@ -57,6 +56,19 @@ public:
 private:
     static inline QString s_address;
     QTemporaryDir m_dir;
+    std::unique_ptr<Peer> m_daemon;
+};
+
+// gnome-keyring-daemon on the private bus, keeping its keyring in a home of
+// its own, unlocked by a test password; stopped when the object goes.
+class KeyringDaemon {
+public:
+    // True once org.freedesktop.secrets is on the bus.
+    bool Start();
+    QByteArray Output() { return m_daemon ? m_daemon->Output() : QByteArray(); }
+
+private:
+    QTemporaryDir m_home;
     std::unique_ptr<Peer> m_daemon;
 };
 
@@ -74,3 +86,12 @@ struct DunstOnXvfb {
     // What the display and dunst wrote, to explain a failed start.
     QByteArray Output() const;
 };
+
+// What `secret-tool search --all` prints for the attributes.
+QByteArray SecretToolSearch(const QStringList& attributes);
+
+} // namespace DesktopServices
+
+#define TAV_SKIP_WITHOUT(...)                                                                                          \
+    if (const QString missing = DesktopServices::MissingPackage({__VA_ARGS__}); !missing.isEmpty())                   \
+    GTEST_SKIP() << missing.toStdString()
