@@ -140,7 +140,8 @@ int main(int argc, char** argv)
     TExternalLinkingWindow linkingWindow(symbolLinks);
     TFakeDataForm fakeDataForm(mainConnection, config.Path());
     TVantorExcludeForm vantorExcludeForm(excludeList);
-    TMainForm mainForm(mainConnection, {config, spikePlayer, excludeList, symbolLinks, priceSpikeSound, alertNotices, *keyring});
+    TMainForm mainForm(mainConnection,
+                       {config, spikePlayer, excludeList, symbolLinks, priceSpikeSound, alertNotices, *keyring});
     // The client on the desktop: other programs follow its links and status
     // and may bring a window up; its windows' notifications lead back to them.
     const auto showWindow = [&mainForm](const QString& title) { return mainForm.ShowWindowTitled(title); };
