@@ -102,10 +102,9 @@ QByteArray Encoded(const QString& text, std::optional<QStringConverter::Encoding
 
 TEST(IniEditor, ChangesOnlyTheLinesOfTheKeysInTheFilesOwnEncodingAndLineBreaks)
 {
-    const QString expected = QStringLiteral(
-        "; Caf\u00e9 desk\r\n[General]\r\ntitle=\" spaced \"\r\n[Connection]\r\n"
-        "address = new:2\r\ncustom key=kept\r\nADDRESS=second\r\ntls=1\r\n\r\n"
-        "; later\r\n[connection]\nx=1\n\n[Alert Window 0]\ndisplay=strike\n");
+    const QString expected = QStringLiteral("; Caf\u00e9 desk\r\n[General]\r\ntitle=\" spaced \"\r\n[Connection]\r\n"
+                                            "address = new:2\r\ncustom key=kept\r\nADDRESS=second\r\ntls=1\r\n\r\n"
+                                            "; later\r\n[connection]\nx=1\n\n[Alert Window 0]\ndisplay=strike\n");
     for (const auto encoding : std::initializer_list<std::optional<QStringConverter::Encoding>>{
              std::nullopt, QStringConverter::Utf8, QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
         SCOPED_TRACE(encoding ? QStringConverter::nameForEncoding(*encoding) : "8-bit");
@@ -265,8 +264,10 @@ TEST_F(ConfigLocationTest, OnlyASmallRegularFileThatOthersCannotChangeIsRead)
     TestEnvironment::WriteIni("[General]\ntitle=mine\n");
     for (const mode_t mode : {0664, 0646}) {
         ASSERT_EQ(chmod(QFile::encodeName(cwdFile).constData(), mode), 0);
-        EXPECT_EQ(ConfigReadProblem(cwdFile), refused + "can be changed by other users; make it writable by you "
-                                                        "alone (chmod go-w " + cwdFile + ").");
+        EXPECT_EQ(ConfigReadProblem(cwdFile), refused +
+                                                  "can be changed by other users; make it writable by you "
+                                                  "alone (chmod go-w " +
+                                                  cwdFile + ").");
         EXPECT_EQ(titleRead(), "(nothing read)");
     }
     ASSERT_EQ(chmod(QFile::encodeName(cwdFile).constData(), 0600), 0);
@@ -275,7 +276,8 @@ TEST_F(ConfigLocationTest, OnlyASmallRegularFileThatOthersCannotChangeIsRead)
     // Another user's file (root may give it away; nobody else can).
     if (chown(QFile::encodeName(cwdFile).constData(), 65534, 65534) != 0)
         GTEST_SKIP() << "giving a file to another user needs root";
-    EXPECT_TRUE(ConfigReadProblem(cwdFile).startsWith(refused + "belongs to another user (")) << ConfigReadProblem(cwdFile).toStdString();
+    EXPECT_TRUE(ConfigReadProblem(cwdFile).startsWith(refused + "belongs to another user ("))
+        << ConfigReadProblem(cwdFile).toStdString();
     EXPECT_EQ(titleRead(), "(nothing read)");
 }
 
@@ -303,8 +305,8 @@ TEST_F(ConfigLocationTest, TheExampleIsFoundInTheInstalledLayoutFirstAndCopiedWi
 
     QFile::remove(UserConfigFile());
     const QString missing = root + "/nowhere.ini";
-    EXPECT_TRUE(CreateConfigFromExample(missing, UserConfigFile()).startsWith(
-        "The example configuration " + missing + " cannot be read: "));
+    EXPECT_TRUE(CreateConfigFromExample(missing, UserConfigFile())
+                    .startsWith("The example configuration " + missing + " cannot be read: "));
     EXPECT_FALSE(QFileInfo::exists(UserConfigFile()));
     QDir(root).removeRecursively();
 }
@@ -316,7 +318,7 @@ TEST_F(ConfigLocationTest, TheExampleIsFoundInTheInstalledLayoutFirstAndCopiedWi
 namespace {
 
 struct ConnectionRow {
-    QByteArray Keys;                                 // the section's lines
+    QByteArray Keys;                                // the section's lines
     std::function<void(TConnectionSettings&)> Read; // what differs from the defaults
     QString Problem;
     bool Encrypted = false;
@@ -324,11 +326,15 @@ struct ConnectionRow {
 
 const QString Hex64 = "ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89";
 // The reader's problem: the file, the key and the reason the rule gives.
-QString Fault(const char* key, const QString& reason) { return QStringLiteral("In [Connection] of Braxo.ini, %1: %2").arg(key, reason); }
+QString Fault(const char* key, const QString& reason)
+{
+    return QStringLiteral("In [Connection] of Braxo.ini, %1: %2").arg(key, reason);
+}
 QString Unclear(const QString& value)
 {
-    return Fault("tls", '"' + value + "\" is not understood: write 1, yes, true or on for TLS (0, no, false or off "
-                                       "without), and comments on lines of their own.");
+    return Fault("tls", '"' + value +
+                            "\" is not understood: write 1, yes, true or on for TLS (0, no, false or off "
+                            "without), and comments on lines of their own.");
 }
 const QString OffButAsked =
     Fault("tls", "TLS is off, but a CA file, peer name or fingerprint asks for it: remove one or the other.");
@@ -349,14 +355,20 @@ TEST(ConnectionSettingsReader, EveryKeyItsDefaultBadValuesAndTheProblemEachGives
         {"address=", nothing, {}},
         {"address=alerts.example.net", [](auto& s) { s.Address = "alerts.example.net"; }, {}},
         {"http tunnel url= http://t.example/stream ", [](auto& s) { s.HttpTunnelUrl = "http://t.example/stream"; }, {}},
-        {"http tunnel url=HTTPS://t.example/stream", [](auto& s) { s.HttpTunnelUrl = "HTTPS://t.example/stream"; }, {},
+        {"http tunnel url=HTTPS://t.example/stream",
+         [](auto& s) { s.HttpTunnelUrl = "HTTPS://t.example/stream"; },
+         {},
          true},
         {"send timeout=2500", [](auto& s) { s.SendTimeout = 2500; }, {}},
-        {"send timeout=0", [](auto& s) { s.SendTimeout = 0; }, {}},
-        {"send timeout=soon", nothing, {}},
+        {"send timeout=0", [](auto& s) { s.SendTimeout = 0; },
+         Fault("send timeout", "0 is not a number of milliseconds (1 to 2147483647).")},
+        {"send timeout=soon", nothing,
+         Fault("send timeout", "soon is not a number of milliseconds (1 to 2147483647).")},
         {"address=:7001", [](auto& s) { s.Address = ":7001"; }, Fault("address", "no host before the colon.")},
         {"address=alerts.example.net:99999", [](auto& s) { s.Address = "alerts.example.net:99999"; },
          Fault("address", "99999 is not a port number (1 to 65535).")},
+        {"http tunnel url=http://t.example:0/stream", [](auto& s) { s.HttpTunnelUrl = "http://t.example:0/stream"; },
+         Fault("http tunnel url", "0 is not a port number (1 to 65535).")},
         {"http tunnel url=ftp://t.example/stream", [](auto& s) { s.HttpTunnelUrl = "ftp://t.example/stream"; },
          Fault("http tunnel url", "not an http:// or https:// URL.")},
         {"socks server=socks.lan", [](auto& s) { s.SocksServer = "socks.lan", s.SocksLevel = 5; }, {}},
@@ -375,7 +387,8 @@ TEST(ConnectionSettingsReader, EveryKeyItsDefaultBadValuesAndTheProblemEachGives
          Fault("proxy port", "0 is not a port number (1 to 65535).")},
         {"socks level=4\nsocks user=alice", [](auto& s) { s.SocksUser = "alice"; }, {}},
         {"proxy=proxy.lan\nproxy port=3128\nproxy user=bob\nproxy password=p4",
-         [](auto& s) { s.Proxy = "proxy.lan", s.ProxyPort = 3128, s.ProxyUser = "bob", s.ProxyPassword = "p4"; }, {}},
+         [](auto& s) { s.Proxy = "proxy.lan", s.ProxyPort = 3128, s.ProxyUser = "bob", s.ProxyPassword = "p4"; },
+         {}},
         {"proxy=proxy.lan\nproxy port=", [](auto& s) { s.Proxy = "proxy.lan"; }, {}},
         {"tls=1", Tls, {}, true},
         {" TLS = On ", Tls, {}, true},
@@ -383,7 +396,9 @@ TEST(ConnectionSettingsReader, EveryKeyItsDefaultBadValuesAndTheProblemEachGives
         {"tls=TRUE", Tls, {}, true},
         {"tls fingerprint=" + Hex64.toLatin1(), [](auto& s) { Tls(s), s.Tls.Fingerprint = Hex64; }, {}, true},
         {"tls ca file=ca.pem",
-         [](auto& s) { Tls(s), s.Tls.CaFile = QDir(TestEnvironment::WorkDir()).filePath("ca.pem"); }, {}, true},
+         [](auto& s) { Tls(s), s.Tls.CaFile = QDir(TestEnvironment::WorkDir()).filePath("ca.pem"); },
+         {},
+         true},
         {"tls=\ntls peer name=alerts", [](auto& s) { Tls(s), s.Tls.PeerName = "alerts"; }, {}, true},
         {"tls=", nothing, {}},
         {"tls=0", nothing, {}},
@@ -393,21 +408,22 @@ TEST(ConnectionSettingsReader, EveryKeyItsDefaultBadValuesAndTheProblemEachGives
         // In doubt, TLS, and refused with the reason: a plain connection
         // would carry the login in clear.
         {"tls=2", [](auto& s) { Tls(s), s.Tls.Problem = Unclear("2"); }, Unclear("2"), true},
-        {"tls=1 ; required", [](auto& s) { Tls(s), s.Tls.Problem = Unclear("1 ; required"); },
-         Unclear("1 ; required"), true},
+        {"tls=1 ; required", [](auto& s) { Tls(s), s.Tls.Problem = Unclear("1 ; required"); }, Unclear("1 ; required"),
+         true},
         {"tls=off\ntls ca file=ca.pem",
          [](auto& s) {
              Tls(s), s.Tls.CaFile = QDir(TestEnvironment::WorkDir()).filePath("ca.pem");
              s.Tls.Problem = OffButAsked;
          },
          OffButAsked, true},
-        {"tls fingerprint=ab",
-         [](auto& s) { Tls(s), s.Tls.Fingerprint = "ab", s.Tls.Problem = NotAFingerprint; }, NotAFingerprint, true},
+        {"tls fingerprint=ab", [](auto& s) { Tls(s), s.Tls.Fingerprint = "ab", s.Tls.Problem = NotAFingerprint; },
+         NotAFingerprint, true},
         {"http tunnel url=http://t/s\nsocks server=s\nsocks level=4",
          [](auto& s) { s.HttpTunnelUrl = "http://t/s", s.SocksServer = "s", s.SocksLevel = 4; },
          Fault("socks level", "an HTTP tunnel cannot go through SOCKS 4: choose SOCKS 5, or an HTTP proxy.")},
         {"http tunnel url=http://t/s\nsocks server=s\nsocks level=4\nproxy=p",
-         [](auto& s) { s.HttpTunnelUrl = "http://t/s", s.SocksServer = "s", s.SocksLevel = 4, s.Proxy = "p"; }, {}},
+         [](auto& s) { s.HttpTunnelUrl = "http://t/s", s.SocksServer = "s", s.SocksLevel = 4, s.Proxy = "p"; },
+         {}},
         {"http tunnel url=http://t/s\ntls=on", [](auto& s) { Tls(s), s.HttpTunnelUrl = "http://t/s"; },
          Fault("http tunnel url", "TLS is on, so the URL must start with https://."), true},
         {"http tunnel url=https://t/s\ntls=on", [](auto& s) { Tls(s), s.HttpTunnelUrl = "https://t/s"; }, {}, true},

@@ -68,11 +68,25 @@ std::optional<QString> TunnelFault(const TConnectionTexts& texts)
     const QString text = texts.value("http tunnel url");
     if (text.isEmpty())
         return std::nullopt;
+    if (QUrl(text).port() == 0)
+        return NotAPort(QStringLiteral("0"));
     if (!IsHttpUrl(text))
         return QStringLiteral("not an http:// or https:// URL.");
     if (TlsEnabled(texts) && !IsHttpsUrl(text))
         return QStringLiteral("TLS is on, so the URL must start with https://.");
     return std::nullopt;
+}
+
+// The tunnel aborts a POST unanswered for longer than this: 0 or less would
+// abort nearly every one, and a text not understood would silently mean the
+// default.
+std::optional<QString> SendTimeoutFault(const TConnectionTexts& texts)
+{
+    const QString text = texts.value("send timeout");
+    bool ok = false;
+    if (text.isEmpty() || (text.toInt(&ok, 10) > 0 && ok))
+        return std::nullopt;
+    return QStringLiteral("%1 is not a number of milliseconds (1 to 2147483647).").arg(text);
 }
 
 TRule PortFault(const QByteArray& key)
@@ -127,10 +141,14 @@ std::optional<QString> FingerprintFault(const TConnectionTexts& texts)
 // field of the dialog to mend.
 const QList<std::pair<QByteArray, TRule>>& Rules()
 {
-    static const QList<std::pair<QByteArray, TRule>> rules{
-        {"address", AddressFault},         {"http tunnel url", TunnelFault}, {"socks port", PortFault("socks port")},
-        {"socks level", SocksLevelFault},  {"proxy port", PortFault("proxy port")}, {"tls", TlsFault},
-        {"tls fingerprint", FingerprintFault}};
+    static const QList<std::pair<QByteArray, TRule>> rules{{"address", AddressFault},
+                                                           {"http tunnel url", TunnelFault},
+                                                           {"send timeout", SendTimeoutFault},
+                                                           {"socks port", PortFault("socks port")},
+                                                           {"socks level", SocksLevelFault},
+                                                           {"proxy port", PortFault("proxy port")},
+                                                           {"tls", TlsFault},
+                                                           {"tls fingerprint", FingerprintFault}};
     return rules;
 }
 
@@ -193,10 +211,10 @@ TConnectionSettings SettingsFromTexts(const TConnectionTexts& texts, const QStri
 
 const QList<QByteArray>& ConnectionKeys()
 {
-    static const QList<QByteArray> keys{"address",        "http tunnel url", "send timeout",  "socks server",
-                                        "socks port",     "socks level",     "socks user",    "socks password",
-                                        "proxy",          "proxy port",      "proxy user",    "proxy password",
-                                        "tls",            "tls ca file",     "tls peer name", "tls fingerprint"};
+    static const QList<QByteArray> keys{"address",    "http tunnel url", "send timeout",  "socks server",
+                                        "socks port", "socks level",     "socks user",    "socks password",
+                                        "proxy",      "proxy port",      "proxy user",    "proxy password",
+                                        "tls",        "tls ca file",     "tls peer name", "tls fingerprint"};
     return keys;
 }
 
@@ -258,15 +276,16 @@ TCertificateRouteChoice CertificateRouteOf(const TConnectionSettings& settings)
     if (settings.UsesHttpTunnel()) {
         const QUrl url(settings.HttpTunnelUrl);
         if (!IsHttpsUrl(settings.HttpTunnelUrl)) {
-            choice.Refusal = QStringLiteral("The HTTP tunnel's URL is not https://, so its server shows no certificate.");
+            choice.Refusal =
+                QStringLiteral("The HTTP tunnel's URL is not https://, so its server shows no certificate.");
             return choice;
         }
         route.Host = url.host();
         route.Port = static_cast<quint16>(url.port(443));
         if (!settings.Proxy.isEmpty())
-            route.Proxy = QNetworkProxy(QNetworkProxy::HttpProxy, settings.Proxy,
-                                        static_cast<quint16>(settings.ProxyPort), settings.ProxyUser,
-                                        settings.ProxyPassword);
+            route.Proxy =
+                QNetworkProxy(QNetworkProxy::HttpProxy, settings.Proxy, static_cast<quint16>(settings.ProxyPort),
+                              settings.ProxyUser, settings.ProxyPassword);
     } else {
         const TServerAddress address = SplitServerAddress(settings.Address);
         route.Host = address.Host;
@@ -274,9 +293,9 @@ TCertificateRouteChoice CertificateRouteOf(const TConnectionSettings& settings)
     }
     const bool throughSocks = settings.UsesSocks() && (settings.UsesHttpTunnel() ? settings.Proxy.isEmpty() : true);
     if (throughSocks && settings.SocksLevel == 5)
-        route.Proxy = QNetworkProxy(QNetworkProxy::Socks5Proxy, settings.SocksServer,
-                                    static_cast<quint16>(settings.SocksPort), settings.SocksUser,
-                                    settings.SocksUser.isEmpty() ? QString() : settings.SocksPassword);
+        route.Proxy =
+            QNetworkProxy(QNetworkProxy::Socks5Proxy, settings.SocksServer, static_cast<quint16>(settings.SocksPort),
+                          settings.SocksUser, settings.SocksUser.isEmpty() ? QString() : settings.SocksPassword);
     else if (throughSocks)
         choice.Note = QStringLiteral("Asked directly, not through the SOCKS 4 proxy.");
     route.PeerName = settings.Tls.PeerName;

@@ -126,7 +126,8 @@ bool IsHttpUrl(const QString& text)
 {
     const QUrl url(text, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    return url.isValid() && !url.host().isEmpty() && (scheme == "http" || scheme == "https");
+    // Port 0 (explicit) reaches no server.
+    return url.isValid() && !url.host().isEmpty() && url.port() != 0 && (scheme == "http" || scheme == "https");
 }
 
 QUrl THttpClient::CheckedUrl() const
