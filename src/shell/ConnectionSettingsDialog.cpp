@@ -225,21 +225,28 @@ void TConnectionSettingsDialog::Load()
     if (level < 0)
         SocksLevelBox->addItem(m_original.value("socks level"), m_original.value("socks level"));
     SocksLevelBox->setCurrentIndex(level < 0 ? SocksLevelBox->count() - 1 : level);
-    TlsCheckBox->setChecked(SettingsFromTexts(m_original, m_path).Tls.Enabled);
+    m_tlsCheckedAtLoad = SettingsFromTexts(m_original, m_path).Tls.Enabled;
+    TlsCheckBox->setChecked(m_tlsCheckedAtLoad);
     if (!m_refusal.isEmpty()) {
         ShowProblem(m_refusal);
         SaveButton->setEnabled(false);
         ApplyButton->setEnabled(false);
+        return;
     }
+    // What the file already gets wrong shows before the trader changes anything.
+    ShowFaults(FindConnectionFaults(m_original));
 }
 
-// The "tls" text as the file has it while the box says the same, so that a
-// file's own spelling ("yes", or no key at all) is kept.
+// The "tls" text as the file has it until the trader changes the box, so
+// that a file's own spelling ("yes", or no key at all beside a fingerprint)
+// is kept and a clear "0" beside a fingerprint is not silently turned on. A
+// value nobody understands becomes what the box shows (its fault showed at
+// opening).
 QString TConnectionSettingsDialog::TlsText() const
 {
     const QString original = m_original.value("tls");
     const bool checked = TlsCheckBox->isChecked();
-    if (TlsSwitch(original) == checked || (original.isEmpty() && !checked))
+    if (checked == m_tlsCheckedAtLoad && (original.isEmpty() || TlsSwitch(original)))
         return original;
     return checked ? QStringLiteral("1") : QStringLiteral("0");
 }

@@ -91,6 +91,7 @@ private:
     QString m_refusal;  // why the file cannot be edited
     QByteArray m_bytes; // the file as read
     TConnectionTexts m_original;
+    bool m_tlsCheckedAtLoad = false; // the box as the file set it
     QMap<QByteArray, QLineEdit*> m_fields;
     QString m_presentedFingerprint;
     TCertificateProbe m_probe;

@@ -235,11 +235,13 @@ void TMainForm::BuildConfigurationInUse(QWidget* page)
     ConfigShadowLabel->setTextFormat(Qt::PlainText);
     ConfigShadowLabel->setWordWrap(true);
     ConfigShadowLabel->hide();
-    constexpr int settingsWidth = 66;
-    ServerEdit = NewShownName(QStringLiteral("Server"), page, left, 218, width - settingsWidth - 4);
+    ServerEdit = NewShownName(QStringLiteral("Server"), page, left, 218, width);
     NewLabel(QStringLiteral("Server:"), page, 8, 220)->setBuddy(ServerEdit);
-    SettingsButton = Place(new QPushButton(QStringLiteral("Settings..."), page), left + width - settingsWidth, 216,
-                           settingsWidth, 24);
+    // On the row of "Remember password", so that the server's line keeps the
+    // whole width its text needs.
+    constexpr int settingsWidth = 66;
+    SettingsButton = Place(new QPushButton(QStringLiteral("Settings..."), page), DesignPageWidth - 8 - settingsWidth,
+                           145, settingsWidth, 20);
 }
 
 QWidget* TMainForm::BuildWindowsPage()
