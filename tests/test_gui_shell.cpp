@@ -936,6 +936,21 @@ TEST_F(MainFormConfigurationTest, TheSettingsDialogSavesWhatTheReaderAcceptsForT
             form->SettingsDialog()->close();
         EXPECT_TRUE(WaitFor([&] { return !form->SettingsDialog(); }));
     }
+
+    // A hand edit made while the dialog is open is not written over.
+    QFile hand(UserConfigFile());
+    ASSERT_TRUE(hand.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    hand.write("[Connection]\naddress=127.0.0.1:7003\n");
+    hand.close();
+    form->SettingsButton->click();
+    dialog = form->SettingsDialog();
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(hand.open(QIODevice::Append));
+    hand.write("; noted by hand\n");
+    hand.close();
+    dialog->Field("address")->setText("127.0.0.1:7005");
+    dialog->SaveButton->click();
+    EXPECT_EQ(FileBytes(UserConfigFile()), "[Connection]\naddress=127.0.0.1:7005\n; noted by hand\n");
 }
 
 // Against gnome-keyring-daemon on the test's own bus, and the reference

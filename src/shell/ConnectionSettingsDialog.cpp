@@ -23,15 +23,21 @@ namespace {
 constexpr char Section[] = "Connection";
 
 // Each key's field, by the name its label gives it.
-const QList<std::pair<QByteArray, QString>> FieldNames{
-    {"address", QStringLiteral("Server address")},   {"http tunnel url", QStringLiteral("HTTP tunnel URL")},
-    {"socks server", QStringLiteral("SOCKS server")}, {"socks port", QStringLiteral("SOCKS port")},
-    {"socks level", QStringLiteral("SOCKS level")},   {"socks user", QStringLiteral("SOCKS user")},
-    {"socks password", QStringLiteral("SOCKS password")}, {"proxy", QStringLiteral("HTTP proxy")},
-    {"proxy port", QStringLiteral("HTTP proxy port")}, {"proxy user", QStringLiteral("HTTP proxy user")},
-    {"proxy password", QStringLiteral("HTTP proxy password")}, {"tls", QStringLiteral("Use TLS")},
-    {"tls ca file", QStringLiteral("CA file")},       {"tls peer name", QStringLiteral("Peer name")},
-    {"tls fingerprint", QStringLiteral("Fingerprint")}};
+const QList<std::pair<QByteArray, QString>> FieldNames{{"address", QStringLiteral("Server address")},
+                                                       {"http tunnel url", QStringLiteral("HTTP tunnel URL")},
+                                                       {"socks server", QStringLiteral("SOCKS server")},
+                                                       {"socks port", QStringLiteral("SOCKS port")},
+                                                       {"socks level", QStringLiteral("SOCKS level")},
+                                                       {"socks user", QStringLiteral("SOCKS user")},
+                                                       {"socks password", QStringLiteral("SOCKS password")},
+                                                       {"proxy", QStringLiteral("HTTP proxy")},
+                                                       {"proxy port", QStringLiteral("HTTP proxy port")},
+                                                       {"proxy user", QStringLiteral("HTTP proxy user")},
+                                                       {"proxy password", QStringLiteral("HTTP proxy password")},
+                                                       {"tls", QStringLiteral("Use TLS")},
+                                                       {"tls ca file", QStringLiteral("CA file")},
+                                                       {"tls peer name", QStringLiteral("Peer name")},
+                                                       {"tls fingerprint", QStringLiteral("Fingerprint")}};
 
 QString ChooseCaFile(QWidget* parent, const QString& current)
 {
@@ -206,16 +212,23 @@ QGroupBox* TConnectionSettingsDialog::BuildTlsGroup()
 // ---------------------------------------------------------------------------
 // Reading and saving
 
+QString TConnectionSettingsDialog::ReadFileAgain()
+{
+    QString refusal;
+    if (!m_path.isEmpty() && QFileInfo::exists(m_path))
+        refusal = ReadIniFileText(m_path, m_bytes);
+    if (refusal.isEmpty()) {
+        const TIniEditor editor(m_bytes);
+        if (!editor.Problem().isEmpty())
+            refusal = QStringLiteral("The file %1 %2, so it is not edited here.").arg(Shown(m_path), editor.Problem());
+    }
+    return refusal;
+}
+
 void TConnectionSettingsDialog::Load()
 {
     m_path = m_config.Path();
-    if (!m_path.isEmpty() && QFileInfo::exists(m_path))
-        m_refusal = ReadIniFileText(m_path, m_bytes);
-    if (m_refusal.isEmpty()) {
-        const TIniEditor editor(m_bytes);
-        if (!editor.Problem().isEmpty())
-            m_refusal = QStringLiteral("The file %1 %2, so it is not edited here.").arg(Shown(m_path), editor.Problem());
-    }
+    m_refusal = ReadFileAgain();
     FileEdit->setText(m_path.isEmpty() ? QStringLiteral("none yet: saving makes ") + Shown(UserConfigFile())
                                        : Shown(m_path));
     m_original = ReadConnectionTexts(TIniFile::FromText(m_bytes));
@@ -276,7 +289,7 @@ void TConnectionSettingsDialog::ShowFaults(const QList<TConnectionFault>& faults
     if (faults.isEmpty())
         return;
     const QByteArray& key = faults.constFirst().Key;
-    QWidget* field = key == "tls" ? static_cast<QWidget*>(TlsCheckBox)
+    QWidget* field = key == "tls"           ? static_cast<QWidget*>(TlsCheckBox)
                      : key == "socks level" ? static_cast<QWidget*>(SocksLevelBox)
                                             : static_cast<QWidget*>(Field(key));
     if (field)
@@ -304,6 +317,12 @@ bool TConnectionSettingsDialog::Save()
     ShowFaults(faults);
     if (!faults.isEmpty())
         return false;
+    // The file as it is now: an edit made by hand while the dialog was
+    // open is kept, and only the keys changed here are written over it.
+    if (const QString problem = ReadFileAgain(); !problem.isEmpty()) {
+        ShowProblem(problem);
+        return false;
+    }
     QString why;
     std::optional<TIniEditor> edited = Edited(texts, why);
     if (!edited) {
@@ -369,9 +388,8 @@ void TConnectionSettingsDialog::ApplyButtonClick()
 void TConnectionSettingsDialog::CaFileButtonClick()
 {
     const QString current = Field("tls ca file")->text();
-    const QString chosen = CaFileChooser ? CaFileChooser(this, current.isEmpty() ? QFileInfo(m_path).absolutePath()
-                                                                               : current)
-                                         : QString();
+    const QString chosen =
+        CaFileChooser ? CaFileChooser(this, current.isEmpty() ? QFileInfo(m_path).absolutePath() : current) : QString();
     if (!chosen.isEmpty())
         Field("tls ca file")->setText(QDir::toNativeSeparators(chosen));
 }
@@ -395,9 +413,8 @@ void TConnectionSettingsDialog::ShowCertificateButtonClick()
         CertificateView->setPlainText(choice.Refusal);
         return;
     }
-    CertificateView->setPlainText(QStringLiteral("Asking %1:%2 for its certificate...")
-                                      .arg(choice.Route.Host)
-                                      .arg(choice.Route.Port));
+    CertificateView->setPlainText(
+        QStringLiteral("Asking %1:%2 for its certificate...").arg(choice.Route.Host).arg(choice.Route.Port));
     ShowCertificateButton->setEnabled(false);
     m_probe.Start(choice.Route, [this, note = choice.Note](const TPresentedCertificate& presented) {
         ShowCertificate(presented, note);
@@ -415,8 +432,9 @@ void TConnectionSettingsDialog::ShowCertificate(const TPresentedCertificate& pre
                       QStringLiteral("Valid from: ") + When(presented.ValidFrom),
                       QStringLiteral("Valid until: ") + When(presented.ValidUntil),
                       QStringLiteral("SHA-256: ") + presented.Fingerprint};
-    lines << (presented.Doubts.isEmpty() ? QStringLiteral("Verified by a trusted authority for this name.")
-                                         : QStringLiteral("Not verified: ") + presented.Doubts.join(QStringLiteral("; ")));
+    lines << (presented.Doubts.isEmpty()
+                  ? QStringLiteral("Verified by a trusted authority for this name.")
+                  : QStringLiteral("Not verified: ") + presented.Doubts.join(QStringLiteral("; ")));
     if (!note.isEmpty())
         lines << note;
     CertificateView->setPlainText(lines.join(u'\n'));

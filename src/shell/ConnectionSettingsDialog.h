@@ -84,6 +84,8 @@ private:
     std::optional<TIniEditor> Edited(const TConnectionTexts& texts, QString& why) const;
     bool SaveUserCopy(TIniEditor edited, const QString& refusal);
     QString TlsText() const;
+    // Reads the file in use into m_bytes; why it cannot be edited, if so.
+    QString ReadFileAgain();
     void ShowCertificate(const TPresentedCertificate& presented, const QString& note);
 
     TConfigInUse& m_config;
