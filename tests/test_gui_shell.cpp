@@ -915,42 +915,60 @@ TEST_F(MainFormConfigurationTest, TheSettingsDialogSavesWhatTheReaderAcceptsForT
     Connection->ResetConnection();
     EXPECT_TRUE(WaitFor([&] { return Connection->ServerAddress() == "127.0.0.1:7003"; }));
 
-    // The TLS box writes "tls" only when the trader changes it; a fault the
-    // file already has shows at once and is not written over.
-    const QByteArray pin = "tls fingerprint=" + QByteArray(64, 'a') + "\n";
-    for (const QByteArray& tls : {QByteArray(), QByteArray("tls=0\n")}) {
+    // The TLS box keeps the file's own "tls" while it says what the box
+    // shows, never saves TLS off under a ticked box, and shows a fault the
+    // file has at once. Saving judges the file as it is then, hand edits
+    // made meanwhile included, and writes only the changed keys over them.
+    const auto write = [](const QByteArray& bytes) {
         QFile file(UserConfigFile());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write("[Connection]\naddress=127.0.0.1:7003\n" + tls + pin);
-        file.close();
-        form->SettingsButton->click();
-        dialog = form->SettingsDialog();
-        ASSERT_TRUE(dialog);
-        EXPECT_EQ(dialog->ProblemLabel->text().startsWith("Use TLS:"), !tls.isEmpty())
-            << dialog->ProblemLabel->text().toStdString();
-        dialog->Field("address")->setText("127.0.0.1:7004");
-        dialog->SaveButton->click();
-        EXPECT_EQ(FileBytes(UserConfigFile()),
-                  "[Connection]\naddress=127.0.0.1:700" + QByteArray(tls.isEmpty() ? "4" : "3") + "\n" + tls + pin);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    };
+    const auto reopen = [&] {
         if (form->SettingsDialog())
             form->SettingsDialog()->close();
         EXPECT_TRUE(WaitFor([&] { return !form->SettingsDialog(); }));
-    }
+        form->SettingsButton->click();
+        return form->SettingsDialog();
+    };
+    const QByteArray pin = "tls fingerprint=" + QByteArray(64, 'a') + "\n";
+    ASSERT_TRUE(write("[Connection]\naddress=127.0.0.1:7003\n" + pin));
+    dialog = reopen();
+    dialog->Field("address")->setText("127.0.0.1:7004");
+    dialog->SaveButton->click();
+    EXPECT_EQ(FileBytes(UserConfigFile()), "[Connection]\naddress=127.0.0.1:7004\n" + pin);
 
-    // A hand edit made while the dialog is open is not written over.
-    QFile hand(UserConfigFile());
-    ASSERT_TRUE(hand.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    hand.write("[Connection]\naddress=127.0.0.1:7003\n");
-    hand.close();
-    form->SettingsButton->click();
-    dialog = form->SettingsDialog();
-    ASSERT_TRUE(dialog);
-    ASSERT_TRUE(hand.open(QIODevice::Append));
-    hand.write("; noted by hand\n");
-    hand.close();
+    dialog = reopen();
+    dialog->Field("tls fingerprint")->clear();
+    dialog->SaveButton->click();
+    EXPECT_TRUE(ReadConnectionSettings(UserConfigFile()).Settings.Tls.Enabled)
+        << FileBytes(UserConfigFile()).toStdString();
+
+    const QByteArray offButPinned = "[Connection]\naddress=127.0.0.1:7003\ntls=0\n" + pin;
+    ASSERT_TRUE(write(offButPinned));
+    dialog = reopen();
+    EXPECT_FALSE(dialog->TlsCheckBox->isChecked());
+    EXPECT_TRUE(dialog->ProblemLabel->text().startsWith("Use TLS:")) << dialog->ProblemLabel->text().toStdString();
+    dialog->SaveButton->click();
+    EXPECT_EQ(FileBytes(UserConfigFile()), offButPinned);
+    dialog->TlsCheckBox->click();
+    dialog->SaveButton->click();
+    EXPECT_EQ(ReadConnectionSettings(UserConfigFile()).Problem, "");
+
+    ASSERT_TRUE(write("[Connection]\naddress=127.0.0.1:7003\n"));
+    dialog = reopen();
+    ASSERT_TRUE(write("[Connection]\naddress=127.0.0.1:7003\n; noted by hand\nhttp tunnel url=http://t/s\n"));
     dialog->Field("address")->setText("127.0.0.1:7005");
     dialog->SaveButton->click();
-    EXPECT_EQ(FileBytes(UserConfigFile()), "[Connection]\naddress=127.0.0.1:7005\n; noted by hand\n");
+    EXPECT_EQ(FileBytes(UserConfigFile()),
+              "[Connection]\naddress=127.0.0.1:7005\n; noted by hand\nhttp tunnel url=http://t/s\n");
+    ASSERT_TRUE(write("[Connection]\nhttp tunnel url=https://t/s\n"));
+    dialog = reopen();
+    ASSERT_TRUE(write("[Connection]\ntls=1\nhttp tunnel url=https://t/s\n"));
+    dialog->Field("http tunnel url")->setText("http://t/s");
+    dialog->SaveButton->click();
+    EXPECT_TRUE(dialog->ProblemLabel->text().startsWith("HTTP tunnel URL:"))
+        << dialog->ProblemLabel->text().toStdString();
+    EXPECT_EQ(FileBytes(UserConfigFile()), "[Connection]\ntls=1\nhttp tunnel url=https://t/s\n");
 }
 
 // Against gnome-keyring-daemon on the test's own bus, and the reference

@@ -84,7 +84,8 @@ std::optional<QString> SendTimeoutFault(const TConnectionTexts& texts)
 {
     const QString text = texts.value("send timeout");
     bool ok = false;
-    if (text.isEmpty() || (text.toInt(&ok, 10) > 0 && ok))
+    // Only the tunnel uses it.
+    if (text.isEmpty() || texts.value("http tunnel url").isEmpty() || (text.toInt(&ok, 10) > 0 && ok))
         return std::nullopt;
     return QStringLiteral("%1 is not a number of milliseconds (1 to 2147483647).").arg(text);
 }

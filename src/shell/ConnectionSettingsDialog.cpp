@@ -25,6 +25,7 @@ constexpr char Section[] = "Connection";
 // Each key's field, by the name its label gives it.
 const QList<std::pair<QByteArray, QString>> FieldNames{{"address", QStringLiteral("Server address")},
                                                        {"http tunnel url", QStringLiteral("HTTP tunnel URL")},
+                                                       {"send timeout", QStringLiteral("Send timeout")},
                                                        {"socks server", QStringLiteral("SOCKS server")},
                                                        {"socks port", QStringLiteral("SOCKS port")},
                                                        {"socks level", QStringLiteral("SOCKS level")},
@@ -143,6 +144,8 @@ QGroupBox* TConnectionSettingsDialog::BuildServerGroup()
     auto* form = new QFormLayout(group);
     AddField(form, "address", false, TConnectionSettings().Address);
     AddField(form, "http tunnel url", false, QStringLiteral("none: a direct connection"));
+    AddField(form, "send timeout", false,
+             QStringLiteral("%1 ms (the tunnel's)").arg(TConnectionSettings().SendTimeout));
     return group;
 }
 
@@ -212,22 +215,26 @@ QGroupBox* TConnectionSettingsDialog::BuildTlsGroup()
 // ---------------------------------------------------------------------------
 // Reading and saving
 
+// The file in use now (the trader may have made one since the dialog
+// opened), else the per-user one a save would make; none yet is empty.
 QString TConnectionSettingsDialog::ReadFileAgain()
 {
+    m_path = m_config.Path();
+    const QString source = m_path.isEmpty() ? UserConfigFile() : m_path;
+    m_bytes.clear();
     QString refusal;
-    if (!m_path.isEmpty() && QFileInfo::exists(m_path))
-        refusal = ReadIniFileText(m_path, m_bytes);
+    if (QFileInfo::exists(source))
+        refusal = ReadIniFileText(source, m_bytes);
     if (refusal.isEmpty()) {
         const TIniEditor editor(m_bytes);
         if (!editor.Problem().isEmpty())
-            refusal = QStringLiteral("The file %1 %2, so it is not edited here.").arg(Shown(m_path), editor.Problem());
+            refusal = QStringLiteral("The file %1 %2, so it is not edited here.").arg(Shown(source), editor.Problem());
     }
     return refusal;
 }
 
 void TConnectionSettingsDialog::Load()
 {
-    m_path = m_config.Path();
     m_refusal = ReadFileAgain();
     FileEdit->setText(m_path.isEmpty() ? QStringLiteral("none yet: saving makes ") + Shown(UserConfigFile())
                                        : Shown(m_path));
@@ -238,8 +245,9 @@ void TConnectionSettingsDialog::Load()
     if (level < 0)
         SocksLevelBox->addItem(m_original.value("socks level"), m_original.value("socks level"));
     SocksLevelBox->setCurrentIndex(level < 0 ? SocksLevelBox->count() - 1 : level);
-    m_tlsCheckedAtLoad = SettingsFromTexts(m_original, m_path).Tls.Enabled;
-    TlsCheckBox->setChecked(m_tlsCheckedAtLoad);
+    // What "tls" says, else what the other keys make of it.
+    TlsCheckBox->setChecked(
+        TlsSwitch(m_original.value("tls")).value_or(SettingsFromTexts(m_original, m_path).Tls.Enabled));
     if (!m_refusal.isEmpty()) {
         ShowProblem(m_refusal);
         SaveButton->setEnabled(false);
@@ -250,16 +258,18 @@ void TConnectionSettingsDialog::Load()
     ShowFaults(FindConnectionFaults(m_original));
 }
 
-// The "tls" text as the file has it until the trader changes the box, so
-// that a file's own spelling ("yes", or no key at all beside a fingerprint)
-// is kept and a clear "0" beside a fingerprint is not silently turned on. A
-// value nobody understands becomes what the box shows (its fault showed at
-// opening).
-QString TConnectionSettingsDialog::TlsText() const
+// The file's own "tls" text while it says what the box shows: "yes" stays
+// "yes", and no key at all stays so while the other keys (a fingerprint,
+// say) turn TLS on or off as the box shows. Otherwise what the box shows, so
+// that a ticked box never saves a file without TLS; a value nobody
+// understands becomes it too.
+QString TConnectionSettingsDialog::TlsText(TConnectionTexts texts) const
 {
     const QString original = m_original.value("tls");
     const bool checked = TlsCheckBox->isChecked();
-    if (checked == m_tlsCheckedAtLoad && (original.isEmpty() || TlsSwitch(original)))
+    texts.insert("tls", original);
+    const std::optional<bool> said = TlsSwitch(original);
+    if ((said && *said == checked) || (original.isEmpty() && SettingsFromTexts(texts, m_path).Tls.Enabled == checked))
         return original;
     return checked ? QStringLiteral("1") : QStringLiteral("0");
 }
@@ -270,7 +280,7 @@ TConnectionTexts TConnectionSettingsDialog::Texts() const
     for (auto field = m_fields.cbegin(); field != m_fields.cend(); ++field)
         texts.insert(field.key(), field.value()->text().trimmed());
     texts.insert("socks level", SocksLevelBox->currentData().toString());
-    texts.insert("tls", TlsText());
+    texts.insert("tls", TlsText(texts));
     return texts;
 }
 
@@ -313,10 +323,6 @@ std::optional<TIniEditor> TConnectionSettingsDialog::Edited(const TConnectionTex
 bool TConnectionSettingsDialog::Save()
 {
     const TConnectionTexts texts = Texts();
-    const QList<TConnectionFault> faults = FindConnectionFaults(texts);
-    ShowFaults(faults);
-    if (!faults.isEmpty())
-        return false;
     // The file as it is now: an edit made by hand while the dialog was
     // open is kept, and only the keys changed here are written over it.
     if (const QString problem = ReadFileAgain(); !problem.isEmpty()) {
@@ -329,6 +335,12 @@ bool TConnectionSettingsDialog::Save()
         ShowProblem(why);
         return false;
     }
+    // The rules judge what would be saved, hand edits included.
+    const QList<TConnectionFault> faults =
+        FindConnectionFaults(ReadConnectionTexts(TIniFile::FromText(edited->Bytes())));
+    ShowFaults(faults);
+    if (!faults.isEmpty())
+        return false;
     const QString target = m_path.isEmpty() ? UserConfigFile() : m_path;
     const TSaveResult result = SaveFile(target, edited->Bytes());
     if (result.Outcome == TSaveOutcome::NotWritable && QFileInfo(target) != QFileInfo(UserConfigFile()))
@@ -337,7 +349,7 @@ bool TConnectionSettingsDialog::Save()
         ShowProblem(result.Why);
         return false;
     }
-    if (target != m_path)
+    if (target != m_config.Path())
         m_config.Use(target);
     return true;
 }

@@ -83,7 +83,7 @@ private:
     // The file with the changed keys; empty with why set when they cannot be written.
     std::optional<TIniEditor> Edited(const TConnectionTexts& texts, QString& why) const;
     bool SaveUserCopy(TIniEditor edited, const QString& refusal);
-    QString TlsText() const;
+    QString TlsText(TConnectionTexts texts) const;
     // Reads the file in use into m_bytes; why it cannot be edited, if so.
     QString ReadFileAgain();
     void ShowCertificate(const TPresentedCertificate& presented, const QString& note);
@@ -93,7 +93,6 @@ private:
     QString m_refusal;  // why the file cannot be edited
     QByteArray m_bytes; // the file as read
     TConnectionTexts m_original;
-    bool m_tlsCheckedAtLoad = false; // the box as the file set it
     QMap<QByteArray, QLineEdit*> m_fields;
     QString m_presentedFingerprint;
     TCertificateProbe m_probe;
