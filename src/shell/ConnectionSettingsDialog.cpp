@@ -144,8 +144,7 @@ QGroupBox* TConnectionSettingsDialog::BuildServerGroup()
     auto* form = new QFormLayout(group);
     AddField(form, "address", false, TConnectionSettings().Address);
     AddField(form, "http tunnel url", false, QStringLiteral("none: a direct connection"));
-    AddField(form, "send timeout", false,
-             QStringLiteral("%1 ms (the tunnel's)").arg(TConnectionSettings().SendTimeout));
+    AddField(form, "send timeout", false, QStringLiteral("%1 ms").arg(TConnectionSettings().SendTimeout));
     return group;
 }
 
