@@ -969,6 +969,16 @@ TEST_F(MainFormConfigurationTest, TheSettingsDialogSavesWhatTheReaderAcceptsForT
     EXPECT_TRUE(dialog->ProblemLabel->text().startsWith("HTTP tunnel URL:"))
         << dialog->ProblemLabel->text().toStdString();
     EXPECT_EQ(FileBytes(UserConfigFile()), "[Connection]\ntls=1\nhttp tunnel url=https://t/s\n");
+
+    // A file made and put in use while the dialog is open is the one edited.
+    parts.Config.Use(QString());
+    QFile::remove(UserConfigFile());
+    dialog = reopen();
+    ASSERT_TRUE(write("[General]\nwindow count=0\n[Connection]\naddress=127.0.0.1:7003\n"));
+    parts.Config.Use(UserConfigFile());
+    dialog->Field("address")->setText("127.0.0.1:7006");
+    dialog->SaveButton->click();
+    EXPECT_EQ(FileBytes(UserConfigFile()), "[General]\nwindow count=0\n[Connection]\naddress=127.0.0.1:7006\n");
 }
 
 // Against gnome-keyring-daemon on the test's own bus, and the reference
