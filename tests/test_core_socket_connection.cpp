@@ -4,6 +4,7 @@
 #include "base/Assertions.h"
 #include "Shared/SocketServerConnections.h"
 #include "Shared/TalkWithServer.h"
+#include "LocalProxy.h"
 #include "TestEnvironment.h"
 #include "WireTestKit.h"
 #include <QCoreApplication>
@@ -204,12 +205,7 @@ TEST_F(SocketTest, SocksRequestDoesNotSilentlyGoDirect)
     // A port where nothing listens: the negotiation with the proxy fails.
     QTcpServer closedProxy;
     ASSERT_TRUE(closedProxy.listen(QHostAddress::LocalHost, 0));
-    TConnectionSettings socks;
-    socks.SocksServer = "127.0.0.1";
-    socks.SocksPort = closedProxy.serverPort();
-    socks.SocksLevel = 5;
-    socks.SocksUser = "user";
-    socks.SocksPassword = "pw";
+    const TConnectionSettings socks = LoopbackSocks(closedProxy.serverPort(), 5, "user", "pw");
     closedProxy.close();
 
     auto connection = MakeToServer(socks);

@@ -4,6 +4,7 @@
 #include "HttpTunnelPeer.h"
 #include "Shared/HttpTunnels.h"
 #include "Shared/SocketServerConnections.h"
+#include "LocalProxy.h"
 #include "TestEnvironment.h"
 #include "platform/core/Socks4Handshake.h"
 #include <QHostAddress>
@@ -354,11 +355,7 @@ TEST(Socks4Handshake, BadPortsRefuseToStartAndTheConnectionFailsAtOnce)
     EXPECT_THROW(handshake.Start("127.0.0.1", 99999, "127.0.0.1", 80, {}), std::invalid_argument);
     EXPECT_EQ(handshake.Phase(), TSocks4Handshake::NotStarted);
 
-    TConnectionSettings settings;
-    settings.SocksServer = "127.0.0.1";
-    settings.SocksPort = 0;
-    settings.SocksLevel = 4;
-    TSocketServerConnection connection("127.0.0.1", "80", settings);
+    TSocketServerConnection connection("127.0.0.1", "80", LoopbackSocks(0, 4));
     int closed = 0;
     connection.OnSessionClosed = [&](TGenericServerConnection*) { ++closed; };
     EXPECT_FALSE(connection.Connect());
@@ -434,13 +431,7 @@ TEST(TunnelThroughProxies, Socks5CarriesTheGetAndThePostsWithUserCode)
     proxy.User = "alice";
     proxy.Password = "secret";
     TunnelEvents events;
-    TConnectionSettings settings;
-    settings.SocksServer = "127.0.0.1";
-    settings.SocksPort = proxy.Port();
-    settings.SocksLevel = 5;
-    settings.SocksUser = "alice";
-    settings.SocksPassword = "secret";
-    auto tunnel = MakeTunnel(peer.Url(), events, settings);
+    auto tunnel = MakeTunnel(peer.Url(), events, LoopbackSocks(proxy.Port(), 5, "alice", "secret"));
     ASSERT_TRUE(tunnel->Connect());
     ASSERT_TRUE(WaitFor([&] { return events.Connected == 1; }));
     EXPECT_TRUE(proxy.Handshake().startsWith(Bytes({5, 1, 2, 1, 5}) + "alice" + Bytes({6}) + "secret"));
@@ -459,10 +450,7 @@ TEST(TunnelThroughProxies, Socks4IsRefusedWithAClearTextRatherThanGoingDirect)
 {
     HttpTunnelPeer peer;
     TunnelEvents events;
-    TConnectionSettings settings;
-    settings.SocksServer = "127.0.0.1";
-    settings.SocksLevel = 4;
-    auto tunnel = MakeTunnel(peer.Url(), events, settings);
+    auto tunnel = MakeTunnel(peer.Url(), events, LoopbackSocks(TConnectionSettings().SocksPort, 4));
     EXPECT_FALSE(tunnel->Connect());
     EXPECT_EQ(events.Closed, 1);
     const QString expected = "THttpTunnel.Connect, EHttpException, SOCKS 4 cannot carry HTTP requests; "
@@ -490,11 +478,8 @@ TEST(TunnelThroughProxies, HttpProxyGetsAbsoluteTargetsAndProxyAuthorization)
 {
     HttpTunnelPeer proxy; // serves the tunnel itself, as the proxy would relay it
     TunnelEvents events;
-    TConnectionSettings socks; // the HTTP proxy wins
-    socks.SocksServer = "127.0.0.1";
-    socks.SocksPort = 1;
-    socks.SocksLevel = 5;
-    auto tunnel = MakeProxiedTunnel(proxy, "pa55", events, socks);
+    // The HTTP proxy wins.
+    auto tunnel = MakeProxiedTunnel(proxy, "pa55", events, LoopbackSocks(1, 5));
     ASSERT_TRUE(tunnel->Connect());
     ASSERT_TRUE(WaitFor([&] { return events.Connected == 1; }));
     tunnel->Send("via the proxy");

@@ -7,6 +7,7 @@
 #include "Shared/ServerConnectionFactory.h"
 #include "Shared/SocketServerConnections.h"
 #include "Shared/TalkWithServer.h"
+#include "LocalProxy.h"
 #include "TestEnvironment.h"
 #include "WireTestKit.h"
 #include <QCoreApplication>
@@ -692,12 +693,8 @@ TEST(ServerConnectionFactory, TunnelRequestFailsCleanlyInsteadOfGoingDirect)
 
 TEST(ServerConnectionFactory, TheConnectionIsGivenTheConversationsSettingsAsTheyAre)
 {
-    TConnectionSettings settings;
+    TConnectionSettings settings = LoopbackSocks(1, 5, "user");
     settings.Address = "127.0.0.1:1";
-    settings.SocksServer = "127.0.0.1";
-    settings.SocksPort = 1;
-    settings.SocksLevel = 5;
-    settings.SocksUser = "user";
     settings.Proxy = "proxy.example";
     settings.SendTimeout = 2500;
     TTalkWithServer talk(settings);

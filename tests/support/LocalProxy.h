@@ -8,6 +8,7 @@
 //   LocalProxy socks(LocalProxy::Dante);
 //   if (!socks.Installed()) GTEST_SKIP() << socks.Failure();
 //   ASSERT_TRUE(socks.Start()) << socks.Failure();
+#include "Shared/ConnectionSettings.h"
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -62,3 +63,16 @@ private:
     QString m_failure;
     QByteArray m_log;
 };
+
+// Settings that go through a SOCKS proxy on 127.0.0.1 at this port.
+inline TConnectionSettings LoopbackSocks(quint16 port, int level, const QString& user = {},
+                                         const QString& password = {})
+{
+    TConnectionSettings settings;
+    settings.SocksServer = QStringLiteral("127.0.0.1");
+    settings.SocksPort = port;
+    settings.SocksLevel = level;
+    settings.SocksUser = user;
+    settings.SocksPassword = password;
+    return settings;
+}
