@@ -966,9 +966,24 @@ TEST_F(MainFormConfigurationTest, TheSettingsDialogSavesWhatTheReaderAcceptsForT
     ASSERT_TRUE(write("[Connection]\ntls=1\nhttp tunnel url=https://t/s\n"));
     dialog->Field("http tunnel url")->setText("http://t/s");
     dialog->SaveButton->click();
+    EXPECT_TRUE(dialog->ProblemLabel->text().startsWith("Use TLS:")) << dialog->ProblemLabel->text().toStdString();
+    dialog->SaveButton->click();
     EXPECT_TRUE(dialog->ProblemLabel->text().startsWith("HTTP tunnel URL:"))
         << dialog->ProblemLabel->text().toStdString();
     EXPECT_EQ(FileBytes(UserConfigFile()), "[Connection]\ntls=1\nhttp tunnel url=https://t/s\n");
+
+    // A hand edit that turned TLS off meanwhile is not saved under a ticked
+    // box: the box follows the file, and the trader saves again.
+    ASSERT_TRUE(write("[Connection]\ntls=1\n"));
+    dialog = reopen();
+    ASSERT_TRUE(write("[Connection]\ntls=0\n"));
+    dialog->Field("address")->setText("127.0.0.1:7002");
+    dialog->SaveButton->click();
+    EXPECT_EQ(FileBytes(UserConfigFile()), "[Connection]\ntls=0\n");
+    EXPECT_FALSE(dialog->TlsCheckBox->isChecked());
+    EXPECT_TRUE(dialog->ProblemLabel->text().startsWith("Use TLS:")) << dialog->ProblemLabel->text().toStdString();
+    dialog->SaveButton->click();
+    EXPECT_EQ(FileBytes(UserConfigFile()), "[Connection]\ntls=0\naddress=127.0.0.1:7002\n");
 
     // A file made and put in use while the dialog is open is the one edited.
     parts.Config.Use(QString());

@@ -216,10 +216,18 @@ QGroupBox* TConnectionSettingsDialog::BuildTlsGroup()
 
 // The file in use now (the trader may have made one since the dialog
 // opened), else the per-user one a save would make; none yet is empty.
+// What "tls" says, else what the other keys make of it: what the box shows.
+bool TConnectionSettingsDialog::TlsAsTheFileSays(const TConnectionTexts& texts) const
+{
+    return TlsSwitch(texts.value("tls")).value_or(SettingsFromTexts(texts, m_path).Tls.Enabled);
+}
+
 QString TConnectionSettingsDialog::ReadFileAgain()
 {
     m_path = m_config.Path();
     const QString source = m_path.isEmpty() ? UserConfigFile() : m_path;
+    FileEdit->setText(QFileInfo::exists(source) ? Shown(source)
+                                                : QStringLiteral("none yet: saving makes ") + Shown(source));
     m_bytes.clear();
     QString refusal;
     if (QFileInfo::exists(source))
@@ -235,8 +243,6 @@ QString TConnectionSettingsDialog::ReadFileAgain()
 void TConnectionSettingsDialog::Load()
 {
     m_refusal = ReadFileAgain();
-    FileEdit->setText(m_path.isEmpty() ? QStringLiteral("none yet: saving makes ") + Shown(UserConfigFile())
-                                       : Shown(m_path));
     m_original = ReadConnectionTexts(TIniFile::FromText(m_bytes));
     for (auto field = m_fields.cbegin(); field != m_fields.cend(); ++field)
         field.value()->setText(m_original.value(field.key()));
@@ -244,9 +250,7 @@ void TConnectionSettingsDialog::Load()
     if (level < 0)
         SocksLevelBox->addItem(m_original.value("socks level"), m_original.value("socks level"));
     SocksLevelBox->setCurrentIndex(level < 0 ? SocksLevelBox->count() - 1 : level);
-    // What "tls" says, else what the other keys make of it.
-    TlsCheckBox->setChecked(
-        TlsSwitch(m_original.value("tls")).value_or(SettingsFromTexts(m_original, m_path).Tls.Enabled));
+    TlsCheckBox->setChecked(TlsAsTheFileSays(m_original));
     if (!m_refusal.isEmpty()) {
         ShowProblem(m_refusal);
         SaveButton->setEnabled(false);
@@ -267,8 +271,7 @@ QString TConnectionSettingsDialog::TlsText(TConnectionTexts texts) const
     const QString original = m_original.value("tls");
     const bool checked = TlsCheckBox->isChecked();
     texts.insert("tls", original);
-    const std::optional<bool> said = TlsSwitch(original);
-    if ((said && *said == checked) || (original.isEmpty() && SettingsFromTexts(texts, m_path).Tls.Enabled == checked))
+    if ((original.isEmpty() || TlsSwitch(original)) && TlsAsTheFileSays(texts) == checked)
         return original;
     return checked ? QStringLiteral("1") : QStringLiteral("0");
 }
@@ -332,6 +335,18 @@ bool TConnectionSettingsDialog::Save()
     std::optional<TIniEditor> edited = Edited(texts, why);
     if (!edited) {
         ShowProblem(why);
+        return false;
+    }
+    // A hand edit made meanwhile that turned TLS the other way than the box
+    // shows is neither overridden nor saved under the box: the box is set
+    // as the file now says, and the trader decides.
+    const bool fileSaysTls = TlsAsTheFileSays(ReadConnectionTexts(TIniFile::FromText(edited->Bytes())));
+    if (fileSaysTls != TlsCheckBox->isChecked()) {
+        TlsCheckBox->setChecked(fileSaysTls);
+        ShowProblem(FieldName("tls") +
+                    QStringLiteral(": the file was changed meanwhile and now has TLS %1; the box shows it now. Save "
+                                   "again to keep it so, or change the box.")
+                        .arg(fileSaysTls ? QStringLiteral("on") : QStringLiteral("off")));
         return false;
     }
     // The rules judge what would be saved, hand edits included.

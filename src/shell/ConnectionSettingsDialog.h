@@ -84,6 +84,7 @@ private:
     std::optional<TIniEditor> Edited(const TConnectionTexts& texts, QString& why) const;
     bool SaveUserCopy(TIniEditor edited, const QString& refusal);
     QString TlsText(TConnectionTexts texts) const;
+    bool TlsAsTheFileSays(const TConnectionTexts& texts) const;
     // Reads the file in use into m_bytes; why it cannot be edited, if so.
     QString ReadFileAgain();
     void ShowCertificate(const TPresentedCertificate& presented, const QString& note);
